@@ -1,0 +1,45 @@
+// vexel-cli: the batch tool. Subcommands register themselves (command_registry.h).
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <iostream>
+#include <map>
+
+#include "cli/command_registry.h"
+
+namespace vexel::cli {
+std::vector<Command>& commands() {
+    static std::vector<Command> all;
+    return all;
+}
+}  // namespace vexel::cli
+
+int main(int argc, char** argv) {
+    using namespace vexel::cli;
+    CLI::App app{"vexel-cli: find the calibration pattern in frames and calibrate a camera."};
+    app.set_version_flag("--version", "vexel-cli 1.0");
+    app.require_subcommand(0, 1);
+
+    auto& all = commands();
+    std::sort(all.begin(), all.end(), [](const Command& a, const Command& b) { return a.name < b.name; });
+    std::map<CLI::App*, CommandRun> runs;
+    for (const Command& c : all) {
+        CLI::App* sub = app.add_subcommand(c.name, c.description);
+        runs[sub] = c.setup(*sub);
+    }
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // Usage errors exit with 2; --help and --version exit with 0.
+        int status = app.exit(e);
+        return status == 0 ? 0 : 2;
+    }
+
+    for (auto& [sub, run] : runs) {
+        if (sub->parsed()) return run();
+    }
+    std::cout << app.help();
+    return 0;
+}
