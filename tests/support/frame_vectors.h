@@ -1,0 +1,88 @@
+#pragma once
+// The rendered reference frames of tests/data/frames: their names, their
+// expected pipeline results and true corner positions (JSON), the frame image,
+// and a helper that puts the expected corners into a grid record so that a
+// later stage can be tested from exactly the corners the reference started from.
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "grid/frame_image.h"
+#include "grid/grid_set.h"
+
+namespace vexel::test {
+
+// The four rendered views, in a fixed order.
+inline const std::vector<std::string>& vectorFrameNames() {
+    static const std::vector<std::string> names{"frontal", "steep", "tilted", "upside_down"};
+    return names;
+}
+
+// Full path of tests/data/frames/<name><suffix>, e.g. ("frontal", ".pgm").
+inline std::string vectorFramePath(const std::string& name, const std::string& suffix) {
+    return std::string(VEXEL_TEST_DATA_DIR) + "/frames/" + name + suffix;
+}
+
+inline nlohmann::json loadJsonFile(const std::string& path) {
+    std::ifstream in(path);
+    if (!in) throw std::runtime_error(path + ": cannot open file");
+    try {
+        return nlohmann::json::parse(in);
+    } catch (const nlohmann::json::exception& e) {
+        throw std::runtime_error(path + ": not valid JSON: " + e.what());
+    }
+}
+
+// What the full pipeline produced for the frame: "corners", "triangles",
+// "candidateCount", "cells", "markers", "correspondences", ...
+inline nlohmann::json loadExpected(const std::string& name) {
+    return loadJsonFile(vectorFramePath(name, ".expected.json"));
+}
+
+// The true camera, pose and the true image position of every pattern corner.
+inline nlohmann::json loadTruth(const std::string& name) {
+    return loadJsonFile(vectorFramePath(name, ".truth.json"));
+}
+
+// The frame as an 8-bit grey frame image (rows padded to 4 bytes).
+inline cv::Mat loadFrameImage(const std::string& name) {
+    const std::string path = vectorFramePath(name, ".pgm");
+    cv::Mat grey = cv::imread(path, cv::IMREAD_GRAYSCALE);
+    if (grey.empty()) throw std::runtime_error(path + ": cannot read image");
+    return toFrameImage(grey);
+}
+
+// Writes the expected corners into the frame's slots (each coordinate
+// narrowed to float, which is exact for the stored values) and sets the
+// frame's pointCount. Allocates nothing: the caller allocates the set first
+// (the pipeline uses 200 points per frame).
+inline void seedExpectedCorners(GridSet& set, int frame, const nlohmann::json& expected) {
+    if (!set.hasFrame(frame)) throw std::runtime_error("seedExpectedCorners: frame not allocated");
+    const nlohmann::json& corners = expected.at("corners");
+    if (corners.size() > static_cast<size_t>(set.maxPoints))
+        throw std::runtime_error("seedExpectedCorners: more corners than point slots");
+    const int offset = set.pointOffset[frame];
+    for (size_t k = 0; k < corners.size(); ++k) {
+        GridPoint& slot = set.imagePoints[offset + k];
+        slot.x = static_cast<float>(corners[k].at(0).get<double>());
+        slot.y = static_cast<float>(corners[k].at(1).get<double>());
+    }
+    set.pointCount[frame] = static_cast<int>(corners.size());
+}
+
+// The node lists (0-based node positions) of the expected "triangles" or
+// "cells" entries, in their stored order.
+inline std::vector<std::vector<int>> expectedNodeLists(const nlohmann::json& expected, const std::string& key) {
+    std::vector<std::vector<int>> lists;
+    for (const auto& entry : expected.at(key)) lists.push_back(entry.at("nodes").get<std::vector<int>>());
+    return lists;
+}
+
+}  // namespace vexel::test
