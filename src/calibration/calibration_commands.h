@@ -1,0 +1,24 @@
+#pragma once
+// The calibration commands' work without their dialogs, for callers that
+// know the file names already (the command-line tool). The document's
+// On... handlers ask the user and end up here.
+
+#include <string>
+
+class CVexelDoc;
+
+// Reads a calibration file into the document's record. A file that cannot be
+// read or is no calibration file leaves the record (and its absence) as it
+// was. Reports the outcome in the status message; true when the record was
+// read from the file.
+bool LoadCalibrationFile(CVexelDoc& doc, const std::string& path);
+
+// Writes the document's record to `path` in `form` (0 binary, 1 plain text,
+// 2 labelled text). False, with the reason in `error` and the status
+// message, when there is no record or the file could not be written.
+bool SaveCalibrationFile(CVexelDoc& doc, const std::string& path, int form, std::string* error = nullptr);
+
+// Writes the correspondences of every frame to `path` with the document's
+// lock held. False, with the reason in `error` and the status message, when
+// the file could not be written.
+bool SaveCorrespondencesFile(CVexelDoc& doc, const std::string& path, std::string* error = nullptr);

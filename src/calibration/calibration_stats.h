@@ -1,0 +1,30 @@
+#pragma once
+// How well the last calibrations fit their views. Kept beside the
+// calibration record (which holds only the 25 numbers the files store).
+
+#include <cstddef>
+#include <vector>
+
+#include <opencv2/core/types.hpp>
+
+struct CalibrationStats {
+    bool valid = false;                 // an intrinsic calibration has filled these
+    std::vector<int> frames;            // the frames used, in increasing order
+    std::vector<int> pointCounts;       // their point counts
+    std::vector<double> perViewErrors;  // RMS reprojection error of each used frame, pixels
+    double rms = 0;                     // over all points of all used frames, pixels
+    int framesOtherSize = 0;            // frames with points left out for their image size
+    cv::Size imageSize;                 // the image size the calibration was made for
+
+    // The last extrinsic calibration that succeeded: its frame (-1: none)
+    // and the reprojection error of its pose, pixels.
+    int extrinsicFrame = -1;
+    double extrinsicRms = 0;
+
+    // The frame's RMS error, or a negative value when it was not used.
+    double frameError(int frame) const {
+        for (std::size_t i = 0; i < frames.size() && i < perViewErrors.size(); ++i)
+            if (frames[i] == frame) return perViewErrors[i];
+        return -1.0;
+    }
+};

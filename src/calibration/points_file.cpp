@@ -1,0 +1,32 @@
+#include "calibration/points_file.h"
+
+#include "calibration/fixed_format.h"
+#include "calibration/replace_file.h"
+#include "grid/grid_set.h"
+
+std::string formatCorrespondences(const GridSet& set, int frameCount) {
+    std::string out;
+    for (int frame = 0; frame < frameCount; ++frame) {
+        out += "frame" + std::to_string(frame) + "\n";
+        int count = set.getPointCount(frame);
+        if (count < MIN_FRAME_POINTS) continue;
+        for (int j = 0; j < count; ++j) {
+            GridPoint image{}, pattern{};
+            if (!set.getImagePoint(frame, j, image) || !set.getPatternPoint(frame, j, pattern)) break;
+            vexel::appendFixed(out, pattern.x);
+            out += ' ';
+            vexel::appendFixed(out, pattern.y);
+            out += ' ';
+            vexel::appendFixed(out, image.x);
+            out += ' ';
+            vexel::appendFixed(out, image.y);
+            out += '\n';
+        }
+    }
+    out += '\n';
+    return out;
+}
+
+bool CorrespondenceFileWriter(const GridSet& set, int frameCount, const std::string& path, std::string* error) {
+    return vexel::replaceFileContents(path, formatCorrespondences(set, frameCount), error);
+}

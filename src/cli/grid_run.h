@@ -1,0 +1,35 @@
+#pragma once
+// What the extract and calibrate subcommands share: loading the inputs into
+// a document and describing its frames.
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+class CVexelDoc;
+
+namespace vexel::cli {
+
+// Exit statuses of the two subcommands.
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_FAILED = 1;  // the work could not be done
+constexpr int EXIT_USAGE = 2;   // bad arguments or unreadable inputs
+
+// Loads the inputs in the order given: image files (consecutive ones in one
+// import), image lists (.iml) and a single video sequence (.vsq, which must
+// be the only input). Returns EXIT_OK, or EXIT_USAGE with a one-line reason
+// in `error`.
+int importInputs(CVexelDoc& doc, const std::vector<std::string>& inputs, std::string& error);
+
+// Frames with 4 or more points after extraction.
+int framesWithGrid(CVexelDoc& doc);
+
+// [{"index", "name", "points", "rms"}], rms from the last intrinsic
+// calibration (null for frames it did not use).
+nlohmann::json framesJson(CVexelDoc& doc);
+
+// One line per frame: index, point count and name.
+std::string framesText(CVexelDoc& doc);
+
+}  // namespace vexel::cli

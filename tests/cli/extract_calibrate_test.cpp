@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+
+#include <nlohmann/json.hpp>
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include "pattern/renderer.h"
+#include "support/run_process.h"
+
+namespace fs = std::filesystem;
+using vexel::test::cliPath;
+using vexel::test::runProcess;
+
+namespace {
+
+std::string shellQuote(const fs::path& p) { return "'" + p.string() + "'"; }
+
+class ExtractCalibrateCli : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir = fs::temp_directory_path() / ("vexel_cli_cal_" + std::to_string(::getpid()));
+        fs::remove_all(dir);
+        vexel::pattern::Camera camera;
+        vexel::pattern::RenderOptions options;
+        options.samples = 4;
+        options.blurSigma = 0.6;
+        options.noiseSigma = 1.5;
+        std::string error;
+        ASSERT_TRUE(vexel::pattern::writeRenderSet(dir.string(), camera, vexel::pattern::randomPoses(camera, 12, 3),
+                                                   options, vexel::pattern::ImageFormat::Pgm, error))
+            << error;
+        cv::Mat flat(48, 64, CV_8UC1, cv::Scalar(128));
+        ASSERT_TRUE(cv::imwrite((dir / "flat.pgm").string(), flat));
+    }
+    static void TearDownTestSuite() { fs::remove_all(dir); }
+
+    static vexel::test::ProcessResult run(const std::string& arguments) {
+        return runProcess(shellQuote(cliPath()) + " " + arguments + " 2>/dev/null");
+    }
+
+    static fs::path dir;
+};
+
+fs::path ExtractCalibrateCli::dir;
+
+}  // namespace
+
+TEST_F(ExtractCalibrateCli, CalibrateJsonDescribesCameraAndFrames) {
+    auto result = run("calibrate " + shellQuote(dir / "views.iml") + " --json");
+    ASSERT_EQ(result.status, 0) << result.out;
+    nlohmann::json out = nlohmann::json::parse(result.out);  // nothing but the object on stdout
+
+    ASSERT_EQ(out["frames"].size(), 12u);
+    int used = 0;
+    for (const auto& frame : out["frames"]) {
+        EXPECT_TRUE(frame.contains("index") && frame.contains("name") && frame.contains("points"));
+        if (!frame["rms"].is_null()) {
+            ++used;
+            EXPECT_GE(frame["points"].get<int>(), 4);
+            EXPECT_LT(frame["rms"].get<double>(), 0.3);
+        }
+    }
+    EXPECT_EQ(out["framesUsed"].get<int>(), used);
+    EXPECT_GE(used, 3);
+    EXPECT_NEAR(out["camera"]["fx"].get<double>(), 700.0, 7.0);
+    EXPECT_NEAR(out["camera"]["fy"].get<double>(), 696.0, 7.0);
+    EXPECT_NEAR(out["camera"]["cx"].get<double>(), 322.0, 2.0);
+    EXPECT_NEAR(out["camera"]["cy"].get<double>(), 238.0, 2.0);
+    EXPECT_EQ(out["camera"]["matrix"].size(), 9u);
+    EXPECT_EQ(out["camera"]["matrix"][8].get<double>(), 1.0);
+    EXPECT_EQ(out["distortion"].size(), 4u);
+    EXPECT_EQ(out["rotation"].size(), 9u);
+    EXPECT_EQ(out["translation"].size(), 3u);
+    EXPECT_LT(out["rms"].get<double>(), 0.3);
+    EXPECT_EQ(out["referenceFrame"].get<int>(), -1);
+}
+
+TEST_F(ExtractCalibrateCli, CalibrateWithReferenceWritesTheReportAndTheFiles) {
+    auto extracted = run("extract " + shellQuote(dir / "views.iml") + " --json");
+    ASSERT_EQ(extracted.status, 0);
+    int reference = -1;
+    nlohmann::json frames = nlohmann::json::parse(extracted.out)["frames"];
+    for (const auto& frame : frames)
+        if (reference < 0 && frame["points"].get<int>() >= 4) reference = frame["index"].get<int>();
+    ASSERT_GE(reference, 0);
+
+    fs::path cal = dir / "camera.cal";
+    fs::path points = dir / "views.points";
+    auto result = run("calibrate " + shellQuote(dir / "views.iml") + " --reference " + std::to_string(reference) +
+                      " --cal " + shellQuote(cal) + " --cal-form binary --points " + shellQuote(points));
+    ASSERT_EQ(result.status, 0) << result.out;
+    std::vector<std::string> lines;
+    std::istringstream text(result.out);
+    for (std::string line; std::getline(text, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 13u) << result.out;
+    EXPECT_EQ(lines[0], "Camera Intrinsic Parameters:");
+    EXPECT_EQ(lines[5], "Rotation matrix:");
+    EXPECT_EQ(lines[11].rfind("RMS reprojection error = ", 0), 0u);
+    EXPECT_EQ(lines[12].rfind("frames used = ", 0), 0u);
+
+    EXPECT_EQ(fs::file_size(cal), 201u);
+    std::ifstream in(points);
+    std::string first;
+    std::getline(in, first);
+    EXPECT_EQ(first, "frame0");
+}
+
+TEST_F(ExtractCalibrateCli, FailuresAndUsageErrorsHaveTheirExitStatus) {
+    // No frame with a grid: the work cannot be done, yet the JSON is whole.
+    auto flat = run("extract " + shellQuote(dir / "flat.pgm") + " --json");
+    EXPECT_EQ(flat.status, 1);
+    nlohmann::json out = nlohmann::json::parse(flat.out);
+    EXPECT_EQ(out["frames"][0]["points"].get<int>(), 0);
+    EXPECT_TRUE(out["frames"][0]["rms"].is_null());
+    EXPECT_EQ(run("calibrate " + shellQuote(dir / "flat.pgm")).status, 1);
+
+    EXPECT_EQ(run("calibrate " + shellQuote(dir / "views.iml") + " --cal " + shellQuote(dir / "missing" / "x.cal")).status,
+              1);
+    EXPECT_EQ(run("extract " + shellQuote(dir / "no_such.pgm")).status, 2);
+    EXPECT_EQ(run("extract").status, 2);
+    EXPECT_EQ(run("calibrate " + shellQuote(dir / "views.iml") + " --cal-form fancy").status, 2);
+    EXPECT_EQ(run("calibrate " + shellQuote(dir / "views.iml") + " --reference 12").status, 2);
+    EXPECT_EQ(run("calibrate " + shellQuote(dir / "views.iml") + " " + shellQuote(dir / "seq.vsq")).status, 2);
+}
