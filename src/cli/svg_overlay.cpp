@@ -1,0 +1,165 @@
+#include "cli/svg_overlay.h"
+
+#include <opencv2/imgcodecs.hpp>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <ostream>
+#include <vector>
+
+namespace vexel::cli {
+namespace {
+
+// Coordinates with two decimals, independent of the C locale.
+std::string num(double value) {
+    char text[32];
+    const long long hundredths = static_cast<long long>(value * 100.0 + (value < 0 ? -0.5 : 0.5));
+    const long long whole = hundredths / 100;
+    long long fraction = hundredths % 100;
+    if (fraction < 0) fraction = -fraction;
+    const bool negativeZero = hundredths < 0 && whole == 0;
+    std::snprintf(text, sizeof text, "%s%lld.%02lld", negativeZero ? "-" : "", whole, fraction);
+    return text;
+}
+
+// Pattern positions are whole cells; print them without decimals then.
+std::string label(double value) {
+    if (value == std::floor(value) && std::fabs(value) < 1e9) return std::to_string(static_cast<long long>(value));
+    return num(value);
+}
+
+std::string points(const InspectedPolygon& polygon, const std::vector<GridPoint>& corners, bool& complete) {
+    std::string text;
+    complete = true;
+    for (int node : polygon.nodes) {
+        if (node < 0 || static_cast<size_t>(node) >= corners.size()) {
+            complete = false;
+            return {};
+        }
+        if (!text.empty()) text += ' ';
+        text += num(corners[node].x) + "," + num(corners[node].y);
+    }
+    return text;
+}
+
+std::string escapeXml(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string base64Encode(const unsigned char* data, size_t size) {
+    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((size + 2) / 3 * 4);
+    size_t i = 0;
+    for (; i + 2 < size; i += 3) {
+        const unsigned v = (unsigned(data[i]) << 16) | (unsigned(data[i + 1]) << 8) | unsigned(data[i + 2]);
+        out += alphabet[(v >> 18) & 63];
+        out += alphabet[(v >> 12) & 63];
+        out += alphabet[(v >> 6) & 63];
+        out += alphabet[v & 63];
+    }
+    if (i < size) {
+        unsigned v = unsigned(data[i]) << 16;
+        if (i + 1 < size) v |= unsigned(data[i + 1]) << 8;
+        out += alphabet[(v >> 18) & 63];
+        out += alphabet[(v >> 12) & 63];
+        out += i + 1 < size ? alphabet[(v >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+bool writeSvgOverlay(std::ostream& out, const cv::Mat& image, const FrameInspection& inspection, std::string& error) {
+    std::vector<unsigned char> png;
+    try {
+        if (image.empty() || !cv::imencode(".png", image, png)) {
+            error = "cannot encode the frame as PNG";
+            return false;
+        }
+    } catch (const cv::Exception& e) {
+        error = std::string("cannot encode the frame as PNG: ") + e.what();
+        return false;
+    }
+
+    const std::vector<GridPoint>& corners = inspection.corners;
+    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << image.cols << "\" height=\"" << image.rows
+        << "\" viewBox=\"0 0 " << image.cols << ' ' << image.rows << "\">\n"
+        << "<title>" << escapeXml(inspection.image) << "</title>\n"
+        << "<image x=\"0\" y=\"0\" width=\"" << image.cols << "\" height=\"" << image.rows
+        << "\" href=\"data:image/png;base64," << base64Encode(png.data(), png.size()) << "\"/>\n";
+
+    out << "<g id=\"triangles\" fill=\"none\" stroke=\"#3080ff\" stroke-width=\"0.5\" stroke-opacity=\"0.7\">\n";
+    for (const InspectedPolygon& t : inspection.triangles) {
+        bool complete = false;
+        const std::string p = points(t, corners, complete);
+        if (complete) out << "<polygon points=\"" << p << "\"/>\n";
+    }
+    out << "</g>\n";
+
+    out << "<g id=\"cells\" fill=\"none\" stroke-width=\"1.2\">\n";
+    for (const InspectedPolygon& c : inspection.cells) {
+        bool complete = false;
+        const std::string p = points(c, corners, complete);
+        if (complete) out << "<polygon points=\"" << p << "\" stroke=\"" << (c.inGrid ? "#00d040" : "#f0c000") << "\"/>\n";
+    }
+    out << "</g>\n";
+
+    out << "<g id=\"markers\" fill=\"#ff2020\" fill-opacity=\"0.35\" stroke=\"#ff2020\" stroke-width=\"1.5\">\n";
+    for (size_t slot = 0; slot < inspection.markers.size(); ++slot) {
+        const int m = inspection.markers[slot];
+        if (m < 0 || static_cast<size_t>(m) >= inspection.cells.size()) continue;
+        bool complete = false;
+        const std::string p = points(inspection.cells[m], corners, complete);
+        if (complete) out << "<polygon points=\"" << p << "\"><title>marker slot " << slot << "</title></polygon>\n";
+    }
+    out << "</g>\n";
+
+    out << "<g id=\"corners\" fill=\"#ff3030\">\n";
+    for (const GridPoint& c : corners) out << "<circle cx=\"" << num(c.x) << "\" cy=\"" << num(c.y) << "\" r=\"1.5\"/>\n";
+    out << "</g>\n";
+
+    out << "<g id=\"correspondences\" fill=\"#ffff60\" stroke=\"#000000\" stroke-width=\"0.25\" "
+           "font-family=\"sans-serif\" font-size=\"6\">\n";
+    for (const auto& c : inspection.correspondences) {
+        out << "<text x=\"" << num(c[0] + 2.0) << "\" y=\"" << num(c[1] - 2.0) << "\">" << label(c[2]) << ","
+            << label(c[3]) << "</text>\n";
+    }
+    out << "</g>\n</svg>\n";
+    return static_cast<bool>(out);
+}
+
+bool writeSvgOverlayFile(const std::string& path, const cv::Mat& image, const FrameInspection& inspection,
+                         std::string& error) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    if (!file) {
+        error = path + ": cannot create file";
+        return false;
+    }
+    std::string why;
+    if (!writeSvgOverlay(file, image, inspection, why)) {
+        error = path + ": " + why;
+        return false;
+    }
+    file.close();
+    if (!file) {
+        error = path + ": cannot write file";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace vexel::cli

@@ -1,0 +1,36 @@
+#pragma once
+// Decoding of image files into frame images.
+//
+// The image library (DevIL) keeps process-wide state: one bound image, one
+// error stack, one set of loader options. Every call into it in this program
+// goes through this unit, which initialises the library once and holds
+// devilMutex() around each use. Code elsewhere must not call DevIL directly;
+// if it ever has to, it must hold devilMutex() for the whole sequence of calls.
+
+#include <mutex>
+#include <string>
+
+#include <opencv2/core/mat.hpp>
+
+// Largest frame accepted from a file, in pixels per side and in total. A file
+// whose header claims more is treated as undecodable instead of asking for an
+// allocation that cannot be meant.
+constexpr int FRAME_MAX_SIDE = 32768;
+constexpr long long FRAME_MAX_PIXELS = 100LL * 1000 * 1000;
+
+// Decodes the image file at `path` (decoder chosen by the file's extension, or
+// by its content when the extension is unknown) into a frame image: 8-bit, one
+// channel, rows padded to a multiple of 4 bytes (made with makeFrameImage).
+// One byte per pixel grey pictures are copied unchanged, palette pictures get
+// the grey level of each index's colour, everything else is converted to 8-bit
+// luminance by the image library. Returns an empty Mat when the file is
+// missing, unreadable, corrupt, cut short or larger than the limits above.
+// Safe to call from any thread.
+cv::Mat decodeFrameFile(const std::string& path);
+
+// The same, and on failure sets `*error` (when given) to a one-line reason
+// that names the file.
+cv::Mat decodeFrameFile(const std::string& path, std::string* error);
+
+// The guard around every use of the image library's global state.
+std::mutex& devilMutex();

@@ -1,0 +1,25 @@
+#pragma once
+// First stage of a frame's grid extraction: the strong corner features of the
+// frame, at sub-pixel accuracy, into the frame's point slots.
+
+#include <opencv2/core/mat.hpp>
+
+class GridSet;
+
+// Finds up to `set.maxPoints` corners in `image` (8-bit, one channel, the full
+// resolution frame) and stores their positions, in full-resolution pixels, in
+// the frame's first slots of `imagePoints`, their number in `pointCount[frame]`.
+//
+// The search runs on a half-resolution copy (Gaussian pyramid step), keeps the
+// corners whose smaller gradient eigenvalue reaches a quarter of the strongest,
+// at least 8 half-resolution pixels apart, strongest first; their doubled
+// positions are then refined on the full frame in a 9 x 9 window. A corner the
+// refinement leaves exactly where it started (it gives up when the estimate
+// runs out of the window) is refined again from the same start in a 13 x 13
+// window and then once more in the 9 x 9 window.
+//
+// Works only while pointCount[frame] == maxPoints, i.e. once per allocation.
+// Does nothing for a missing record or frame, or an image that is not 8-bit
+// one-channel. A frame narrower or lower than 2 pixels gives 0 corners. When
+// the vision library fails (e.g. out of memory) the record is left as it was.
+void detectCorners(GridSet& set, int frame, const cv::Mat& image);

@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "support/run_process.h"
+
+using vexel::test::cliPath;
+using vexel::test::runProcess;
+
+namespace {
+
+const std::string framesDir = std::string(VEXEL_TEST_DATA_DIR) + "/frames";
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string stripTrailingNewline(std::string text) {
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+}
+
+TEST(InspectCommand, JsonMatchesTheReferenceFramesExactly) {
+    for (const std::string name : {"frontal", "steep", "tilted", "upside_down"}) {
+        SCOPED_TRACE(name);
+        // Run next to the frame so that "image" holds the bare file name.
+        const auto r = runProcess("cd '" + framesDir + "' && " + cliPath() + " inspect " + name + ".pgm --json");
+        ASSERT_EQ(r.status, 0);
+        const std::string expected = readFile(framesDir + "/" + name + ".expected.json");
+        ASSERT_FALSE(expected.empty());
+        // Same values and the same text: key order, indentation, number format.
+        EXPECT_EQ(nlohmann::json::parse(r.out), nlohmann::json::parse(expected));
+        EXPECT_EQ(stripTrailingNewline(r.out), stripTrailingNewline(expected));
+    }
+}
+
+TEST(InspectCommand, SummaryAndOverlay) {
+    const std::string svg = (std::filesystem::temp_directory_path() /
+                             ("vexel_inspect_" + std::to_string(::getpid()) + ".svg"))
+                                .string();
+    const auto r = runProcess(cliPath() + " inspect '" + framesDir + "/frontal.pgm' --svg '" + svg + "'");
+    ASSERT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("640 x 480"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("corners:         155"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("correspondences: 109"), std::string::npos) << r.out;
+    // The triangulation's diagnostics stay off standard output.
+    EXPECT_EQ(r.out.find("BGS"), std::string::npos) << r.out;
+
+    const std::string picture = readFile(svg);
+    std::filesystem::remove(svg);
+    ASSERT_FALSE(picture.empty());
+    EXPECT_EQ(picture.rfind("<?xml", 0), 0u);
+    EXPECT_NE(picture.find("data:image/png;base64,iVBORw0KGgo"), std::string::npos);
+    size_t circles = 0;
+    for (size_t at = picture.find("<circle"); at != std::string::npos; at = picture.find("<circle", at + 1)) ++circles;
+    EXPECT_EQ(circles, 155u);
+    EXPECT_NE(picture.find("marker slot 2"), std::string::npos);
+    EXPECT_NE(picture.find("</svg>"), std::string::npos);
+}
+
+TEST(InspectCommand, VerboseSendsDiagnosticsToStandardError) {
+    const auto quiet = runProcess(cliPath() + " inspect '" + framesDir + "/frontal.pgm' --json 2>&1");
+    EXPECT_EQ(quiet.out.find("BGS"), std::string::npos);
+    const auto verbose = runProcess(cliPath() + " inspect '" + framesDir + "/frontal.pgm' --json --verbose 2>&1 >/dev/null");
+    EXPECT_EQ(verbose.status, 0);
+    EXPECT_NE(verbose.out.find("BGS"), std::string::npos) << verbose.out;
+}
+
+TEST(InspectCommand, UnreadableImageExitsWithStatusTwoNamingTheFile) {
+    const std::string notImage = std::string(VEXEL_TEST_DATA_DIR) + "/README.md";
+    const auto r = runProcess(cliPath() + " inspect '" + notImage + "' --json 2>&1");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find(notImage), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find('{'), std::string::npos) << r.out;
+
+    const auto missing = runProcess(cliPath() + " inspect /no/such/frame.pgm 2>&1");
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_NE(missing.out.find("/no/such/frame.pgm"), std::string::npos) << missing.out;
+}
+
+}  // namespace
