@@ -1,0 +1,51 @@
+#pragma once
+// The command-line tool's DocumentUi: the answers to the document's questions
+// are set by the caller from the command's arguments beforehand; status
+// messages and message boxes go to standard error; the title, the cursor and
+// the views do not exist here.
+
+#include <deque>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "document/document_ui.h"
+
+namespace vexel::cli {
+
+class CliUi : public DocumentUi {
+public:
+    CliUi();
+    // For tests: messages go to `messages` instead of standard error.
+    explicit CliUi(std::ostream& messages);
+
+    // Each question takes the next answer set for it; with none left it is
+    // answered like a cancelled dialog.
+    void addOpenAnswer(std::vector<std::string> paths) { m_openAnswers.push_back(std::move(paths)); }
+    void addSaveAnswer(std::string path) { m_saveAnswers.push_back(std::move(path)); }
+    void addReferenceFrameAnswer(int index) { m_referenceAnswers.push_back(index); }
+
+    std::vector<std::string> chooseOpenFiles(const std::string& filter, const std::string& defaultExtension,
+                                             bool multiple) override;
+    std::optional<std::string> chooseSaveFile(const std::string& filter, const std::string& defaultExtension,
+                                              bool promptOverwrite) override;
+    int chooseReferenceFrame(const std::vector<std::string>& names, int initialSelection) override;
+    void showMessageBox(const std::string& text) override;
+    void showStatus(const std::string& text) override;
+    void setBusy(bool) override {}
+    void setTitle(const std::string&) override {}
+    void updateViews() override {}
+
+    // The last status or message-box text (empty when none was shown).
+    const std::string& lastMessage() const { return m_lastMessage; }
+
+private:
+    std::ostream& m_messages;
+    std::deque<std::vector<std::string>> m_openAnswers;
+    std::deque<std::string> m_saveAnswers;
+    std::deque<int> m_referenceAnswers;
+    std::string m_lastMessage;
+};
+
+}  // namespace vexel::cli

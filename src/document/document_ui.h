@@ -1,0 +1,28 @@
+#pragma once
+// The document's only way to talk to the user. The document never opens a
+// dialog or touches a window; the desktop program, the command-line tool and
+// the tests each supply their own implementation.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+class DocumentUi {
+public:
+    virtual ~DocumentUi() = default;
+    // Open dialog. `filter` in the form "JPEG Files (*.jpg)|*.jpg|PGM Files (*.pgm)|*.pgm||" exactly as the
+    // command's text gives it; returns the chosen paths (empty: cancelled).
+    virtual std::vector<std::string> chooseOpenFiles(const std::string& filter, const std::string& defaultExtension,
+                                                     bool multiple) = 0;
+    // Save dialog; returns the chosen path, or std::nullopt when cancelled.
+    virtual std::optional<std::string> chooseSaveFile(const std::string& filter, const std::string& defaultExtension,
+                                                      bool promptOverwrite) = 0;
+    // "Select Reference Frame": the frame names in frame order and the initial selection; returns the chosen
+    // index, or -1 when cancelled (a chosen index of -1 behaves like Cancel).
+    virtual int chooseReferenceFrame(const std::vector<std::string>& names, int initialSelection) = 0;
+    virtual void showMessageBox(const std::string& text) = 0;  // only the commands' own message boxes
+    virtual void showStatus(const std::string& text) = 0;      // one-line status: errors, progress, results
+    virtual void setBusy(bool busy) = 0;                       // wait cursor on / arrow cursor back
+    virtual void setTitle(const std::string& title) = 0;
+    virtual void updateViews() = 0;
+};

@@ -1,0 +1,286 @@
+#include "document/vexel_doc.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "document/frame_decoder.h"
+
+namespace {
+
+// Answers every question like a cancelled dialog; used when the document is
+// made without a user interface.
+class SilentUi : public DocumentUi {
+public:
+    std::vector<std::string> chooseOpenFiles(const std::string&, const std::string&, bool) override { return {}; }
+    std::optional<std::string> chooseSaveFile(const std::string&, const std::string&, bool) override {
+        return std::nullopt;
+    }
+    int chooseReferenceFrame(const std::vector<std::string>&, int) override { return -1; }
+    void showMessageBox(const std::string&) override {}
+    void showStatus(const std::string&) override {}
+    void setBusy(bool) override {}
+    void setTitle(const std::string&) override {}
+    void updateViews() override {}
+};
+
+SilentUi& silentUi() {
+    static SilentUi ui;
+    return ui;
+}
+
+const char* const IMAGE_FILTER = "JPEG Images (*.jpg)|*.jpg|Portable Grey Maps (*.pgm)|*.pgm||";
+const char* const IMAGE_EXTENSION = ".jpg";
+const char* const LIST_FILTER = "Image Sequences / Image Lists (*.iml)|*.iml||";
+const char* const LIST_EXTENSION = ".iml";
+const char* const VSQ_FILTER = "Video Sequence File (*.vsq)|*.vsq||";
+const char* const VSQ_EXTENSION = ".vsq";
+
+bool isFolder(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::is_directory(path, ec);
+}
+
+// Whether `path` names a file that can be opened for reading (a folder cannot).
+bool isReadableFile(const std::string& path) {
+    if (path.empty() || isFolder(path)) return false;
+    std::ifstream in(path, std::ios::binary);
+    return in.is_open();
+}
+
+// Reads one line of any length; drops the line feed and a carriage return
+// before it (also at the end of a last line without line feed). False at the
+// end of the file when nothing was read.
+bool readLine(std::FILE* file, std::string& line) {
+    line.clear();
+    int c;
+    bool any = false;
+    while ((c = std::fgetc(file)) != EOF) {
+        any = true;
+        if (c == '\n') break;
+        line.push_back(static_cast<char>(c));
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return any;
+}
+
+}  // namespace
+
+CVexelDoc::CVexelDoc(DocumentUi* ui)
+    : m_ui(ui ? ui : &silentUi()),
+      m_decode([](const std::string& path) { return decodeFrameFile(path); }) {}
+
+CVexelDoc::~CVexelDoc() {
+    // No pass may be inside its locked section while the document goes away.
+    { std::lock_guard<std::mutex> guard(m_lock); }
+    WaitForLoader();
+    m_calibration.reset();
+    m_sequence.reset();
+    ClearCache();
+    ClearFrameNames();
+    m_frameNames.shrink_to_fit();
+    // m_gridSet is destroyed last, with the members.
+}
+
+void CVexelDoc::OnNewDocument() {
+    WaitForLoader();
+    m_calibration.reset();
+    m_sequence.reset();
+    ClearCache();
+    std::lock_guard<std::mutex> guard(m_lock);
+    ClearFrameNames();
+}
+
+void CVexelDoc::ClearFrameNames() {
+    while (!m_frameNames.empty()) m_frameNames.pop_back();
+    m_frameCount = 0;
+}
+
+void CVexelDoc::SetFrameDecoder(FrameDecoder decoder) {
+    WaitForLoader();
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_decode = std::move(decoder);
+}
+
+// --- title ------------------------------------------------------------------
+
+std::string CVexelDoc::TitleText() {
+    if (m_frameCount < 1 || m_currentFrame < 0 || m_currentFrame >= m_frameCount) return {};
+    const std::string& name = m_frameNames[static_cast<std::size_t>(m_currentFrame)];
+    const int width = GetFrameWidth();
+    const int height = GetFrameHeight();
+    char numbers[64];
+    if (m_sequence) {
+        std::snprintf(numbers, sizeof numbers, ", %i x %i", width, height);
+        return "Vexel: " + name + numbers;
+    }
+    std::snprintf(numbers, sizeof numbers, "Vexel: image %i, ", m_currentFrame);
+    std::string title = numbers + name;
+    std::snprintf(numbers, sizeof numbers, ", %i x %i", width, height);
+    return title + numbers;
+}
+
+void CVexelDoc::UpdateTitleAndViews() {
+    if (!m_sequence && m_framePending) {
+        WaitForLoader();
+        m_framePending = false;
+    }
+    // With no frames the title is left as it was.
+    std::string title = TitleText();
+    if (!title.empty()) m_ui->setTitle(title);
+    m_ui->updateViews();
+}
+
+// --- imports ----------------------------------------------------------------
+
+void CVexelDoc::DropSequence() {
+    if (!m_sequence) return;
+    // The synthesized names name no file; they go with the sequence.
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_sequence.reset();
+    ClearFrameNames();
+    m_currentFrame = 0;
+    m_currentSlot = START_SLOT;
+}
+
+void CVexelDoc::KeepCurrentFrameInList() {
+    if (m_frameCount > 0 && (m_currentFrame < 0 || m_currentFrame >= m_frameCount)) {
+        // The cache was placed around a frame that is no longer in the list.
+        for (int i = 0; i < SLOT_COUNT; ++i) ReleaseSlot(i);
+        m_currentFrame = 0;
+        m_currentSlot = START_SLOT;
+    }
+}
+
+bool CVexelDoc::ImportImageFiles(const std::vector<std::string>& paths) {
+    if (paths.empty()) return false;
+    WaitForLoader();
+    DropSequence();
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        for (const std::string& path : paths) m_frameNames.push_back(path);
+        m_frameCount = static_cast<int>(m_frameNames.size());
+        KeepCurrentFrameInList();
+        if (!m_slots[static_cast<std::size_t>(m_currentSlot)].holdsImage()) m_framePending = true;
+        TrimCache();
+    }
+    StartLoader();
+    return true;
+}
+
+bool CVexelDoc::ImportImageList(const std::string& path) {
+    if (isFolder(path)) {
+        m_ui->showStatus("Cannot open image list " + path + ": it is a folder");
+        return false;
+    }
+    std::FILE* list = std::fopen(path.c_str(), "rb");
+    if (!list) {
+        m_ui->showStatus("Cannot open image list " + path + ": " + std::strerror(errno));
+        return false;
+    }
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    std::vector<std::string> names;
+    std::string line;
+    int skipped = 0;
+    while (readLine(list, line)) {
+        if (line.empty()) continue;
+        std::filesystem::path name(line);
+        std::string resolved = name.is_absolute() || folder.empty() ? line : (folder / name).string();
+        if (isReadableFile(resolved))
+            names.push_back(std::move(resolved));
+        else
+            ++skipped;
+    }
+    const bool readError = std::ferror(list) != 0;
+    std::fclose(list);
+    if (readError) {
+        m_ui->showStatus("Cannot read image list " + path);
+        return false;
+    }
+
+    WaitForLoader();
+    DropSequence();
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        for (std::string& name : names) m_frameNames.push_back(std::move(name));
+        m_frameCount = static_cast<int>(m_frameNames.size());
+        KeepCurrentFrameInList();
+        if (m_frameCount > 0 && !m_slots[static_cast<std::size_t>(m_currentSlot)].holdsImage())
+            m_framePending = true;
+        TrimCache();
+    }
+    StartLoader();
+    if (skipped > 0)
+        m_ui->showStatus("Image list " + path + ": " + std::to_string(skipped) +
+                         (skipped == 1 ? " name was" : " names were") + " skipped (file not found)");
+    return true;
+}
+
+bool CVexelDoc::ImportVsqFile(const std::string& path) {
+    if (isFolder(path)) {
+        m_ui->showStatus("Cannot open video sequence " + path + ": it is a folder");
+        return false;
+    }
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        m_ui->showStatus("Cannot open video sequence " + path + ": " + std::strerror(errno));
+        return false;
+    }
+    auto sequence = std::make_unique<VideoSequence>();
+    std::string error;
+    const bool loaded = sequence->Read(file, &error);
+    std::fclose(file);
+    if (!loaded) {
+        m_ui->showStatus("Cannot read video sequence " + path + ": " + error);
+        return false;
+    }
+
+    // The sequence loaded: it replaces the working set.
+    WaitForLoader();
+    ClearCache();
+    std::lock_guard<std::mutex> guard(m_lock);
+    ClearFrameNames();
+    m_gridSet.allocate(0, 0);
+    m_sequence = std::move(sequence);
+    for (int i = 0; i < m_sequence->FrameCount(); ++i) m_frameNames.push_back(VideoSequence::FrameName(path, i));
+    m_frameCount = m_sequence->FrameCount();
+    if (m_currentFrame < 0 || m_currentFrame >= m_frameCount) m_currentFrame = 0;
+    m_currentSlot = START_SLOT;
+    m_framePending = false;
+    return true;
+}
+
+// --- commands ---------------------------------------------------------------
+
+void CVexelDoc::OnImportImages() {
+    std::vector<std::string> paths = m_ui->chooseOpenFiles(IMAGE_FILTER, IMAGE_EXTENSION, true);
+    if (!paths.empty()) ImportImageFiles(paths);
+    UpdateTitleAndViews();
+}
+
+void CVexelDoc::OnImportImageSequence() {
+    std::vector<std::string> paths = m_ui->chooseOpenFiles(LIST_FILTER, LIST_EXTENSION, false);
+    if (!paths.empty()) ImportImageList(paths.front());
+    UpdateTitleAndViews();
+}
+
+void CVexelDoc::OnImportVsq() {
+    std::vector<std::string> paths = m_ui->chooseOpenFiles(VSQ_FILTER, VSQ_EXTENSION, false);
+    if (!paths.empty()) ImportVsqFile(paths.front());
+    UpdateTitleAndViews();
+}
+
+void CVexelDoc::OnFrameForward() {
+    StepForward();
+    StartLoader();
+    UpdateTitleAndViews();
+}
+
+void CVexelDoc::OnFrameBack() {
+    StepBack();
+    StartLoader();
+    UpdateTitleAndViews();
+}

@@ -1,0 +1,181 @@
+#pragma once
+// The one document: the frame list and which frame is on screen, the
+// nine-slot frame cache with its lock and loader thread, the video sequence
+// when frames come from a sequence file, the grid found in every frame, the
+// calibration record and the display flags. Every command is one member
+// function here; the user is reached only through DocumentUi.
+//
+// Threads: the caller's thread runs every command and query; at most one
+// loader pass runs beside it. m_lock guards the cache slots, the frame list
+// while it grows and the grid set while it is written to a file. The loader
+// holds m_lock for its whole pass and writes only the slots.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <opencv2/core/mat.hpp>
+
+#include "calibration/calibration_record.h"
+#include "calibration/calibration_stats.h"
+#include "document/document_ui.h"
+#include "document/video_sequence.h"
+#include "grid/grid_set.h"
+
+// One cache slot: the frame index (-1 when empty) and its decoded frame image
+// (8-bit, one channel, rows padded to 4 bytes; empty when the slot is empty).
+struct FrameSlot {
+    int frame = -1;
+    cv::Mat image;
+    bool holdsImage() const { return !image.empty(); }
+};
+
+class CVexelDoc {
+public:
+    static constexpr int SLOT_COUNT = 9;
+    static constexpr int REACH = 4;
+    static constexpr int START_SLOT = 4;
+
+    // Decodes one image file into a frame image; an empty Mat means failure.
+    using FrameDecoder = std::function<cv::Mat(const std::string& path)>;
+
+    explicit CVexelDoc(DocumentUi* ui);
+    ~CVexelDoc();
+    CVexelDoc(const CVexelDoc&) = delete;
+    CVexelDoc& operator=(const CVexelDoc&) = delete;
+
+    // New: deletes the calibration and the sequence, clears the cache and
+    // empties the frame list. The grid set, m_showGrid and m_referenceFrame
+    // keep their values.
+    void OnNewDocument();
+
+    // --- commands ---------------------------------------------------------
+    void OnImportImages();
+    void OnImportImageSequence();
+    void OnImportVsq();
+    void OnFrameForward();
+    void OnFrameBack();
+    // Implemented with the calibration and grid commands.
+    void OnLoadCalibration();
+    void OnSaveCalibration();
+    void OnSaveCorrespondences();
+    void OnGrid();
+    void OnExtractGrids();
+    void OnIntrinsicCalibration();
+    void OnExtrinsicCalibration();
+
+    // --- non-dialog entry points (the On... handlers end up here) ---------
+    // Appends the paths to the frame list (a loaded sequence and its names are
+    // dropped first) and starts a loader pass. False when `paths` is empty.
+    bool ImportImageFiles(const std::vector<std::string>& paths);
+    // Appends every name of the image-list file whose file can be opened.
+    // Relative names resolve against the list file's folder. False, with a
+    // status message, when the list cannot be opened.
+    bool ImportImageList(const std::string& path);
+    // Replaces the working set with the sequence in `path`. The sequence is
+    // read and checked first; a file that cannot be read leaves everything as
+    // it was and is reported in the status message. Returns whether it loaded.
+    bool ImportVsqFile(const std::string& path);
+
+    // Title text of the main window, then every view repaints. Waits for the
+    // loader first when the current frame is pending.
+    void UpdateTitleAndViews();
+    // The title text UpdateTitleAndViews would set now (empty: leave as is).
+    std::string TitleText();
+
+    // --- frame movement and the cache -------------------------------------
+    void StepForward();
+    void StepBack();
+    // Walks the shorter way round to frame `target`; does not start the loader.
+    void GoToFrame(int target);
+    // Waits for the running pass, then starts a new one (not in sequence mode).
+    void StartLoader();
+    // Waits for the running or last pass to end.
+    void WaitForLoader();
+    // Waits until the current frame is decoded, running a pass if needed, so
+    // that it can be read at once. A frame that cannot be decoded stays empty.
+    void EnsureCurrentFrameLoaded();
+    // The loader's pass over the ring, nearest frame first. Normally run on
+    // the loader thread; takes m_lock for its whole duration.
+    void LoaderPass();
+    void ClearCache();
+
+    // --- queries on the current frame -------------------------------------
+    int GetFrameWidth();
+    int GetFrameHeight();
+    int GetFrameChannels();
+    // Copies the current frame's pixels as packed rows (width x channels bytes
+    // per row, no gaps) into `buffer`, at most `capacity` bytes. Returns the
+    // number of bytes copied (0 when there is nothing to copy).
+    std::size_t CopyFrameBytes(std::uint8_t* buffer, std::size_t capacity);
+    // Copies the current frame into `image` as an 8-bit one-channel frame
+    // image (rows padded to 4 bytes), making or reshaping it when its size or
+    // type differs. Colour sequence frames are converted to grey. Returns
+    // false, leaving `image` untouched, when there is no frame to copy.
+    bool CopyFrameToImage(cv::Mat& image);
+
+    // --- accessors --------------------------------------------------------
+    const std::vector<std::string>& FrameNames() const { return m_frameNames; }
+    int FrameCount() const { return m_frameCount; }
+    int CurrentFrame() const { return m_currentFrame; }
+    int CurrentSlot() const { return m_currentSlot; }
+    bool FramePending() const { return m_framePending; }
+    bool InSequenceMode() const { return m_sequence != nullptr; }
+    const VideoSequence* Sequence() const { return m_sequence.get(); }
+    DocumentUi& Ui() { return *m_ui; }
+    std::mutex& Lock() { return m_lock; }
+    // Frame index held by slot `i` (-1 when empty or out of range); takes the lock.
+    int SlotFrame(int i);
+    // Replaces the decoder (tests count and fail decodes with it). Not while
+    // a pass runs: waits for it first.
+    void SetFrameDecoder(FrameDecoder decoder);
+    // Slots released since creation (a slot that held an image and was freed).
+    std::uint64_t ReleaseCount() const { return m_releaseCount; }
+
+    // --- the working set --------------------------------------------------
+    // Read by the view and the calibration commands. Fields read by the
+    // loader are written only with m_lock held or while no pass runs.
+    std::array<FrameSlot, SLOT_COUNT> m_slots;
+    std::vector<std::string> m_frameNames;
+    int m_currentFrame = 0;
+    int m_frameCount = 0;
+    int m_currentSlot = START_SLOT;
+    bool m_framePending = false;
+    std::unique_ptr<VideoSequence> m_sequence;
+    std::unique_ptr<CalibrationRecord> m_calibration;
+    int m_referenceFrame = -1;
+    std::mutex m_lock;
+    std::thread m_loaderThread;
+    GridSet m_gridSet;
+    bool m_showGrid = false;
+    // Kept by the grid and calibration commands: the image size each grid
+    // frame was extracted at, the fit of the last intrinsic calibration, and
+    // where the triangulation's diagnostic lines go (null: dropped).
+    std::vector<cv::Size> m_gridFrameSizes;
+    CalibrationStats m_calibrationStats;
+    std::ostream* m_diagnostics = &std::cout;
+
+private:
+    // Both with m_lock held.
+    void ReleaseSlot(int i);
+    void StoreSlot(int i, int frame, cv::Mat image);
+    void TrimCache();
+    void LoadFrameIntoSlot(int frame, int slot);
+    void ClearFrameNames();
+    // Drops a loaded sequence and its synthesized names (image imports).
+    void DropSequence();
+    // Puts m_currentFrame back inside the list after it changed length.
+    void KeepCurrentFrameInList();
+    bool SlotHoldsFrame(int slot, int frame) const;
+
+    DocumentUi* m_ui;
+    FrameDecoder m_decode;
+    std::uint64_t m_releaseCount = 0;
+};
