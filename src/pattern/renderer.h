@@ -1,0 +1,145 @@
+#pragma once
+// Synthetic views of the printed board (board.h) seen by a pinhole camera with
+// two radial and two tangential distortion coefficients, together with the
+// true image position of every labelled corner.
+//
+// Camera model (x, y normalised image coordinates of a point X_c = R X + t in
+// the camera frame, r^2 = x^2 + y^2):
+//   x_d = x (1 + k1 r^2 + k2 r^4) + 2 p1 x y + p2 (r^2 + 2 x^2)
+//   y_d = y (1 + k1 r^2 + k2 r^4) + p1 (r^2 + 2 y^2) + 2 p2 x y
+//   u = fx x_d + cx,  v = fy y_d + cy
+// Image coordinates are pixels with the origin at the top-left pixel's centre
+// (pixel (c, r) covers [c - 0.5, c + 0.5] x [r - 0.5, r + 0.5]).
+// The board lies in the plane z = 0 of the pattern frame, printed side
+// towards +z; translations are in cell units.
+//
+// Typical use:
+//   vexel::pattern::Camera camera;                       // 640 x 480 defaults
+//   auto poses = vexel::pattern::randomPoses(camera, 10, 7);
+//   auto view = vexel::pattern::renderView(camera, poses[0]);
+//   // view.image: 8-bit grey frame, view.corners: the 110 true corners
+
+#include <opencv2/core.hpp>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace vexel::pattern {
+
+struct Camera {
+    int width = 640;
+    int height = 480;
+    double fx = 700.0;
+    double fy = 696.0;
+    double cx = 322.0;
+    double cy = 238.0;
+    double k1 = -0.18;  // barrel distortion, clearly visible at the frame's corners
+    double k2 = 0.05;
+    double p1 = 0.0006;
+    double p2 = -0.0004;
+
+    cv::Matx33d cameraMatrix() const { return {fx, 0, cx, 0, fy, cy, 0, 0, 1}; }
+    cv::Vec4d distortion() const { return {k1, k2, p1, p2}; }
+};
+
+// Pose of the pattern in the camera frame: X_c = R(rvec) X_pattern + tvec.
+struct ViewPose {
+    cv::Vec3d rvec;  // rotation vector (axis times angle, radians)
+    cv::Vec3d tvec;  // translation in cell units
+};
+
+// True image position of the pattern corner (patternX, patternY).
+struct CornerTruth {
+    int patternX = 0;
+    int patternY = 0;
+    double imageX = 0.0;
+    double imageY = 0.0;
+};
+
+struct RenderOptions {
+    int samples = 16;              // sub-samples per pixel axis for the soft spots (1 .. 32); cell
+                                   // and sheet edges are rendered by exact area coverage
+    double darkGrey = 25.0;        // grey level of dark cells and dark spots
+    double brightGrey = 215.0;     // grey level of bright cells, bright spots and the margin
+    double backgroundGrey = 110.0; // grey level beyond the printed sheet
+    double marginCells = 1.5;      // bright margin around the board, in cells
+    double blurSigma = 0.0;        // Gaussian blur in pixels (0: none)
+    double noiseSigma = 0.0;       // Gaussian noise in grey levels (0: none)
+    uint32_t noiseSeed = 1;        // seed of the noise generator
+};
+
+struct RenderedView {
+    cv::Mat image;                    // CV_8UC1, width x height, rows padded to 4 bytes
+    std::vector<CornerTruth> corners; // y = -5 .. 5 outer, x = -5 .. 4 inner (110)
+};
+
+// A seeded generator whose uniform and normal draws are computed here from the
+// engine's raw 32-bit output, so a seed gives the same numbers with every
+// standard library.
+class PortableRandom {
+public:
+    explicit PortableRandom(uint32_t seed) : engine_(seed) {}
+    double uniform();                      // [0, 1)
+    double uniform(double lo, double hi);  // [lo, hi)
+    double normal();                       // mean 0, deviation 1 (Box-Muller)
+    uint32_t raw() { return static_cast<uint32_t>(engine_()); }
+
+private:
+    std::mt19937 engine_;
+    bool hasSpare_ = false;
+    double spare_ = 0.0;
+};
+
+// Normalised, undistorted point -> distorted normalised point.
+cv::Point2d distortNormalised(const Camera& camera, cv::Point2d undistorted);
+
+// Inverse of distortNormalised by Newton iteration; false when it does not
+// converge (far outside the region where the model is invertible).
+bool undistortNormalised(const Camera& camera, cv::Point2d distorted, cv::Point2d& undistorted);
+
+// Image position of the pattern-plane point (x, y, 0); false when the point
+// is not in front of the camera.
+bool projectPatternPoint(const Camera& camera, const ViewPose& pose, double x, double y, cv::Point2d& image);
+
+// True image positions of the 110 labelled corners, in RenderedView order.
+std::vector<CornerTruth> trueCorners(const Camera& camera, const ViewPose& pose);
+
+// Renders one view. Invalid camera sizes (below 1 or above 16384) or sample
+// counts outside 1 .. 32 throw std::invalid_argument.
+RenderedView renderView(const Camera& camera, const ViewPose& pose, const RenderOptions& options = {});
+
+// `count` well-spread poses: tilt up to 50 degrees about a random axis, any
+// in-plane rotation, the board covering 30 to 80 % of the frame's area (in
+// practice up to what still fits) and lying wholly inside the frame. At the
+// default 640 x 480 camera the cells are then about 25 pixels or more. The
+// same camera, count and seed give the same poses.
+std::vector<ViewPose> randomPoses(const Camera& camera, int count, uint32_t seed);
+
+// Area of the board (x in [-6, 5], y in [-6, 6]) in the image over the frame's area.
+double boardAreaFraction(const Camera& camera, const ViewPose& pose);
+
+// Whether the whole board (with `marginPixels` to spare) projects inside the
+// frame and the camera model is invertible over it.
+bool boardInsideFrame(const Camera& camera, const ViewPose& pose, double marginPixels = 2.0);
+
+enum class ImageFormat { Pgm, Jpeg };
+
+// Name of view `index` in a render set: "view_000.pgm", "view_001.jpg", ...
+std::string viewFileName(int index, ImageFormat format);
+
+// The truth document of a render set:
+// {"camera": {"width", "height", "fx", "fy", "cx", "cy", "distortion": [k1, k2, p1, p2]},
+//  "views": [{"file", "rvec": [3], "tvec": [3], "corners": [[x, y, image_x, image_y], ...]}]}
+std::string truthJson(const Camera& camera, const std::vector<std::string>& files,
+                      const std::vector<ViewPose>& poses);
+
+// Renders every pose into directory `dir` (created when missing) and writes
+// the images, "views.iml" (one image file name per line) and "truth.json".
+// View i uses options.noiseSeed + i as its noise seed. Returns false with a
+// message naming the file and the problem when something cannot be written.
+bool writeRenderSet(const std::string& dir, const Camera& camera, const std::vector<ViewPose>& poses,
+                    const RenderOptions& options, ImageFormat format, std::string& error);
+
+}  // namespace vexel::pattern
