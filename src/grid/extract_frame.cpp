@@ -1,0 +1,51 @@
+#include "grid/extract_frame.h"
+
+#include <ostream>
+#include <streambuf>
+
+#include "grid/corner_detection.h"
+#include "grid/corner_mesh.h"
+#include "grid/grid_cells.h"
+#include "grid/marker_cells.h"
+#include "grid/nnsort.h"
+
+namespace {
+
+// A stream that swallows everything, for the null diagnostics stream.
+class NullBuffer : public std::streambuf {
+protected:
+    int overflow(int c) override { return traits_type::not_eof(c); }
+    std::streamsize xsputn(const char*, std::streamsize count) override { return count; }
+};
+
+}  // namespace
+
+void extractFrame(GridSet& set, int frame, const cv::Mat& image, ExtractTrace* trace, std::ostream* diagnostics,
+                  std::ostream* errors) {
+    if (!set.hasFrame(frame) || image.empty()) return;
+
+    detectCorners(set, frame, image);
+    if (trace != nullptr) {
+        const int count = set.getPointCount(frame);
+        const auto first = set.imagePoints.begin() + set.pointOffset[frame];
+        trace->corners.assign(first, first + count);
+    }
+
+    NullBuffer nullBuffer;
+    std::ostream nullStream(&nullBuffer);
+    try {
+        triangulateCorners(set, frame, diagnostics != nullptr ? *diagnostics : nullStream);
+    } catch (const TriangulationError& failure) {
+        set.pointCount[frame] = 0;
+        if (errors != nullptr) *errors << "frame " << frame << ": triangulation failed: " << failure.what() << '\n';
+        return;
+    }
+
+    const int candidates = buildGridCells(set, frame, image);
+    if (trace != nullptr) trace->candidateCount = candidates;
+
+    std::string rejected;
+    labelFrameGrid(set, frame, image, trace != nullptr ? &trace->markers : nullptr, &rejected);
+    if (!rejected.empty() && errors != nullptr) *errors << "frame " << frame << ": " << rejected << '\n';
+    if (trace != nullptr) trace->rejected = rejected;
+}

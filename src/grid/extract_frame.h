@@ -1,0 +1,31 @@
+#pragma once
+// The whole grid extraction of one frame: corners, corner mesh, cells,
+// labels and correspondences, each stage writing into the frame's record.
+
+#include <array>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "grid/grid_set.h"
+
+class GridElement;
+
+// What the stages of one extraction left on the way, for inspection.
+struct ExtractTrace {
+    std::vector<GridPoint> corners;         // the slots right after detectCorners
+    int candidateCount = 0;                 // cells made by triangle pairing
+    std::array<GridElement*, 3> markers{};  // the slots as findMarkerCells filled them (before any swap)
+    std::string rejected;                   // why the marker check refused the frame; empty when it passed
+};
+
+// Runs detectCorners, triangulateCorners, buildGridCells, labelFrameGrid on one frame.
+// `diagnostics` receives the triangulation's two diagnostic lines (null: dropped); `errors` receives one line when
+// the frame is given up (triangulation failure, marker check) (null: dropped).
+// Does nothing unless the frame is allocated and the image is not empty. A
+// failed triangulation leaves the frame with point count 0; the cells of
+// frames already done and of later frames are not affected.
+void extractFrame(GridSet& set, int frame, const cv::Mat& image, ExtractTrace* trace = nullptr,
+                  std::ostream* diagnostics = &std::cout, std::ostream* errors = &std::cerr);

@@ -1,0 +1,79 @@
+#pragma once
+// Marker cells (cells with a central spot of the opposite colour), the check
+// of the labels against the printed board's markers, and the last stage of a
+// frame's extraction: labels to correspondences in the grid record.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "geomlib/g_container.h"
+
+class g_node;
+class GridElement;
+class GridSet;
+
+// Marker classes as classifyMarkerCell reports them.
+constexpr int kMarkerBrightCell = 0;  // bright cell with a dark spot
+constexpr int kMarkerDarkCell = 1;    // dark cell with a bright spot
+constexpr int kNotAMarker = -1;
+
+// Decides from the image whether `cell` is a marker: 0 (bright cell, dark
+// spot), 1 (dark cell, bright spot) or -1. Compares the cell's meanGrey with
+// its four-node edge neighbours' (all brighter: a dark cell; none brighter: a
+// bright cell) and with the mean of the pixels in a 5 x 5 window at the
+// cell's centroid, clipped to the image. `rowStep` is the distance in bytes
+// between rows; a pixel's bytes (bitsPerPixel / 8 of them) are read as a
+// little-endian value.
+int classifyMarkerCell(const uint8_t* pixels, int width, int height, int rowStep, int bitsPerPixel,
+                       GridElement* cell);
+
+struct FoundMarker {
+    GridElement* cell;
+    int markerClass;
+};
+
+// Classifies every cell of gridParts[frame], in position order, and fills
+// the `slotCount` slots: a marker of class k goes into the first empty slot
+// at position k or after it; markers finding none are dropped. Every cell
+// classified as a marker (slotted or not) is appended to `found` when given.
+// Does nothing when the frame has no grid part, `slots` is null or the image
+// is empty or not 8-bit.
+void findMarkerCells(GridSet& set, int frame, const cv::Mat& image, GridElement** slots, int slotCount,
+                     std::vector<FoundMarker>* found = nullptr);
+
+// Whether a marker of `markerClass` is printed on pattern cell (x, y).
+bool isPrintedMarker(int cellX, int cellY, int markerClass);
+
+// The correspondences of a frame lie on the board's lattice: a corner
+// predicted from the next two along its row or column, 2 p(i+1) - p(i+2),
+// misses it by far less than a cell side even under steep perspective and
+// lens distortion. A cell merged from two board cells (when the corners
+// between them were not found) shifts labels by a whole cell and breaks this.
+constexpr double kLatticeTolerance = 0.3;
+
+// Why the correspondences (item k of both lists together) cannot be trusted:
+// some corner lies more than kLatticeTolerance times the neighbours' spacing
+// off the prediction from its next two neighbours in a row or column. Empty
+// when every corner fits.
+std::string latticeReason(g_container<g_node*>& imageNodes, g_container<g_node*>& patternNodes);
+
+// Finds the marker cells, labels the frame's cells (labelGrid) and writes
+// the correspondences into the frame's slots and point count.
+//
+// When the labelling succeeded, every cell called a marker that ended inside
+// the labelled window must lie on a printed marker cell of its class, and
+// the correspondences must fit the lattice (latticeReason); otherwise the
+// labels are not trusted: the frame gets point count 0, no cell keeps
+// inGrid, and the reason goes to `*rejected`.
+//
+// `markers`, when given, receives the slots as the marker search filled them
+// (before labelling may swap slots 1 and 2). `rejected` is emptied first.
+// Returns true when the frame got at least one correspondence. Does nothing
+// (and returns false) when the frame is not allocated or the image is empty
+// or not 8-bit.
+bool labelFrameGrid(GridSet& set, int frame, const cv::Mat& image, std::array<GridElement*, 3>* markers = nullptr,
+                    std::string* rejected = nullptr);
