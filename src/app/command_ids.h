@@ -1,0 +1,39 @@
+#pragma once
+// Command identifiers of the menus, the toolbar and the accelerators. Each
+// QAction carries its identifier as data.
+
+namespace vexel::cmd {
+
+// Framework commands.
+constexpr int FILE_NEW = 57600;
+constexpr int FILE_OPEN = 57601;
+constexpr int FILE_SAVE = 57603;
+constexpr int FILE_PRINT = 57607;
+constexpr int FILE_PRINT_SETUP = 57606;
+constexpr int APP_EXIT = 57665;
+constexpr int APP_ABOUT = 57664;
+constexpr int EDIT_UNDO = 57643;
+constexpr int EDIT_CUT = 57635;
+constexpr int EDIT_COPY = 57634;
+constexpr int EDIT_PASTE = 57637;
+constexpr int NEXT_PANE = 57680;
+constexpr int PREV_PANE = 57681;
+constexpr int VIEW_TOOLBAR = 59392;
+constexpr int VIEW_STATUS_BAR = 59393;
+
+// The program's own commands.
+constexpr int IMPORT_IMAGES = 32771;
+constexpr int IMPORT_IMAGE_SEQUENCE = 32773;
+constexpr int IMPORT_VSQ = 32774;
+constexpr int LOAD_CALIBRATION = 32775;
+constexpr int SAVE_CORRESPONDENCES = 32776;
+constexpr int SAVE_CALIBRATION = 32777;
+constexpr int GRID = 32778;
+constexpr int EXTRACT_GRIDS = 32779;
+constexpr int INTRINSIC_CALIBRATION = 32780;
+constexpr int EXTRINSIC_CALIBRATION = 32781;
+constexpr int FRAME_FORWARD = 32782;
+constexpr int FRAME_BACK = 32783;
+constexpr int SHRINK_LARGE_IMAGES = 32788;
+
+}  // namespace vexel::cmd

@@ -1,0 +1,61 @@
+// vexel [FILE...]: the desktop program. Starts with an empty document and
+// imports the files given (images, .iml image lists or a .vsq sequence).
+
+// Core headers first: they use identifiers that Qt defines as macros.
+#include "document/vexel_doc.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QImage>
+#include <QPixmap>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/command_ids.h"
+#include "app/main_frame.h"
+#include "app/vexel_app.h"
+
+namespace {
+
+// With VEXEL_SCREENSHOT=OUT.png set, the program extracts the grids, runs
+// the intrinsic calibration, shows the grid, saves a picture of its main
+// window to OUT.png and quits (exit status 0 when the picture was saved).
+void scheduleScreenshot(CVexelApp& app, const QString& out) {
+    QTimer::singleShot(0, &app, [&app, out] {
+        CMainFrame* frame = app.MainFrame();
+        CVexelDoc* doc = app.Document();
+        frame->SetFailureReporter([](const QString& command, const QString& reason) {
+            std::fprintf(stderr, "vexel: %s failed: %s\n", command.toLocal8Bit().constData(),
+                         reason.toLocal8Bit().constData());
+        });
+        frame->OnCommand(vexel::cmd::EXTRACT_GRIDS);
+        frame->OnCommand(vexel::cmd::INTRINSIC_CALIBRATION);
+        if (!doc->m_showGrid) frame->OnCommand(vexel::cmd::GRID);
+        // Wide enough for the report beside a 640-pixel frame.
+        frame->resize(1400, 720);
+        // The first drawing sizes the content to the report; the scroll bars
+        // follow on the next pass.
+        QApplication::processEvents();
+        frame->grab();
+        QApplication::processEvents();
+        const QPixmap shot = frame->grab();
+        const bool saved = shot.save(out);
+        if (!saved) std::fprintf(stderr, "vexel: cannot save the screenshot %s\n", out.toLocal8Bit().constData());
+        QApplication::exit(saved ? 0 : 1);
+    });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    CVexelApp app;
+    QStringList files = QApplication::arguments();
+    files.removeFirst();
+    if (!app.InitInstance(files)) return 1;
+    const QByteArray screenshot = qgetenv("VEXEL_SCREENSHOT");
+    if (!screenshot.isEmpty()) scheduleScreenshot(app, QFile::decodeName(screenshot));
+    return application.exec();
+}

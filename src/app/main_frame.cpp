@@ -1,0 +1,384 @@
+// Core headers first: they use identifiers that Qt defines as macros.
+#include "document/vexel_doc.h"
+#include "geomlib/fatal_error.h"
+
+#include "app/main_frame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QKeySequence>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPixmap>
+#include <QStatusBar>
+#include <QToolBar>
+
+#include <exception>
+#include <new>
+
+#include <opencv2/core.hpp>
+
+#include "app/command_ids.h"
+#include "app/qt_document_ui.h"
+#include "app/vexel_app.h"
+#include "view/vexel_view.h"
+
+using namespace vexel;
+
+namespace {
+
+// One command: the menu text in "&Text\tAccelerator" form and the status-bar
+// prompt in "Prompt\nTooltip" form.
+struct CommandText {
+    int id;
+    const char* menuText;
+    const char* prompt;
+};
+
+const CommandText COMMANDS[] = {
+    {cmd::FILE_NEW, "&New\tCtrl+N", "Create a new document\nNew"},
+    {cmd::IMPORT_IMAGES, "Import Image(s)...", "Load individual image(s)\nImport Image(s)"},
+    {cmd::IMPORT_IMAGE_SEQUENCE, "Import Image Sequence...",
+     "Load an image-list file. (Text file containing names of image files.)\nImport Image Sequence"},
+    {cmd::IMPORT_VSQ, "Import VSQ...", "Load a Tessary video sequence file."},
+    {cmd::LOAD_CALIBRATION, "Load Calibration...", "Load a calibration (.cal) file.\nOpen Calibration"},
+    {cmd::SAVE_CORRESPONDENCES, "Save Correspondences...",
+     "Save correspondences to a .points file.\nSave Pattern Correspondences"},
+    {cmd::SAVE_CALIBRATION, "Save Calibration...", "Save calibration to (.cal) file.\nSave Calibration"},
+    {cmd::APP_EXIT, "E&xit", "Quit the application; prompts to save documents\nExit"},
+    {cmd::VIEW_TOOLBAR, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar"},
+    {cmd::VIEW_STATUS_BAR, "&Status Bar", "Show or hide the status bar\nToggle StatusBar"},
+    {cmd::GRID, "Grid", "Toggles whether the grid is overlayed on the images.\nView Grid Quads"},
+    {cmd::SHRINK_LARGE_IMAGES, "Shrink Large Images",
+     "Toggles whether large images are displayed at reduced or actual size\nShrink Large Images"},
+    {cmd::FRAME_FORWARD, "Frame Forward", "Advance one frame in the sequence.\nForward one frame"},
+    {cmd::FRAME_BACK, "Frame Back", "Move back one frame in the sequence.\nBack one frame"},
+    {cmd::EXTRACT_GRIDS, "Extract Grid(s)",
+     "Extract pattern grid from image(s). Creates point correspondences for calibration."},
+    {cmd::INTRINSIC_CALIBRATION, "Intrinsic Calibration", "Calibrate intrinsic camera parameters."},
+    {cmd::EXTRINSIC_CALIBRATION, "Extrinsic Calibration",
+     "Find cameras position and orientation. Requires intrinsic calibration."},
+    {cmd::APP_ABOUT, "&About Vexel...", "Display program information, version number and copyright\nAbout"},
+    // Accelerators without a menu item.
+    {cmd::FILE_OPEN, "&Open...\tCtrl+O", "Open an existing document\nOpen"},
+    {cmd::FILE_SAVE, "&Save\tCtrl+S", "Save the active document\nSave"},
+    {cmd::FILE_PRINT, "&Print...\tCtrl+P", "Print the active document\nPrint"},
+    {cmd::EDIT_UNDO, "&Undo\tCtrl+Z", "Undo the last action\nUndo"},
+    {cmd::EDIT_CUT, "Cu&t\tCtrl+X", "Cut the selection and put it on the Clipboard\nCut"},
+    {cmd::EDIT_COPY, "&Copy\tCtrl+C", "Copy the selection and put it on the Clipboard\nCopy"},
+    {cmd::EDIT_PASTE, "&Paste\tCtrl+V", "Insert Clipboard contents\nPaste"},
+    {cmd::NEXT_PANE, "Next Pane\tF6", "Switch to the next window pane\nNext Pane"},
+    {cmd::PREV_PANE, "Previous Pane\tShift+F6", "Switch back to the previous window pane\nPrevious Pane"},
+};
+
+// Further keys of the same command.
+struct ExtraKey {
+    int id;
+    const char* key;
+};
+const ExtraKey EXTRA_KEYS[] = {
+    {cmd::EDIT_UNDO, "Alt+Backspace"},
+    {cmd::EDIT_CUT, "Shift+Del"},
+    {cmd::EDIT_COPY, "Ctrl+Ins"},
+    {cmd::EDIT_PASTE, "Shift+Ins"},
+};
+
+// Toolbar buttons left to right; 0 is a separator.
+const int TOOLBAR[] = {cmd::FILE_NEW,
+                       cmd::LOAD_CALIBRATION,
+                       cmd::SAVE_CALIBRATION,
+                       0,
+                       cmd::IMPORT_IMAGES,
+                       cmd::IMPORT_IMAGE_SEQUENCE,
+                       cmd::SAVE_CORRESPONDENCES,
+                       0,
+                       cmd::GRID,
+                       cmd::SHRINK_LARGE_IMAGES,
+                       0,
+                       cmd::FRAME_BACK,
+                       cmd::FRAME_FORWARD,
+                       0,
+                       cmd::APP_ABOUT};
+
+// A 16 x 15 button picture drawn for the command.
+QIcon toolIcon(int id) {
+    QPixmap pixmap(16, 15);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    const QColor ink(0, 0, 0), paper(255, 255, 255), accent(0, 0, 160);
+    p.setPen(ink);
+    auto page = [&](int x, int y) {
+        p.setBrush(paper);
+        p.drawRect(x, y, 9, 12);
+    };
+    auto disk = [&](QColor colour) {
+        p.setBrush(colour);
+        p.drawRect(1, 1, 13, 12);
+        p.setBrush(paper);
+        p.drawRect(4, 1, 7, 5);
+        p.fillRect(5, 9, 5, 4, ink);
+    };
+    auto arrow = [&](bool right) {
+        QPolygon shape;
+        if (right)
+            shape << QPoint(3, 2) << QPoint(12, 7) << QPoint(3, 12);
+        else
+            shape << QPoint(12, 2) << QPoint(3, 7) << QPoint(12, 12);
+        p.setBrush(accent);
+        p.drawPolygon(shape);
+    };
+    switch (id) {
+        case cmd::FILE_NEW: page(3, 1); break;
+        case cmd::LOAD_CALIBRATION:
+            page(1, 1);
+            p.drawText(QRect(1, 1, 10, 13), Qt::AlignCenter, QStringLiteral("c"));
+            p.setBrush(accent);
+            p.drawPolygon(QPolygon() << QPoint(10, 5) << QPoint(15, 9) << QPoint(10, 13));
+            break;
+        case cmd::SAVE_CALIBRATION: disk(accent); break;
+        case cmd::IMPORT_IMAGES:
+            p.setBrush(QColor(120, 170, 230));
+            p.drawRect(1, 2, 13, 10);
+            p.setBrush(QColor(40, 130, 40));
+            p.drawPolygon(QPolygon() << QPoint(2, 11) << QPoint(6, 6) << QPoint(9, 9) << QPoint(11, 7)
+                                     << QPoint(14, 11));
+            break;
+        case cmd::IMPORT_IMAGE_SEQUENCE:
+            for (int k = 2; k >= 0; --k) {
+                p.setBrush(k == 0 ? QColor(120, 170, 230) : paper);
+                p.drawRect(1 + 2 * k, 1 + 2 * k, 9, 8);
+            }
+            break;
+        case cmd::SAVE_CORRESPONDENCES:
+            disk(QColor(40, 130, 40));
+            break;
+        case cmd::GRID:
+            p.setPen(QPen(QColor(0, 0, 255), 1));
+            for (int k = 1; k <= 14; k += 4) {
+                p.drawLine(k, 1, k, 13);
+                p.drawLine(1, k, 13, k);
+            }
+            break;
+        case cmd::SHRINK_LARGE_IMAGES:
+            p.setBrush(paper);
+            p.drawRect(1, 1, 13, 12);
+            p.setBrush(accent);
+            p.drawRect(5, 5, 5, 4);
+            break;
+        case cmd::FRAME_BACK: arrow(false); break;
+        case cmd::FRAME_FORWARD: arrow(true); break;
+        case cmd::APP_ABOUT: {
+            QFont font = p.font();
+            font.setPixelSize(13);
+            font.setBold(true);
+            p.setFont(font);
+            p.setPen(accent);
+            p.drawText(QRect(0, 0, 16, 15), Qt::AlignCenter, QStringLiteral("?"));
+            break;
+        }
+        default: break;
+    }
+    p.end();
+    return QIcon(pixmap);
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame(CVexelApp* app, CVexelDoc* doc, QWidget* parent)
+    : QMainWindow(parent), m_app(app), m_doc(doc), m_view(new CVexelView(doc, this)) {
+    setWindowTitle(QStringLiteral("Vexel"));
+    setCentralWidget(m_view);
+    m_reportFailure = [this](const QString& command, const QString& reason) {
+        QMessageBox::critical(this, QStringLiteral("Vexel"),
+                              QStringLiteral("The command \"%1\" failed: %2\nThe document has been kept.")
+                                  .arg(command, reason));
+    };
+    CreateActions();
+    CreateMenus();
+    CreateToolBar();
+    CreateStatusBar();
+    UpdateCommandUi();
+    resize(1024, 768);
+}
+
+CMainFrame::~CMainFrame() = default;
+
+QAction* CMainFrame::MakeAction(int id, const char* menuText, const char* prompt) {
+    const QString full = QString::fromLatin1(menuText);
+    const qsizetype tab = full.indexOf(QLatin1Char('\t'));
+    auto* action = new QAction(tab < 0 ? full : full.left(tab), this);
+    action->setData(id);
+    QList<QKeySequence> keys;
+    if (tab >= 0) keys << QKeySequence(full.mid(tab + 1), QKeySequence::PortableText);
+    for (const ExtraKey& extra : EXTRA_KEYS)
+        if (extra.id == id) keys << QKeySequence(QString::fromLatin1(extra.key), QKeySequence::PortableText);
+    if (!keys.isEmpty()) action->setShortcuts(keys);
+    action->setShortcutContext(Qt::WindowShortcut);
+
+    const QString text = QString::fromLatin1(prompt);
+    const qsizetype newline = text.indexOf(QLatin1Char('\n'));
+    action->setStatusTip(newline < 0 ? text : text.left(newline));
+    if (newline >= 0) action->setToolTip(text.mid(newline + 1));
+    connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+    // Every action is the window's own, so its keys work also when its menu
+    // is closed or it has no menu item at all.
+    addAction(action);
+    m_actions[id] = action;
+    return action;
+}
+
+void CMainFrame::CreateActions() {
+    for (const CommandText& command : COMMANDS) MakeAction(command.id, command.menuText, command.prompt);
+    for (int id : {cmd::GRID, cmd::SHRINK_LARGE_IMAGES, cmd::VIEW_TOOLBAR, cmd::VIEW_STATUS_BAR})
+        m_actions[id]->setCheckable(true);
+    for (auto& [id, action] : m_actions) action->setIcon(toolIcon(id));
+}
+
+QAction* CMainFrame::Action(int id) const {
+    auto it = m_actions.find(id);
+    return it == m_actions.end() ? nullptr : it->second;
+}
+
+QString CMainFrame::CommandName(int id) const {
+    QAction* action = Action(id);
+    if (!action) return QStringLiteral("command %1").arg(id);
+    QString name = action->text();
+    name.remove(QLatin1Char('&'));
+    if (name.endsWith(QStringLiteral("..."))) name.chop(3);
+    return name;
+}
+
+void CMainFrame::CreateMenus() {
+    auto add = [this](QMenu* menu, std::initializer_list<int> ids) {
+        for (int id : ids) {
+            if (id == 0)
+                menu->addSeparator();
+            else
+                menu->addAction(m_actions.at(id));
+        }
+    };
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    add(file, {cmd::FILE_NEW, cmd::IMPORT_IMAGES, cmd::IMPORT_IMAGE_SEQUENCE, cmd::IMPORT_VSQ, cmd::LOAD_CALIBRATION, 0,
+               cmd::SAVE_CORRESPONDENCES, cmd::SAVE_CALIBRATION, 0, cmd::APP_EXIT});
+    QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+    add(view, {cmd::VIEW_TOOLBAR, cmd::VIEW_STATUS_BAR, 0, cmd::GRID, cmd::SHRINK_LARGE_IMAGES, 0, cmd::FRAME_FORWARD,
+               cmd::FRAME_BACK});
+    QMenu* calibration = menuBar()->addMenu(QStringLiteral("&Calibration"));
+    add(calibration, {cmd::EXTRACT_GRIDS, cmd::INTRINSIC_CALIBRATION, cmd::EXTRINSIC_CALIBRATION});
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    add(help, {cmd::APP_ABOUT});
+    for (QMenu* menu : {file, view, calibration, help})
+        connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUi);
+}
+
+void CMainFrame::CreateToolBar() {
+    m_toolBar = new QToolBar(QStringLiteral("Toolbar"), this);
+    m_toolBar->setObjectName(QStringLiteral("toolBar"));
+    m_toolBar->setIconSize(QSize(16, 15));
+    m_toolBar->setMovable(true);
+    m_toolBar->setFloatable(true);
+    m_toolBar->setAllowedAreas(Qt::AllToolBarAreas);
+    m_toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    for (int id : TOOLBAR) {
+        if (id == 0)
+            m_toolBar->addSeparator();
+        else
+            m_toolBar->addAction(m_actions.at(id));
+    }
+    addToolBar(Qt::TopToolBarArea, m_toolBar);
+}
+
+void CMainFrame::CreateStatusBar() {
+    QStatusBar* bar = statusBar();
+    const char* names[3] = {"CAP", "NUM", "SCRL"};
+    for (int i = 0; i < 3; ++i) {
+        m_indicators[i] = new QLabel(QString::fromLatin1(names[i]), bar);
+        m_indicators[i]->setObjectName(QString::fromLatin1(names[i]));
+        m_indicators[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        m_indicators[i]->setAlignment(Qt::AlignCenter);
+        m_indicators[i]->setMinimumWidth(m_indicators[i]->fontMetrics().horizontalAdvance(QStringLiteral("SCRL")) + 8);
+        bar->addPermanentWidget(m_indicators[i]);
+    }
+    // The message pane says "Ready" whenever nothing else is shown there.
+    connect(bar, &QStatusBar::messageChanged, this, [bar](const QString& message) {
+        if (message.isEmpty()) bar->showMessage(QStringLiteral("Ready"));
+    });
+    bar->showMessage(QStringLiteral("Ready"));
+}
+
+void CMainFrame::UpdateCommandUi() {
+    if (QAction* grid = Action(cmd::GRID)) grid->setChecked(m_doc && m_doc->m_showGrid);
+    if (QAction* shrink = Action(cmd::SHRINK_LARGE_IMAGES)) shrink->setChecked(m_view->ShrinkLargeImages());
+    if (QAction* tools = Action(cmd::VIEW_TOOLBAR)) tools->setChecked(m_toolBar && !m_toolBar->isHidden());
+    if (QAction* status = Action(cmd::VIEW_STATUS_BAR)) status->setChecked(!statusBar()->isHidden());
+}
+
+bool CMainFrame::RunGuarded(const QString& name, const std::function<void()>& command) {
+    QString reason;
+    try {
+        command();
+        return true;
+    } catch (const Fatal_Error& e) {
+        reason = QStringLiteral("a geometry check failed (%1)").arg(QString::fromLocal8Bit(e.what()));
+    } catch (const cv::Exception& e) {
+        reason = QStringLiteral("the vision library reported an error (%1)").arg(QString::fromLocal8Bit(e.what()));
+    } catch (const std::bad_alloc&) {
+        reason = QStringLiteral("out of memory");
+    } catch (const std::exception& e) {
+        reason = QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        reason = QStringLiteral("unknown error");
+    }
+    // The command left early: put the cursor back and show what there is.
+    if (m_app && m_app->Ui()) m_app->Ui()->ResetBusy();
+    try {
+        m_view->OnUpdate();
+    } catch (...) {
+    }
+    UpdateCommandUi();
+    if (m_reportFailure) m_reportFailure(name, reason);
+    return false;
+}
+
+bool CMainFrame::OnCommand(int id) {
+    const bool done = RunGuarded(CommandName(id), [this, id] { RouteCommand(id); });
+    UpdateCommandUi();
+    return done;
+}
+
+void CMainFrame::RouteCommand(int id) {
+    switch (id) {
+        // The document's commands.
+        case cmd::IMPORT_IMAGES: m_doc->OnImportImages(); break;
+        case cmd::IMPORT_IMAGE_SEQUENCE: m_doc->OnImportImageSequence(); break;
+        case cmd::IMPORT_VSQ: m_doc->OnImportVsq(); break;
+        case cmd::LOAD_CALIBRATION: m_doc->OnLoadCalibration(); break;
+        case cmd::SAVE_CORRESPONDENCES: m_doc->OnSaveCorrespondences(); break;
+        case cmd::SAVE_CALIBRATION: m_doc->OnSaveCalibration(); break;
+        case cmd::GRID: m_doc->OnGrid(); break;
+        case cmd::EXTRACT_GRIDS: m_doc->OnExtractGrids(); break;
+        case cmd::INTRINSIC_CALIBRATION: m_doc->OnIntrinsicCalibration(); break;
+        case cmd::EXTRINSIC_CALIBRATION: m_doc->OnExtrinsicCalibration(); break;
+        case cmd::FRAME_FORWARD: m_doc->OnFrameForward(); break;
+        case cmd::FRAME_BACK: m_doc->OnFrameBack(); break;
+        // The view's.
+        case cmd::SHRINK_LARGE_IMAGES: m_view->OnShrinkLargeImages(); break;
+        case cmd::FILE_PRINT:
+            if (!m_view->OnFilePrint()) statusBar()->showMessage(QStringLiteral("Printing is not available"));
+            break;
+        // The application's.
+        case cmd::FILE_NEW: if (m_app) m_app->OnFileNew(); break;
+        case cmd::FILE_OPEN: if (m_app) m_app->OnFileOpen(); break;
+        case cmd::FILE_SAVE: if (m_app) m_app->OnFileSave(); break;
+        case cmd::APP_ABOUT: if (m_app) m_app->OnAppAbout(); break;
+        // The frame's own.
+        case cmd::VIEW_TOOLBAR: m_toolBar->setHidden(!m_toolBar->isHidden()); break;
+        case cmd::VIEW_STATUS_BAR: statusBar()->setHidden(!statusBar()->isHidden()); break;
+        case cmd::APP_EXIT: close(); break;
+        // Undo, Cut, Copy, Paste and the pane keys have nothing to act on.
+        default: break;
+    }
+}

@@ -1,0 +1,66 @@
+#pragma once
+// The application object: names the settings store, keeps the recent-file
+// list, creates the one document, its user interface and the main window,
+// imports the files named on the command line, and carries out the
+// application's own commands (New, Open, Save, About).
+
+#include <QObject>
+#include <QStringList>
+
+#include <memory>
+
+class CMainFrame;
+class CVexelDoc;
+class QtDocumentUi;
+
+// The most recently used files, kept in the settings store.
+class RecentFileList {
+public:
+    static constexpr int SIZE = 4;
+    RecentFileList();
+    // Puts `path` first; drops the oldest beyond SIZE entries.
+    void Add(const QString& path);
+    QStringList Files() const { return m_files; }
+    void Load();
+    void Save() const;
+
+private:
+    QStringList m_files;
+};
+
+class CVexelApp : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr const char* ORGANISATION = "Local AppWizard-Generated Applications";
+    static constexpr const char* APPLICATION = "Vexel";
+    static constexpr const char* VERSION_LINE = "Vexel Version 1.0";
+
+    CVexelApp();
+    ~CVexelApp() override;
+
+    // Creates document, user interface and main window, starts with an empty
+    // document, imports `files` and, with `show`, shows the window.
+    bool InitInstance(const QStringList& files, bool show = true);
+    // Imports image files, image lists (.iml) and video sequences (.vsq) as
+    // the import commands would, chosen by extension, then updates the title.
+    void ImportFiles(const QStringList& files);
+
+    void OnFileNew();
+    void OnFileOpen();
+    void OnFileSave();
+    void OnAppAbout();
+
+    CVexelDoc* Document() const { return m_doc.get(); }
+    CMainFrame* MainFrame() const { return m_frame.get(); }
+    QtDocumentUi* Ui() const { return m_ui.get(); }
+    RecentFileList& RecentFiles() { return m_recentFiles; }
+
+private:
+    // Declared in this order so the window goes first, then the document,
+    // then the interface it talks through.
+    std::unique_ptr<QtDocumentUi> m_ui;
+    std::unique_ptr<CVexelDoc> m_doc;
+    std::unique_ptr<CMainFrame> m_frame;
+    RecentFileList m_recentFiles;
+};

@@ -1,0 +1,236 @@
+// Core headers first: they use identifiers that Qt defines as macros.
+#include "document/vexel_doc.h"
+#include "geomlib/g_node.h"
+#include "grid/grid_element.h"
+
+#include "view/vexel_view.h"
+
+#include <QImage>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPen>
+#include <QScrollBar>
+
+#include <algorithm>
+#include <exception>
+
+#include "view/calibration_report.h"
+
+CVexelView::CVexelView(CVexelDoc* doc, QWidget* parent) : QAbstractScrollArea(parent), m_doc(doc) {
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    for (QScrollBar* bar : {horizontalScrollBar(), verticalScrollBar()}) {
+        bar->setRange(0, 0);
+        bar->setSingleStep(LINE_STEP);
+        bar->setPageStep(PAGE_STEP);
+    }
+    viewport()->setAutoFillBackground(true);
+    QPalette palette = viewport()->palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    viewport()->setPalette(palette);
+    viewport()->setBackgroundRole(QPalette::Window);
+}
+
+CVexelView::~CVexelView() { ReleaseBuffers(); }
+
+int CVexelView::ScrollX() const { return horizontalScrollBar()->value(); }
+int CVexelView::ScrollY() const { return verticalScrollBar()->value(); }
+
+void CVexelView::AllocateBuffers(int width, int height, int channels) {
+    ReleaseBuffers();
+    if (width <= 0 || height <= 0 || channels <= 0) return;
+    m_imageWidth = width;
+    m_imageHeight = height;
+    m_channels = channels;
+    m_displayStride = (width * 3 + 3) & ~3;
+    m_displayBuffer.assign(static_cast<std::size_t>(m_displayStride) * static_cast<std::size_t>(height), 0);
+    m_frameBuffer.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
+                             static_cast<std::size_t>(channels),
+                         0);
+    m_displayWidth = width;
+    m_displayHeight = height;
+    m_large = width > LARGE_WIDTH || height > LARGE_HEIGHT;
+    if (m_large && m_shrink) {
+        m_displayWidth = SHRUNK_WIDTH;
+        m_displayHeight = SHRUNK_HEIGHT;
+    }
+}
+
+void CVexelView::ReleaseBuffers() {
+    std::vector<std::uint8_t>().swap(m_displayBuffer);
+    std::vector<std::uint8_t>().swap(m_frameBuffer);
+    m_displayStride = 0;
+    m_imageWidth = m_imageHeight = m_channels = 0;
+    m_large = false;
+    m_displayWidth = m_displayHeight = 0;
+}
+
+void CVexelView::OnUpdate() {
+    if (!m_doc) return;
+    const int width = m_doc->GetFrameWidth();
+    const int height = m_doc->GetFrameHeight();
+    const int channels = m_doc->GetFrameChannels();
+    if (width > m_imageWidth || height > m_imageHeight || channels > m_channels) {
+        AllocateBuffers(width, height, channels);
+    } else {
+        // The buffers are big enough; a smaller frame keeps the display size.
+        m_imageWidth = width;
+        m_imageHeight = height;
+        m_channels = channels;
+    }
+    m_contentWidth = std::max(m_contentWidth, m_displayWidth);
+    m_contentHeight = std::max(m_contentHeight, m_displayHeight);
+    RecomputeScrollRanges();
+    viewport()->update();
+}
+
+void CVexelView::OnShrinkLargeImages() {
+    m_shrink = !m_shrink;
+    if (m_large && m_shrink) {
+        m_displayWidth = SHRUNK_WIDTH;
+        m_displayHeight = SHRUNK_HEIGHT;
+    } else {
+        m_displayWidth = m_imageWidth;
+        m_displayHeight = m_imageHeight;
+    }
+    m_contentWidth = m_displayWidth;
+    m_contentHeight = m_displayHeight;
+    RecomputeScrollRanges();
+    horizontalScrollBar()->setValue(0);
+    verticalScrollBar()->setValue(0);
+    viewport()->update();
+}
+
+void CVexelView::SetContentSize(int width, int height) {
+    m_contentWidth = width;
+    m_contentHeight = height;
+}
+
+void CVexelView::RecomputeScrollRanges() {
+    const QSize client = viewport()->size();
+    QScrollBar* bars[2] = {horizontalScrollBar(), verticalScrollBar()};
+    const int content[2] = {m_contentWidth, m_contentHeight};
+    const int window[2] = {client.width(), client.height()};
+    for (int axis = 0; axis < 2; ++axis) {
+        QScrollBar* bar = bars[axis];
+        // QScrollBar clamps its value into the new range.
+        bar->setRange(0, std::max(0, content[axis] - window[axis]));
+        bar->setSingleStep(LINE_STEP);
+        bar->setPageStep(PAGE_STEP);
+    }
+}
+
+QPoint CVexelView::MapImagePoint(double x, double y) const {
+    double sx = 1.0, sy = 1.0;
+    if (IsShrinking() && m_imageWidth > 0 && m_imageHeight > 0) {
+        sx = static_cast<double>(SHRUNK_WIDTH) / m_imageWidth;
+        sy = static_cast<double>(SHRUNK_HEIGHT) / m_imageHeight;
+    }
+    // Truncation towards zero, as a cast does.
+    return QPoint(static_cast<int>(sx * x) - ScrollX(), static_cast<int>(sy * y) - ScrollY());
+}
+
+void CVexelView::FillDisplayBuffer() {
+    const std::size_t width = static_cast<std::size_t>(m_imageWidth);
+    const std::size_t height = static_cast<std::size_t>(m_imageHeight);
+    const std::size_t channels = static_cast<std::size_t>(m_channels);
+    if (channels == 3) {
+        // The document hands colour frames out in blue-green-red order.
+        for (std::size_t row = 0; row < height; ++row) {
+            const std::uint8_t* in = &m_frameBuffer[row * width * 3];
+            std::uint8_t* out = &m_displayBuffer[row * static_cast<std::size_t>(m_displayStride)];
+            for (std::size_t col = 0; col < width; ++col, in += 3, out += 3) {
+                out[0] = in[2];
+                out[1] = in[1];
+                out[2] = in[0];
+            }
+        }
+    } else if (channels == 1) {
+        for (std::size_t row = 0; row < height; ++row) {
+            const std::uint8_t* in = &m_frameBuffer[row * width];
+            std::uint8_t* out = &m_displayBuffer[row * static_cast<std::size_t>(m_displayStride)];
+            for (std::size_t col = 0; col < width; ++col, out += 3) out[0] = out[1] = out[2] = in[col];
+        }
+    }
+}
+
+void CVexelView::DrawPicture(QPainter& painter) {
+    if (!HasBuffers() || m_imageWidth <= 0 || m_imageHeight <= 0) return;
+    // The stored size never exceeds what the buffers were made for; check anyway.
+    const std::size_t needFrame = static_cast<std::size_t>(m_imageWidth) * static_cast<std::size_t>(m_imageHeight) *
+                                  static_cast<std::size_t>(std::max(m_channels, 0));
+    const std::size_t needDisplay =
+        static_cast<std::size_t>((m_imageWidth * 3 + 3) & ~3) * static_cast<std::size_t>(m_imageHeight);
+    if (needFrame > m_frameBuffer.size() || needDisplay > m_displayBuffer.size()) return;
+    // Rows of a smaller frame are laid out with that frame's own stride.
+    m_displayStride = (m_imageWidth * 3 + 3) & ~3;
+    m_doc->CopyFrameBytes(m_frameBuffer.data(), m_frameBuffer.size());
+    FillDisplayBuffer();
+    const QImage picture(m_displayBuffer.data(), m_imageWidth, m_imageHeight, m_displayStride,
+                         QImage::Format_RGB888);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    if (IsShrinking())
+        painter.drawImage(QRect(-ScrollX(), -ScrollY(), m_displayWidth, m_displayHeight), picture);
+    else
+        painter.drawImage(QPoint(-ScrollX(), -ScrollY()), picture);
+}
+
+void CVexelView::DrawGrid(QPainter& painter) {
+    const GridSet& grid = m_doc->m_gridSet;
+    const int frame = m_doc->m_currentFrame;
+    if (!grid.hasFrame(frame)) return;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(QPen(QColor(0, 0, 255), GRID_PEN_WIDTH, Qt::SolidLine));
+    const int cells = grid.getCellCount(frame);
+    for (int i = 0; i < cells; ++i) {
+        GridElement* cell = grid.getCell(frame, i);
+        if (!cell || !cell->inGrid) continue;
+        g_container<g_node*>& nodes = cell->nodes();
+        const uint32_t count = nodes.numberOfItems();
+        if (count == 0) continue;
+        QPoint first, previous;
+        for (uint32_t k = 0; k < count; ++k) {
+            const g_vector p = nodes.item(k)->getCoordinates();
+            const QPoint point = MapImagePoint(p.x, p.y);
+            if (k == 0)
+                first = point;
+            else
+                painter.drawLine(previous, point);
+            previous = point;
+        }
+        painter.drawLine(previous, first);
+    }
+    painter.restore();
+}
+
+void CVexelView::DrawReport(QPainter& painter) {
+    const CalibrationRecord* record = m_doc->m_calibration.get();
+    if (!record) return;
+    const bool extrinsic = m_doc->m_referenceFrame == m_doc->m_currentFrame;
+    DrawCalibrationReport(painter, m_displayWidth - ScrollX(), -ScrollY(), *record, extrinsic, *this);
+}
+
+void CVexelView::Draw(QPainter& painter) {
+    if (!m_doc) return;
+    DrawPicture(painter);
+    if (m_doc->m_showGrid) DrawGrid(painter);
+    DrawReport(painter);
+}
+
+void CVexelView::paintEvent(QPaintEvent*) {
+    QPainter painter(viewport());
+    try {
+        Draw(painter);
+    } catch (...) {
+        // A failure while drawing must not end the program; the picture stays
+        // as far as it got and the next repaint tries again.
+    }
+}
+
+void CVexelView::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    RecomputeScrollRanges();
+}
+
+void CVexelView::scrollContentsBy(int, int) { viewport()->update(); }

@@ -1,0 +1,100 @@
+#pragma once
+// The one view of the document: the current frame as a picture, reduced to a
+// fixed size when it is large and shrinking is on, the grid cells of the
+// frame outlined on top, and the calibration report to the right of the
+// picture. The view owns two pixel buffers sized for the frame and nothing
+// else of the document's data.
+
+#include <QAbstractScrollArea>
+#include <QPoint>
+
+#include <cstdint>
+#include <vector>
+
+class CVexelDoc;
+class QPainter;
+
+class CVexelView : public QAbstractScrollArea {
+    Q_OBJECT
+
+public:
+    static constexpr int LARGE_WIDTH = 1024;   // wider than this is large
+    static constexpr int LARGE_HEIGHT = 768;   // higher than this is large
+    static constexpr int SHRUNK_WIDTH = 800;   // display size of a shrunk large frame
+    static constexpr int SHRUNK_HEIGHT = 600;
+    static constexpr int LINE_STEP = 1;        // one scroll line, in pixels
+    static constexpr int PAGE_STEP = 32;       // one scroll page, in pixels
+    static constexpr int GRID_PEN_WIDTH = 2;
+
+    explicit CVexelView(CVexelDoc* doc, QWidget* parent = nullptr);
+    ~CVexelView() override;
+
+    CVexelDoc* GetDocument() const { return m_doc; }
+
+    // The document changed: re-reads the current frame's size, makes the
+    // buffers anew when the frame outgrows them, and repaints.
+    void OnUpdate();
+    // "Shrink Large Images": flips the shrink flag and scrolls back to the origin.
+    void OnShrinkLargeImages();
+    // Print: this build has no printer support; returns false so the caller
+    // can say so.
+    bool OnFilePrint() { return false; }
+
+    // Frees the old buffers; with all three values positive makes new ones
+    // and sets the large-image flag and the display size.
+    void AllocateBuffers(int width, int height, int channels);
+    void ReleaseBuffers();
+    // Scroll bar ranges for the content size and the viewport: 0 to
+    // max(0, content - viewport) per axis, 1-pixel lines, 32-pixel pages.
+    void RecomputeScrollRanges();
+    // Raises nothing: sets the scrollable extent (the report widens it).
+    void SetContentSize(int width, int height);
+
+    // Draws picture, overlay and report at the current scroll position.
+    void Draw(QPainter& painter);
+
+    // Where an image point (full-resolution pixels) lands on the viewport.
+    QPoint MapImagePoint(double x, double y) const;
+
+    bool ShrinkLargeImages() const { return m_shrink; }
+    bool IsLargeImage() const { return m_large; }
+    bool IsShrinking() const { return m_large && m_shrink; }
+    bool HasBuffers() const { return !m_displayBuffer.empty(); }
+    int ImageWidth() const { return m_imageWidth; }
+    int ImageHeight() const { return m_imageHeight; }
+    int Channels() const { return m_channels; }
+    int DisplayWidth() const { return m_displayWidth; }
+    int DisplayHeight() const { return m_displayHeight; }
+    int ContentWidth() const { return m_contentWidth; }
+    int ContentHeight() const { return m_contentHeight; }
+    int ScrollX() const;
+    int ScrollY() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+
+private:
+    void FillDisplayBuffer();
+    void DrawPicture(QPainter& painter);
+    void DrawGrid(QPainter& painter);
+    void DrawReport(QPainter& painter);
+
+    CVexelDoc* m_doc;
+    // The frame as 24-bit pixels in red-green-blue order, rows top to bottom,
+    // each row padded to a multiple of 4 bytes.
+    std::vector<std::uint8_t> m_displayBuffer;
+    // The raw copy of the current frame as the document hands it out (packed rows).
+    std::vector<std::uint8_t> m_frameBuffer;
+    int m_displayStride = 0;
+    int m_imageWidth = 0;
+    int m_imageHeight = 0;
+    int m_channels = 0;
+    bool m_large = false;
+    int m_displayWidth = 0;
+    int m_displayHeight = 0;
+    int m_contentWidth = 0;
+    int m_contentHeight = 0;
+    bool m_shrink = true;
+};

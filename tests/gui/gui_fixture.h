@@ -1,0 +1,96 @@
+#pragma once
+// Shared set-up of the desktop program's tests: one QApplication for the
+// whole test program on the offscreen platform, settings kept away from the
+// user's own, and documents whose frames are made in memory.
+
+// Core headers first: they use identifiers that Qt defines as macros.
+#include "document/vexel_doc.h"
+#include "geomlib/g_node.h"
+#include "geomlib/g_part.h"
+#include "grid/frame_image.h"
+#include "grid/grid_element.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QStandardPaths>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+// The font library keeps its configuration for the life of the process and
+// Qt never frees it; the leak checker is told so, and only about that library.
+extern "C" __attribute__((used, visibility("default"))) const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
+
+namespace vexel::test {
+
+class GuiTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (QApplication::instance()) return;
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        QStandardPaths::setTestModeEnabled(true);
+        static int argc = 1;
+        static char name[] = "gui_test";
+        static char* argv[] = {name, nullptr};
+        // Lives until the process ends; the widgets of every test are gone by then.
+        static QApplication* application = new QApplication(argc, argv);
+        (void)application;
+    }
+};
+
+// A decoder for names of the form "WxH/V": a W x H frame of grey value V.
+// Any other name fails to decode.
+inline cv::Mat syntheticFrame(const std::string& name) {
+    int width = 0, height = 0, value = 0;
+    if (std::sscanf(name.c_str(), "%dx%d/%d", &width, &height, &value) != 3 || width <= 0 || height <= 0)
+        return cv::Mat();
+    cv::Mat image = makeFrameImage(width, height);
+    image.setTo(cv::Scalar(value));
+    return image;
+}
+
+inline std::string frameName(int width, int height, int value = 128) {
+    return std::to_string(width) + "x" + std::to_string(height) + "/" + std::to_string(value);
+}
+
+// Puts the document on one synthetic frame of the given size, decoded.
+inline void showSyntheticFrame(CVexelDoc& doc, int width, int height, int value = 128) {
+    doc.SetFrameDecoder(syntheticFrame);
+    doc.OnNewDocument();
+    doc.ImportImageFiles({frameName(width, height, value)});
+    doc.EnsureCurrentFrameLoaded();
+}
+
+// Adds a grid cell with the given corners (image pixels) to frame `frame`
+// of the document's grid set, which is made with `frames` frames if absent.
+inline GridElement* addCell(CVexelDoc& doc, int frame, const std::vector<std::pair<double, double>>& corners,
+                            bool inGrid = true, int frames = 1) {
+    GridSet& grid = doc.m_gridSet;
+    if (!grid.hasFrame(frame)) grid.allocate(frames, 200);
+    g_part& part = *grid.gridParts[static_cast<std::size_t>(frame)];
+    auto* cell = new GridElement;
+    for (const auto& [x, y] : corners) {
+        auto* node = new g_node(g_vector(x, y, 0));
+        part.addNode(node);
+        cell->addNode(node);
+    }
+    cell->inGrid = inGrid ? 1 : 0;
+    part.addElement(cell);
+    return cell;
+}
+
+inline bool isBlue(QRgb pixel) { return qRed(pixel) < 60 && qGreen(pixel) < 60 && qBlue(pixel) > 200; }
+
+// The widget as it draws itself now.
+inline QImage grabImage(QWidget& widget) {
+    return widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+}  // namespace vexel::test

@@ -1,0 +1,338 @@
+// The application shell: menus, toolbar, accelerators, status bar, title,
+// start-up imports, settings and the guard around every command.
+
+#include "gui/gui_fixture.h"
+#include "geomlib/fatal_error.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+
+#include <filesystem>
+#include <fstream>
+#include <new>
+#include <stdexcept>
+
+#include <opencv2/core.hpp>
+#include <unistd.h>
+
+#include "app/command_ids.h"
+#include "app/main_frame.h"
+#include "app/qt_document_ui.h"
+#include "app/reference_frame_dlg.h"
+#include "app/vexel_app.h"
+#include "view/vexel_view.h"
+
+using namespace vexel::test;
+namespace cmd = vexel::cmd;
+
+namespace {
+
+const std::string FRONTAL = std::string(VEXEL_TEST_DATA_DIR) + "/frames/frontal.pgm";
+const std::string STEEP = std::string(VEXEL_TEST_DATA_DIR) + "/frames/steep.pgm";
+
+class MainFrameTest : public GuiTest {
+protected:
+    void SetUp() override {
+        app = std::make_unique<CVexelApp>();
+        ASSERT_TRUE(app->InitInstance({}, /*show=*/false));
+        frame = app->MainFrame();
+        frame->SetFailureReporter([this](const QString& command, const QString& reason) {
+            failures.push_back(command.toStdString() + ": " + reason.toStdString());
+        });
+    }
+    void TearDown() override { app.reset(); }
+
+    // Runs `check` on the modal dialog that `open` shows, then closes it.
+    void withModal(const std::function<void()>& open, const std::function<void(QWidget*)>& check) {
+        bool seen = false;
+        QTimer::singleShot(0, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            ASSERT_NE(modal, nullptr);
+            seen = true;
+            check(modal);
+            modal->close();
+        });
+        open();
+        EXPECT_TRUE(seen);
+    }
+
+    std::unique_ptr<CVexelApp> app;
+    CMainFrame* frame = nullptr;
+    std::vector<std::string> failures;
+};
+
+struct Item {
+    const char* text;  // empty: separator
+    int id;
+    const char* shortcut;
+};
+
+TEST_F(MainFrameTest, MenusHoldTheirItemsWithTextsIdentifiersAndKeys) {
+    const std::vector<std::pair<QString, std::vector<Item>>> expected = {
+        {"&File",
+         {{"&New", cmd::FILE_NEW, "Ctrl+N"},
+          {"Import Image(s)...", 32771, ""},
+          {"Import Image Sequence...", 32773, ""},
+          {"Import VSQ...", 32774, ""},
+          {"Load Calibration...", 32775, ""},
+          {"", 0, ""},
+          {"Save Correspondences...", 32776, ""},
+          {"Save Calibration...", 32777, ""},
+          {"", 0, ""},
+          {"E&xit", 57665, ""}}},
+        {"&View",
+         {{"&Toolbar", 59392, ""},
+          {"&Status Bar", 59393, ""},
+          {"", 0, ""},
+          {"Grid", 32778, ""},
+          {"Shrink Large Images", 32788, ""},
+          {"", 0, ""},
+          {"Frame Forward", 32782, ""},
+          {"Frame Back", 32783, ""}}},
+        {"&Calibration",
+         {{"Extract Grid(s)", 32779, ""}, {"Intrinsic Calibration", 32780, ""}, {"Extrinsic Calibration", 32781, ""}}},
+        {"&Help", {{"&About Vexel...", 57664, ""}}},
+    };
+    const QList<QAction*> menus = frame->menuBar()->actions();
+    ASSERT_EQ(menus.size(), static_cast<qsizetype>(expected.size()));
+    for (std::size_t m = 0; m < expected.size(); ++m) {
+        QMenu* menu = menus[static_cast<qsizetype>(m)]->menu();
+        ASSERT_NE(menu, nullptr);
+        EXPECT_EQ(menu->title(), expected[m].first);
+        const QList<QAction*> items = menu->actions();
+        ASSERT_EQ(items.size(), static_cast<qsizetype>(expected[m].second.size())) << menu->title().toStdString();
+        for (std::size_t i = 0; i < expected[m].second.size(); ++i) {
+            const Item& want = expected[m].second[i];
+            QAction* item = items[static_cast<qsizetype>(i)];
+            SCOPED_TRACE(want.text);
+            if (*want.text == '\0') {
+                EXPECT_TRUE(item->isSeparator());
+                continue;
+            }
+            EXPECT_EQ(item->text(), QString(want.text));
+            EXPECT_EQ(item->data().toInt(), want.id);
+            EXPECT_EQ(item->shortcut(), QKeySequence(QString(want.shortcut)));
+            EXPECT_EQ(frame->Action(want.id), item);
+        }
+    }
+}
+
+TEST_F(MainFrameTest, PromptsTooltipsAndAccelerators) {
+    EXPECT_EQ(frame->Action(32771)->statusTip(), "Load individual image(s)");
+    EXPECT_EQ(frame->Action(32771)->toolTip(), "Import Image(s)");
+    EXPECT_EQ(frame->Action(32773)->statusTip(),
+              "Load an image-list file. (Text file containing names of image files.)");
+    EXPECT_EQ(frame->Action(32774)->statusTip(), "Load a Tessary video sequence file.");
+    EXPECT_EQ(frame->Action(32776)->toolTip(), "Save Pattern Correspondences");
+    EXPECT_EQ(frame->Action(32778)->toolTip(), "View Grid Quads");
+    EXPECT_EQ(frame->Action(32781)->statusTip(),
+              "Find cameras position and orientation. Requires intrinsic calibration.");
+    EXPECT_EQ(frame->Action(32788)->statusTip(),
+              "Toggles whether large images are displayed at reduced or actual size");
+
+    // Keys without a menu item are the window's own actions.
+    const QList<QAction*> own = frame->actions();
+    for (const auto& [id, keys] : std::vector<std::pair<int, QStringList>>{
+             {cmd::FILE_OPEN, {"Ctrl+O"}},
+             {cmd::FILE_SAVE, {"Ctrl+S"}},
+             {cmd::FILE_PRINT, {"Ctrl+P"}},
+             {cmd::EDIT_UNDO, {"Ctrl+Z", "Alt+Backspace"}},
+             {cmd::EDIT_CUT, {"Ctrl+X", "Shift+Del"}},
+             {cmd::EDIT_COPY, {"Ctrl+C", "Ctrl+Ins"}},
+             {cmd::EDIT_PASTE, {"Ctrl+V", "Shift+Ins"}},
+             {cmd::NEXT_PANE, {"F6"}},
+             {cmd::PREV_PANE, {"Shift+F6"}}}) {
+        QAction* action = frame->Action(id);
+        ASSERT_NE(action, nullptr) << id;
+        EXPECT_TRUE(own.contains(action));
+        QList<QKeySequence> want;
+        for (const QString& key : keys) want << QKeySequence(key);
+        EXPECT_EQ(action->shortcuts(), want) << id;
+    }
+    // Undo, Cut, Copy and Paste do nothing and do not fail.
+    for (int id : {cmd::EDIT_UNDO, cmd::EDIT_CUT, cmd::EDIT_COPY, cmd::EDIT_PASTE}) EXPECT_TRUE(frame->OnCommand(id));
+    EXPECT_TRUE(failures.empty());
+}
+
+TEST_F(MainFrameTest, ToolbarButtonsInOrder) {
+    std::vector<int> ids;
+    for (QAction* action : frame->ToolBar()->actions()) ids.push_back(action->isSeparator() ? 0 : action->data().toInt());
+    const std::vector<int> expected = {57600, 32775, 32777, 0, 32771, 32773, 32776, 0,
+                                       32778, 32788, 0,     32783, 32782, 0,     57664};
+    EXPECT_EQ(ids, expected);
+    EXPECT_EQ(frame->ToolBar()->iconSize(), QSize(16, 15));
+    EXPECT_EQ(frame->ToolBar()->allowedAreas(), Qt::AllToolBarAreas);
+}
+
+TEST_F(MainFrameTest, StatusBarSaysReadyWhenIdleAndShowsTheIndicators) {
+    QStatusBar* bar = frame->statusBar();
+    EXPECT_EQ(bar->currentMessage(), "Ready");
+    app->Ui()->showStatus("Extract Grid(s): 1 of 2 frames");
+    EXPECT_EQ(bar->currentMessage(), "Extract Grid(s): 1 of 2 frames");
+    bar->clearMessage();
+    EXPECT_EQ(bar->currentMessage(), "Ready");
+    for (const char* name : {"CAP", "NUM", "SCRL"}) {
+        auto* label = bar->findChild<QLabel*>(name);
+        ASSERT_NE(label, nullptr) << name;
+        EXPECT_EQ(label->text(), name);
+    }
+}
+
+TEST_F(MainFrameTest, CheckMarksFollowGridAndShrink) {
+    QAction* grid = frame->Action(cmd::GRID);
+    QAction* shrink = frame->Action(cmd::SHRINK_LARGE_IMAGES);
+    ASSERT_TRUE(grid->isCheckable());
+    ASSERT_TRUE(shrink->isCheckable());
+    EXPECT_TRUE(shrink->isChecked());
+    EXPECT_FALSE(grid->isChecked());
+    shrink->trigger();
+    EXPECT_FALSE(frame->View()->ShrinkLargeImages());
+    EXPECT_FALSE(shrink->isChecked());
+    shrink->trigger();
+    EXPECT_TRUE(shrink->isChecked());
+    // Without any correspondences the overlay stays off, and so does its mark.
+    grid->trigger();
+    EXPECT_FALSE(app->Document()->m_showGrid);
+    EXPECT_FALSE(grid->isChecked());
+    // The Toolbar and Status Bar items show and hide the bars.
+    frame->OnCommand(cmd::VIEW_TOOLBAR);
+    EXPECT_TRUE(frame->ToolBar()->isHidden());
+    EXPECT_FALSE(frame->Action(cmd::VIEW_TOOLBAR)->isChecked());
+    frame->OnCommand(cmd::VIEW_TOOLBAR);
+    EXPECT_FALSE(frame->ToolBar()->isHidden());
+    frame->OnCommand(cmd::VIEW_STATUS_BAR);
+    EXPECT_TRUE(frame->statusBar()->isHidden());
+}
+
+TEST_F(MainFrameTest, TitleNamesTheFirstOfTwoImportedImages) {
+    EXPECT_EQ(frame->windowTitle(), "Vexel");
+    app->ImportFiles({QString::fromStdString(FRONTAL), QString::fromStdString(STEEP)});
+    EXPECT_EQ(app->Document()->FrameCount(), 2);
+    EXPECT_EQ(frame->windowTitle().toStdString(), "Vexel: image 0, " + FRONTAL + ", 640 x 480");
+    frame->OnCommand(cmd::FRAME_FORWARD);
+    EXPECT_EQ(frame->windowTitle().toStdString(), "Vexel: image 1, " + STEEP + ", 640 x 480");
+    EXPECT_EQ(frame->View()->ImageWidth(), 640);
+    // New empties the list and leaves the title as it was.
+    frame->OnCommand(cmd::FILE_NEW);
+    EXPECT_EQ(app->Document()->FrameCount(), 0);
+    EXPECT_EQ(frame->windowTitle().toStdString(), "Vexel: image 1, " + STEEP + ", 640 x 480");
+}
+
+TEST_F(MainFrameTest, StartupFilesAreImportedByExtension) {
+    const std::filesystem::path list =
+        std::filesystem::temp_directory_path() / ("gui_startup_" + std::to_string(::getpid()) + ".iml");
+    {
+        std::ofstream out(list);
+        out << STEEP << "\n" << FRONTAL << "\n";
+    }
+    CVexelApp second;
+    ASSERT_TRUE(second.InitInstance({QString::fromStdString(FRONTAL), QString::fromStdString(list.string())}, false));
+    std::filesystem::remove(list);
+    const std::vector<std::string> expected = {FRONTAL, STEEP, FRONTAL};
+    EXPECT_EQ(second.Document()->FrameNames(), expected);
+    EXPECT_EQ(second.MainFrame()->windowTitle().toStdString(), "Vexel: image 0, " + FRONTAL + ", 640 x 480");
+}
+
+TEST_F(MainFrameTest, FailingCommandIsReportedAndTheDocumentLivesOn) {
+    app->ImportFiles({QString::fromStdString(FRONTAL)});
+    QtDocumentUi* ui = app->Ui();
+    const std::vector<std::function<void()>> throwers = {
+        [] { throw Fatal_Error(); },
+        [] { throw cv::Exception(cv::Error::StsBadArg, "bad argument", "calibrate", __FILE__, __LINE__); },
+        [] { throw std::bad_alloc(); },
+        [] { throw std::runtime_error("disk on fire"); },
+        [] { throw 42; },
+    };
+    for (const auto& thrower : throwers) {
+        failures.clear();
+        const bool done = frame->RunGuarded("Extract Grid(s)", [&] {
+            ui->setBusy(true);
+            ui->setBusy(true);
+            thrower();
+        });
+        EXPECT_FALSE(done);
+        ASSERT_EQ(failures.size(), 1u);
+        EXPECT_EQ(failures[0].rfind("Extract Grid(s): ", 0), 0u) << failures[0];
+        EXPECT_EQ(ui->BusyDepth(), 0);
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    }
+    EXPECT_NE(failures[0].find("unknown"), std::string::npos);
+    // The working set is still there and commands still run.
+    EXPECT_EQ(app->Document()->FrameCount(), 1);
+    failures.clear();
+    EXPECT_TRUE(frame->OnCommand(cmd::FRAME_FORWARD));
+    EXPECT_TRUE(failures.empty());
+    EXPECT_EQ(frame->CommandName(cmd::IMPORT_IMAGES), "Import Image(s)");
+    EXPECT_EQ(frame->CommandName(cmd::FILE_NEW), "New");
+}
+
+TEST_F(MainFrameTest, ExtrinsicCalibrationAsksThroughTheQtDialogs) {
+    app->ImportFiles({QString::fromStdString(FRONTAL), QString::fromStdString(STEEP)});
+    CVexelDoc* doc = app->Document();
+    // Without a calibration the command's own message box says so.
+    withModal([&] { frame->OnCommand(cmd::EXTRINSIC_CALIBRATION); },
+              [](QWidget* box) {
+                  auto* message = qobject_cast<QMessageBox*>(box);
+                  ASSERT_NE(message, nullptr);
+                  EXPECT_EQ(message->text(), "Must have intrinsic calibration before extrinsic parameters can be used.");
+              });
+    // With one, the reference dialog opens on the current frame; Cancel keeps the reference.
+    doc->m_calibration = std::make_unique<CalibrationRecord>();
+    frame->OnCommand(cmd::FRAME_FORWARD);
+    withModal([&] { frame->OnCommand(cmd::EXTRINSIC_CALIBRATION); },
+              [](QWidget* dialog) {
+                  auto* chooser = qobject_cast<CReferenceFrameDlg*>(dialog);
+                  ASSERT_NE(chooser, nullptr);
+                  EXPECT_EQ(chooser->ListBox()->count(), 2);
+                  EXPECT_EQ(chooser->ListBox()->currentRow(), 1);
+              });
+    EXPECT_EQ(doc->m_referenceFrame, -1);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(failures.empty());
+}
+
+TEST_F(MainFrameTest, AboutBoxNamesTheVersion) {
+    withModal([&] { frame->OnCommand(cmd::APP_ABOUT); },
+              [](QWidget* about) {
+                  EXPECT_EQ(about->windowTitle(), "About Vexel");
+                  bool found = false;
+                  for (QLabel* label : about->findChildren<QLabel*>()) found |= label->text() == "Vexel Version 1.0";
+                  EXPECT_TRUE(found);
+              });
+}
+
+TEST_F(MainFrameTest, SettingsAndRecentFiles) {
+    EXPECT_EQ(QCoreApplication::organizationName(), "Local AppWizard-Generated Applications");
+    EXPECT_EQ(QCoreApplication::applicationName(), "Vexel");
+    RecentFileList recent;
+    for (const char* name : {"/a", "/b", "/c", "/d", "/e", "/c"}) recent.Add(name);
+    const QStringList expected = {"/c", "/e", "/d", "/b"};
+    EXPECT_EQ(recent.Files(), expected);
+    RecentFileList reloaded;
+    reloaded.Load();
+    EXPECT_EQ(reloaded.Files(), expected);
+    QSettings().remove("Recent File List");
+}
+
+TEST(QtDocumentUiFilters, TranslatedIntoQtForm) {
+    EXPECT_EQ(QtDocumentUi::ToQtFilter("JPEG Images (*.jpg)|*.jpg|Portable Grey Maps (*.pgm)|*.pgm||"),
+              "JPEG Images (*.jpg);;Portable Grey Maps (*.pgm)");
+    EXPECT_EQ(QtDocumentUi::ToQtFilter("Image Sequences / Image Lists (*.iml)|*.iml||"),
+              "Image Sequences / Image Lists (*.iml)");
+    // Several patterns; a description without its patterns gets them.
+    EXPECT_EQ(QtDocumentUi::ToQtFilter("Pictures (*.jpg;*.jpeg)|*.jpg;*.jpeg|All|*.*||"),
+              "Pictures (*.jpg *.jpeg);;All (*.*)");
+    EXPECT_EQ(QtDocumentUi::ToQtFilter(""), "");
+    EXPECT_EQ(QtDocumentUi::ToDefaultSuffix(".cal"), "cal");
+    EXPECT_EQ(QtDocumentUi::ToDefaultSuffix("points"), "points");
+}
+
+}  // namespace
