@@ -171,6 +171,7 @@ void CVexelDoc::OnIntrinsicCalibration() {
                 stats.rms = result.rms;
                 stats.framesOtherSize = otherSize;
                 stats.imageSize = size;
+                stats.stdDeviations = result.stdDeviations;
                 m_calibrationStats = stats;
                 Ui().showStatus("Intrinsic Calibration: " + std::to_string(views.viewCount()) + " frames, " +
                                 std::to_string(views.totalPoints()) + " points, RMS reprojection error " +

@@ -2,6 +2,7 @@
 // How well the last calibrations fit their views. Kept beside the
 // calibration record (which holds only the 25 numbers the files store).
 
+#include <array>
 #include <cstddef>
 #include <vector>
 
@@ -15,6 +16,8 @@ struct CalibrationStats {
     double rms = 0;                     // over all points of all used frames, pixels
     int framesOtherSize = 0;            // frames with points left out for their image size
     cv::Size imageSize;                 // the image size the calibration was made for
+    // Standard deviations of fx, fy, cx, cy, k1, k2, p1, p2.
+    std::array<double, 8> stdDeviations{};
 
     // The last extrinsic calibration that succeeded: its frame (-1: none)
     // and the reprojection error of its pose, pixels.

@@ -58,6 +58,12 @@ IntrinsicResult calibrateIntrinsic(const CalibrationViews& views, cv::Size image
     cv::Mat errors;
     perViewErrors.convertTo(errors, CV_64F);
     for (int i = 0; i < static_cast<int>(errors.total()); ++i) result.perViewErrors.push_back(errors.at<double>(i));
+
+    // The intrinsic deviations come in the order fx, fy, cx, cy, k1, k2, p1, p2, k3, ...
+    cv::Mat deviations;
+    stdDevIntrinsic.convertTo(deviations, CV_64F);
+    for (int i = 0; i < 8 && i < static_cast<int>(deviations.total()); ++i)
+        result.stdDeviations[static_cast<std::size_t>(i)] = deviations.at<double>(i);
     return result;
 }
 

@@ -28,6 +28,9 @@ struct IntrinsicResult {
     CalibrationRecord record;
     double rms = 0;                    // over all points, pixels
     std::vector<double> perViewErrors; // RMS reprojection error per view, pixels
+    // Standard deviations of fx, fy, cx, cy, k1, k2, p1, p2 as the
+    // calibration estimates them (pixels for the first four).
+    std::array<double, 8> stdDeviations{};
 };
 
 // Calibrates from all views in one call, with the four-coefficient lens

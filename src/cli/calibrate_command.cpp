@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "calibration/calibration_commands.h"
+#include "calibration/calibration_export.h"
 #include "calibration/calibration_file.h"
+#include "calibration/calibration_quality.h"
 #include "calibration/calibration_report.h"
 #include "calibration/fixed_format.h"
 #include "cli/cli_ui.h"
@@ -29,7 +31,37 @@ struct CalibrateArgs {
     int reference = -1;
     CLI::Option* referenceOption = nullptr;
     bool json = false;
+    std::string opencvYaml;
+    std::string rosYaml;
+    std::string cameraName = "camera";
+    ExtractionOptions extraction;
 };
+
+const char* const DEVIATION_NAMES[8] = {"fx", "fy", "cx", "cy", "k1", "k2", "p1", "p2"};
+
+// The quality section of the text output: the parameters' standard
+// deviations, every used frame's error and the frames that fit far worse
+// than the rest.
+void writeQuality(std::ostream& out, CVexelDoc& doc) {
+    const CalibrationStats& stats = doc.m_calibrationStats;
+    const std::vector<std::string>& names = doc.FrameNames();
+    auto name = [&](int f) { return static_cast<std::size_t>(f) < names.size() ? names[f] : std::string(); };
+    out << "\nStandard deviations:\n";
+    for (int i = 0; i < 8; ++i)
+        out << "  " << DEVIATION_NAMES[i] << " = " << formatFixed(stats.stdDeviations[i])
+            << (i % 4 == 3 ? "\n" : "");
+    out << "RMS reprojection error per frame (pixels):\n";
+    for (std::size_t i = 0; i < stats.frames.size() && i < stats.perViewErrors.size(); ++i) {
+        out << "  frame " << stats.frames[i] << ": " << formatFixed(stats.perViewErrors[i]) << ", "
+            << (i < stats.pointCounts.size() ? stats.pointCounts[i] : 0) << " points, " << name(stats.frames[i])
+            << '\n';
+    }
+    std::vector<int> suspects = suspectFrames(stats);
+    if (!suspects.empty()) {
+        out << "Likely bad detections (error far above the other frames'):\n";
+        for (int f : suspects) out << "  frame " << f << ": " << formatFixed(stats.frameError(f)) << " px, " << name(f) << '\n';
+    }
+}
 
 int fail(const std::string& reason) {
     std::cerr << "vexel-cli calibrate: " << reason << '\n';
@@ -50,6 +82,7 @@ nlohmann::json values(const CalibrationRecord& r, std::size_t first, std::size_t
 
 int runCalibrate(const CalibrateArgs& a) {
     CliUi ui;
+    ui.setQuiet(a.extraction.quiet);
     CVexelDoc doc(&ui);
     doc.m_diagnostics = nullptr;
 
@@ -66,7 +99,7 @@ int runCalibrate(const CalibrateArgs& a) {
         return EXIT_USAGE;
     }
 
-    doc.OnExtractGrids();
+    if (!runExtraction(doc, ui, a.extraction, error)) return fail(error);
     if (framesWithGrid(doc) == 0) return fail("no frame with 4 or more points");
     doc.OnIntrinsicCalibration();
     if (!doc.m_calibration || !doc.m_calibrationStats.valid) return fail(ui.lastMessage());
@@ -79,6 +112,11 @@ int runCalibrate(const CalibrateArgs& a) {
 
     if (!a.points.empty() && !SaveCorrespondencesFile(doc, a.points, &error)) return fail(error);
     if (!a.cal.empty() && !SaveCalibrationFile(doc, a.cal, calFormValue(a.calForm), &error)) return fail(error);
+    if (!a.opencvYaml.empty() && !writeOpenCvYaml(a.opencvYaml, *doc.m_calibration, doc.m_calibrationStats, &error))
+        return fail(error);
+    if (!a.rosYaml.empty() &&
+        !writeCameraInfoYaml(a.rosYaml, *doc.m_calibration, doc.m_calibrationStats, a.cameraName, &error))
+        return fail(error);
 
     const CalibrationRecord& r = *doc.m_calibration;
     const CalibrationStats& stats = doc.m_calibrationStats;
@@ -90,6 +128,10 @@ int runCalibrate(const CalibrateArgs& a) {
                          {"matrix", values(r, CalibrationRecord::CAMERA, 9)}};
         out["distortion"] = values(r, CalibrationRecord::DISTORTION, 4);
         out["rms"] = stats.rms;
+        nlohmann::json deviations;
+        for (int i = 0; i < 8; ++i) deviations[DEVIATION_NAMES[i]] = stats.stdDeviations[i];
+        out["stdDev"] = deviations;
+        out["suspectFrames"] = suspectFrames(stats);
         out["rotation"] = values(r, CalibrationRecord::ROTATION, 9);
         out["translation"] = values(r, CalibrationRecord::TRANSLATION, 3);
         out["referenceFrame"] = withReference ? a.reference : -1;
@@ -98,20 +140,50 @@ int runCalibrate(const CalibrateArgs& a) {
         for (const std::string& line : calibrationReportLines(r, withReference)) std::cout << line << '\n';
         std::cout << "RMS reprojection error = " << formatFixed(stats.rms) << " pixels\n";
         std::cout << "frames used = " << stats.frames.size() << " of " << doc.FrameCount() << '\n';
+        writeQuality(std::cout, doc);
     }
     return EXIT_OK;
 }
 
 CommandRun setupCalibrate(CLI::App& sub) {
     auto a = std::make_shared<CalibrateArgs>();
-    sub.add_option("inputs", a->inputs, "Image files, image lists (.iml) or one video sequence (.vsq)")->required();
-    sub.add_option("--points", a->points, "Write the correspondences to this .points file");
-    sub.add_option("--cal", a->cal, "Write the calibration to this .cal file");
+    sub.add_option("inputs", a->inputs,
+                   "Image files, image lists (.iml), - for an image list on standard input, or one video "
+                   "sequence (.vsq)")
+        ->required()
+        ->type_name("INPUT");
+    sub.add_option("--points", a->points, "Write the correspondences to this .points file")->type_name("FILE");
+    sub.add_option("--cal", a->cal, "Write the calibration to this .cal file")->type_name("FILE");
     sub.add_option("--cal-form", a->calForm, "Form of the .cal file (default labelled)")
         ->check(CLI::IsMember({"labelled", "text", "binary"}));
     a->referenceOption =
         sub.add_option("--reference", a->reference, "Also compute the pose of this frame (counted from 0)");
+    sub.add_option("--opencv-yaml", a->opencvYaml,
+                   "Write camera matrix, distortion and reprojection errors as an OpenCV FileStorage YAML file")
+        ->type_name("FILE");
+    sub.add_option("--ros-yaml", a->rosYaml, "Write the camera model as a camera_info YAML file")->type_name("FILE");
+    sub.add_option("--camera-name", a->cameraName, "camera_name in the --ros-yaml file (default camera)")
+        ->type_name("NAME");
     sub.add_flag("--json", a->json, "Print the results as one JSON object");
+    addExtractionOptions(sub, a->extraction);
+    sub.footer(R"(DESCRIPTION
+  Finds the pattern's grid in every frame, calibrates the camera from every
+  frame with 4 or more points (focal lengths, principal point, two radial and
+  two tangential distortion coefficients) and, with --reference, computes the
+  pose of that frame. Prints the calibration report, the RMS reprojection
+  error, the standard deviations of fx, fy, cx, cy, k1, k2, p1, p2, the error
+  of every frame used, and names the frames whose error is far above the
+  rest (over 3 times the median and over 0.5 px) as likely bad detections.
+  With --json everything goes out as one JSON object instead. Every file is
+  replaced only once it is completely written.
+
+EXIT STATUS
+  0 calibrated; 1 no frame with 4 or more points, the calibration failed or a
+  file could not be written; 2 bad arguments or unreadable inputs.
+
+EXAMPLES
+  vexel-cli calibrate views.iml --cal camera.cal --opencv-yaml camera.yml
+  ls shots/*.jpg | vexel-cli calibrate - --reference 0 --ros-yaml camera_info.yaml --jobs 2)");
     return [a]() { return runCalibrate(*a); };
 }
 

@@ -37,7 +37,7 @@ void CliUi::showMessageBox(const std::string& text) {
 
 void CliUi::showStatus(const std::string& text) {
     m_lastMessage = text;
-    m_messages << text << '\n';
+    if (!m_quiet) m_messages << text << '\n';
 }
 
 }  // namespace vexel::cli

@@ -37,6 +37,10 @@ public:
     void setTitle(const std::string&) override {}
     void updateViews() override {}
 
+    // Quiet: status messages are kept (lastMessage) but not printed;
+    // message boxes are still printed.
+    void setQuiet(bool quiet) { m_quiet = quiet; }
+
     // The last status or message-box text (empty when none was shown).
     const std::string& lastMessage() const { return m_lastMessage; }
 
@@ -46,6 +50,7 @@ private:
     std::deque<std::string> m_saveAnswers;
     std::deque<int> m_referenceAnswers;
     std::string m_lastMessage;
+    bool m_quiet = false;
 };
 
 }  // namespace vexel::cli

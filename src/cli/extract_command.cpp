@@ -21,10 +21,12 @@ struct ExtractArgs {
     std::vector<std::string> inputs;
     std::string points;
     bool json = false;
+    ExtractionOptions extraction;
 };
 
 int runExtract(const ExtractArgs& a) {
     CliUi ui;
+    ui.setQuiet(a.extraction.quiet);
     CVexelDoc doc(&ui);
     doc.m_diagnostics = nullptr;
 
@@ -34,7 +36,10 @@ int runExtract(const ExtractArgs& a) {
         std::cerr << "vexel-cli extract: " << error << '\n';
         return status;
     }
-    doc.OnExtractGrids();
+    if (!runExtraction(doc, ui, a.extraction, error)) {
+        std::cerr << "vexel-cli extract: " << error << '\n';
+        return EXIT_FAILED;
+    }
 
     if (!a.points.empty() && !SaveCorrespondencesFile(doc, a.points, &error)) {
         std::cerr << "vexel-cli extract: " << error << '\n';
@@ -59,9 +64,29 @@ int runExtract(const ExtractArgs& a) {
 
 CommandRun setupExtract(CLI::App& sub) {
     auto a = std::make_shared<ExtractArgs>();
-    sub.add_option("inputs", a->inputs, "Image files, image lists (.iml) or one video sequence (.vsq)")->required();
-    sub.add_option("--points", a->points, "Write the correspondences to this .points file");
+    sub.add_option("inputs", a->inputs,
+                   "Image files, image lists (.iml), - for an image list on standard input, or one video "
+                   "sequence (.vsq)")
+        ->required()
+        ->type_name("INPUT");
+    sub.add_option("--points", a->points, "Write the correspondences to this .points file")->type_name("FILE");
     sub.add_flag("--json", a->json, "Print the frames as one JSON object");
+    addExtractionOptions(sub, a->extraction);
+    sub.footer(R"(DESCRIPTION
+  Finds the calibration pattern's grid in every frame and pairs each grid
+  corner's image position with its position on the pattern. Prints one line
+  per frame (its point count and name) and a summary, or with --json one JSON
+  object {"frames": [{"index", "name", "points", "rms"}]}. The output is the
+  same whatever the number of jobs. A progress bar is drawn on standard error
+  when it is a terminal.
+
+EXIT STATUS
+  0 at least one frame has 4 or more points; 1 no frame has, or a file could
+  not be written; 2 bad arguments or unreadable inputs.
+
+EXAMPLES
+  vexel-cli extract views/*.pgm --points views.points
+  find shots -name '*.jpg' | sort | vexel-cli extract - --json --jobs 4)");
     return [a]() { return runExtract(*a); };
 }
 

@@ -3,9 +3,18 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
+#include <iostream>
+#include <thread>
+
+#include <CLI/CLI.hpp>
 
 #include "calibration/points_file.h"
+#include "cli/cli_ui.h"
+#include "cli/progress_bar.h"
+#include "document/grid_commands.h"
+#include "document/parallel_extraction.h"
 #include "document/vexel_doc.h"
 
 namespace vexel::cli {
@@ -27,14 +36,72 @@ bool readable(const std::string& path) {
     return true;
 }
 
+constexpr const char* STDIN_NAME = "-";
+
+// The image list on standard input: one path per line, a carriage return
+// before the line feed dropped, empty lines skipped, names that cannot be
+// opened left out as in a list file. `skipped` counts those.
+std::vector<std::string> readStdinList(int& skipped) {
+    std::vector<std::string> names;
+    skipped = 0;
+    for (std::string line; std::getline(std::cin, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) continue;
+        if (readable(line))
+            names.push_back(line);
+        else
+            ++skipped;
+    }
+    return names;
+}
+
 }  // namespace
+
+int defaultJobs() {
+    unsigned cores = std::thread::hardware_concurrency();
+    return cores > 0 ? static_cast<int>(cores) : 1;
+}
+
+void addExtractionOptions(CLI::App& sub, ExtractionOptions& options) {
+    options.jobs = defaultJobs();
+    sub.add_option("-j,--jobs", options.jobs, "Extract frames on N threads (default: the number of cores)")
+        ->type_name("N")
+        ->check(CLI::Range(1, 1024));
+    sub.add_flag("-q,--quiet", options.quiet, "No progress bar and no status lines on standard error");
+}
+
+bool runExtraction(CVexelDoc& doc, CliUi& ui, const ExtractionOptions& options, std::string& error) {
+    ProgressBar bar(std::cerr, !options.quiet && ProgressBar::stderrIsTerminal());
+    int read = 0;
+    try {
+        read = extractAllFramesParallel(
+            doc, options.jobs, [&](int done, int total) { bar.update(done, total); }, &std::cerr);
+    } catch (const std::exception& e) {
+        // A broken geometry check (Fatal_Error) or an exhausted resource
+        // ends this command with a message instead of ending the process.
+        bar.finish();
+        error = std::string("grid extraction failed: ") + e.what();
+        return false;
+    }
+    bar.finish();
+    ui.showStatus(extractionSummary(doc, read));
+    return true;
+}
 
 int importInputs(CVexelDoc& doc, const std::vector<std::string>& inputs, std::string& error) {
     if (inputs.empty()) {
         error = "no input given";
         return EXIT_USAGE;
     }
+    int stdinLists = 0;
     for (const std::string& input : inputs) {
+        if (input == STDIN_NAME) {
+            if (++stdinLists > 1) {
+                error = "standard input (-) can be read only once";
+                return EXIT_USAGE;
+            }
+            continue;
+        }
         if (!readable(input)) {
             error = "cannot read " + input;
             return EXIT_USAGE;
@@ -52,7 +119,16 @@ int importInputs(CVexelDoc& doc, const std::vector<std::string>& inputs, std::st
     };
     for (const std::string& input : inputs) {
         std::string ext = lowerExtension(input);
-        if (ext == ".vsq") {
+        if (input == STDIN_NAME) {
+            int skipped = 0;
+            std::vector<std::string> names = readStdinList(skipped);
+            if (names.empty()) {
+                error = "the image list on standard input names no readable file";
+                if (skipped > 0) error += " (" + std::to_string(skipped) + " names could not be opened)";
+                return EXIT_USAGE;
+            }
+            images.insert(images.end(), names.begin(), names.end());
+        } else if (ext == ".vsq") {
             if (!doc.ImportVsqFile(input)) {
                 error = "cannot read the video sequence " + input;
                 return EXIT_USAGE;

@@ -9,7 +9,13 @@
 
 class CVexelDoc;
 
+namespace CLI {
+class App;
+}
+
 namespace vexel::cli {
+
+class CliUi;
 
 // Exit statuses of the two subcommands.
 constexpr int EXIT_OK = 0;
@@ -17,10 +23,31 @@ constexpr int EXIT_FAILED = 1;  // the work could not be done
 constexpr int EXIT_USAGE = 2;   // bad arguments or unreadable inputs
 
 // Loads the inputs in the order given: image files (consecutive ones in one
-// import), image lists (.iml) and a single video sequence (.vsq, which must
-// be the only input). Returns EXIT_OK, or EXIT_USAGE with a one-line reason
-// in `error`.
+// import), image lists (.iml), "-" for an image list read from standard input
+// (relative names resolve against the working folder; at most once) and a
+// single video sequence (.vsq, which must be the only input). Returns
+// EXIT_OK, or EXIT_USAGE with a one-line reason in `error`.
 int importInputs(CVexelDoc& doc, const std::vector<std::string>& inputs, std::string& error);
+
+// How the frames are extracted: on how many threads, and whether progress
+// and status lines are shown.
+struct ExtractionOptions {
+    int jobs = 1;
+    bool quiet = false;
+};
+
+// The number of cores (at least 1).
+int defaultJobs();
+
+// Declares --jobs and --quiet on `sub`, `options.jobs` defaulting to the
+// number of cores.
+void addExtractionOptions(CLI::App& sub, ExtractionOptions& options);
+
+// Extracts every frame of the document on `options.jobs` threads, with a
+// progress bar on standard error when it is a terminal and not quiet, and
+// reports the outcome through `ui`. False, with a one-line reason in
+// `error`, when the extraction failed.
+bool runExtraction(CVexelDoc& doc, CliUi& ui, const ExtractionOptions& options, std::string& error);
 
 // Frames with 4 or more points after extraction.
 int framesWithGrid(CVexelDoc& doc);

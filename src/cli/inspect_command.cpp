@@ -32,6 +32,19 @@ CommandRun setupInspect(CLI::App& sub) {
     sub.add_flag("--json", a->json, "Print the results of every stage as one JSON object");
     sub.add_option("--svg", a->svg, "Write the frame with the results drawn over it to this SVG file");
     sub.add_flag("--verbose", a->verbose, "Show the triangulation's diagnostic lines on standard error");
+    sub.footer(R"(DESCRIPTION
+  Runs the whole grid extraction on one image and reports what each stage
+  found: the corners, the candidate and accepted cells, the marker cells and
+  the correspondences, or why the frame was given up. --svg draws the same
+  over the frame for a look in a browser.
+
+EXIT STATUS
+  0 done; 1 the extraction failed or the SVG could not be written; 2 bad
+  arguments or an unreadable image.
+
+EXAMPLES
+  vexel-cli inspect view_000.pgm
+  vexel-cli inspect "shots/frame 12.jpg" --json --svg frame12.svg)");
 
     return [a]() {
         std::string error;

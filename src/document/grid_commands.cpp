@@ -34,6 +34,7 @@ int extractAllFrames(CVexelDoc& doc, const FrameExtractor& extract) {
     cv::Mat work;
     int read = 0;
     for (int i = 0; i < count; ++i) {
+        doc.Ui().showStatus("Extracting frame " + std::to_string(i + 1) + " of " + std::to_string(count));
         if (extractCurrentFrame(doc, doc.CurrentFrame(), work, extract)) ++read;
         doc.StepForward();
         doc.StartLoader();
@@ -48,6 +49,18 @@ FrameExtractor documentExtractor(CVexelDoc& doc) {
     };
 }
 
+std::string extractionSummary(const CVexelDoc& doc, int read) {
+    const int frames = doc.FrameCount();
+    int withGrid = 0;
+    for (int f = 0; f < frames; ++f)
+        if (doc.m_gridSet.getPointCount(f) >= MIN_FRAME_POINTS) ++withGrid;
+    std::string status = "Extract Grid(s): " + std::to_string(withGrid) + " of " + std::to_string(frames) +
+                         " frames with 4 or more points, " + std::to_string(doc.m_gridSet.getTotalPointCount()) +
+                         " points in all";
+    if (read < frames) status += ", " + std::to_string(frames - read) + " frames could not be read";
+    return status;
+}
+
 void CVexelDoc::OnGrid() {
     m_showGrid = !m_showGrid && m_gridSet.getTotalPointCount() > 0;
     UpdateTitleAndViews();
@@ -60,13 +73,7 @@ void CVexelDoc::OnExtractGrids() {
         BusyCursor busy(Ui());
         read = extractAllFrames(*this, documentExtractor(*this));
     }
-    int withGrid = 0;
-    for (int f = 0; f < m_frameCount; ++f)
-        if (m_gridSet.getPointCount(f) >= MIN_FRAME_POINTS) ++withGrid;
-    std::string status = "Extract Grid(s): " + std::to_string(withGrid) + " of " + std::to_string(m_frameCount) +
-                         " frames with 4 or more points, " + std::to_string(m_gridSet.getTotalPointCount()) +
-                         " points in all";
-    if (read < m_frameCount) status += ", " + std::to_string(m_frameCount - read) + " frames could not be read";
+    std::string status = extractionSummary(*this, read);
     Ui().showStatus(status);
     UpdateTitleAndViews();
 }

@@ -98,7 +98,7 @@ TEST_F(ExtractCalibrateCli, CalibrateWithReferenceWritesTheReportAndTheFiles) {
     std::vector<std::string> lines;
     std::istringstream text(result.out);
     for (std::string line; std::getline(text, line);) lines.push_back(line);
-    ASSERT_EQ(lines.size(), 13u) << result.out;
+    ASSERT_GE(lines.size(), 13u) << result.out;  // the report, then the quality section
     EXPECT_EQ(lines[0], "Camera Intrinsic Parameters:");
     EXPECT_EQ(lines[5], "Rotation matrix:");
     EXPECT_EQ(lines[11].rfind("RMS reprojection error = ", 0), 0u);

@@ -1,0 +1,169 @@
+// Extraction on several threads must leave the document exactly as the
+// single-threaded Extract Grid(s) does: points, cells, frame sizes, the
+// current frame and the diagnostic lines.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <opencv2/core/utility.hpp>
+
+#include "calibration/points_file.h"
+#include "document/grid_commands.h"
+#include "document/parallel_extraction.h"
+#include "document/vexel_doc.h"
+#include "geomlib/g_node.h"
+#include "pattern/renderer.h"
+#include "support/scripted_ui.h"
+
+namespace fs = std::filesystem;
+using namespace vexel::pattern;
+
+namespace {
+
+// Rendered views (rendering is the slow part, so once per suite), a flat
+// frame without any grid and a file that is no image.
+const std::vector<std::string>& frameFiles() {
+    static std::vector<std::string> files = [] {
+        std::vector<std::string> out;
+        fs::path dir = fs::temp_directory_path() / ("vexel_parallel_" + std::to_string(::getpid()));
+        fs::remove_all(dir);
+        Camera camera;
+        RenderOptions options;
+        options.samples = 2;
+        options.blurSigma = 0.6;
+        options.noiseSigma = 1.5;
+        std::string error;
+        auto poses = randomPoses(camera, 9, 77);
+        // Rendered on this thread alone, so that a thread checker sees only
+        // the extraction's own threads.
+        const int threads = cv::getNumThreads();
+        cv::setNumThreads(0);
+        if (!writeRenderSet(dir.string(), camera, poses, options, ImageFormat::Pgm, error)) ADD_FAILURE() << error;
+        cv::setNumThreads(threads);
+        for (int i = 0; i < static_cast<int>(poses.size()); ++i)
+            out.push_back((dir / viewFileName(i, ImageFormat::Pgm)).string());
+        std::ofstream(dir / "broken.pgm") << "P5 no image";
+        out.insert(out.begin() + 4, (dir / "broken.pgm").string());
+        return out;
+    }();
+    return files;
+}
+
+void removeFrames() { fs::remove_all(fs::path(frameFiles().front()).parent_path()); }
+
+// Everything extraction leaves that a reader of the document can see: the
+// point file text, and per frame its size and its cells' corners and labels.
+std::string snapshot(CVexelDoc& doc) {
+    std::ostringstream out;
+    out << formatCorrespondences(doc.m_gridSet, doc.FrameCount());
+    for (int f = 0; f < doc.FrameCount(); ++f) {
+        out << "frame " << f << " size " << doc.m_gridFrameSizes.at(f).width << 'x'
+            << doc.m_gridFrameSizes.at(f).height << " cells " << doc.m_gridSet.getCellCount(f) << '\n';
+        for (int c = 0; c < doc.m_gridSet.getCellCount(f); ++c) {
+            GridElement* cell = doc.m_gridSet.getCell(f, c);
+            out << ' ' << cell->gridX << ',' << cell->gridY << ',' << int(cell->inGrid) << ',' << cell->meanGrey;
+            for (uint32_t n = 0; n < cell->nodes().numberOfItems(); ++n) {
+                g_vector v = cell->nodes().item(n)->getCoordinates();
+                out << ' ' << v.x << ' ' << v.y;
+            }
+            out << '\n';
+        }
+    }
+    return out.str();
+}
+
+class ParallelExtraction : public ::testing::Test {
+protected:
+    static void TearDownTestSuite() { removeFrames(); }
+
+    // A document on the frame files with `start` as the current frame.
+    static void open(CVexelDoc& doc, int start, std::ostream* diagnostics) {
+        doc.m_diagnostics = diagnostics;
+        ASSERT_TRUE(doc.ImportImageFiles(frameFiles()));
+        doc.GoToFrame(start);
+        doc.StartLoader();
+    }
+};
+
+}  // namespace
+
+TEST_F(ParallelExtraction, GivesTheSingleThreadedResultWhateverTheThreadCount) {
+    ScriptedUi serialUi;
+    CVexelDoc serial(&serialUi);
+    std::ostringstream serialDiagnostics;
+    open(serial, 3, &serialDiagnostics);
+    serial.OnExtractGrids();
+    const std::string expected = snapshot(serial);
+    ASSERT_GT(serial.FrameCount(), 9);
+    serial.WaitForLoader();
+
+    for (int jobs : {1, 3, 8}) {
+        ScriptedUi ui;
+        CVexelDoc doc(&ui);
+        std::ostringstream diagnostics, errors;
+        open(doc, 3, &diagnostics);
+        std::mutex m;
+        std::vector<int> reported;
+        int read = extractAllFramesParallel(
+            doc, jobs,
+            [&](int done, int total) {
+                std::lock_guard<std::mutex> lock(m);
+                EXPECT_EQ(total, doc.FrameCount());
+                reported.push_back(done);
+            },
+            &errors);
+        SCOPED_TRACE("jobs " + std::to_string(jobs));
+        EXPECT_EQ(read, doc.FrameCount() - 1);  // the broken file
+        EXPECT_EQ(doc.CurrentFrame(), 3);
+        EXPECT_EQ(snapshot(doc), expected);
+        EXPECT_EQ(diagnostics.str(), serialDiagnostics.str());
+        EXPECT_EQ(extractionSummary(doc, read), serialUi.lastStatus());
+        EXPECT_EQ(doc.m_gridSet.getPointCount(4), 0);
+        // One report per frame, the count rising to the total.
+        ASSERT_EQ(reported.size(), static_cast<std::size_t>(doc.FrameCount()));
+        for (std::size_t i = 0; i < reported.size(); ++i) EXPECT_EQ(reported[i], static_cast<int>(i) + 1);
+        doc.WaitForLoader();
+    }
+}
+
+TEST_F(ParallelExtraction, CellsSurviveAReExtractionAndTheDocument) {
+    // The moved cells belong to the document's record: a second extraction
+    // and the document's end free them (checked under the sanitizers).
+    ScriptedUi ui;
+    CVexelDoc doc(&ui);
+    open(doc, 0, nullptr);
+    extractAllFramesParallel(doc, 2);
+    const std::string first = snapshot(doc);
+    extractAllFramesParallel(doc, 4);
+    EXPECT_EQ(snapshot(doc), first);
+    EXPECT_EQ(doc.m_gridSet.pendingElements.numberOfItems(), 0u);
+    doc.WaitForLoader();
+}
+
+TEST_F(ParallelExtraction, NoFramesMeansNothingToDo) {
+    ScriptedUi ui;
+    CVexelDoc doc(&ui);
+    EXPECT_EQ(extractAllFramesParallel(doc, 4), 0);
+    EXPECT_EQ(doc.m_gridSet.frameCount, 0);
+}
+
+TEST_F(ParallelExtraction, ExtractGridsReportsEachFrameInTheStatusLine) {
+    ScriptedUi ui;
+    CVexelDoc doc(&ui);
+    open(doc, 2, nullptr);
+    ui.calls.clear();
+    doc.OnExtractGrids();
+    std::vector<std::string> statuses = ui.callsStartingWith("status|");
+    const int n = doc.FrameCount();
+    ASSERT_EQ(statuses.size(), static_cast<std::size_t>(n) + 1);
+    for (int i = 0; i < n; ++i)
+        EXPECT_EQ(statuses[i], "status|Extracting frame " + std::to_string(i + 1) + " of " + std::to_string(n));
+    EXPECT_EQ(statuses.back().rfind("status|Extract Grid(s): ", 0), 0u) << statuses.back();
+    doc.WaitForLoader();
+}

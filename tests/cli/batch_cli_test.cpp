@@ -1,0 +1,177 @@
+// The batch side of vexel-cli: output that does not depend on the number of
+// jobs, image lists on standard input, unusual paths, the progress bar and
+// the manual pages.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "support/run_process.h"
+
+namespace fs = std::filesystem;
+using vexel::test::cliPath;
+using vexel::test::runProcess;
+
+namespace {
+
+std::string quote(const fs::path& p) { return "'" + p.string() + "'"; }
+
+std::string readFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class BatchCli : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir = fs::temp_directory_path() / ("vexel_batch_" + std::to_string(::getpid()));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        // Small views keep the suite fast; the board still fills most of them.
+        auto rendered = runProcess(quote(cliPath()) + " render " + quote(dir / "views") +
+                                   " --views 32 --size 480x360 --noise 1.5 --blur 0.6 --seed 5 2>&1");
+        ASSERT_EQ(rendered.status, 0) << rendered.out;
+    }
+    static void TearDownTestSuite() { fs::remove_all(dir); }
+
+    static vexel::test::ProcessResult cli(const std::string& arguments, const fs::path& stderrFile = "/dev/null") {
+        return runProcess(quote(cliPath()) + " " + arguments + " 2>" + quote(stderrFile));
+    }
+
+    static fs::path dir;
+};
+
+fs::path BatchCli::dir;
+
+}  // namespace
+
+TEST_F(BatchCli, OutputIsByteIdenticalWhateverTheNumberOfJobs) {
+    const fs::path list = dir / "views" / "views.iml";
+    std::vector<std::string> stdouts, stderrs;
+    std::vector<int> statuses;
+    for (int jobs : {1, 4}) {
+        const fs::path out = dir / ("jobs" + std::to_string(jobs));
+        fs::create_directories(out);
+        auto result = cli("calibrate " + quote(list) + " --jobs " + std::to_string(jobs) + " --json --points " +
+                              quote(out / "f.points") + " --cal " + quote(out / "f.cal") + " --opencv-yaml " +
+                              quote(out / "f.yml") + " --ros-yaml " + quote(out / "f.yaml"),
+                          out / "stderr");
+        statuses.push_back(result.status);
+        stdouts.push_back(result.out);
+        // The status lines name the files written; the folders differ.
+        std::string messages = readFile(out / "stderr");
+        for (std::size_t p; (p = messages.find(out.string())) != std::string::npos;)
+            messages.replace(p, out.string().size(), "OUT");
+        stderrs.push_back(messages);
+        auto extracted = cli("extract " + quote(list) + " -j " + std::to_string(jobs));
+        stdouts.push_back(extracted.out);
+        statuses.push_back(extracted.status);
+    }
+    // However many correspondences the views give, both runs agree.
+    EXPECT_EQ(statuses[0], statuses[2]);
+    EXPECT_EQ(statuses[1], statuses[3]);
+    EXPECT_EQ(stdouts[0], stdouts[2]);
+    EXPECT_EQ(stdouts[1], stdouts[3]);
+    // Error lines come in frame order, not in the order threads finish.
+    EXPECT_EQ(stderrs[0], stderrs[1]);
+    for (const char* name : {"f.points", "f.cal", "f.yml", "f.yaml"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(fs::exists(dir / "jobs1" / name), fs::exists(dir / "jobs4" / name));
+        EXPECT_EQ(readFile(dir / "jobs1" / name), readFile(dir / "jobs4" / name));
+    }
+    EXPECT_EQ(stderrs[0].find('\r'), std::string::npos);  // no progress bar into a file
+    if (statuses[0] != 0) return;
+
+    // The fit of the calibration: deviations and every used frame's error.
+    nlohmann::json out = nlohmann::json::parse(stdouts[0]);
+    for (const char* key : {"fx", "fy", "cx", "cy", "k1", "k2", "p1", "p2"}) {
+        ASSERT_TRUE(out["stdDev"].contains(key)) << key;
+        EXPECT_GE(out["stdDev"][key].get<double>(), 0.0) << key;
+    }
+    EXPECT_LT(out["stdDev"]["fx"].get<double>(), 0.05 * out["camera"]["fx"].get<double>());
+    int withRms = 0;
+    for (const auto& frame : out["frames"]) withRms += frame["rms"].is_null() ? 0 : 1;
+    EXPECT_EQ(withRms, out["framesUsed"].get<int>());
+
+    auto text = cli("calibrate " + quote(list) + " -q");
+    ASSERT_EQ(text.status, 0);
+    EXPECT_NE(text.out.find("\nStandard deviations:\n  fx = "), std::string::npos) << text.out;
+    std::size_t perFrame = text.out.find("RMS reprojection error per frame (pixels):\n");
+    ASSERT_NE(perFrame, std::string::npos) << text.out;
+    int lines = 0;
+    for (std::size_t p = text.out.find("\n  frame ", perFrame); p != std::string::npos;
+         p = text.out.find("\n  frame ", p + 1))
+        ++lines;
+    EXPECT_GE(lines, withRms);
+}
+
+TEST_F(BatchCli, ImageListsComeFromStandardInputAndPathsMayHoldSpacesAndUnicode) {
+    const fs::path odd = dir / "folder with spaces" / "Ünïcødé café";
+    fs::create_directories(odd);
+    std::vector<fs::path> files;
+    for (int i = 0; i < 3; ++i) {
+        files.push_back(odd / ("view " + std::to_string(i) + " ö.pgm"));
+        fs::copy_file(dir / "views" / ("view_00" + std::to_string(i) + ".pgm"), files.back());
+    }
+
+    auto direct = cli("extract --json " + quote(files[0]) + " " + quote(files[1]) + " " + quote(files[2]));
+    ASSERT_FALSE(direct.out.empty());
+    nlohmann::json expected = nlohmann::json::parse(direct.out);
+    ASSERT_EQ(expected["frames"].size(), 3u);
+    EXPECT_EQ(expected["frames"][1]["name"], files[1].string());
+
+    // Absolute names, a Windows line end, an empty line and a name that does
+    // not exist (left out, as in a list file).
+    const fs::path listFile = dir / "stdin list.txt";
+    std::ofstream(listFile, std::ios::binary) << files[0].string() << "\r\n\n"
+                                              << files[1].string() << "\n"
+                                              << (odd / "missing.pgm").string() << "\n"
+                                              << files[2].string();
+    auto piped = cli("extract --json - < " + quote(listFile));
+    EXPECT_EQ(piped.status, direct.status);
+    ASSERT_FALSE(piped.out.empty());
+    EXPECT_EQ(nlohmann::json::parse(piped.out), expected);
+
+    // Relative names resolve against the working folder.
+    auto relative = runProcess("cd " + quote(odd) + " && printf 'view 2 \\303\\266.pgm\\n' | " + quote(cliPath()) +
+                               " extract --json - 2>/dev/null");
+    ASSERT_FALSE(relative.out.empty());
+    nlohmann::json one = nlohmann::json::parse(relative.out);
+    ASSERT_EQ(one["frames"].size(), 1u);
+    EXPECT_EQ(one["frames"][0]["points"], expected["frames"][2]["points"]);
+
+    // Standard input read twice, or naming nothing readable: usage errors.
+    EXPECT_EQ(cli("extract - - < " + quote(listFile)).status, 2);
+    const fs::path err = dir / "empty.err";
+    EXPECT_EQ(cli("extract - < /dev/null", err).status, 2);
+    EXPECT_NE(readFile(err).find("standard input"), std::string::npos) << readFile(err);
+}
+
+TEST_F(BatchCli, ProgressBarOnlyOnATerminalAndNotWhenQuiet) {
+    if (runProcess("command -v script >/dev/null 2>&1").status != 0) GTEST_SKIP() << "no script(1) for a terminal";
+    const std::string command = quote(cliPath()) + " extract " + quote(dir / "views" / "views.iml") + " -j 2";
+    // script(1) runs the command on a pseudo-terminal and copies what it wrote.
+    auto onTerminal = runProcess("script -qec \"" + command + " >/dev/null\" /dev/null");
+    EXPECT_NE(onTerminal.out.find("\r["), std::string::npos) << onTerminal.out;
+    EXPECT_NE(onTerminal.out.find("32/32 frames"), std::string::npos) << onTerminal.out;
+    auto quiet = runProcess("script -qec \"" + command + " --quiet >/dev/null\" /dev/null");
+    EXPECT_EQ(quiet.out.find("\r["), std::string::npos) << quiet.out;
+    EXPECT_EQ(quiet.out.find("Extract Grid(s):"), std::string::npos) << quiet.out;
+}
+
+TEST_F(BatchCli, EverySubcommandHasAManualPage) {
+    for (const char* name : {"calibrate", "extract", "inspect", "pattern", "render"}) {
+        SCOPED_TRACE(name);
+        auto help = cli(std::string(name) + " --help");
+        EXPECT_EQ(help.status, 0);
+        for (const char* section : {"Usage:", "Options:", "DESCRIPTION", "EXIT STATUS", "EXAMPLES"})
+            EXPECT_NE(help.out.find(section), std::string::npos) << section;
+        EXPECT_NE(help.out.find(std::string("  vexel-cli ") + name + " "), std::string::npos) << help.out;
+    }
+}
