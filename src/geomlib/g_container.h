@@ -236,6 +236,8 @@ public:
     uint32_t lastSlot() const { return lastIndex; }
 
 private:
+    friend class g_element;
+
     // Obtains arraySize fresh slots and empties the container. The previous
     // array, if any, is released by the unique_ptr.
     void allocate(uint32_t arraySize) {
@@ -323,6 +325,25 @@ template <class T>
 g_container<T> intersection(const g_container<T>& a, const g_container<T>& b) {
     g_container<T> result;
     if (a.isEmpty() || b.isEmpty()) return result;
+    // Small lists (a node's elements, say) are matched in place: the common
+    // items are gathered, sorted and deduplicated in a fixed buffer, which
+    // appends exactly what the sorted merge below would.
+    constexpr uint32_t kSmall = 16;
+    const uint32_t na = a.numberOfItems();
+    const uint32_t nb = b.numberOfItems();
+    if (na <= kSmall && nb <= kSmall) {
+        T common[kSmall];
+        uint32_t n = 0;
+        for (uint32_t i = 0; i < na; ++i) {
+            const T& x = a.item(i);
+            if (b.memberOf(x)) common[n++] = x;
+        }
+        std::sort(common, common + n, g_detail::itemLess<T>);
+        for (uint32_t i = 0; i < n; ++i) {
+            if (i == 0 || !(common[i] == common[i - 1])) result.append(common[i]);
+        }
+        return result;
+    }
     g_container<T> left(a);
     g_container<T> right(b);
     left.sortUnique();

@@ -1,5 +1,8 @@
 #include "geomlib/g_element.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
 #include <memory>
 #include <new>
 #include <vector>
@@ -56,7 +59,71 @@ g_container<g_element*> g_element::sharingEdge(const g_pedge& anEdge) const {
     return result;
 }
 
+namespace {
+
+// Lists at most this long are searched linearly by the neighbour queries;
+// longer ones take the general container route.
+constexpr uint32_t kShortList = 16;
+
+// The slot count that appendAll leaves in a container holding `own` items of
+// `slots` slots after `theirs` more are appended.
+uint32_t slotsAfterAppendAll(uint32_t slots, uint32_t own, uint32_t theirs) {
+    if (theirs == 0 || own + theirs < slots) return slots;
+    const double combined = static_cast<double>(own) + static_cast<double>(theirs);
+    return static_cast<uint32_t>(std::floor((combined + 1.0) * 1.25));
+}
+
+void sortUniqueElements(std::vector<g_element*>& items) {
+    std::sort(items.begin(), items.end(), g_detail::itemLess<g_element*>);
+    items.erase(std::unique(items.begin(), items.end()), items.end());
+}
+
+}  // namespace
+
+// Fills `result` (a default container) with `items` in order, giving it the
+// slot count the general route would have left it with.
+void g_element::fillNeighbours(g_container<g_element*>& result, const std::vector<g_element*>& items,
+                               uint32_t slots) {
+    if (slots > result.containerSize()) result.resize(slots);
+    for (g_element* e : items) result.append(e);
+}
+
 g_container<g_element*> g_element::edgeNeighbours() const {
+    const uint32_t count = e_nodes.numberOfItems();
+    bool shortLists = true;
+    for (uint32_t k = 0; k < count && shortLists; ++k)
+        shortLists = e_nodes.item(k)->elements().numberOfItems() <= kShortList;
+    if (!shortLists) return edgeNeighboursGeneral();
+
+    // For each side, the other elements at both its end nodes (each once),
+    // as sharingEdge would give them; then all of them sorted, no repeats.
+    g_container<g_element*> result;
+    std::vector<g_element*> found;
+    found.reserve(8);
+    uint32_t slots = result.containerSize();
+    uint32_t total = 0;
+    for (uint32_t k = 0; k < count; ++k) {
+        const g_container<g_element*>& first = e_nodes.item(k)->elements();
+        const g_container<g_element*>& last = e_nodes.item((k + 1) % count)->elements();
+        const size_t sideStart = found.size();
+        const uint32_t nFirst = first.numberOfItems();
+        for (uint32_t i = 0; i < nFirst; ++i) {
+            g_element* e = first.item(i);
+            if (e == this || !last.memberOf(e)) continue;
+            if (std::find(found.begin() + static_cast<std::ptrdiff_t>(sideStart), found.end(), e) != found.end())
+                continue;
+            found.push_back(e);
+        }
+        const auto shared = static_cast<uint32_t>(found.size() - sideStart);
+        slots = slotsAfterAppendAll(slots, total, shared);
+        total += shared;
+    }
+    sortUniqueElements(found);
+    fillNeighbours(result, found, slots);
+    return result;
+}
+
+g_container<g_element*> g_element::edgeNeighboursGeneral() const {
     g_container<g_element*> result;
     g_container<g_pedge*> sides = edges();
     // Own the temporary sides so they are freed even when a check throws.
@@ -70,11 +137,32 @@ g_container<g_element*> g_element::edgeNeighbours() const {
 }
 
 g_container<g_element*> g_element::vertexNeighbours() const {
+    // Every element at any node, sorted, no repeats; this element's place
+    // then goes to the last one, as container removal does.
     g_container<g_element*> result;
     const uint32_t count = e_nodes.numberOfItems();
-    for (uint32_t k = 0; k < count; ++k) result.appendAll(e_nodes.item(k)->elements());
-    result.sortUnique();
-    result.remove(const_cast<g_element*>(this));
+    std::vector<g_element*> found;
+    uint32_t slots = result.containerSize();
+    uint32_t total = 0;
+    for (uint32_t k = 0; k < count; ++k) {
+        const g_container<g_element*>& around = e_nodes.item(k)->elements();
+        const uint32_t n = around.numberOfItems();
+        slots = slotsAfterAppendAll(slots, total, n);
+        total += n;
+    }
+    found.reserve(total);
+    for (uint32_t k = 0; k < count; ++k) {
+        const g_container<g_element*>& around = e_nodes.item(k)->elements();
+        const uint32_t n = around.numberOfItems();
+        for (uint32_t i = 0; i < n; ++i) found.push_back(around.item(i));
+    }
+    sortUniqueElements(found);
+    const auto self = std::find(found.begin(), found.end(), this);
+    if (self != found.end()) {
+        *self = found.back();
+        found.pop_back();
+    }
+    fillNeighbours(result, found, slots);
     return result;
 }
 

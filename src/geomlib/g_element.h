@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "geomlib/g_container.h"
 #include "geomlib/g_node.h"
@@ -56,6 +57,11 @@ public:
     uint64_t serial() const { return mySerial; }
 
 private:
+    // edgeNeighbours for elements with a long element list at some node.
+    g_container<g_element*> edgeNeighboursGeneral() const;
+    static void fillNeighbours(g_container<g_element*>& result, const std::vector<g_element*>& items,
+                               uint32_t slots);
+
     int id = 0;
     g_container<g_node*> e_nodes;
     g_container<g_part*> myParts;

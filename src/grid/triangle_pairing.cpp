@@ -165,37 +165,83 @@ uint32_t meanInPolygon(const uint8_t* pixels, int width, int height, int bitsPer
         }
     }
 
-    double sum = 0.0;
+    // Both chains are walked once per scan; the state is reset so that the
+    // scan can be repeated with another accumulator.
+    const int startL = L;
+    const int startR = R;
+    auto scanRows = [&](auto&& addSpan) {
+        L = startL;
+        R = startR;
+        for (int y = first; y <= last; ++y) {
+            if (y != first || !startsAboveImage) {
+                stepLeft(y);
+                stepRight(y);
+            }
+            // Where a chain's current side is horizontal the crossing formula
+            // divides by zero; the side then contributes its whole x range to the
+            // row's span. This arises only for a side in the middle of a
+            // non-convex polygon (the first and last rows never reach the top or
+            // bottom side), so every other polygon scans as before.
+            double lowA, highA, lowB, highB;
+            chainSpan(P[L], D[L], y, lowA, highA);
+            chainSpan(P[R], D[R], y, lowB, highB);
+            const double low = std::min(lowA, lowB);
+            const double high = std::max(highA, highB);
+            // Extreme coordinates can overflow the crossing; such a row has no span.
+            if (!std::isfinite(low) || !std::isfinite(high)) continue;
+
+            double startColumn = std::trunc(low) + kInset;
+            double endColumn = std::trunc(high) - kInset;
+            if (startColumn < 0) startColumn = 0;
+            if (endColumn > width - 1) endColumn = width - 1;
+            if (startColumn > endColumn) continue;
+
+            if (!addSpan(y, static_cast<int64_t>(startColumn), static_cast<int64_t>(endColumn))) return false;
+        }
+        return true;
+    };
+
+    // Pixels of up to 4 bytes are summed exactly in 64-bit integers, a row at
+    // a time. While the running total stays within 2^53 every partial sum is
+    // exact in double precision too, so the total equals what per-pixel
+    // double accumulation gives. Past that (or for wider pixels) the pixels
+    // are summed in double precision one by one, which rounds the same way
+    // as always.
+    constexpr uint64_t kExactDoubleLimit = uint64_t{1} << 53;
     int64_t pixelCount = 0;
-    for (int y = first; y <= last; ++y) {
-        if (y != first || !startsAboveImage) {
-            stepLeft(y);
-            stepRight(y);
-        }
-        // Where a chain's current side is horizontal the crossing formula
-        // divides by zero; the side then contributes its whole x range to the
-        // row's span. This arises only for a side in the middle of a
-        // non-convex polygon (the first and last rows never reach the top or
-        // bottom side), so every other polygon scans as before.
-        double lowA, highA, lowB, highB;
-        chainSpan(P[L], D[L], y, lowA, highA);
-        chainSpan(P[R], D[R], y, lowB, highB);
-        const double low = std::min(lowA, lowB);
-        const double high = std::max(highA, highB);
-        // Extreme coordinates can overflow the crossing; such a row has no span.
-        if (!std::isfinite(low) || !std::isfinite(high)) continue;
-
-        double startColumn = std::trunc(low) + kInset;
-        double endColumn = std::trunc(high) - kInset;
-        if (startColumn < 0) startColumn = 0;
-        if (endColumn > width - 1) endColumn = width - 1;
-        if (startColumn > endColumn) continue;
-
-        const int64_t endX = static_cast<int64_t>(endColumn);
-        for (int64_t x = static_cast<int64_t>(startColumn); x <= endX; ++x) {
-            sum += pixelValue(pixels, stride, bytesPerPixel, x, y);
-            ++pixelCount;
-        }
+    double sum = 0.0;
+    bool exact = false;
+    if (bytesPerPixel <= 4) {
+        uint64_t total = 0;
+        exact = scanRows([&](int64_t y, int64_t startX, int64_t endX) {
+            const uint8_t* row = pixels + y * stride;
+            uint64_t rowSum = 0;
+            if (bytesPerPixel == 1) {
+                for (int64_t x = startX; x <= endX; ++x) rowSum += row[x];
+            } else {
+                for (int64_t x = startX; x <= endX; ++x) {
+                    const uint8_t* p = row + x * bytesPerPixel;
+                    uint64_t value = 0;
+                    for (int64_t j = bytesPerPixel - 1; j >= 0; --j) value = (value << 8) | p[j];
+                    rowSum += value;
+                }
+            }
+            total += rowSum;
+            pixelCount += endX - startX + 1;
+            return total <= kExactDoubleLimit;
+        });
+        if (exact) sum = static_cast<double>(total);
+    }
+    if (!exact) {
+        pixelCount = 0;
+        sum = 0.0;
+        scanRows([&](int64_t y, int64_t startX, int64_t endX) {
+            for (int64_t x = startX; x <= endX; ++x) {
+                sum += pixelValue(pixels, stride, bytesPerPixel, x, y);
+                ++pixelCount;
+            }
+            return true;
+        });
     }
     if (pixelCount <= 0) return 0;
     const double mean = std::trunc(sum / static_cast<double>(pixelCount));
