@@ -86,12 +86,8 @@ int runCalibrate(const CalibrateArgs& a) {
     CVexelDoc doc(&ui);
     doc.m_diagnostics = nullptr;
 
+    if (int status = importInputsOrReport("calibrate", doc, a.inputs); status != EXIT_OK) return status;
     std::string error;
-    int status = importInputs(doc, a.inputs, error);
-    if (status != EXIT_OK) {
-        std::cerr << "vexel-cli calibrate: " << error << '\n';
-        return status;
-    }
     bool withReference = a.referenceOption && a.referenceOption->count() > 0;
     if (withReference && (a.reference < 0 || a.reference >= doc.FrameCount())) {
         std::cerr << "vexel-cli calibrate: --reference " << a.reference << " is not a frame (there are "

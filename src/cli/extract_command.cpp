@@ -30,12 +30,8 @@ int runExtract(const ExtractArgs& a) {
     CVexelDoc doc(&ui);
     doc.m_diagnostics = nullptr;
 
+    if (int status = importInputsOrReport("extract", doc, a.inputs); status != EXIT_OK) return status;
     std::string error;
-    int status = importInputs(doc, a.inputs, error);
-    if (status != EXIT_OK) {
-        std::cerr << "vexel-cli extract: " << error << '\n';
-        return status;
-    }
     if (!runExtraction(doc, ui, a.extraction, error)) {
         std::cerr << "vexel-cli extract: " << error << '\n';
         return EXIT_FAILED;

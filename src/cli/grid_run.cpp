@@ -157,6 +157,13 @@ int importInputs(CVexelDoc& doc, const std::vector<std::string>& inputs, std::st
     return EXIT_OK;
 }
 
+int importInputsOrReport(const char* command, CVexelDoc& doc, const std::vector<std::string>& inputs) {
+    std::string error;
+    const int status = importInputs(doc, inputs, error);
+    if (status != EXIT_OK) std::cerr << "vexel-cli " << command << ": " << error << '\n';
+    return status;
+}
+
 int framesWithGrid(CVexelDoc& doc) {
     int count = 0;
     for (int f = 0; f < doc.FrameCount(); ++f)

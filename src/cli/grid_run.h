@@ -29,6 +29,10 @@ constexpr int EXIT_USAGE = 2;   // bad arguments or unreadable inputs
 // EXIT_OK, or EXIT_USAGE with a one-line reason in `error`.
 int importInputs(CVexelDoc& doc, const std::vector<std::string>& inputs, std::string& error);
 
+// importInputs for the subcommand `command`: a failure's reason goes to
+// standard error as "vexel-cli COMMAND: reason". Returns the exit status.
+int importInputsOrReport(const char* command, CVexelDoc& doc, const std::vector<std::string>& inputs);
+
 // How the frames are extracted: on how many threads, and whether progress
 // and status lines are shown.
 struct ExtractionOptions {
