@@ -405,6 +405,9 @@ std::string fixed(double value, int decimals, int width) {
         std::snprintf(buffer, sizeof buffer, "%*.*f", width, decimals, value);
     else
         std::snprintf(buffer, sizeof buffer, "%*s", width, "-");
+    // A value wider than its column (minutes in milliseconds) still stands
+    // apart from the column before it.
+    if (width > 0 && buffer[0] != ' ') return std::string(" ") + buffer;
     return buffer;
 }
 
