@@ -81,8 +81,11 @@ TEST(CameraCalibration, PerViewErrorsShowWhichViewIsOff) {
     for (cv::Point2f& p : views.imagePoints[2]) p += cv::Point2f(p.y * 0.002f, 0.0f);  // a sheared view
     IntrinsicResult result = calibrateIntrinsic(views, cv::Size(640, 480));
     ASSERT_EQ(result.perViewErrors.size(), 6u);
-    for (int i = 0; i < 6; ++i)
-        if (i != 2) EXPECT_LT(result.perViewErrors[i], result.perViewErrors[2]) << i;
+    for (int i = 0; i < 6; ++i) {
+        if (i != 2) {
+            EXPECT_LT(result.perViewErrors[i], result.perViewErrors[2]) << i;
+        }
+    }
     // The overall figure is the RMS over all points.
     double sum = 0;
     for (double e : result.perViewErrors) sum += e * e * 110;

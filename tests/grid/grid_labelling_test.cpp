@@ -95,7 +95,9 @@ TEST(LabelGrid, WindowBlockGivesEveryCornerOnceInEveryOrientation) {
                 EXPECT_EQ(diagonal->gridX, 1);
                 EXPECT_EQ(diagonal->gridY, 1);
                 // A diagonal slot 1 trades places with slot 2.
-                if (setup == MarkerSetup::RowOrColumn) EXPECT_EQ(markers[1], column);
+                if (setup == MarkerSetup::RowOrColumn) {
+                    EXPECT_EQ(markers[1], column);
+                }
                 if (setup == MarkerSetup::DiagonalOnly) {
                     EXPECT_EQ(markers[1], nullptr);
                     EXPECT_EQ(markers[2], diagonal);
