@@ -40,6 +40,7 @@ namespace {
 
 namespace vp = vexel::pattern;
 namespace vb = vexel::bench;
+using vb::fixed;
 
 // Times are taken from the calling thread's CPU clock by default: on a
 // shared machine a run of a few milliseconds is often preempted, which adds a
@@ -127,7 +128,6 @@ Detection runOurs(const cv::Mat& frame, double& ms, std::string& why) {
 }
 
 // Runs the extraction once more with a trace and says how far it got.
-std::string fixed(double value, int decimals, int width);
 
 std::string explainOurs(const cv::Mat& frame) {
     GridSet set;
@@ -399,17 +399,6 @@ cv::Mat noBoardFrame(int width, int height, int index, uint32_t seed) {
     return toFrameImage(grey);
 }
 
-std::string fixed(double value, int decimals, int width) {
-    char buffer[64];
-    if (std::isfinite(value))
-        std::snprintf(buffer, sizeof buffer, "%*.*f", width, decimals, value);
-    else
-        std::snprintf(buffer, sizeof buffer, "%*s", width, "-");
-    // A value wider than its column (minutes in milliseconds) still stands
-    // apart from the column before it.
-    if (width > 0 && buffer[0] != ' ') return std::string(" ") + buffer;
-    return buffer;
-}
 
 std::string ratio(double peer, double ours) {
     if (!(std::isfinite(peer) && std::isfinite(ours) && ours > 0.0)) return fixed(NAN, 1, 9);

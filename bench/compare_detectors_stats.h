@@ -103,4 +103,18 @@ inline std::string speedupLine(double ratio) {
     return buffer;
 }
 
+// `value` with `decimals` decimals, right-aligned in `width` characters ("-"
+// when it is not finite). A value wider than its column (minutes in
+// milliseconds) gets a leading space so that it stays apart from the column
+// before it; width 0 is for values inside a sentence.
+inline std::string fixed(double value, int decimals, int width) {
+    char buffer[64];
+    if (std::isfinite(value))
+        std::snprintf(buffer, sizeof buffer, "%*.*f", width, decimals, value);
+    else
+        std::snprintf(buffer, sizeof buffer, "%*s", width, "-");
+    if (width > 0 && buffer[0] != ' ') return std::string(" ") + buffer;
+    return buffer;
+}
+
 }  // namespace vexel::bench

@@ -63,6 +63,14 @@ TEST(CompareDetectorsStats, SpeedupLine) {
     EXPECT_EQ(vb::speedupLine(NAN), "speedup vs findChessboardCorners at 640x480: n/a");
 }
 
+TEST(CompareDetectorsStats, ColumnsStayApartWhenAValueOverflows) {
+    EXPECT_EQ(vb::fixed(4.5644, 3, 10), "     4.564");
+    EXPECT_EQ(vb::fixed(NAN, 3, 8), "       -");
+    // 102913.163 and 260834.819 ms side by side once printed as one number.
+    EXPECT_EQ(vb::fixed(102913.1634, 3, 11) + vb::fixed(260834.8191, 3, 10), " 102913.163 260834.819");
+    EXPECT_EQ(vb::fixed(25.1, 1, 0), "25.1");
+}
+
 std::string lastLine(const std::string& out) {
     std::string text = out;
     while (!text.empty() && text.back() == '\n') text.pop_back();
