@@ -214,16 +214,20 @@ public:
             appendAll(copy);
             return;
         }
-        const uint32_t own = numberOfItems();
-        const uint32_t theirs = other.numberOfItems();
-        if (own + theirs >= container_size) {
-            const double combined = static_cast<double>(own) + static_cast<double>(theirs);
-            resize(static_cast<uint32_t>(std::floor((combined + 1.0) * 1.25)));
-        }
+        const uint32_t slots = slotsAfterAppendAll(container_size, numberOfItems(), other.numberOfItems());
+        if (slots != container_size) resize(slots);
         const uint32_t stop = other.nextSlot(other.lastIndex);
         for (uint32_t slot = other.firstIndex; slot != stop; slot = other.nextSlot(slot)) {
             append(other.container_array[slot]);
         }
+    }
+
+    // The slot count appendAll leaves in a container of `slots` slots holding
+    // `own` items when `theirs` more are appended.
+    static uint32_t slotsAfterAppendAll(uint32_t slots, uint32_t own, uint32_t theirs) {
+        if (theirs == 0 || own + theirs < slots) return slots;
+        const double combined = static_cast<double>(own) + static_cast<double>(theirs);
+        return static_cast<uint32_t>(std::floor((combined + 1.0) * 1.25));
     }
 
     uint32_t maxIndex() const {

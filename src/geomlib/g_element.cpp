@@ -1,7 +1,6 @@
 #include "geomlib/g_element.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstddef>
 #include <memory>
 #include <new>
@@ -65,14 +64,6 @@ namespace {
 // longer ones take the general container route.
 constexpr uint32_t kShortList = 16;
 
-// The slot count that appendAll leaves in a container holding `own` items of
-// `slots` slots after `theirs` more are appended.
-uint32_t slotsAfterAppendAll(uint32_t slots, uint32_t own, uint32_t theirs) {
-    if (theirs == 0 || own + theirs < slots) return slots;
-    const double combined = static_cast<double>(own) + static_cast<double>(theirs);
-    return static_cast<uint32_t>(std::floor((combined + 1.0) * 1.25));
-}
-
 void sortUniqueElements(std::vector<g_element*>& items) {
     std::sort(items.begin(), items.end(), g_detail::itemLess<g_element*>);
     items.erase(std::unique(items.begin(), items.end()), items.end());
@@ -115,7 +106,7 @@ g_container<g_element*> g_element::edgeNeighbours() const {
             found.push_back(e);
         }
         const auto shared = static_cast<uint32_t>(found.size() - sideStart);
-        slots = slotsAfterAppendAll(slots, total, shared);
+        slots = g_container<g_element*>::slotsAfterAppendAll(slots, total, shared);
         total += shared;
     }
     sortUniqueElements(found);
@@ -147,7 +138,7 @@ g_container<g_element*> g_element::vertexNeighbours() const {
     for (uint32_t k = 0; k < count; ++k) {
         const g_container<g_element*>& around = e_nodes.item(k)->elements();
         const uint32_t n = around.numberOfItems();
-        slots = slotsAfterAppendAll(slots, total, n);
+        slots = g_container<g_element*>::slotsAfterAppendAll(slots, total, n);
         total += n;
     }
     found.reserve(total);
