@@ -1,4 +1,4 @@
-#include "cli/frame_inspection.h"
+#include "cli/frame_report.h"
 
 #include <charconv>
 #include <cmath>
@@ -10,15 +10,15 @@
 namespace vexel::cli {
 namespace {
 
-constexpr int INSPECT_POINTS = 200;
+constexpr int REPORT_POINTS = 200;
 
-std::vector<InspectedPolygon> polygonsOf(const g_part& part) {
-    std::vector<InspectedPolygon> polygons;
+std::vector<StagePolygon> polygonsOf(const g_part& part) {
+    std::vector<StagePolygon> polygons;
     const g_container<g_element*>& elements = part.elements();
     polygons.reserve(elements.numberOfItems());
     for (uint32_t i = 0; i < elements.numberOfItems(); ++i) {
         const auto* element = static_cast<const GridElement*>(elements.item(i));
-        InspectedPolygon polygon;
+        StagePolygon polygon;
         const g_container<g_node*>& nodes = element->nodes();
         for (uint32_t k = 0; k < nodes.numberOfItems(); ++k) polygon.nodes.push_back(nodes.item(k)->getId() - 1);
         polygon.meanGrey = element->meanGrey;
@@ -39,7 +39,7 @@ int positionIn(const g_part& part, const GridElement* cell) {
     return -1;
 }
 
-nlohmann::ordered_json polygonJson(const InspectedPolygon& polygon, bool cell) {
+nlohmann::ordered_json polygonJson(const StagePolygon& polygon, bool cell) {
     nlohmann::ordered_json entry;
     entry["nodes"] = polygon.nodes;
     entry["meanGrey"] = polygon.meanGrey;
@@ -131,15 +131,15 @@ std::string formatJson(const nlohmann::ordered_json& value) {
     return out;
 }
 
-FrameInspection inspectFrame(const std::string& imageName, const cv::Mat& image, std::ostream* diagnostics,
+FrameReport reportFrame(const std::string& imageName, const cv::Mat& image, std::ostream* diagnostics,
                              std::ostream* errors) {
-    FrameInspection result;
+    FrameReport result;
     result.image = imageName;
     result.width = image.cols;
     result.height = image.rows;
 
     GridSet set;
-    set.allocate(1, INSPECT_POINTS);
+    set.allocate(1, REPORT_POINTS);
     if (!set.hasFrame(0)) return result;
     ExtractTrace trace;
     extractFrame(set, 0, image, &trace, diagnostics, errors);
@@ -161,48 +161,48 @@ FrameInspection inspectFrame(const std::string& imageName, const cv::Mat& image,
     return result;
 }
 
-nlohmann::ordered_json inspectionJson(const FrameInspection& inspection) {
+nlohmann::ordered_json frameReportJson(const FrameReport& report) {
     nlohmann::ordered_json out;
-    out["image"] = inspection.image;
-    out["width"] = inspection.width;
-    out["height"] = inspection.height;
+    out["image"] = report.image;
+    out["width"] = report.width;
+    out["height"] = report.height;
     nlohmann::ordered_json corners = nlohmann::ordered_json::array();
-    for (const GridPoint& c : inspection.corners)
+    for (const GridPoint& c : report.corners)
         corners.push_back({static_cast<double>(c.x), static_cast<double>(c.y)});
     out["corners"] = std::move(corners);
     nlohmann::ordered_json triangles = nlohmann::ordered_json::array();
-    for (const InspectedPolygon& t : inspection.triangles) triangles.push_back(polygonJson(t, false));
+    for (const StagePolygon& t : report.triangles) triangles.push_back(polygonJson(t, false));
     out["triangles"] = std::move(triangles);
-    out["candidateCount"] = inspection.candidateCount;
+    out["candidateCount"] = report.candidateCount;
     nlohmann::ordered_json cells = nlohmann::ordered_json::array();
-    for (const InspectedPolygon& c : inspection.cells) cells.push_back(polygonJson(c, true));
+    for (const StagePolygon& c : report.cells) cells.push_back(polygonJson(c, true));
     out["cells"] = std::move(cells);
     nlohmann::ordered_json markers = nlohmann::ordered_json::array();
-    for (int m : inspection.markers) markers.push_back(m < 0 ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(m));
+    for (int m : report.markers) markers.push_back(m < 0 ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(m));
     out["markers"] = std::move(markers);
     nlohmann::ordered_json correspondences = nlohmann::ordered_json::array();
-    for (const auto& c : inspection.correspondences) {
+    for (const auto& c : report.correspondences) {
         correspondences.push_back({static_cast<double>(c[0]), static_cast<double>(c[1]), static_cast<double>(c[2]),
                                    static_cast<double>(c[3])});
     }
     out["correspondences"] = std::move(correspondences);
-    if (!inspection.rejected.empty()) out["rejected"] = inspection.rejected;
+    if (!report.rejected.empty()) out["rejected"] = report.rejected;
     return out;
 }
 
-void writeInspectionSummary(std::ostream& out, const FrameInspection& inspection) {
+void writeFrameSummary(std::ostream& out, const FrameReport& report) {
     int inGrid = 0;
-    for (const InspectedPolygon& c : inspection.cells) inGrid += c.inGrid ? 1 : 0;
+    for (const StagePolygon& c : report.cells) inGrid += c.inGrid ? 1 : 0;
     int markers = 0;
-    for (int m : inspection.markers) markers += m >= 0 ? 1 : 0;
-    out << inspection.image << ": " << inspection.width << " x " << inspection.height << " pixels\n"
-        << "  corners:         " << inspection.corners.size() << "\n"
-        << "  triangles:       " << inspection.triangles.size() << "\n"
-        << "  candidate cells: " << inspection.candidateCount << "\n"
-        << "  grid cells:      " << inspection.cells.size() << " (" << inGrid << " in the labelled window)\n"
+    for (int m : report.markers) markers += m >= 0 ? 1 : 0;
+    out << report.image << ": " << report.width << " x " << report.height << " pixels\n"
+        << "  corners:         " << report.corners.size() << "\n"
+        << "  triangles:       " << report.triangles.size() << "\n"
+        << "  candidate cells: " << report.candidateCount << "\n"
+        << "  grid cells:      " << report.cells.size() << " (" << inGrid << " in the labelled window)\n"
         << "  markers:         " << markers << " of 3\n"
-        << "  correspondences: " << inspection.correspondences.size() << "\n";
-    if (!inspection.rejected.empty()) out << "  rejected:        " << inspection.rejected << "\n";
+        << "  correspondences: " << report.correspondences.size() << "\n";
+    if (!report.rejected.empty()) out << "  rejected:        " << report.rejected << "\n";
 }
 
 }  // namespace vexel::cli

@@ -1,6 +1,6 @@
 #pragma once
 // What one frame's grid extraction found, stage by stage, in a plain form
-// that the inspect command prints as JSON or text and draws as an overlay.
+// that the command-line tool prints as JSON or text and draws as an overlay.
 
 #include <array>
 #include <cstdint>
@@ -15,7 +15,7 @@
 
 namespace vexel::cli {
 
-struct InspectedPolygon {
+struct StagePolygon {
     std::vector<int> nodes;  // 0-based corner positions (node id - 1)
     uint32_t meanGrey = 0;
     int inGrid = 0;
@@ -24,14 +24,14 @@ struct InspectedPolygon {
     int gridY = NO_LABEL;
 };
 
-struct FrameInspection {
+struct FrameReport {
     std::string image;  // the path as given
     int width = 0;
     int height = 0;
     std::vector<GridPoint> corners;  // as stored right after corner detection
-    std::vector<InspectedPolygon> triangles;
+    std::vector<StagePolygon> triangles;
     int candidateCount = 0;
-    std::vector<InspectedPolygon> cells;
+    std::vector<StagePolygon> cells;
     std::array<int, 3> markers{-1, -1, -1};  // positions in `cells`, -1 for an empty slot
     std::vector<std::array<float, 4>> correspondences;  // image x, y, pattern x, y
     std::string rejected;  // why the marker check refused the frame, or empty
@@ -42,13 +42,13 @@ struct FrameInspection {
 // triangulation's diagnostic lines go to `diagnostics` and lines about a
 // frame given up to `errors` (either may be null: dropped). Fatal_Error from
 // the geometry library passes through.
-FrameInspection inspectFrame(const std::string& imageName, const cv::Mat& image, std::ostream* diagnostics,
+FrameReport reportFrame(const std::string& imageName, const cv::Mat& image, std::ostream* diagnostics,
                              std::ostream* errors);
 
-// The inspection as one JSON object, keys in a fixed order: image, width,
+// The report as one JSON object, keys in a fixed order: image, width,
 // height, corners, triangles, candidateCount, cells, markers,
 // correspondences, and rejected only when the frame was refused.
-nlohmann::ordered_json inspectionJson(const FrameInspection& inspection);
+nlohmann::ordered_json frameReportJson(const FrameReport& report);
 
 // Indented JSON text (one space per level, one value per line). Numbers
 // print as the shortest text that reads back as the same double, the nearest
@@ -56,6 +56,6 @@ nlohmann::ordered_json inspectionJson(const FrameInspection& inspection);
 std::string formatJson(const nlohmann::ordered_json& value);
 
 // A few lines for a reader: size and the count of every stage's results.
-void writeInspectionSummary(std::ostream& out, const FrameInspection& inspection);
+void writeFrameSummary(std::ostream& out, const FrameReport& report);
 
 }  // namespace vexel::cli

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "cli/command_registry.h"
-#include "cli/frame_inspection.h"
+#include "cli/frame_report.h"
 #include "cli/svg_overlay.h"
 #include "document/frame_decoder.h"
 #include "geomlib/fatal_error.h"
@@ -54,11 +54,11 @@ EXAMPLES
             return 2;
         }
 
-        FrameInspection inspection;
+        FrameReport report;
         try {
             // Standard output carries only the report; stage diagnostics go
             // to standard error when asked for.
-            inspection = inspectFrame(a->image, frame, a->verbose ? &std::cerr : nullptr, &std::cerr);
+            report = reportFrame(a->image, frame, a->verbose ? &std::cerr : nullptr, &std::cerr);
         } catch (const Fatal_Error& e) {
             std::cerr << "vexel-cli inspect: " << a->image << ": grid extraction failed: " << e.what() << "\n";
             return 1;
@@ -68,14 +68,14 @@ EXAMPLES
         }
 
         if (a->json) {
-            std::cout << formatJson(inspectionJson(inspection)) << "\n";
+            std::cout << formatJson(frameReportJson(report)) << "\n";
         } else {
-            writeInspectionSummary(std::cout, inspection);
+            writeFrameSummary(std::cout, report);
         }
         std::cout.flush();
 
         if (!a->svg.empty()) {
-            if (!writeSvgOverlayFile(a->svg, frame, inspection, error)) {
+            if (!writeSvgOverlayFile(a->svg, frame, report, error)) {
                 std::cerr << "vexel-cli inspect: " << error << "\n";
                 return 1;
             }

@@ -29,7 +29,7 @@ std::string label(double value) {
     return num(value);
 }
 
-std::string points(const InspectedPolygon& polygon, const std::vector<GridPoint>& corners, bool& complete) {
+std::string points(const StagePolygon& polygon, const std::vector<GridPoint>& corners, bool& complete) {
     std::string text;
     complete = true;
     for (int node : polygon.nodes) {
@@ -82,7 +82,7 @@ std::string base64Encode(const unsigned char* data, size_t size) {
     return out;
 }
 
-bool writeSvgOverlay(std::ostream& out, const cv::Mat& image, const FrameInspection& inspection, std::string& error) {
+bool writeSvgOverlay(std::ostream& out, const cv::Mat& image, const FrameReport& report, std::string& error) {
     std::vector<unsigned char> png;
     try {
         if (image.empty() || !cv::imencode(".png", image, png)) {
@@ -94,16 +94,16 @@ bool writeSvgOverlay(std::ostream& out, const cv::Mat& image, const FrameInspect
         return false;
     }
 
-    const std::vector<GridPoint>& corners = inspection.corners;
+    const std::vector<GridPoint>& corners = report.corners;
     out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << image.cols << "\" height=\"" << image.rows
         << "\" viewBox=\"0 0 " << image.cols << ' ' << image.rows << "\">\n"
-        << "<title>" << escapeXml(inspection.image) << "</title>\n"
+        << "<title>" << escapeXml(report.image) << "</title>\n"
         << "<image x=\"0\" y=\"0\" width=\"" << image.cols << "\" height=\"" << image.rows
         << "\" href=\"data:image/png;base64," << base64Encode(png.data(), png.size()) << "\"/>\n";
 
     out << "<g id=\"triangles\" fill=\"none\" stroke=\"#3080ff\" stroke-width=\"0.5\" stroke-opacity=\"0.7\">\n";
-    for (const InspectedPolygon& t : inspection.triangles) {
+    for (const StagePolygon& t : report.triangles) {
         bool complete = false;
         const std::string p = points(t, corners, complete);
         if (complete) out << "<polygon points=\"" << p << "\"/>\n";
@@ -111,7 +111,7 @@ bool writeSvgOverlay(std::ostream& out, const cv::Mat& image, const FrameInspect
     out << "</g>\n";
 
     out << "<g id=\"cells\" fill=\"none\" stroke-width=\"1.2\">\n";
-    for (const InspectedPolygon& c : inspection.cells) {
+    for (const StagePolygon& c : report.cells) {
         bool complete = false;
         const std::string p = points(c, corners, complete);
         if (complete) out << "<polygon points=\"" << p << "\" stroke=\"" << (c.inGrid ? "#00d040" : "#f0c000") << "\"/>\n";
@@ -119,11 +119,11 @@ bool writeSvgOverlay(std::ostream& out, const cv::Mat& image, const FrameInspect
     out << "</g>\n";
 
     out << "<g id=\"markers\" fill=\"#ff2020\" fill-opacity=\"0.35\" stroke=\"#ff2020\" stroke-width=\"1.5\">\n";
-    for (size_t slot = 0; slot < inspection.markers.size(); ++slot) {
-        const int m = inspection.markers[slot];
-        if (m < 0 || static_cast<size_t>(m) >= inspection.cells.size()) continue;
+    for (size_t slot = 0; slot < report.markers.size(); ++slot) {
+        const int m = report.markers[slot];
+        if (m < 0 || static_cast<size_t>(m) >= report.cells.size()) continue;
         bool complete = false;
-        const std::string p = points(inspection.cells[m], corners, complete);
+        const std::string p = points(report.cells[m], corners, complete);
         if (complete) out << "<polygon points=\"" << p << "\"><title>marker slot " << slot << "</title></polygon>\n";
     }
     out << "</g>\n";
@@ -134,7 +134,7 @@ bool writeSvgOverlay(std::ostream& out, const cv::Mat& image, const FrameInspect
 
     out << "<g id=\"correspondences\" fill=\"#ffff60\" stroke=\"#000000\" stroke-width=\"0.25\" "
            "font-family=\"sans-serif\" font-size=\"6\">\n";
-    for (const auto& c : inspection.correspondences) {
+    for (const auto& c : report.correspondences) {
         out << "<text x=\"" << num(c[0] + 2.0) << "\" y=\"" << num(c[1] - 2.0) << "\">" << label(c[2]) << ","
             << label(c[3]) << "</text>\n";
     }
@@ -142,7 +142,7 @@ bool writeSvgOverlay(std::ostream& out, const cv::Mat& image, const FrameInspect
     return static_cast<bool>(out);
 }
 
-bool writeSvgOverlayFile(const std::string& path, const cv::Mat& image, const FrameInspection& inspection,
+bool writeSvgOverlayFile(const std::string& path, const cv::Mat& image, const FrameReport& report,
                          std::string& error) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     if (!file) {
@@ -150,7 +150,7 @@ bool writeSvgOverlayFile(const std::string& path, const cv::Mat& image, const Fr
         return false;
     }
     std::string why;
-    if (!writeSvgOverlay(file, image, inspection, why)) {
+    if (!writeSvgOverlay(file, image, report, why)) {
         error = path + ": " + why;
         return false;
     }

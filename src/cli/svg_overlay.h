@@ -1,5 +1,5 @@
 #pragma once
-// An SVG picture of one inspected frame: the frame itself (embedded as PNG)
+// An SVG picture of one examined frame: the frame itself (embedded as PNG)
 // with the corners, triangles, grid cells, marker cells and the pattern
 // position of every correspondence drawn over it.
 
@@ -8,7 +8,7 @@
 
 #include <opencv2/core/mat.hpp>
 
-#include "cli/frame_inspection.h"
+#include "cli/frame_report.h"
 
 namespace vexel::cli {
 
@@ -17,10 +17,10 @@ std::string base64Encode(const unsigned char* data, size_t size);
 
 // Writes the SVG document to `out`. Returns false (and sets `error`) when the
 // frame cannot be encoded as PNG.
-bool writeSvgOverlay(std::ostream& out, const cv::Mat& image, const FrameInspection& inspection, std::string& error);
+bool writeSvgOverlay(std::ostream& out, const cv::Mat& image, const FrameReport& report, std::string& error);
 
 // The same into the file at `path`; `error` names the file on failure.
-bool writeSvgOverlayFile(const std::string& path, const cv::Mat& image, const FrameInspection& inspection,
+bool writeSvgOverlayFile(const std::string& path, const cv::Mat& image, const FrameReport& report,
                          std::string& error);
 
 }  // namespace vexel::cli
