@@ -1,8 +1,11 @@
 #include "calibration/sparse_calibration.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <ceres/ceres.h>
 #include <ceres/rotation.h>
