@@ -120,7 +120,7 @@ void CVexelDoc::OnSaveCorrespondences() {
     UpdateTitleAndViews();
 }
 
-void CVexelDoc::OnIntrinsicCalibration() {
+void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
     if (m_frameCount <= 0) {
         UpdateTitleAndViews();
         return;
@@ -157,7 +157,7 @@ void CVexelDoc::OnIntrinsicCalibration() {
                             "; the calibration was not changed");
         } else {
             try {
-                IntrinsicResult result = calibrateIntrinsic(views, size);
+                IntrinsicResult result = calibrateIntrinsic(views, size, options);
                 if (!m_calibration) m_calibration = std::make_unique<CalibrationRecord>();
                 *m_calibration = result.record;
                 // The record's pose is now that of the first frame used, so
@@ -172,6 +172,7 @@ void CVexelDoc::OnIntrinsicCalibration() {
                 stats.framesOtherSize = otherSize;
                 stats.imageSize = size;
                 stats.stdDeviations = result.stdDeviations;
+                stats.solver = solverName(result.solver);
                 m_calibrationStats = stats;
                 Ui().showStatus("Intrinsic Calibration: " + std::to_string(views.viewCount()) + " frames, " +
                                 std::to_string(views.totalPoints()) + " points, RMS reprojection error " +

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <string>
 #include <vector>
 
 #include <opencv2/core/types.hpp>
@@ -18,6 +19,7 @@ struct CalibrationStats {
     cv::Size imageSize;                 // the image size the calibration was made for
     // Standard deviations of fx, fy, cx, cy, k1, k2, p1, p2.
     std::array<double, 8> stdDeviations{};
+    std::string solver;                 // the solver that ran: "library" or "sparse"
 
     // The last extrinsic calibration that succeeded: its frame (-1: none)
     // and the reprojection error of its pose, pixels.

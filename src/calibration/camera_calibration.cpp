@@ -6,6 +6,8 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/core.hpp>
 
+#include "calibration/sparse_calibration.h"
+
 int CalibrationViews::totalPoints() const {
     int total = 0;
     for (const auto& view : imagePoints) total += static_cast<int>(view.size());
@@ -18,16 +20,35 @@ std::vector<int> CalibrationViews::pointCounts() const {
     return counts;
 }
 
-IntrinsicResult calibrateIntrinsic(const CalibrationViews& views, cv::Size imageSize) {
-    if (views.viewCount() == 0 || views.imagePoints.size() != views.objectPoints.size())
-        CV_Error(cv::Error::StsBadArg, "no views to calibrate from");
+const char* solverName(IntrinsicSolver solver) {
+    switch (solver) {
+    case IntrinsicSolver::Library: return "library";
+    case IntrinsicSolver::Sparse: return "sparse";
+    case IntrinsicSolver::Auto: break;
+    }
+    return "auto";
+}
 
+bool parseSolverName(const std::string& name, IntrinsicSolver& solver) {
+    for (IntrinsicSolver s : {IntrinsicSolver::Auto, IntrinsicSolver::Library, IntrinsicSolver::Sparse}) {
+        if (name == solverName(s)) {
+            solver = s;
+            return true;
+        }
+    }
+    return false;
+}
+
+namespace {
+
+IntrinsicResult calibrateWithLibrary(const CalibrationViews& views, cv::Size imageSize,
+                                     const cv::TermCriteria& criteria) {
     cv::Mat cameraMatrix = cv::Mat::zeros(3, 3, CV_64F);
     cv::Mat distortion = cv::Mat::zeros(4, 1, CV_64F);
     std::vector<cv::Mat> rvecs, tvecs;
     cv::Mat stdDevIntrinsic, stdDevExtrinsic, perViewErrors;
     double rms = cv::calibrateCamera(views.objectPoints, views.imagePoints, imageSize, cameraMatrix, distortion, rvecs,
-                                     tvecs, stdDevIntrinsic, stdDevExtrinsic, perViewErrors, cv::CALIB_FIX_K3);
+                                     tvecs, stdDevIntrinsic, stdDevExtrinsic, perViewErrors, cv::CALIB_FIX_K3, criteria);
 
     IntrinsicResult result;
     result.rms = rms;
@@ -64,7 +85,21 @@ IntrinsicResult calibrateIntrinsic(const CalibrationViews& views, cv::Size image
     stdDevIntrinsic.convertTo(deviations, CV_64F);
     for (int i = 0; i < 8 && i < static_cast<int>(deviations.total()); ++i)
         result.stdDeviations[static_cast<std::size_t>(i)] = deviations.at<double>(i);
+    result.solver = IntrinsicSolver::Library;
     return result;
+}
+
+}  // namespace
+
+IntrinsicResult calibrateIntrinsic(const CalibrationViews& views, cv::Size imageSize, const IntrinsicOptions& options) {
+    if (views.viewCount() == 0 || views.imagePoints.size() != views.objectPoints.size() ||
+        static_cast<int>(views.imagePoints.size()) != views.viewCount())
+        CV_Error(cv::Error::StsBadArg, "no views to calibrate from");
+
+    bool sparse = options.solver == IntrinsicSolver::Sparse ||
+                  (options.solver == IntrinsicSolver::Auto && views.viewCount() > LIBRARY_SOLVER_MAX_VIEWS);
+    if (sparse) return calibrateSparse(views, imageSize, options);
+    return calibrateWithLibrary(views, imageSize, options.libraryCriteria);
 }
 
 ExtrinsicResult calibrateExtrinsic(const std::vector<cv::Point2f>& imagePoints,

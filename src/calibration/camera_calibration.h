@@ -4,6 +4,8 @@
 // intrinsics. Errors of the vision library arrive as cv::Exception.
 
 #include <array>
+#include <cfloat>
+#include <string>
 #include <vector>
 
 #include <opencv2/core/types.hpp>
@@ -22,6 +24,34 @@ struct CalibrationViews {
     std::vector<int> pointCounts() const;
 };
 
+// Which solver computes the intrinsic calibration. The library's solves one
+// dense system over all views, whose cost grows with the cube of the view
+// count; the sparse solver eliminates the per-view poses and grows linearly.
+enum class IntrinsicSolver {
+    Auto,     // the library's up to LIBRARY_SOLVER_MAX_VIEWS views, the sparse solver above
+    Library,
+    Sparse,
+};
+
+constexpr int LIBRARY_SOLVER_MAX_VIEWS = 40;
+
+// "auto", "library" or "sparse".
+const char* solverName(IntrinsicSolver solver);
+// The solver of that name; false for any other text.
+bool parseSolverName(const std::string& name, IntrinsicSolver& solver);
+
+struct IntrinsicOptions {
+    IntrinsicSolver solver = IntrinsicSolver::Auto;
+    // When the library's solver stops; these are its own defaults.
+    cv::TermCriteria libraryCriteria{cv::TermCriteria::COUNT + cv::TermCriteria::EPS, 30, DBL_EPSILON};
+    // When the sparse solver stops: after this many iterations, or once an
+    // iteration changes the cost or the parameters by less than this
+    // fraction of their size.
+    int sparseMaxIterations = 100;
+    double sparseTolerance = 1e-12;
+    int sparseThreads = 1;  // threads of the sparse solver's evaluation and elimination
+};
+
 struct IntrinsicResult {
     // Camera matrix, the first view's rotation and translation and the four
     // distortion coefficients: every field of the record.
@@ -31,12 +61,16 @@ struct IntrinsicResult {
     // Standard deviations of fx, fy, cx, cy, k1, k2, p1, p2 as the
     // calibration estimates them (pixels for the first four).
     std::array<double, 8> stdDeviations{};
+    IntrinsicSolver solver = IntrinsicSolver::Library;  // the solver that ran
 };
 
-// Calibrates from all views in one call, with the four-coefficient lens
-// model (two radial, two tangential) and the library's own initial estimate.
-// Needs at least one view; throws cv::Exception when the library fails.
-IntrinsicResult calibrateIntrinsic(const CalibrationViews& views, cv::Size imageSize);
+// Calibrates from all views at once with the four-coefficient lens model (two
+// radial, two tangential; the same model, cost and deviations whichever
+// solver runs), starting from the library's own initial estimate. The
+// options choose the solver and when it stops. Needs at least one view;
+// throws cv::Exception when the calibration fails.
+IntrinsicResult calibrateIntrinsic(const CalibrationViews& views, cv::Size imageSize,
+                                   const IntrinsicOptions& options = {});
 
 struct ExtrinsicResult {
     std::array<double, 9> rotation{};    // pattern-to-camera, row-major

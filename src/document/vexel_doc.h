@@ -25,6 +25,7 @@
 
 #include "calibration/calibration_record.h"
 #include "calibration/calibration_stats.h"
+#include "calibration/camera_calibration.h"
 #include "document/document_ui.h"
 #include "document/video_sequence.h"
 #include "grid/grid_set.h"
@@ -68,7 +69,8 @@ public:
     void OnSaveCorrespondences();
     void OnGrid();
     void OnExtractGrids();
-    void OnIntrinsicCalibration();
+    // The options choose the solver and when it stops (Auto by default).
+    void OnIntrinsicCalibration(const IntrinsicOptions& options = {});
     void OnExtrinsicCalibration();
 
     // --- non-dialog entry points (the On... handlers end up here) ---------

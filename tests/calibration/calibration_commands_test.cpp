@@ -216,6 +216,24 @@ TEST_F(CalibrationCommandsTest, IntrinsicCalibrationWithoutUsableFramesKeepsTheR
     EXPECT_FALSE(doc.m_calibrationStats.valid);
 }
 
+TEST_F(CalibrationCommandsTest, IntrinsicCalibrationRunsTheSolverItIsGivenAndSaysWhichRan) {
+    importFrames(6, cv::Size(640, 480));
+    fillViews(6, 6);
+    doc.m_gridFrameSizes.assign(6, cv::Size(640, 480));
+    doc.OnIntrinsicCalibration();
+    ASSERT_TRUE(doc.m_calibrationStats.valid);
+    EXPECT_EQ(doc.m_calibrationStats.solver, "library");
+    CalibrationRecord library = *doc.m_calibration;
+
+    IntrinsicOptions sparse;
+    sparse.solver = IntrinsicSolver::Sparse;
+    doc.OnIntrinsicCalibration(sparse);
+    ASSERT_TRUE(doc.m_calibrationStats.valid);
+    EXPECT_EQ(doc.m_calibrationStats.solver, "sparse");
+    for (std::size_t i : {0u, 2u, 4u, 5u})
+        EXPECT_NEAR(doc.m_calibration->camera(i), library.camera(i), 1e-6 * library.camera(i)) << i;
+}
+
 TEST_F(CalibrationCommandsTest, ExtrinsicCalibrationAsksForTheFrameAndRefusesPoorOnes) {
     doc.OnExtrinsicCalibration();
     EXPECT_EQ(ui.calls, (std::vector<std::string>{NEED_INTRINSIC}));

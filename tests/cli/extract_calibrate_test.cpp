@@ -79,6 +79,19 @@ TEST_F(ExtractCalibrateCli, CalibrateJsonDescribesCameraAndFrames) {
     EXPECT_EQ(out["translation"].size(), 3u);
     EXPECT_LT(out["rms"].get<double>(), 0.3);
     EXPECT_EQ(out["referenceFrame"].get<int>(), -1);
+    EXPECT_EQ(out["solver"], "library");  // few frames: the library's solver
+
+    // The sparse solver, asked for, reaches the same calibration.
+    auto sparseRun = run("calibrate " + shellQuote(dir / "views.iml") + " --json --solver sparse");
+    ASSERT_EQ(sparseRun.status, 0) << sparseRun.out;
+    nlohmann::json sparse = nlohmann::json::parse(sparseRun.out);
+    EXPECT_EQ(sparse["solver"], "sparse");
+    for (const char* name : {"fx", "fy", "cx", "cy"}) {
+        double library = out["camera"][name].get<double>();
+        EXPECT_NEAR(sparse["camera"][name].get<double>(), library, 1e-6 * library) << name;
+    }
+    for (int i = 0; i < 4; ++i)
+        EXPECT_NEAR(sparse["distortion"][i].get<double>(), out["distortion"][i].get<double>(), 1e-7) << i;
 }
 
 TEST_F(ExtractCalibrateCli, CalibrateWithReferenceWritesTheReportAndTheFiles) {
@@ -98,11 +111,12 @@ TEST_F(ExtractCalibrateCli, CalibrateWithReferenceWritesTheReportAndTheFiles) {
     std::vector<std::string> lines;
     std::istringstream text(result.out);
     for (std::string line; std::getline(text, line);) lines.push_back(line);
-    ASSERT_GE(lines.size(), 13u) << result.out;  // the report, then the quality section
+    ASSERT_GE(lines.size(), 14u) << result.out;  // the report, then the quality section
     EXPECT_EQ(lines[0], "Camera Intrinsic Parameters:");
     EXPECT_EQ(lines[5], "Rotation matrix:");
     EXPECT_EQ(lines[11].rfind("RMS reprojection error = ", 0), 0u);
     EXPECT_EQ(lines[12].rfind("frames used = ", 0), 0u);
+    EXPECT_EQ(lines[13], "solver = library");
 
     EXPECT_EQ(fs::file_size(cal), 201u);
     std::ifstream in(points);
@@ -125,6 +139,7 @@ TEST_F(ExtractCalibrateCli, FailuresAndUsageErrorsHaveTheirExitStatus) {
     EXPECT_EQ(run("extract " + shellQuote(dir / "no_such.pgm")).status, 2);
     EXPECT_EQ(run("extract").status, 2);
     EXPECT_EQ(run("calibrate " + shellQuote(dir / "views.iml") + " --cal-form fancy").status, 2);
+    EXPECT_EQ(run("calibrate " + shellQuote(dir / "views.iml") + " --solver dense").status, 2);
     EXPECT_EQ(run("calibrate " + shellQuote(dir / "views.iml") + " --reference 12").status, 2);
     EXPECT_EQ(run("calibrate " + shellQuote(dir / "views.iml") + " " + shellQuote(dir / "seq.vsq")).status, 2);
 }
