@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <string>
 #include <vector>
 
 #include <opencv2/core/types.hpp>
@@ -19,10 +20,29 @@ struct CalibrationStats {
     // Standard deviations of fx, fy, cx, cy, k1, k2, p1, p2.
     std::array<double, 8> stdDeviations{};
 
+    // Views of the last intrinsic calibration that are not copies of one
+    // another, and what makes its result doubtful (empty: nothing).
+    int distinctViews = 0;
+    std::vector<std::string> warnings;
+
     // The last extrinsic calibration that succeeded: its frame (-1: none)
     // and the reprojection error of its pose, pixels.
     int extrinsicFrame = -1;
     double extrinsicRms = 0;
+    // The frame whose pose the record's rotation and translation hold: the
+    // first frame of an intrinsic calibration or the extrinsic calibration's
+    // frame; -1 when it is no frame of the list (none, or a loaded pose).
+    int poseFrame = -1;
+
+    // Forgets what refers to frames by index, for when the frame list is
+    // replaced; the figures of the calibration itself stay.
+    void forgetFrames() {
+        frames.clear();
+        pointCounts.clear();
+        perViewErrors.clear();
+        extrinsicFrame = -1;
+        poseFrame = -1;
+    }
 
     // The frame's RMS error, or a negative value when it was not used.
     double frameError(int frame) const {

@@ -72,9 +72,8 @@ void addExtractionOptions(CLI::App& sub, ExtractionOptions& options) {
 
 bool runExtraction(CVexelDoc& doc, CliUi& ui, const ExtractionOptions& options, std::string& error) {
     ProgressBar bar(std::cerr, !options.quiet && ProgressBar::stderrIsTerminal());
-    int read = 0;
     try {
-        read = extractAllFramesParallel(
+        extractAllFramesParallel(
             doc, options.jobs, [&](int done, int total) { bar.update(done, total); }, &std::cerr);
     } catch (const std::exception& e) {
         // A broken geometry check (Fatal_Error) or an exhausted resource
@@ -84,7 +83,7 @@ bool runExtraction(CVexelDoc& doc, CliUi& ui, const ExtractionOptions& options, 
         return false;
     }
     bar.finish();
-    ui.showStatus(extractionSummary(doc, read));
+    ui.showStatus(extractionSummary(doc));
     return true;
 }
 
@@ -135,12 +134,9 @@ int importInputs(CVexelDoc& doc, const std::vector<std::string>& inputs, std::st
             }
         } else if (ext == ".iml") {
             flushImages();
-            int before = doc.FrameCount();
+            // The list itself was readable above: a list that imports
+            // nothing names no file that can be opened.
             if (!doc.ImportImageList(input)) {
-                error = "cannot read the image list " + input;
-                return EXIT_USAGE;
-            }
-            if (doc.FrameCount() == before) {
                 error = "the image list " + input + " names no readable file";
                 return EXIT_USAGE;
             }
