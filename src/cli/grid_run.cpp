@@ -153,11 +153,16 @@ int importInputs(CVexelDoc& doc, const std::vector<std::string>& inputs, std::st
     return EXIT_OK;
 }
 
-int importInputsOrReport(const char* command, CVexelDoc& doc, const std::vector<std::string>& inputs) {
+int reportFailure(const char* command, const std::string& reason, int status, bool json) {
+    std::cerr << "vexel-cli " << command << ": " << reason << '\n';
+    if (json) std::cout << nlohmann::json{{"error", reason}}.dump(1) << '\n';
+    return status;
+}
+
+int importInputsOrReport(const char* command, CVexelDoc& doc, const std::vector<std::string>& inputs, bool json) {
     std::string error;
     const int status = importInputs(doc, inputs, error);
-    if (status != EXIT_OK) std::cerr << "vexel-cli " << command << ": " << error << '\n';
-    return status;
+    return status == EXIT_OK ? status : reportFailure(command, error, status, json);
 }
 
 int framesWithGrid(CVexelDoc& doc) {
@@ -174,7 +179,10 @@ nlohmann::json framesJson(CVexelDoc& doc) {
         nlohmann::json frame;
         frame["index"] = f;
         frame["name"] = static_cast<std::size_t>(f) < names.size() ? names[f] : std::string();
-        frame["points"] = doc.m_gridSet.getPointCount(f);
+        const FrameGridStatus status = doc.GridStatus(f);
+        frame["points"] = status.points;
+        frame["failure"] = status.failure == GridFailure::None ? nlohmann::json(nullptr)
+                                                               : nlohmann::json(gridFailureText(status.failure));
         double rms = doc.m_calibrationStats.valid ? doc.m_calibrationStats.frameError(f) : -1.0;
         frame["rms"] = rms >= 0 ? nlohmann::json(rms) : nlohmann::json(nullptr);
         frames.push_back(frame);
@@ -186,7 +194,9 @@ std::string framesText(CVexelDoc& doc) {
     std::string out;
     const std::vector<std::string>& names = doc.FrameNames();
     for (int f = 0; f < doc.FrameCount(); ++f) {
-        out += "frame " + std::to_string(f) + ": " + std::to_string(doc.m_gridSet.getPointCount(f)) + " points";
+        const FrameGridStatus status = doc.GridStatus(f);
+        out += "frame " + std::to_string(f) + ": " + std::to_string(status.points) + " points";
+        if (status.failure != GridFailure::None) out += std::string(" (") + gridFailureText(status.failure) + ")";
         if (static_cast<std::size_t>(f) < names.size()) out += ", " + names[f];
         out += '\n';
     }
