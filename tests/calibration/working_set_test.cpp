@@ -15,6 +15,7 @@
 #include <vector>
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "calibration/calibration_commands.h"
 #include "calibration/calibration_file.h"
@@ -35,6 +36,7 @@ fs::path suiteDir() { return fs::temp_directory_path() / ("vexel_working_set_" +
 // Rendered views of one camera, written as PGM files.
 struct ViewSet {
     Camera camera;
+    std::vector<ViewPose> poses;
     std::vector<std::string> files;
     std::vector<cv::Mat> images;
 };
@@ -48,6 +50,7 @@ ViewSet renderViews(const std::string& name, const Camera& camera, int count, ui
     options.blurSigma = 0.6;
     options.noiseSigma = 1.0;
     const std::vector<ViewPose> poses = randomPoses(camera, count, seed);
+    set.poses = poses;
     for (int i = 0; i < count; ++i) {
         options.noiseSeed = seed * 100 + static_cast<uint32_t>(i);
         RenderedView view = renderView(camera, poses[static_cast<std::size_t>(i)], options);
@@ -302,4 +305,34 @@ TEST_F(WorkingSet, AnImageListWithoutReadableNamesKeepsTheSequence) {
         EXPECT_EQ(doc.m_gridSet.getTotalPointCount(), points);
         EXPECT_NE(ui.lastStatus().find(list.string()), std::string::npos) << ui.lastStatus();
     }
+}
+
+TEST_F(WorkingSet, EachFrameSaysWhyItHasNoPoints) {
+    // A bright spot on the dark cell right of the origin marker: a marker
+    // where the board has none, so the labels are refused.
+    cv::Mat image = setA().images[0].clone();
+    cv::Point2d centre, next;
+    ASSERT_TRUE(projectPatternPoint(setA().camera, setA().poses[0], 0.5, 2.5, centre));
+    ASSERT_TRUE(projectPatternPoint(setA().camera, setA().poses[0], 1.5, 2.5, next));
+    cv::circle(image, centre, static_cast<int>(0.3 * cv::norm(next - centre)), cv::Scalar(215), cv::FILLED,
+               cv::LINE_AA);
+    const fs::path marked = suiteDir() / "false_marker.pgm";
+    ASSERT_TRUE(cv::imwrite(marked.string(), image));
+    const fs::path flat = suiteDir() / "flat.pgm";
+    ASSERT_TRUE(cv::imwrite(flat.string(), cv::Mat(480, 640, CV_8UC1, cv::Scalar(128))));
+    const fs::path broken = suiteDir() / "broken.pgm";
+    std::ofstream(broken) << "P5 not a picture";
+
+    ASSERT_TRUE(doc.ImportImageFiles({setA().files[0], marked.string(), flat.string(), broken.string()}));
+    doc.OnExtractGrids();
+    const FrameGridStatus good = doc.GridStatus(0);
+    EXPECT_TRUE(good.extracted);
+    EXPECT_GE(good.points, 4);
+    EXPECT_EQ(good.failure, GridFailure::None);
+    EXPECT_EQ(good.size, cv::Size(640, 480));
+    EXPECT_EQ(doc.GridStatus(1).failure, GridFailure::MarkersMisfit);
+    EXPECT_EQ(doc.GridStatus(1).points, 0);
+    EXPECT_EQ(doc.GridStatus(2).failure, GridFailure::NoBoardFound);
+    EXPECT_EQ(doc.GridStatus(3).failure, GridFailure::NotRead);
+    EXPECT_EQ(doc.FramesNotExtracted(), 0);
 }
