@@ -60,19 +60,3 @@ TEST(CalibrationChecks, WarningsNameWhatMakesTheResultDoubtful) {
               (std::vector<std::string>{"only 2 distinct views (3 or more are needed for a reliable calibration)",
                                         "3 frames of another size left out (calibrated at 640 x 480)"}));
 }
-
-TEST(CalibrationChecks, FieldNamesFollowEachFormsReadingOrder) {
-    EXPECT_EQ(calibrationFieldName(0), "fx");
-    EXPECT_EQ(calibrationFieldName(1), "camera matrix element 1");
-    EXPECT_EQ(calibrationFieldName(5), "cy");
-    EXPECT_EQ(calibrationFieldName(17), "rotation matrix element 8");
-    EXPECT_EQ(calibrationFieldName(20), "translation z");
-    EXPECT_EQ(calibrationFieldName(24), "p2");
-    EXPECT_EQ(calibrationFieldName(25), "");
-    EXPECT_EQ(calibrationFileField('b', 18), "translation x");
-    EXPECT_EQ(calibrationFileField('t', 4), "fy");
-    EXPECT_EQ(calibrationFileField('c', 1), "fy");
-    EXPECT_EQ(calibrationFileField('c', 4), "k1");
-    EXPECT_EQ(calibrationFileField('c', 8), "translation x");
-    EXPECT_EQ(calibrationFileField('c', 20), "");
-}
