@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
@@ -341,6 +342,16 @@ bool CMainFrame::RunGuarded(const QString& name, const std::function<void()>& co
     UpdateCommandUi();
     if (m_reportFailure) m_reportFailure(name, reason);
     return false;
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    bool mayClose = true;
+    // A failure while asking or saving keeps the window and its work.
+    if (m_doc && !RunGuarded(QStringLiteral("Exit"), [&] { mayClose = m_doc->ConfirmClose(); })) mayClose = false;
+    if (mayClose)
+        event->accept();
+    else
+        event->ignore();
 }
 
 bool CMainFrame::OnCommand(int id) {

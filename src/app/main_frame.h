@@ -45,6 +45,11 @@ public:
     // Check marks of Grid, Shrink Large Images, Toolbar and Status Bar.
     void UpdateCommandUi();
 
+protected:
+    // Closing the window (Exit, the window's own close button) first asks
+    // whether to save a calibration that changed; Cancel keeps it open.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void CreateActions();
     void CreateMenus();

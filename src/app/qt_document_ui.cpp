@@ -78,6 +78,18 @@ void QtDocumentUi::showMessageBox(const std::string& text) {
     box.exec();
 }
 
+SaveChoice QtDocumentUi::askSaveBeforeClosing(const std::string& text) {
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Vexel"), QString::fromStdString(text),
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, m_frame);
+    box.setDefaultButton(QMessageBox::Save);
+    box.setEscapeButton(QMessageBox::Cancel);
+    switch (box.exec()) {
+        case QMessageBox::Save: return SaveChoice::Save;
+        case QMessageBox::Discard: return SaveChoice::Discard;
+        default: return SaveChoice::Cancel;
+    }
+}
+
 void QtDocumentUi::showStatus(const std::string& text) {
     if (m_frame) m_frame->statusBar()->showMessage(QString::fromStdString(text));
 }

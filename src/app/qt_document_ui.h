@@ -20,6 +20,7 @@ public:
                                               bool promptOverwrite) override;
     int chooseReferenceFrame(const std::vector<std::string>& names, int initialSelection) override;
     void showMessageBox(const std::string& text) override;
+    SaveChoice askSaveBeforeClosing(const std::string& text) override;
     void showStatus(const std::string& text) override;
     void setBusy(bool busy) override;
     void setTitle(const std::string& title) override;

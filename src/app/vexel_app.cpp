@@ -132,7 +132,7 @@ void CVexelApp::ImportFiles(const QStringList& files) {
 }
 
 void CVexelApp::OnFileNew() {
-    if (!m_doc) return;
+    if (!m_doc || !m_doc->ConfirmClose()) return;
     m_doc->OnNewDocument();
     m_doc->UpdateTitleAndViews();
 }

@@ -46,6 +46,7 @@ public:
     // the import commands would, chosen by extension, then updates the title.
     void ImportFiles(const QStringList& files);
 
+    // New, once a calibration that changed has been saved or may be dropped.
     void OnFileNew();
     void OnFileOpen();
     void OnFileSave();

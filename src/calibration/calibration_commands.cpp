@@ -11,6 +11,7 @@
 #include <opencv2/core.hpp>
 
 #include "calibration/busy_cursor.h"
+#include "calibration/calibration_checks.h"
 #include "calibration/calibration_file.h"
 #include "calibration/calibration_views.h"
 #include "calibration/camera_calibration.h"
@@ -28,22 +29,36 @@ const char* const POINTS_FILTER = "Correspondence files (*.points)|*.points||";
 const char* const POINTS_EXTENSION = ".points";
 const char* const NEED_INTRINSIC = "Must have intrinsic calibration before extrinsic parameters can be used.";
 const char* const NEED_FOUR_POINTS = "Must select an image in which 4 or more points could be mapped.";
+const char* const SAVE_BEFORE_CLOSING = "Save the calibration before closing?";
 
 std::string pixels(double value) { return vexel::formatFixed(value) + " px"; }
 
-// The size a grid frame was extracted at; empty when unknown.
-cv::Size gridFrameSize(const CVexelDoc& doc, int frame) {
-    if (frame < 0 || static_cast<std::size_t>(frame) >= doc.m_gridFrameSizes.size()) return {};
-    return doc.m_gridFrameSizes[frame];
+// The size a grid frame was searched at; empty when unknown.
+cv::Size gridFrameSize(const CVexelDoc& doc, int frame) { return doc.GridStatus(frame).size; }
+
+// The size to calibrate at: that of most frames with 4 or more points, ties
+// going to the current frame's size.
+cv::Size calibrationSize(CVexelDoc& doc, cv::Size current) {
+    std::vector<cv::Size> sizes;
+    for (int f = 0; f < doc.FrameCount(); ++f)
+        if (doc.m_gridSet.getPointCount(f) >= MIN_FRAME_POINTS) sizes.push_back(gridFrameSize(doc, f));
+    const cv::Size common = mostCommonSize(sizes, current);
+    return common.empty() ? current : common;
+}
+
+std::string withWarnings(std::string status, const std::vector<std::string>& warnings) {
+    for (const std::string& warning : warnings) status += "; warning: " + warning;
+    return status;
 }
 
 }  // namespace
 
 bool LoadCalibrationFile(CVexelDoc& doc, const std::string& path) {
-    // Read into a copy, so that a file that turns out to be no calibration
-    // file changes nothing, not even whether a record exists.
+    // Read into a copy, so that a file that is refused changes nothing, not
+    // even whether a record exists.
     CalibrationRecord record = doc.m_calibration ? *doc.m_calibration : CalibrationRecord{};
     CalibrationReadResult result = CalibrationFileReader(record, path);
+    const std::string unchanged = "; the calibration was not changed";
     if (!result.opened) {
         doc.Ui().showStatus("Load Calibration: cannot read " + path);
         return false;
@@ -52,15 +67,23 @@ bool LoadCalibrationFile(CVexelDoc& doc, const std::string& path) {
         doc.Ui().showStatus("Load Calibration: " + path + " is not a calibration file");
         return false;
     }
+    if (!result.complete()) {
+        doc.Ui().showStatus("Load Calibration: " + path + " is truncated: read " + std::to_string(result.valuesRead) +
+                            " of " + std::to_string(result.valuesExpected) + " values, " +
+                            calibrationFileField(result.form, result.valuesRead) + " is missing" + unchanged);
+        return false;
+    }
+    if (std::string problem = calibrationValueProblem(record); !problem.empty()) {
+        doc.Ui().showStatus("Load Calibration: " + path + ": " + problem + unchanged);
+        return false;
+    }
     if (!doc.m_calibration) doc.m_calibration = std::make_unique<CalibrationRecord>();
     *doc.m_calibration = record;
     doc.m_calibrationStats = CalibrationStats{};
-    if (result.complete()) {
-        doc.Ui().showStatus("Loaded calibration from " + path);
-    } else {
-        doc.Ui().showStatus("Load Calibration: " + path + " is incomplete: read " + std::to_string(result.valuesRead) +
-                            " of " + std::to_string(result.valuesExpected) + " values");
-    }
+    doc.m_calibrationModified = false;
+    // The loaded pose belongs to none of the frames in the list.
+    doc.m_referenceFrame = -1;
+    doc.Ui().showStatus("Loaded calibration from " + path);
     return true;
 }
 
@@ -77,11 +100,14 @@ bool SaveCalibrationFile(CVexelDoc& doc, const std::string& path, int form, std:
         if (error) *error = reason;
         return false;
     }
+    doc.m_calibrationModified = false;
     doc.Ui().showStatus("Saved calibration to " + path);
     return true;
 }
 
 bool SaveCorrespondencesFile(CVexelDoc& doc, const std::string& path, std::string* error) {
+    // Every frame's points are those of the frame now at its index.
+    doc.ExtractMissingGrids();
     // The grid set is read under the lock; the file is written after it.
     std::string text;
     {
@@ -113,6 +139,7 @@ void CVexelDoc::OnSaveCalibration() {
 }
 
 void CVexelDoc::OnSaveCorrespondences() {
+    ExtractMissingGrids();
     if (m_gridSet.getTotalPointCount() > 0) {
         std::optional<std::string> path = Ui().chooseSaveFile(POINTS_FILTER, POINTS_EXTENSION, true);
         if (path && !path->empty()) SaveCorrespondencesFile(*this, *path);
@@ -120,25 +147,32 @@ void CVexelDoc::OnSaveCorrespondences() {
     UpdateTitleAndViews();
 }
 
+bool CVexelDoc::ConfirmClose() {
+    if (!m_calibration || !m_calibrationModified) return true;
+    switch (Ui().askSaveBeforeClosing(SAVE_BEFORE_CLOSING)) {
+        case SaveChoice::Discard: return true;
+        case SaveChoice::Save: {
+            std::optional<std::string> path = Ui().chooseSaveFile(CAL_FILTER, CAL_EXTENSION, true);
+            return path && !path->empty() && SaveCalibrationFile(*this, *path, CAL_LABELLED);
+        }
+        case SaveChoice::Cancel: break;
+    }
+    return false;
+}
+
 void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
     if (m_frameCount <= 0) {
         UpdateTitleAndViews();
         return;
     }
-    if (m_gridSet.getTotalPointCount() == 0) OnExtractGrids();
+    ExtractMissingGrids();
 
     {
         BusyCursor busy(Ui());
-        // The image size is that of the current frame once it is decoded; a
-        // current frame that cannot be read gives way to the first frame
-        // with points whose size is known.
+        // The frames of the size most of them have take part; a tie goes to
+        // the current frame's size, once it is decoded.
         EnsureCurrentFrameLoaded();
-        cv::Size size(GetFrameWidth(), GetFrameHeight());
-        if (size.width <= 0 || size.height <= 0) {
-            size = cv::Size();
-            for (int f = 0; f < m_frameCount && size.empty(); ++f)
-                if (m_gridSet.getPointCount(f) >= MIN_FRAME_POINTS) size = gridFrameSize(*this, f);
-        }
+        const cv::Size size = calibrationSize(*this, cv::Size(GetFrameWidth(), GetFrameHeight()));
 
         int otherSize = 0;
         CalibrationViews views = gatherCalibrationViews(m_gridSet, m_frameCount, [&](int frame) {
@@ -147,12 +181,12 @@ void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
             ++otherSize;
             return false;
         });
-        std::string leftOut;
-        if (otherSize > 0)
-            leftOut = "; " + std::to_string(otherSize) + (otherSize == 1 ? " frame" : " frames") +
-                      " of another size left out";
 
         if (views.viewCount() == 0 || size.empty()) {
+            std::string leftOut;
+            if (otherSize > 0)
+                leftOut = "; " + std::to_string(otherSize) + (otherSize == 1 ? " frame" : " frames") +
+                          " of another size left out";
             Ui().showStatus("Intrinsic Calibration: no frame has 4 or more points" + leftOut +
                             "; the calibration was not changed");
         } else {
@@ -160,6 +194,7 @@ void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
                 IntrinsicResult result = calibrateIntrinsic(views, size, options);
                 if (!m_calibration) m_calibration = std::make_unique<CalibrationRecord>();
                 *m_calibration = result.record;
+                m_calibrationModified = true;
                 // The record's pose is now that of the first frame used, so
                 // no frame is shown as the reference frame any more.
                 m_referenceFrame = -1;
@@ -173,10 +208,14 @@ void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
                 stats.imageSize = size;
                 stats.stdDeviations = result.stdDeviations;
                 stats.solver = solverName(result.solver);
+                stats.distinctViews = distinctViewCount(views);
+                stats.warnings = calibrationWarnings(stats, result.record.fx());
+                stats.poseFrame = views.frames.front();
                 m_calibrationStats = stats;
-                Ui().showStatus("Intrinsic Calibration: " + std::to_string(views.viewCount()) + " frames, " +
-                                std::to_string(views.totalPoints()) + " points, RMS reprojection error " +
-                                pixels(result.rms) + leftOut);
+                Ui().showStatus(withWarnings("Intrinsic Calibration: " + std::to_string(views.viewCount()) +
+                                                 " frames, " + std::to_string(views.totalPoints()) +
+                                                 " points, RMS reprojection error " + pixels(result.rms),
+                                             stats.warnings));
             } catch (const cv::Exception& e) {
                 Ui().showStatus("Intrinsic Calibration failed: " + e.err + "; the calibration was not changed");
             }
@@ -206,28 +245,16 @@ void CVexelDoc::OnExtrinsicCalibration() {
 
     {
         BusyCursor busy(Ui());
-        if (m_gridSet.getTotalPointCount() > 0) {
-            if (m_gridSet.getPointCount(r) < MIN_FRAME_POINTS) {
-                Ui().showMessageBox(NEED_FOUR_POINTS);
-                return;
-            }
-        } else {
-            // Nothing extracted yet: the grid set gets a record for every
-            // frame, and only the reference frame is searched, into its own
-            // index; the others hold no points.
+        if (!GridStatus(r).extracted) {
+            // Only the reference frame is searched, on screen; the other
+            // frames keep what they hold or stay to be searched.
             GoToFrame(r);
             StartLoader();
-            m_gridSet.allocate(m_frameCount, GRID_POINTS_PER_FRAME);
-            m_gridFrameSizes.assign(static_cast<std::size_t>(m_frameCount), cv::Size());
-            if (!m_gridSet.hasFrame(r)) return;
-            for (int f = 0; f < m_frameCount; ++f)
-                if (f != r) m_gridSet.pointCount[f] = 0;
-            cv::Mat work;
-            extractCurrentFrame(*this, r, work, documentExtractor(*this));
-            if (m_gridSet.getPointCount(r) < MIN_FRAME_POINTS) {
-                Ui().showMessageBox(NEED_FOUR_POINTS);
-                return;
-            }
+            ExtractMissingGrids(r);
+        }
+        if (m_gridSet.getPointCount(r) < MIN_FRAME_POINTS) {
+            Ui().showMessageBox(NEED_FOUR_POINTS);
+            return;
         }
 
         std::vector<cv::Point2f> imagePoints;
@@ -235,14 +262,23 @@ void CVexelDoc::OnExtrinsicCalibration() {
         gatherFramePoints(m_gridSet, r, imagePoints, objectPoints);
         try {
             ExtrinsicResult pose = calibrateExtrinsic(imagePoints, objectPoints, *m_calibration);
-            for (int i = 0; i < 3; ++i) m_calibration->translation(i) = pose.translation[i];
-            for (int i = 0; i < 9; ++i) m_calibration->rotation(i) = pose.rotation[i];
-            m_referenceFrame = r;
-            m_calibrationStats.extrinsicFrame = r;
-            m_calibrationStats.extrinsicRms = pose.rms;
-            Ui().showStatus("Extrinsic Calibration of frame " + std::to_string(r) + ": " +
-                            std::to_string(imagePoints.size()) + " points, RMS reprojection error " +
-                            pixels(pose.rms));
+            if (!(pose.rms <= MAX_EXTRINSIC_RMS)) {
+                // The intrinsics do not fit this frame: such a pose is no result.
+                Ui().showStatus("Extrinsic Calibration of frame " + std::to_string(r) +
+                                " failed: RMS reprojection error " + pixels(pose.rms) + " is above " +
+                                pixels(MAX_EXTRINSIC_RMS) + "; the calibration was not changed");
+            } else {
+                for (int i = 0; i < 3; ++i) m_calibration->translation(i) = pose.translation[i];
+                for (int i = 0; i < 9; ++i) m_calibration->rotation(i) = pose.rotation[i];
+                m_calibrationModified = true;
+                m_referenceFrame = r;
+                m_calibrationStats.extrinsicFrame = r;
+                m_calibrationStats.extrinsicRms = pose.rms;
+                m_calibrationStats.poseFrame = r;
+                Ui().showStatus("Extrinsic Calibration of frame " + std::to_string(r) + ": " +
+                                std::to_string(imagePoints.size()) + " points, RMS reprojection error " +
+                                pixels(pose.rms));
+            }
         } catch (const cv::Exception& e) {
             Ui().showStatus("Extrinsic Calibration failed: " + e.err + "; the calibration was not changed");
         }

@@ -8,9 +8,10 @@
 class CVexelDoc;
 
 // Reads a calibration file into the document's record. A file that cannot be
-// read or is no calibration file leaves the record (and its absence) as it
-// was. Reports the outcome in the status message; true when the record was
-// read from the file.
+// read, is no calibration file, is truncated or holds a value no camera can
+// have (not a finite number, fx or fy not above 0) leaves the record (and its
+// absence) as it was. Reports the outcome in the status message, naming the
+// file and the field; true when the record was read from the file.
 bool LoadCalibrationFile(CVexelDoc& doc, const std::string& path);
 
 // Writes the document's record to `path` in `form` (0 binary, 1 plain text,

@@ -21,10 +21,29 @@ struct CalibrationStats {
     std::array<double, 8> stdDeviations{};
     std::string solver;                 // the solver that ran: "library" or "sparse"
 
+    // Views of the last intrinsic calibration that are not copies of one
+    // another, and what makes its result doubtful (empty: nothing).
+    int distinctViews = 0;
+    std::vector<std::string> warnings;
+
     // The last extrinsic calibration that succeeded: its frame (-1: none)
     // and the reprojection error of its pose, pixels.
     int extrinsicFrame = -1;
     double extrinsicRms = 0;
+    // The frame whose pose the record's rotation and translation hold: the
+    // first frame of an intrinsic calibration or the extrinsic calibration's
+    // frame; -1 when it is no frame of the list (none, or a loaded pose).
+    int poseFrame = -1;
+
+    // Forgets what refers to frames by index, for when the frame list is
+    // replaced; the figures of the calibration itself stay.
+    void forgetFrames() {
+        frames.clear();
+        pointCounts.clear();
+        perViewErrors.clear();
+        extrinsicFrame = -1;
+        poseFrame = -1;
+    }
 
     // The frame's RMS error, or a negative value when it was not used.
     double frameError(int frame) const {

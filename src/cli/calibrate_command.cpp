@@ -64,10 +64,6 @@ void writeQuality(std::ostream& out, CVexelDoc& doc) {
     }
 }
 
-int fail(const std::string& reason) {
-    std::cerr << "vexel-cli calibrate: " << reason << '\n';
-    return EXIT_FAILED;
-}
 
 int calFormValue(const std::string& name) {
     if (name == "binary") return CAL_BINARY;
@@ -86,14 +82,16 @@ int runCalibrate(const CalibrateArgs& a) {
     ui.setQuiet(a.extraction.quiet);
     CVexelDoc doc(&ui);
     doc.m_diagnostics = nullptr;
+    auto fail = [&](const std::string& reason) { return reportFailure("calibrate", reason, EXIT_FAILED, a.json); };
 
-    if (int status = importInputsOrReport("calibrate", doc, a.inputs); status != EXIT_OK) return status;
+    if (int status = importInputsOrReport("calibrate", doc, a.inputs, a.json); status != EXIT_OK) return status;
     std::string error;
     bool withReference = a.referenceOption && a.referenceOption->count() > 0;
     if (withReference && (a.reference < 0 || a.reference >= doc.FrameCount())) {
-        std::cerr << "vexel-cli calibrate: --reference " << a.reference << " is not a frame (there are "
-                  << doc.FrameCount() << ")\n";
-        return EXIT_USAGE;
+        return reportFailure("calibrate",
+                             "--reference " + std::to_string(a.reference) + " is not a frame (there are " +
+                                 std::to_string(doc.FrameCount()) + ")",
+                             EXIT_USAGE, a.json);
     }
 
     if (!runExtraction(doc, ui, a.extraction, error)) return fail(error);
@@ -123,6 +121,8 @@ int runCalibrate(const CalibrateArgs& a) {
         nlohmann::json out;
         out["frames"] = framesJson(doc);
         out["framesUsed"] = stats.frames.size();
+        out["framesOtherSize"] = stats.framesOtherSize;
+        out["imageSize"] = {{"width", stats.imageSize.width}, {"height", stats.imageSize.height}};
         out["camera"] = {{"fx", r.fx()}, {"fy", r.fy()}, {"cx", r.cx()}, {"cy", r.cy()},
                          {"matrix", values(r, CalibrationRecord::CAMERA, 9)}};
         out["distortion"] = values(r, CalibrationRecord::DISTORTION, 4);
@@ -134,14 +134,18 @@ int runCalibrate(const CalibrateArgs& a) {
         out["suspectFrames"] = suspectFrames(stats);
         out["rotation"] = values(r, CalibrationRecord::ROTATION, 9);
         out["translation"] = values(r, CalibrationRecord::TRANSLATION, 3);
+        out["poseFrame"] = stats.poseFrame;
         out["referenceFrame"] = withReference ? a.reference : -1;
+        out["warnings"] = stats.warnings;
         std::cout << out.dump(1) << '\n';
     } else {
         for (const std::string& line : calibrationReportLines(r, withReference)) std::cout << line << '\n';
         std::cout << "RMS reprojection error = " << formatFixed(stats.rms) << " pixels\n";
-        std::cout << "frames used = " << stats.frames.size() << " of " << doc.FrameCount() << '\n';
+        std::cout << "frames used = " << stats.frames.size() << " of " << doc.FrameCount() << " (" << stats.imageSize.width
+                  << " x " << stats.imageSize.height << "), pose of frame " << stats.poseFrame << '\n';
         std::cout << "solver = " << stats.solver << '\n';
         writeQuality(std::cout, doc);
+        for (const std::string& warning : stats.warnings) std::cout << "Warning: " << warning << '\n';
     }
     return EXIT_OK;
 }
@@ -183,8 +187,13 @@ CommandRun setupCalibrate(CLI::App& sub) {
   system and slows down with the cube of the frame count, or the sparse
   solver, which eliminates every frame's pose and takes seconds for
   hundreds of frames; both reach the same minimum.
-  With --json everything goes out as one JSON object instead. Every file is
-  replaced only once it is completely written.
+  Only the frames of the image size most frames have take part. Warnings
+  follow when fewer than 3 distinct views were used, when a standard
+  deviation of fx, fy, cx or cy is over 1 % of fx, or when frames were left
+  out for their size. With --json everything goes out as one JSON object
+  instead ("warnings", "imageSize", "framesOtherSize", and "poseFrame" for the
+  frame the pose belongs to), and a failure as an object with "error". Every
+  file is replaced only once it is completely written.
 
 EXIT STATUS
   0 calibrated; 1 no frame with 4 or more points, the calibration failed or a

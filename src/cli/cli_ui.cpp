@@ -35,6 +35,11 @@ void CliUi::showMessageBox(const std::string& text) {
     m_messages << text << '\n';
 }
 
+SaveChoice CliUi::askSaveBeforeClosing(const std::string& text) {
+    m_lastMessage = text;
+    return m_saveBeforeClosing;
+}
+
 void CliUi::showStatus(const std::string& text) {
     m_lastMessage = text;
     if (!m_quiet) m_messages << text << '\n';

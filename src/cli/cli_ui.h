@@ -25,6 +25,8 @@ public:
     void addOpenAnswer(std::vector<std::string> paths) { m_openAnswers.push_back(std::move(paths)); }
     void addSaveAnswer(std::string path) { m_saveAnswers.push_back(std::move(path)); }
     void addReferenceFrameAnswer(int index) { m_referenceAnswers.push_back(index); }
+    // The answer to "save before closing?" (Cancel unless set).
+    void setSaveBeforeClosingAnswer(SaveChoice choice) { m_saveBeforeClosing = choice; }
 
     std::vector<std::string> chooseOpenFiles(const std::string& filter, const std::string& defaultExtension,
                                              bool multiple) override;
@@ -32,6 +34,7 @@ public:
                                               bool promptOverwrite) override;
     int chooseReferenceFrame(const std::vector<std::string>& names, int initialSelection) override;
     void showMessageBox(const std::string& text) override;
+    SaveChoice askSaveBeforeClosing(const std::string& text) override;
     void showStatus(const std::string& text) override;
     void setBusy(bool) override {}
     void setTitle(const std::string&) override {}
@@ -49,6 +52,7 @@ private:
     std::deque<std::vector<std::string>> m_openAnswers;
     std::deque<std::string> m_saveAnswers;
     std::deque<int> m_referenceAnswers;
+    SaveChoice m_saveBeforeClosing = SaveChoice::Cancel;
     std::string m_lastMessage;
     bool m_quiet = false;
 };

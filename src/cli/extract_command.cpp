@@ -30,29 +30,26 @@ int runExtract(const ExtractArgs& a) {
     CVexelDoc doc(&ui);
     doc.m_diagnostics = nullptr;
 
-    if (int status = importInputsOrReport("extract", doc, a.inputs); status != EXIT_OK) return status;
+    if (int status = importInputsOrReport("extract", doc, a.inputs, a.json); status != EXIT_OK) return status;
     std::string error;
-    if (!runExtraction(doc, ui, a.extraction, error)) {
-        std::cerr << "vexel-cli extract: " << error << '\n';
-        return EXIT_FAILED;
-    }
+    if (!runExtraction(doc, ui, a.extraction, error)) return reportFailure("extract", error, EXIT_FAILED, a.json);
 
-    if (!a.points.empty() && !SaveCorrespondencesFile(doc, a.points, &error)) {
-        std::cerr << "vexel-cli extract: " << error << '\n';
-        return EXIT_FAILED;
-    }
+    if (!a.points.empty() && !SaveCorrespondencesFile(doc, a.points, &error))
+        return reportFailure("extract", error, EXIT_FAILED, a.json);
 
-    int withGrid = framesWithGrid(doc);
+    const int withGrid = framesWithGrid(doc);
+    const char* const noGrid = "no frame with 4 or more points";
     if (a.json) {
         nlohmann::json out;
         out["frames"] = framesJson(doc);
+        if (withGrid == 0) out["error"] = noGrid;
         std::cout << out.dump(1) << '\n';
     } else {
         std::cout << framesText(doc) << withGrid << " of " << doc.FrameCount()
                   << " frames with 4 or more points, " << doc.m_gridSet.getTotalPointCount() << " points\n";
     }
     if (withGrid == 0) {
-        std::cerr << "vexel-cli extract: no frame with 4 or more points\n";
+        std::cerr << "vexel-cli extract: " << noGrid << '\n';
         return EXIT_FAILED;
     }
     return EXIT_OK;
@@ -71,8 +68,9 @@ CommandRun setupExtract(CLI::App& sub) {
     sub.footer(R"(DESCRIPTION
   Finds the calibration pattern's grid in every frame and pairs each grid
   corner's image position with its position on the pattern. Prints one line
-  per frame (its point count and name) and a summary, or with --json one JSON
-  object {"frames": [{"index", "name", "points", "rms"}]}. The output is the
+  per frame (its point count, why it has none, and its name) and a summary,
+  or with --json one JSON object {"frames": [{"index", "name", "points",
+  "failure", "rms"}]}, with "error" when the command failed. The output is the
   same whatever the number of jobs. A progress bar is drawn on standard error
   when it is a terminal.
 

@@ -72,9 +72,8 @@ void addExtractionOptions(CLI::App& sub, ExtractionOptions& options) {
 
 bool runExtraction(CVexelDoc& doc, CliUi& ui, const ExtractionOptions& options, std::string& error) {
     ProgressBar bar(std::cerr, !options.quiet && ProgressBar::stderrIsTerminal());
-    int read = 0;
     try {
-        read = extractAllFramesParallel(
+        extractAllFramesParallel(
             doc, options.jobs, [&](int done, int total) { bar.update(done, total); }, &std::cerr);
     } catch (const std::exception& e) {
         // A broken geometry check (Fatal_Error) or an exhausted resource
@@ -84,7 +83,7 @@ bool runExtraction(CVexelDoc& doc, CliUi& ui, const ExtractionOptions& options, 
         return false;
     }
     bar.finish();
-    ui.showStatus(extractionSummary(doc, read));
+    ui.showStatus(extractionSummary(doc));
     return true;
 }
 
@@ -135,12 +134,9 @@ int importInputs(CVexelDoc& doc, const std::vector<std::string>& inputs, std::st
             }
         } else if (ext == ".iml") {
             flushImages();
-            int before = doc.FrameCount();
+            // The list itself was readable above: a list that imports
+            // nothing names no file that can be opened.
             if (!doc.ImportImageList(input)) {
-                error = "cannot read the image list " + input;
-                return EXIT_USAGE;
-            }
-            if (doc.FrameCount() == before) {
                 error = "the image list " + input + " names no readable file";
                 return EXIT_USAGE;
             }
@@ -157,11 +153,16 @@ int importInputs(CVexelDoc& doc, const std::vector<std::string>& inputs, std::st
     return EXIT_OK;
 }
 
-int importInputsOrReport(const char* command, CVexelDoc& doc, const std::vector<std::string>& inputs) {
+int reportFailure(const char* command, const std::string& reason, int status, bool json) {
+    std::cerr << "vexel-cli " << command << ": " << reason << '\n';
+    if (json) std::cout << nlohmann::json{{"error", reason}}.dump(1) << '\n';
+    return status;
+}
+
+int importInputsOrReport(const char* command, CVexelDoc& doc, const std::vector<std::string>& inputs, bool json) {
     std::string error;
     const int status = importInputs(doc, inputs, error);
-    if (status != EXIT_OK) std::cerr << "vexel-cli " << command << ": " << error << '\n';
-    return status;
+    return status == EXIT_OK ? status : reportFailure(command, error, status, json);
 }
 
 int framesWithGrid(CVexelDoc& doc) {
@@ -178,7 +179,10 @@ nlohmann::json framesJson(CVexelDoc& doc) {
         nlohmann::json frame;
         frame["index"] = f;
         frame["name"] = static_cast<std::size_t>(f) < names.size() ? names[f] : std::string();
-        frame["points"] = doc.m_gridSet.getPointCount(f);
+        const FrameGridStatus status = doc.GridStatus(f);
+        frame["points"] = status.points;
+        frame["failure"] = status.failure == GridFailure::None ? nlohmann::json(nullptr)
+                                                               : nlohmann::json(gridFailureText(status.failure));
         double rms = doc.m_calibrationStats.valid ? doc.m_calibrationStats.frameError(f) : -1.0;
         frame["rms"] = rms >= 0 ? nlohmann::json(rms) : nlohmann::json(nullptr);
         frames.push_back(frame);
@@ -190,7 +194,9 @@ std::string framesText(CVexelDoc& doc) {
     std::string out;
     const std::vector<std::string>& names = doc.FrameNames();
     for (int f = 0; f < doc.FrameCount(); ++f) {
-        out += "frame " + std::to_string(f) + ": " + std::to_string(doc.m_gridSet.getPointCount(f)) + " points";
+        const FrameGridStatus status = doc.GridStatus(f);
+        out += "frame " + std::to_string(f) + ": " + std::to_string(status.points) + " points";
+        if (status.failure != GridFailure::None) out += std::string(" (") + gridFailureText(status.failure) + ")";
         if (static_cast<std::size_t>(f) < names.size()) out += ", " + names[f];
         out += '\n';
     }

@@ -29,9 +29,15 @@ constexpr int EXIT_USAGE = 2;   // bad arguments or unreadable inputs
 // EXIT_OK, or EXIT_USAGE with a one-line reason in `error`.
 int importInputs(CVexelDoc& doc, const std::vector<std::string>& inputs, std::string& error);
 
-// importInputs for the subcommand `command`: a failure's reason goes to
-// standard error as "vexel-cli COMMAND: reason". Returns the exit status.
-int importInputsOrReport(const char* command, CVexelDoc& doc, const std::vector<std::string>& inputs);
+// Reports a failure of the subcommand `command`: "vexel-cli COMMAND: reason"
+// on standard error and, with `json`, the object {"error": reason} on
+// standard output. Returns `status`.
+int reportFailure(const char* command, const std::string& reason, int status, bool json = false);
+
+// importInputs for the subcommand `command`: a failure is reported with
+// reportFailure. Returns the exit status.
+int importInputsOrReport(const char* command, CVexelDoc& doc, const std::vector<std::string>& inputs,
+                         bool json = false);
 
 // How the frames are extracted: on how many threads, and whether progress
 // and status lines are shown.
@@ -56,11 +62,13 @@ bool runExtraction(CVexelDoc& doc, CliUi& ui, const ExtractionOptions& options, 
 // Frames with 4 or more points after extraction.
 int framesWithGrid(CVexelDoc& doc);
 
-// [{"index", "name", "points", "rms"}], rms from the last intrinsic
+// [{"index", "name", "points", "failure", "rms"}]: failure says why a
+// frame has no points ("not read", "no board found", "markers do not fit the
+// grid"; null when it has points), rms is from the last intrinsic
 // calibration (null for frames it did not use).
 nlohmann::json framesJson(CVexelDoc& doc);
 
-// One line per frame: index, point count and name.
+// One line per frame: index, point count (and why there are none) and name.
 std::string framesText(CVexelDoc& doc);
 
 }  // namespace vexel::cli

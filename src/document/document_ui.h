@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+// The answers to the question whether to save before closing.
+enum class SaveChoice { Save, Discard, Cancel };
+
 class DocumentUi {
 public:
     virtual ~DocumentUi() = default;
@@ -21,6 +24,8 @@ public:
     // index, or -1 when cancelled (a chosen index of -1 behaves like Cancel).
     virtual int chooseReferenceFrame(const std::vector<std::string>& names, int initialSelection) = 0;
     virtual void showMessageBox(const std::string& text) = 0;  // only the commands' own message boxes
+    // The question `text` with the answers Save, Discard and Cancel (closing the question is Cancel).
+    virtual SaveChoice askSaveBeforeClosing(const std::string& text) = 0;
     virtual void showStatus(const std::string& text) = 0;      // one-line status: errors, progress, results
     virtual void setBusy(bool busy) = 0;                       // wait cursor on / arrow cursor back
     virtual void setTitle(const std::string& title) = 0;

@@ -37,6 +37,8 @@ struct FrameResult {
     std::unique_ptr<g_part> grid;
     std::string diagnostics;
     std::string errors;
+    std::string rejected;  // why the marker check refused the frame's labels
+    cv::Size size;
     std::exception_ptr failure;
 };
 
@@ -99,7 +101,7 @@ int extractAllFramesParallel(CVexelDoc& doc, int jobs, const ExtractionProgress&
     if (count <= 0) return 0;
     GridSet& set = doc.m_gridSet;
     set.allocate(count, GRID_POINTS_PER_FRAME);
-    doc.m_gridFrameSizes.assign(static_cast<std::size_t>(count), cv::Size());
+    doc.m_gridFrames.assign(static_cast<std::size_t>(count), FrameExtraction{});
     if (!set.hasFrame(0)) return 0;
     const int maxPoints = set.maxPoints;
     const int workers = std::clamp(jobs, 1, count);
@@ -125,8 +127,10 @@ int extractAllFramesParallel(CVexelDoc& doc, int jobs, const ExtractionProgress&
             try {
                 if (!usable) throw std::bad_alloc();
                 std::ostringstream diagnostics, frameErrors;
-                extractFrame(own, f, task.image, nullptr, withDiagnostics ? &diagnostics : nullptr,
+                ExtractTrace trace;
+                extractFrame(own, f, task.image, &trace, withDiagnostics ? &diagnostics : nullptr,
                              withErrors ? &frameErrors : nullptr);
+                result.rejected = trace.rejected;
                 const auto first = static_cast<std::ptrdiff_t>(own.pointOffset[static_cast<std::size_t>(f)]);
                 result.pointCount = own.pointCount[static_cast<std::size_t>(f)];
                 result.imagePoints.assign(own.imagePoints.begin() + first, own.imagePoints.begin() + first + maxPoints);
@@ -177,7 +181,7 @@ int extractAllFramesParallel(CVexelDoc& doc, int jobs, const ExtractionProgress&
             FrameTask task;
             task.frame = frame;
             if (doc.CopyFrameToImage(task.image) && !task.image.empty()) {
-                doc.m_gridFrameSizes[static_cast<std::size_t>(frame)] = task.image.size();
+                results[static_cast<std::size_t>(frame)].size = task.image.size();
                 ++read;
                 stopped = !queue.push(std::move(task));
             } else {
@@ -197,6 +201,7 @@ int extractAllFramesParallel(CVexelDoc& doc, int jobs, const ExtractionProgress&
         if (result.failure) {
             std::fill(set.pointCount.begin(), set.pointCount.end(), 0);
             set.pendingElements.clear();
+            doc.m_gridFrames.assign(static_cast<std::size_t>(count), FrameExtraction{});
             std::rethrow_exception(result.failure);
         }
     }
@@ -206,6 +211,7 @@ int extractAllFramesParallel(CVexelDoc& doc, int jobs, const ExtractionProgress&
         const auto f = static_cast<std::size_t>(frame);
         if (!result.extracted) {
             set.pointCount[f] = 0;
+            doc.m_gridFrames[f] = FrameExtraction{true, GridFailure::NotRead, cv::Size()};
             continue;
         }
         set.pointCount[f] = result.pointCount;
@@ -214,6 +220,7 @@ int extractAllFramesParallel(CVexelDoc& doc, int jobs, const ExtractionProgress&
                   set.patternPoints.begin() + set.pointOffset[f]);
         set.triangleParts[f] = std::move(result.triangles);
         set.gridParts[f] = std::move(result.grid);
+        recordExtraction(doc, frame, result.size, result.rejected);
         if (withDiagnostics) *doc.m_diagnostics << result.diagnostics;
         if (withErrors) *errors << result.errors;
     }

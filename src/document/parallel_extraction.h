@@ -20,8 +20,10 @@ using ExtractionProgress = std::function<void(int done, int total)>;
 // `jobs` threads (at least 1). Diagnostic lines go to the document's
 // diagnostics stream and error lines to `errors` (null: dropped), both in
 // visiting order once every frame is done. A frame that cannot be read ends
-// with no points. Returns the number of frames read. A failure thrown by the
-// extraction of a frame (a broken geometry check) is thrown again here after
-// every worker has stopped; the grid set then holds no points.
+// with no points; every frame then counts as searched, with the same state
+// (GridStatus) as after the single-threaded command. Returns the number of
+// frames read. A failure thrown by the extraction of a frame (a broken
+// geometry check) is thrown again here after every worker has stopped; the
+// grid set then holds no points and no frame counts as searched.
 int extractAllFramesParallel(CVexelDoc& doc, int jobs, const ExtractionProgress& progress = {},
                              std::ostream* errors = nullptr);

@@ -21,6 +21,7 @@ public:
     }
     int chooseReferenceFrame(const std::vector<std::string>&, int) override { return -1; }
     void showMessageBox(const std::string&) override {}
+    SaveChoice askSaveBeforeClosing(const std::string&) override { return SaveChoice::Cancel; }
     void showStatus(const std::string&) override {}
     void setBusy(bool) override {}
     void setTitle(const std::string&) override {}
@@ -88,10 +89,21 @@ CVexelDoc::~CVexelDoc() {
 void CVexelDoc::OnNewDocument() {
     WaitForLoader();
     m_calibration.reset();
+    m_calibrationStats = CalibrationStats{};
+    m_calibrationModified = false;
     m_sequence.reset();
     ClearCache();
-    std::lock_guard<std::mutex> guard(m_lock);
-    ClearFrameNames();
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        ClearFrameNames();
+        m_currentFrame = 0;
+        m_currentSlot = START_SLOT;
+        m_framePending = false;
+    }
+    ClearGrids();
+    // With no frames the title update leaves the title alone; an empty
+    // document says so itself.
+    m_ui->setTitle("Vexel");
 }
 
 void CVexelDoc::ClearFrameNames() {
@@ -138,12 +150,14 @@ void CVexelDoc::UpdateTitleAndViews() {
 
 void CVexelDoc::DropSequence() {
     if (!m_sequence) return;
-    // The synthesized names name no file; they go with the sequence.
+    // The synthesized names name no file; they go with the sequence, and
+    // so does everything found in its frames.
     std::lock_guard<std::mutex> guard(m_lock);
     m_sequence.reset();
     ClearFrameNames();
     m_currentFrame = 0;
     m_currentSlot = START_SLOT;
+    ClearGrids();
 }
 
 void CVexelDoc::KeepCurrentFrameInList() {
@@ -200,6 +214,13 @@ bool CVexelDoc::ImportImageList(const std::string& path) {
         m_ui->showStatus("Cannot read image list " + path);
         return false;
     }
+    if (names.empty()) {
+        // Nothing to import: a loaded sequence and the frames stay as they are.
+        std::string status = "Image list " + path + " names no readable file";
+        if (skipped > 0) status += " (" + std::to_string(skipped) + (skipped == 1 ? " name" : " names") + " not found)";
+        m_ui->showStatus(status + "; nothing was imported");
+        return false;
+    }
 
     WaitForLoader();
     DropSequence();
@@ -208,8 +229,7 @@ bool CVexelDoc::ImportImageList(const std::string& path) {
         for (std::string& name : names) m_frameNames.push_back(std::move(name));
         m_frameCount = static_cast<int>(m_frameNames.size());
         KeepCurrentFrameInList();
-        if (m_frameCount > 0 && !m_slots[static_cast<std::size_t>(m_currentSlot)].holdsImage())
-            m_framePending = true;
+        if (!m_slots[static_cast<std::size_t>(m_currentSlot)].holdsImage()) m_framePending = true;
         TrimCache();
     }
     StartLoader();
@@ -243,7 +263,7 @@ bool CVexelDoc::ImportVsqFile(const std::string& path) {
     ClearCache();
     std::lock_guard<std::mutex> guard(m_lock);
     ClearFrameNames();
-    m_gridSet.allocate(0, 0);
+    ClearGrids();
     m_sequence = std::move(sequence);
     for (int i = 0; i < m_sequence->FrameCount(); ++i) m_frameNames.push_back(VideoSequence::FrameName(path, i));
     m_frameCount = m_sequence->FrameCount();

@@ -27,6 +27,7 @@
 #include "calibration/calibration_stats.h"
 #include "calibration/camera_calibration.h"
 #include "document/document_ui.h"
+#include "document/frame_grid_status.h"
 #include "document/video_sequence.h"
 #include "grid/grid_set.h"
 
@@ -52,10 +53,17 @@ public:
     CVexelDoc(const CVexelDoc&) = delete;
     CVexelDoc& operator=(const CVexelDoc&) = delete;
 
-    // New: deletes the calibration and the sequence, clears the cache and
-    // empties the frame list. The grid set, m_showGrid and m_referenceFrame
-    // keep their values.
+    // New: deletes the calibration and the sequence, clears the cache,
+    // empties the frame list and forgets everything found in its frames (the
+    // grids, the overlay flag, the reference frame). Frame 0 is current
+    // again and the title is "Vexel".
     void OnNewDocument();
+    // Before the working set is thrown away (New, Exit, closing the window):
+    // when the calibration changed since it was last saved or loaded, asks
+    // whether to save it first. True when the caller may go on (saved,
+    // discarded, or nothing to save); false when the user cancelled or the
+    // save did not happen.
+    bool ConfirmClose();
 
     // --- commands ---------------------------------------------------------
     void OnImportImages();
@@ -79,7 +87,8 @@ public:
     bool ImportImageFiles(const std::vector<std::string>& paths);
     // Appends every name of the image-list file whose file can be opened.
     // Relative names resolve against the list file's folder. False, with a
-    // status message, when the list cannot be opened.
+    // status message and nothing changed (a loaded sequence stays), when the
+    // list cannot be read or names no file that can be opened.
     bool ImportImageList(const std::string& path);
     // Replaces the working set with the sequence in `path`. The sequence is
     // read and checked first; a file that cannot be read leaves everything as
@@ -141,6 +150,23 @@ public:
     // Slots released since creation (a slot that held an image and was freed).
     std::uint64_t ReleaseCount() const { return m_releaseCount; }
 
+    // --- the grids of the frames (with the grid commands) -----------------
+    // The grid of frame `frame` as the grid set holds it now.
+    FrameGridStatus GridStatus(int frame) const;
+    // Frames of the list not searched since they came into it.
+    int FramesNotExtracted() const;
+    // Searches every frame not searched yet (from the current frame onwards,
+    // with wrap-around; the current frame is the same again at the end),
+    // with the wait cursor and, when any frame was searched, the outcome in
+    // the status message. With `frame` >= 0 only that frame is searched, if
+    // it was not yet. Returns the number of frames searched.
+    int ExtractMissingGrids(int frame = -1);
+    // Empties the grid set and forgets everything found in the frames: the
+    // per-frame state, the overlay flag, the reference frame and the
+    // per-frame figures of the last calibration. For when the frame list is
+    // emptied or replaced.
+    void ClearGrids();
+
     // --- the working set --------------------------------------------------
     // Read by the view and the calibration commands. Fields read by the
     // loader are written only with m_lock held or while no pass runs.
@@ -157,11 +183,14 @@ public:
     std::thread m_loaderThread;
     GridSet m_gridSet;
     bool m_showGrid = false;
-    // Kept by the grid and calibration commands: the image size each grid
-    // frame was extracted at, the fit of the last intrinsic calibration, and
-    // where the triangulation's diagnostic lines go (null: dropped).
-    std::vector<cv::Size> m_gridFrameSizes;
+    // Kept by the grid and calibration commands: per frame whether and how
+    // it was searched (frames beyond its end are not searched yet), the fit
+    // of the last intrinsic calibration, whether the calibration changed
+    // since it was last saved or loaded, and where the triangulation's
+    // diagnostic lines go (null: dropped).
+    std::vector<FrameExtraction> m_gridFrames;
     CalibrationStats m_calibrationStats;
+    bool m_calibrationModified = false;
     std::ostream* m_diagnostics = &std::cout;
 
 private:

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -81,13 +82,28 @@ protected:
     }
 
     // A grid set for every frame, frames 0 .. count-1 filled with varied
-    // views, the rest empty.
+    // views, the rest empty; every frame counts as searched (at a size not
+    // known).
     void fillViews(int frames, int withPoints) {
         doc.m_gridSet.allocate(frames, GRID_POINTS_PER_FRAME);
+        doc.m_gridFrames.assign(static_cast<std::size_t>(frames), FrameExtraction{true, GridFailure::None, {}});
         for (int f = 0; f < frames; ++f) doc.m_gridSet.pointCount[f] = 0;
         const cv::Vec3d rvecs[] = {{0.05, 0.02, 0.1}, {0.5, 0.1, -0.3}, {-0.45, 0.3, 0.8},
                                    {0.2, -0.55, 1.6}, {-0.3, -0.4, -1.2}, {0.6, 0.5, 2.5}};
         for (int f = 0; f < withPoints; ++f) fillFrame(f, 110, rvecs[f % 6], {0.1 * f, -0.05 * f, 25.0 + f});
+    }
+
+    // The camera fillFrame projects with.
+    static CalibrationRecord knownCamera() {
+        CalibrationRecord record;
+        record.camera(0) = 700;
+        record.camera(2) = 322;
+        record.camera(4) = 696;
+        record.camera(5) = 238;
+        record.camera(8) = 1;
+        const double distortion[4] = {-0.18, 0.05, 0.0006, -0.0004};
+        for (int i = 0; i < 4; ++i) record.distortion(i) = distortion[i];
+        return record;
     }
 
     fs::path dir;
@@ -122,7 +138,7 @@ TEST_F(CalibrationCommandsTest, ExtractionVisitsEveryFrameFromTheCurrentOneAtIts
     doc.StartLoader();
 
     std::vector<int> visited;
-    int read = extractAllFrames(doc, [&](GridSet& set, int frame, const cv::Mat& image) {
+    int read = extractAllFrames(doc, [&](GridSet& set, int frame, const cv::Mat& image, std::string*) {
         visited.push_back(frame);
         // The image is the frame's own, fully decoded, in a padded frame image.
         EXPECT_EQ(image.size(), sizes[frame]) << frame;
@@ -135,8 +151,8 @@ TEST_F(CalibrationCommandsTest, ExtractionVisitsEveryFrameFromTheCurrentOneAtIts
     EXPECT_EQ(doc.CurrentFrame(), 3);
     EXPECT_EQ(doc.m_gridSet.frameCount, 10);
     EXPECT_EQ(doc.m_gridSet.getPointCount(7), 7);
-    ASSERT_EQ(doc.m_gridFrameSizes.size(), 10u);
-    EXPECT_EQ(doc.m_gridFrameSizes[9], sizes[9]);
+    EXPECT_EQ(doc.GridStatus(9).size, sizes[9]);
+    EXPECT_TRUE(doc.GridStatus(9).extracted);
 }
 
 TEST_F(CalibrationCommandsTest, AFrameThatCannotBeDecodedIsNotExtracted) {
@@ -146,9 +162,12 @@ TEST_F(CalibrationCommandsTest, AFrameThatCannotBeDecodedIsNotExtracted) {
     ASSERT_TRUE(doc.ImportImageFiles({broken.string()}));
 
     std::vector<int> visited;
-    EXPECT_EQ(extractAllFrames(doc, [&](GridSet&, int frame, const cv::Mat&) { visited.push_back(frame); }), 2);
+    EXPECT_EQ(extractAllFrames(doc, [&](GridSet&, int frame, const cv::Mat&, std::string*) { visited.push_back(frame); }),
+              2);
     EXPECT_EQ(visited, (std::vector<int>{0, 1}));
     EXPECT_EQ(doc.m_gridSet.getPointCount(2), 0);  // not the "not searched" count
+    EXPECT_TRUE(doc.GridStatus(2).extracted);
+    EXPECT_EQ(doc.GridStatus(2).failure, GridFailure::NotRead);
     EXPECT_EQ(doc.CurrentFrame(), 0);
 }
 
@@ -163,12 +182,12 @@ TEST_F(CalibrationCommandsTest, ExtractGridsCommandWithNoFramesDoesNothing) {
     EXPECT_NE(ui.lastStatus().find("0 of 2 frames"), std::string::npos) << ui.lastStatus();
 }
 
-TEST_F(CalibrationCommandsTest, IntrinsicCalibrationUsesFramesOfTheCurrentSizeWithFourOrMorePoints) {
+TEST_F(CalibrationCommandsTest, IntrinsicCalibrationUsesFramesOfTheCommonSizeWithFourOrMorePoints) {
     importFrames({{640, 480}, {640, 480}, {320, 240}, {640, 480}, {640, 480}, {640, 480}, {640, 480}, {640, 480}});
     fillViews(8, 7);
     fillFrame(1, 3);  // too few points
-    doc.m_gridFrameSizes.assign(8, cv::Size(640, 480));
-    doc.m_gridFrameSizes[2] = cv::Size(320, 240);
+    for (FrameExtraction& frame : doc.m_gridFrames) frame.size = cv::Size(640, 480);
+    doc.m_gridFrames[2].size = cv::Size(320, 240);
     doc.m_referenceFrame = 4;
 
     doc.OnIntrinsicCalibration();
@@ -219,7 +238,7 @@ TEST_F(CalibrationCommandsTest, IntrinsicCalibrationWithoutUsableFramesKeepsTheR
 TEST_F(CalibrationCommandsTest, IntrinsicCalibrationRunsTheSolverItIsGivenAndSaysWhichRan) {
     importFrames(6, cv::Size(640, 480));
     fillViews(6, 6);
-    doc.m_gridFrameSizes.assign(6, cv::Size(640, 480));
+    for (FrameExtraction& frame : doc.m_gridFrames) frame.size = cv::Size(640, 480);
     doc.OnIntrinsicCalibration();
     ASSERT_TRUE(doc.m_calibrationStats.valid);
     EXPECT_EQ(doc.m_calibrationStats.solver, "library");
@@ -241,14 +260,7 @@ TEST_F(CalibrationCommandsTest, ExtrinsicCalibrationAsksForTheFrameAndRefusesPoo
     importFrames(4, cv::Size(640, 480));
     fillViews(4, 4);
     fillFrame(2, 3);
-    doc.m_calibration = std::make_unique<CalibrationRecord>();
-    doc.m_calibration->camera(0) = 700;
-    doc.m_calibration->camera(2) = 322;
-    doc.m_calibration->camera(4) = 696;
-    doc.m_calibration->camera(5) = 238;
-    doc.m_calibration->camera(8) = 1;
-    const double distortion[4] = {-0.18, 0.05, 0.0006, -0.0004};
-    for (int i = 0; i < 4; ++i) doc.m_calibration->distortion(i) = distortion[i];
+    doc.m_calibration = std::make_unique<CalibrationRecord>(knownCamera());
     doc.GoToFrame(1);
     doc.m_referenceFrame = 0;
 
@@ -336,4 +348,216 @@ TEST_F(CalibrationCommandsTest, SaveCorrespondencesOnlyWithPoints) {
     std::string text = readAll(path);
     EXPECT_EQ(text.rfind("frame0\n-5.000000 -5.000000 ", 0), 0u) << text.substr(0, 40);
     EXPECT_EQ(text.substr(text.size() - 16), "\nframe1\nframe2\n\n");
+}
+
+TEST_F(CalibrationCommandsTest, GridStatusSaysWhyAFrameHasNoPoints) {
+    importFrames(3);
+    fs::path broken = dir / "broken.pgm";
+    std::ofstream(broken) << "not an image";
+    ASSERT_TRUE(doc.ImportImageFiles({broken.string()}));
+    EXPECT_EQ(doc.FramesNotExtracted(), 4);
+    EXPECT_FALSE(doc.GridStatus(0).extracted);
+
+    // Frame 0 gets points, frame 1 none, frame 2 has its labels refused.
+    extractAllFrames(doc, [](GridSet& set, int frame, const cv::Mat&, std::string* rejected) {
+        set.pointCount[frame] = frame == 0 ? 12 : 0;
+        if (frame == 2) *rejected = "a false marker";
+    });
+    EXPECT_EQ(doc.FramesNotExtracted(), 0);
+    const FrameGridStatus found = doc.GridStatus(0);
+    EXPECT_TRUE(found.extracted);
+    EXPECT_EQ(found.points, 12);
+    EXPECT_EQ(found.failure, GridFailure::None);
+    EXPECT_EQ(found.size, cv::Size(64, 48));
+    EXPECT_EQ(doc.GridStatus(1).failure, GridFailure::NoBoardFound);
+    EXPECT_EQ(doc.GridStatus(2).failure, GridFailure::MarkersMisfit);
+    EXPECT_EQ(doc.GridStatus(3).failure, GridFailure::NotRead);
+    EXPECT_TRUE(doc.GridStatus(3).size.empty());
+    EXPECT_EQ(extractionSummary(doc), "Extract Grid(s): 1 of 4 frames with 4 or more points, 12 points in all, "
+                                      "1 frames could not be read");
+
+    // Appended frames are not searched yet and hold nothing; the others keep theirs.
+    importFrames(2);
+    EXPECT_EQ(doc.FramesNotExtracted(), 2);
+    EXPECT_FALSE(doc.GridStatus(5).extracted);
+    EXPECT_EQ(doc.GridStatus(5).points, 0);
+    EXPECT_EQ(doc.GridStatus(0).points, 12);
+    std::vector<int> visited;
+    extractMissingFrames(doc, [&](GridSet& set, int frame, const cv::Mat&, std::string*) {
+        visited.push_back(frame);
+        set.pointCount[frame] = 7;
+    });
+    EXPECT_EQ(visited, (std::vector<int>{4, 5}));
+    EXPECT_EQ(doc.GridStatus(0).points, 12);
+    EXPECT_EQ(doc.GridStatus(2).failure, GridFailure::MarkersMisfit);
+    EXPECT_EQ(doc.m_gridSet.getTotalPointCount(), 12 + 7 + 7);
+    EXPECT_EQ(doc.CurrentFrame(), 0);
+}
+
+TEST_F(CalibrationCommandsTest, IntrinsicCalibrationTakesTheMostCommonSizeAndWarns) {
+    // The current frame is the odd one out: the four others are calibrated.
+    importFrames({{320, 240}, {640, 480}, {640, 480}, {640, 480}, {640, 480}});
+    fillViews(5, 5);
+    for (FrameExtraction& frame : doc.m_gridFrames) frame.size = cv::Size(640, 480);
+    doc.m_gridFrames[0].size = cv::Size(320, 240);
+    doc.OnIntrinsicCalibration();
+    ASSERT_TRUE(doc.m_calibration) << ui.lastStatus();
+    const CalibrationStats& stats = doc.m_calibrationStats;
+    EXPECT_EQ(stats.frames, (std::vector<int>{1, 2, 3, 4}));
+    EXPECT_EQ(stats.imageSize, cv::Size(640, 480));
+    EXPECT_EQ(stats.poseFrame, 1);
+    EXPECT_EQ(stats.distinctViews, 4);
+    EXPECT_EQ(stats.warnings, (std::vector<std::string>{"1 frame of another size left out (calibrated at 640 x 480)"}));
+    EXPECT_NE(ui.lastStatus().find("; warning: 1 frame of another size left out"), std::string::npos)
+        << ui.lastStatus();
+    EXPECT_NEAR(doc.m_calibration->fx(), 700, 0.05);
+
+    // Four copies of one view: one distinct view, however small the deviations look.
+    fillViews(5, 0);
+    for (int f = 1; f < 5; ++f) fillFrame(f, 110);
+    doc.OnIntrinsicCalibration();
+    EXPECT_EQ(doc.m_calibrationStats.distinctViews, 1);
+    ASSERT_FALSE(doc.m_calibrationStats.warnings.empty());
+    EXPECT_EQ(doc.m_calibrationStats.warnings.front(),
+              "only 1 distinct view (3 or more are needed for a reliable calibration)");
+    EXPECT_NE(ui.lastStatus().find("warning: only 1 distinct view"), std::string::npos) << ui.lastStatus();
+}
+
+TEST_F(CalibrationCommandsTest, SizeTiesGoToTheCurrentFrame) {
+    importFrames({{320, 240}, {640, 480}, {640, 480}, {320, 240}, {320, 240}, {640, 480}});
+    fillViews(6, 6);
+    const cv::Size sizes[6] = {{320, 240}, {640, 480}, {640, 480}, {320, 240}, {320, 240}, {640, 480}};
+    for (int f = 0; f < 6; ++f) doc.m_gridFrames[f].size = sizes[f];
+    doc.GoToFrame(2);
+    doc.OnIntrinsicCalibration();
+    ASSERT_TRUE(doc.m_calibration) << ui.lastStatus();
+    EXPECT_EQ(doc.m_calibrationStats.frames, (std::vector<int>{1, 2, 5}));
+    EXPECT_EQ(doc.m_calibrationStats.framesOtherSize, 3);
+    doc.GoToFrame(3);
+    doc.OnIntrinsicCalibration();
+    EXPECT_EQ(doc.m_calibrationStats.frames, (std::vector<int>{0, 3, 4}));
+}
+
+TEST_F(CalibrationCommandsTest, DegenerateCalibrationFilesAreRefusedNamingTheField) {
+    const CalibrationRecord good = knownCamera();
+    doc.m_calibration = std::make_unique<CalibrationRecord>(good);
+
+    struct Bad {
+        const char* name;
+        std::size_t index;
+        double value;
+        const char* problem;
+    };
+    const Bad bad[] = {
+        {"zero.cal", 0, 0.0, ": fx is 0 (it must be above 0)"},
+        {"negative.cal", 4, -696.0, ": fy is -696 (it must be above 0)"},
+        {"nan.cal", 13, std::nan(""), ": rotation matrix element 4 is not a finite number"},
+        {"inf.cal", 21, HUGE_VAL, ": k1 is not a finite number"},
+    };
+    for (const Bad& b : bad) {
+        CalibrationRecord record = good;
+        record.values[b.index] = b.value;
+        const fs::path path = dir / b.name;
+        ASSERT_TRUE(CalibrationFileWriter(record, path.string(), CAL_BINARY));
+        EXPECT_FALSE(LoadCalibrationFile(doc, path.string())) << b.name;
+        EXPECT_EQ(ui.lastStatus(), "Load Calibration: " + path.string() + b.problem + "; the calibration was not changed");
+        EXPECT_EQ(*doc.m_calibration, good);
+    }
+
+    // A binary file cut after 18 values, and a labelled one without its rotation.
+    const std::string binary = formatCalibrationFile(good, CAL_BINARY);
+    const fs::path cut = dir / "cut.cal";
+    std::ofstream(cut, std::ios::binary) << binary.substr(0, 1 + 18 * 8 + 3);
+    EXPECT_FALSE(LoadCalibrationFile(doc, cut.string()));
+    EXPECT_EQ(ui.lastStatus(), "Load Calibration: " + cut.string() +
+                                   " is truncated: read 18 of 25 values, translation x is missing; the calibration "
+                                   "was not changed");
+    const std::string labelled = formatCalibrationFile(good, CAL_LABELLED);
+    const fs::path short_ = dir / "short.cal";
+    std::ofstream(short_, std::ios::binary) << labelled.substr(0, labelled.find("rotation"));
+    EXPECT_FALSE(LoadCalibrationFile(doc, short_.string()));
+    EXPECT_NE(ui.lastStatus().find("read 11 of 20 values, rotation matrix element 0 is missing"), std::string::npos)
+        << ui.lastStatus();
+    EXPECT_EQ(*doc.m_calibration, good);
+
+    // Without a record before, a refused file makes none.
+    doc.m_calibration.reset();
+    EXPECT_FALSE(LoadCalibrationFile(doc, (dir / "zero.cal").string()));
+    EXPECT_FALSE(doc.m_calibration);
+}
+
+TEST_F(CalibrationCommandsTest, APoseThatDoesNotFitItsPointsIsNotStored) {
+    importFrames(2, cv::Size(640, 480));
+    fillViews(2, 2);
+    doc.m_calibration = std::make_unique<CalibrationRecord>();
+    doc.m_calibration->camera(8) = 1;
+    doc.m_calibration->rotation(0) = 5;
+    doc.m_referenceFrame = 0;
+    // A focal length no lens has, and a distortion far stronger than the views'.
+    for (double fx : {1e308, 700.0}) {
+        doc.m_calibration->camera(0) = fx;
+        doc.m_calibration->camera(4) = fx;
+        doc.m_calibration->camera(2) = 322;
+        doc.m_calibration->camera(5) = 238;
+        doc.m_calibration->distortion(0) = fx == 700.0 ? 400.0 : 0.0;
+        const CalibrationRecord before = *doc.m_calibration;
+        ui.referenceAnswers = {1};
+        doc.OnExtrinsicCalibration();
+        EXPECT_EQ(*doc.m_calibration, before) << fx;
+        EXPECT_EQ(doc.m_referenceFrame, 0);
+        EXPECT_NE(ui.lastStatus().find("failed"), std::string::npos) << ui.lastStatus();
+        EXPECT_NE(ui.lastStatus().find("the calibration was not changed"), std::string::npos) << ui.lastStatus();
+    }
+}
+
+TEST_F(CalibrationCommandsTest, LoadingACalibrationForgetsTheReferenceFrame) {
+    importFrames(4, cv::Size(640, 480));
+    fillViews(4, 4);
+    doc.OnIntrinsicCalibration();
+    ui.referenceAnswers = {2};
+    doc.OnExtrinsicCalibration();
+    ASSERT_EQ(doc.m_referenceFrame, 2);
+    EXPECT_EQ(doc.m_calibrationStats.poseFrame, 2);
+
+    const fs::path path = dir / "saved.cal";
+    ASSERT_TRUE(SaveCalibrationFile(doc, path.string(), CAL_LABELLED));
+    ASSERT_TRUE(LoadCalibrationFile(doc, path.string()));
+    EXPECT_EQ(doc.m_referenceFrame, -1);
+    EXPECT_EQ(doc.m_calibrationStats.poseFrame, -1);
+}
+
+TEST_F(CalibrationCommandsTest, ClosingAsksToSaveACalibrationThatChanged) {
+    const std::string question = "close|Save the calibration before closing?";
+    EXPECT_TRUE(doc.ConfirmClose());  // nothing to save
+    importFrames(4, cv::Size(640, 480));
+    fillViews(4, 4);
+    doc.OnIntrinsicCalibration();
+    ASSERT_TRUE(doc.m_calibration);
+
+    ui.calls.clear();
+    ui.closeAnswers = {SaveChoice::Cancel, SaveChoice::Discard};
+    EXPECT_FALSE(doc.ConfirmClose());
+    EXPECT_TRUE(doc.ConfirmClose());
+    EXPECT_EQ(ui.calls, (std::vector<std::string>{question, question}));
+
+    // Save, but the save dialog is cancelled: the work stays.
+    ui.closeAnswers = {SaveChoice::Save};
+    EXPECT_FALSE(doc.ConfirmClose());
+    const fs::path path = dir / "on_close.cal";
+    ui.closeAnswers = {SaveChoice::Save};
+    ui.saveAnswers = {path.string()};
+    EXPECT_TRUE(doc.ConfirmClose());
+    EXPECT_EQ(readAll(path), formatCalibrationFile(*doc.m_calibration, CAL_LABELLED));
+
+    // Saved: nothing to ask until the calibration changes again.
+    ui.calls.clear();
+    EXPECT_TRUE(doc.ConfirmClose());
+    ui.referenceAnswers = {1};
+    doc.OnExtrinsicCalibration();
+    ASSERT_EQ(doc.m_referenceFrame, 1);
+    EXPECT_FALSE(doc.ConfirmClose());
+    ASSERT_TRUE(LoadCalibrationFile(doc, path.string()));
+    ui.calls.clear();
+    EXPECT_TRUE(doc.ConfirmClose());
+    EXPECT_TRUE(ui.callsStartingWith("close|").empty());
 }

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "pattern/renderer.h"
 #include "support/run_process.h"
@@ -142,4 +143,69 @@ TEST_F(ExtractCalibrateCli, FailuresAndUsageErrorsHaveTheirExitStatus) {
     EXPECT_EQ(run("calibrate " + shellQuote(dir / "views.iml") + " --solver dense").status, 2);
     EXPECT_EQ(run("calibrate " + shellQuote(dir / "views.iml") + " --reference 12").status, 2);
     EXPECT_EQ(run("calibrate " + shellQuote(dir / "views.iml") + " " + shellQuote(dir / "seq.vsq")).status, 2);
+}
+
+TEST_F(ExtractCalibrateCli, AnUnderDeterminedCalibrationComesWithWarnings) {
+    // One view, and the same view four times: a camera comes out, but with
+    // the warning that it rests on too few distinct views.
+    const std::string one = shellQuote(dir / "view_000.pgm");
+    for (const std::string& inputs : {one, one + " " + one + " " + one + " " + one}) {
+        auto result = run("calibrate " + inputs + " --json");
+        ASSERT_EQ(result.status, 0) << result.out;
+        nlohmann::json out = nlohmann::json::parse(result.out);
+        ASSERT_TRUE(out["warnings"].is_array());
+        ASSERT_FALSE(out["warnings"].empty()) << result.out;
+        EXPECT_EQ(out["warnings"][0].get<std::string>(),
+                  "only 1 distinct view (3 or more are needed for a reliable calibration)");
+        EXPECT_EQ(out["imageSize"], nlohmann::json({{"width", 640}, {"height", 480}}));
+        EXPECT_EQ(out["framesOtherSize"].get<int>(), 0);
+        EXPECT_EQ(out["poseFrame"].get<int>(), 0);
+    }
+
+    auto text = run("calibrate " + one);
+    ASSERT_EQ(text.status, 0);
+    EXPECT_NE(text.out.find("\nWarning: only 1 distinct view"), std::string::npos) << text.out;
+
+    // A view of another size (a border around one of the views) is left out and said to be.
+    cv::Mat wide = cv::imread((dir / "view_001.pgm").string(), cv::IMREAD_GRAYSCALE);
+    cv::copyMakeBorder(wide, wide, 20, 20, 30, 30, cv::BORDER_REPLICATE);
+    ASSERT_TRUE(cv::imwrite((dir / "wide.pgm").string(), wide));
+    auto mixed = run("calibrate " + shellQuote(dir / "wide.pgm") + " " + shellQuote(dir / "views.iml") + " --json");
+    ASSERT_EQ(mixed.status, 0) << mixed.out;
+    nlohmann::json out = nlohmann::json::parse(mixed.out);
+    ASSERT_GE(out["frames"][0]["points"].get<int>(), 4);
+    EXPECT_TRUE(out["frames"][0]["rms"].is_null());
+    EXPECT_EQ(out["imageSize"], nlohmann::json({{"width", 640}, {"height", 480}}));
+    EXPECT_EQ(out["framesOtherSize"].get<int>(), 1);
+    EXPECT_EQ(out["warnings"], nlohmann::json({"1 frame of another size left out (calibrated at 640 x 480)"}));
+    int first = 1;
+    while (out["frames"][first]["points"].get<int>() < 4) ++first;
+    EXPECT_EQ(out["poseFrame"].get<int>(), first);
+}
+
+TEST_F(ExtractCalibrateCli, JsonSaysWhyAFrameHasNoPointsAndWhatFailed) {
+    std::ofstream(dir / "broken.pgm") << "P5 not a picture";
+    auto extracted = run("extract " + shellQuote(dir / "flat.pgm") + " " + shellQuote(dir / "broken.pgm") +
+                         " " + shellQuote(dir / "view_000.pgm") + " --json");
+    ASSERT_EQ(extracted.status, 0) << extracted.out;
+    nlohmann::json frames = nlohmann::json::parse(extracted.out)["frames"];
+    EXPECT_EQ(frames[0]["failure"], "no board found");
+    EXPECT_EQ(frames[1]["failure"], "not read");
+    EXPECT_TRUE(frames[2]["failure"].is_null());
+    EXPECT_FALSE(nlohmann::json::parse(extracted.out).contains("error"));
+
+    // Failures: one JSON object with the reason, exit status as before.
+    auto flat = run("calibrate " + shellQuote(dir / "flat.pgm") + " --json");
+    EXPECT_EQ(flat.status, 1);
+    EXPECT_EQ(nlohmann::json::parse(flat.out)["error"], "no frame with 4 or more points");
+    auto missing = run("calibrate " + shellQuote(dir / "no_such.pgm") + " --json");
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(nlohmann::json::parse(missing.out)["error"], "cannot read " + (dir / "no_such.pgm").string());
+    auto reference = run("calibrate " + shellQuote(dir / "views.iml") + " --reference 40 --json");
+    EXPECT_EQ(reference.status, 2);
+    EXPECT_NE(nlohmann::json::parse(reference.out)["error"].get<std::string>().find("--reference 40"),
+              std::string::npos);
+    auto noGrid = run("extract " + shellQuote(dir / "flat.pgm") + " --json");
+    EXPECT_EQ(noGrid.status, 1);
+    EXPECT_EQ(nlohmann::json::parse(noGrid.out)["error"], "no frame with 4 or more points");
 }

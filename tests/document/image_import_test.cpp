@@ -133,7 +133,6 @@ TEST_F(ImageImportTest, LineEndsOfEveryKindGiveTheSameNames) {
     EXPECT_EQ(importList("a.pgm\r\nb.pgm\r\n"), expected);
     EXPECT_EQ(importList("a.pgm\nb.pgm"), expected);
     EXPECT_EQ(importList("a.pgm\r\nb.pgm\r"), expected);
-    EXPECT_TRUE(importList("").empty());
 }
 
 TEST_F(ImageImportTest, LongLinesAreReadWhole) {
@@ -165,6 +164,14 @@ TEST_F(ImageImportTest, UnreadableListIsReportedAndChangesNothing) {
     EXPECT_FALSE(doc.ImportVsqFile(dir.string()));
     EXPECT_NE(ui.lastStatus().find("folder"), std::string::npos);
     EXPECT_EQ(doc.FrameNames(), std::vector<std::string>{"x.pgm"});
+    // A list that names no file that can be opened imports nothing and says so.
+    for (const std::string& text : {std::string(), std::string("gone.pgm\n\nalso-gone.pgm\n")}) {
+        const std::string list = textFile("nothing.iml", text);
+        EXPECT_FALSE(doc.ImportImageList(list));
+        EXPECT_EQ(doc.FrameNames(), std::vector<std::string>{"x.pgm"});
+        EXPECT_NE(ui.lastStatus().find(list + " names no readable file"), std::string::npos) << ui.lastStatus();
+    }
+    EXPECT_NE(ui.lastStatus().find("2 names not found"), std::string::npos) << ui.lastStatus();
     EXPECT_TRUE(ui.callsStartingWith("message|").empty());
 }
 

@@ -4,6 +4,7 @@
 #include "gui/gui_fixture.h"
 #include "geomlib/fatal_error.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
@@ -220,10 +221,10 @@ TEST_F(MainFrameTest, TitleNamesTheFirstOfTwoImportedImages) {
     frame->OnCommand(cmd::FRAME_FORWARD);
     EXPECT_EQ(frame->windowTitle().toStdString(), "Vexel: image 1, " + STEEP + ", 640 x 480");
     EXPECT_EQ(frame->View()->ImageWidth(), 640);
-    // New empties the list and leaves the title as it was.
+    // New empties the list; the title says the document is empty.
     frame->OnCommand(cmd::FILE_NEW);
     EXPECT_EQ(app->Document()->FrameCount(), 0);
-    EXPECT_EQ(frame->windowTitle().toStdString(), "Vexel: image 1, " + STEEP + ", 640 x 480");
+    EXPECT_EQ(frame->windowTitle(), "Vexel");
 }
 
 TEST_F(MainFrameTest, StartupFilesAreImportedByExtension) {
@@ -296,6 +297,45 @@ TEST_F(MainFrameTest, ExtrinsicCalibrationAsksThroughTheQtDialogs) {
               });
     EXPECT_EQ(doc->m_referenceFrame, -1);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(failures.empty());
+}
+
+// Answers the save question that `ask` shows with `button`, checking its
+// text and buttons; false when no such question came.
+bool answerSaveQuestion(const std::function<void()>& ask, QMessageBox::StandardButton button) {
+    bool asked = false;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        asked = box->text() == "Save the calibration before closing?" &&
+                box->standardButtons() == (QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
+        box->button(button)->click();
+    });
+    ask();
+    return asked;
+}
+
+TEST_F(MainFrameTest, NewAndClosingAskBeforeAChangedCalibrationIsLost) {
+    app->ImportFiles({QString::fromStdString(FRONTAL), QString::fromStdString(STEEP)});
+    CVexelDoc* doc = app->Document();
+    doc->m_calibration = std::make_unique<CalibrationRecord>();
+    doc->m_calibrationModified = true;
+
+    EXPECT_TRUE(answerSaveQuestion([&] { frame->OnCommand(cmd::FILE_NEW); }, QMessageBox::Cancel));
+    EXPECT_EQ(doc->FrameCount(), 2);
+    EXPECT_TRUE(doc->m_calibration);
+    bool closed = true;
+    EXPECT_TRUE(answerSaveQuestion([&] { closed = frame->close(); }, QMessageBox::Cancel));
+    EXPECT_FALSE(closed);
+    EXPECT_TRUE(answerSaveQuestion([&] { frame->OnCommand(cmd::APP_EXIT); }, QMessageBox::Cancel));
+    EXPECT_TRUE(doc->m_calibration);
+
+    EXPECT_TRUE(answerSaveQuestion([&] { frame->OnCommand(cmd::FILE_NEW); }, QMessageBox::Discard));
+    EXPECT_EQ(doc->FrameCount(), 0);
+    EXPECT_FALSE(doc->m_calibration);
+    // Nothing left to lose: no question.
+    EXPECT_FALSE(answerSaveQuestion([&] { closed = frame->close(); }, QMessageBox::Cancel));
+    EXPECT_TRUE(closed);
     EXPECT_TRUE(failures.empty());
 }
 

@@ -2,7 +2,7 @@
 // A DocumentUi for tests: answers come from queues filled by the test, and
 // every call is recorded as one string, in call order:
 //   "open|<filter>|<ext>|multi" (or "|single"), "save|<filter>|<ext>|prompt" (or "|noprompt"),
-//   "reference|<initial>|<count>", "message|<text>", "status|<text>", "busy|1" / "busy|0",
+//   "reference|<initial>|<count>", "message|<text>", "close|<text>", "status|<text>", "busy|1" / "busy|0",
 //   "title|<text>", "views".
 // An empty queue answers like a cancelled dialog.
 
@@ -21,6 +21,7 @@ public:
     std::deque<std::vector<std::string>> openAnswers;
     std::deque<std::optional<std::string>> saveAnswers;
     std::deque<int> referenceAnswers;
+    std::deque<SaveChoice> closeAnswers;
     std::vector<std::string> calls;
     // Names offered to the last reference-frame question.
     std::vector<std::string> lastReferenceNames;
@@ -53,6 +54,13 @@ public:
     }
 
     void showMessageBox(const std::string& text) override { calls.push_back("message|" + text); }
+    SaveChoice askSaveBeforeClosing(const std::string& text) override {
+        calls.push_back("close|" + text);
+        if (closeAnswers.empty()) return SaveChoice::Cancel;
+        SaveChoice answer = closeAnswers.front();
+        closeAnswers.pop_front();
+        return answer;
+    }
     void showStatus(const std::string& text) override { calls.push_back("status|" + text); }
     void setBusy(bool busy) override { calls.push_back(busy ? "busy|1" : "busy|0"); }
     void setTitle(const std::string& title) override { calls.push_back("title|" + title); }
