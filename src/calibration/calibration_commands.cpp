@@ -60,7 +60,8 @@ bool LoadCalibrationFile(CVexelDoc& doc, const std::string& path) {
     CalibrationReadResult result = CalibrationFileReader(record, path);
     const std::string unchanged = "; the calibration was not changed";
     if (!result.opened) {
-        doc.Ui().showStatus("Load Calibration: cannot read " + path);
+        const std::string why = result.problem.empty() ? std::string() : ": " + result.problem;
+        doc.Ui().showStatus("Load Calibration: cannot read " + path + why);
         return false;
     }
     if (!result.recognised()) {
@@ -233,7 +234,7 @@ void CVexelDoc::OnExtrinsicCalibration() {
     int initial = 0;
     {
         std::lock_guard<std::mutex> lock(m_lock);
-        names = m_frameNames;
+        names = FrameNames();
         initial = m_currentFrame;
     }
     int r = Ui().chooseReferenceFrame(names, initial);

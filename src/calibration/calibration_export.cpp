@@ -56,19 +56,29 @@ std::string plainMatrix(const std::string& name, int rows, int cols, const std::
            list(data) + "\n";
 }
 
-// A YAML double-quoted scalar: backslash and quote escaped, control
-// characters as \xNN; other bytes (UTF-8 included) as they are.
+// A YAML double-quoted scalar of UTF-8 text: backslash and quote escaped,
+// control characters (C1 ones included, which YAML does not allow as they
+// are) as \xNN; other characters as they are.
 std::string quoted(const std::string& text) {
     std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20 || c == 0x7f) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        unsigned control = 0x100;
+        if (c < 0x20 || c == 0x7f) {
+            control = c;
+        } else if (c == 0xc2 && i + 1 < text.size()) {
+            const unsigned char next = static_cast<unsigned char>(text[i + 1]);
+            if (next >= 0x80 && next <= 0x9f) {
+                control = next;
+                ++i;
+            }
+        }
+        if (control < 0x100) {
             char escape[8];
-            std::snprintf(escape, sizeof escape, "\\x%02x", c);
+            std::snprintf(escape, sizeof escape, "\\x%02x", control);
             out += escape;
         } else {
+            if (c == '"' || c == '\\') out += '\\';
             out += static_cast<char>(c);
         }
     }
@@ -76,6 +86,37 @@ std::string quoted(const std::string& text) {
 }
 
 }  // namespace
+
+bool isValidUtf8(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        int length = 0;
+        char32_t code = 0, least = 0;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        } else if ((lead & 0xe0) == 0xc0) {
+            length = 2, code = lead & 0x1f, least = 0x80;
+        } else if ((lead & 0xf0) == 0xe0) {
+            length = 3, code = lead & 0x0f, least = 0x800;
+        } else if ((lead & 0xf8) == 0xf0) {
+            length = 4, code = lead & 0x07, least = 0x10000;
+        } else {
+            return false;
+        }
+        if (text.size() - i < static_cast<std::size_t>(length)) return false;
+        for (int k = 1; k < length; ++k) {
+            const unsigned char next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xc0) != 0x80) return false;
+            code = (code << 6) | (next & 0x3f);
+        }
+        // Overlong forms, surrogate halves and values beyond Unicode.
+        if (code < least || (code >= 0xd800 && code <= 0xdfff) || code > 0x10ffff) return false;
+        i += static_cast<std::size_t>(length);
+    }
+    return true;
+}
 
 std::string formatOpenCvYaml(const CalibrationRecord& record, const CalibrationStats& stats) {
     std::string out = "%YAML:1.0\n---\n";
@@ -113,5 +154,9 @@ bool writeOpenCvYaml(const std::string& path, const CalibrationRecord& record, c
 
 bool writeCameraInfoYaml(const std::string& path, const CalibrationRecord& record, const CalibrationStats& stats,
                          const std::string& cameraName, std::string* error) {
+    if (!isValidUtf8(cameraName)) {
+        if (error) *error = "cannot write " + path + ": the camera name is not UTF-8 text";
+        return false;
+    }
     return vexel::replaceFileContents(path, formatCameraInfoYaml(record, stats, cameraName), error);
 }

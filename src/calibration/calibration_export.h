@@ -5,6 +5,7 @@
 // them, and both files are replaced atomically.
 
 #include <string>
+#include <string_view>
 
 #include "calibration/calibration_record.h"
 #include "calibration/calibration_stats.h"
@@ -21,7 +22,11 @@ std::string formatOpenCvYaml(const CalibrationRecord& record, const CalibrationS
 std::string formatCameraInfoYaml(const CalibrationRecord& record, const CalibrationStats& stats,
                                  const std::string& cameraName);
 
-// Write the texts above to `path`; false, with a reason naming the file in
+// Whether `text` is well-formed UTF-8 (YAML files are UTF-8 text).
+bool isValidUtf8(std::string_view text);
+
+// Write the texts above to `path` (a camera name that is not UTF-8 is
+// refused); false, with a reason naming the file in
 // `error`, when the file could not be written (it is then left as it was).
 bool writeOpenCvYaml(const std::string& path, const CalibrationRecord& record, const CalibrationStats& stats,
                      std::string* error = nullptr);

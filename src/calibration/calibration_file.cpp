@@ -3,13 +3,11 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "calibration/fixed_format.h"
 #include "calibration/replace_file.h"
+#include "document/regular_file.h"
 
 using vexel::appendFixed;
 
@@ -195,16 +193,8 @@ CalibrationReadResult parseCalibrationFile(CalibrationRecord& record, std::strin
 }
 
 CalibrationReadResult CalibrationFileReader(CalibrationRecord& record, const std::string& path) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) return {};
     std::string bytes;
-    try {
-        std::ifstream in(path, std::ios::binary);
-        if (!in) return {};
-        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (in.bad()) return {};
-    } catch (const std::exception&) {
-        return {};  // a read error half-way: nothing is taken from the file
-    }
+    CalibrationReadResult refused;
+    if (!vexel::readRegularFile(path, CALIBRATION_FILE_MAX, bytes, &refused.problem)) return refused;
     return parseCalibrationFile(record, bytes);
 }

@@ -4,12 +4,16 @@
 // numbers), 'c' labelled text (fx, fy, cx, cy, distortion, translation and
 // rotation with their names). The writer always writes the lower-case letter.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 #include "calibration/calibration_record.h"
 
 enum CalibrationFileForm { CAL_BINARY = 0, CAL_TEXT = 1, CAL_LABELLED = 2 };
+
+// The largest calibration file read; its forms take a few hundred bytes.
+constexpr std::size_t CALIBRATION_FILE_MAX = 64 * 1024;
 
 // The bytes of `record` in `form`; empty for an unknown form.
 std::string formatCalibrationFile(const CalibrationRecord& record, int form);
@@ -22,6 +26,7 @@ bool CalibrationFileWriter(const CalibrationRecord& record, const std::string& p
 
 struct CalibrationReadResult {
     bool opened = false;      // the file could be read
+    std::string problem;      // why not, when it could not
     char form = 0;            // 'b', 't' or 'c'; 0 when the first byte names no form
     int valuesRead = 0;       // numbers stored into the record
     int valuesExpected = 0;   // numbers the form carries (25, 25 or 20)
@@ -35,6 +40,7 @@ struct CalibrationReadResult {
 // fy, cx and cy of the camera matrix). An unknown first byte reads nothing.
 CalibrationReadResult parseCalibrationFile(CalibrationRecord& record, std::string_view bytes);
 
-// Reads the file at `path` into `record` as parseCalibrationFile does; a file
-// that cannot be opened leaves the record unchanged.
+// Reads the file at `path` into `record` as parseCalibrationFile does. A file
+// that cannot be opened, is no regular file or is larger than
+// CALIBRATION_FILE_MAX leaves the record unchanged.
 CalibrationReadResult CalibrationFileReader(CalibrationRecord& record, const std::string& path);

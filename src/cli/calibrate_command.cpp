@@ -84,6 +84,8 @@ int runCalibrate(const CalibrateArgs& a) {
     doc.m_diagnostics = nullptr;
     auto fail = [&](const std::string& reason) { return reportFailure("calibrate", reason, EXIT_FAILED, a.json); };
 
+    if (!a.rosYaml.empty() && !isValidUtf8(a.cameraName))
+        return reportFailure("calibrate", "--camera-name is not UTF-8 text", EXIT_USAGE, a.json);
     if (int status = importInputsOrReport("calibrate", doc, a.inputs, a.json); status != EXIT_OK) return status;
     std::string error;
     bool withReference = a.referenceOption && a.referenceOption->count() > 0;

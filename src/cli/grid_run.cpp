@@ -15,6 +15,7 @@
 #include "cli/progress_bar.h"
 #include "document/grid_commands.h"
 #include "document/parallel_extraction.h"
+#include "document/regular_file.h"
 #include "document/vexel_doc.h"
 
 namespace vexel::cli {
@@ -27,27 +28,19 @@ std::string lowerExtension(const std::string& path) {
     return ext;
 }
 
-bool readable(const std::string& path) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) return false;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    std::fclose(f);
-    return true;
-}
-
 constexpr const char* STDIN_NAME = "-";
 
-// The image list on standard input: one path per line, a carriage return
-// before the line feed dropped, empty lines skipped, names that cannot be
-// opened left out as in a list file. `skipped` counts those.
+// The image list on standard input, read as a list file is: one path per
+// line, a carriage return before the line feed dropped, empty lines skipped,
+// lines too long for a path and names that are no readable file left out.
+// `skipped` counts those.
 std::vector<std::string> readStdinList(int& skipped) {
     std::vector<std::string> names;
     skipped = 0;
-    for (std::string line; std::getline(std::cin, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty()) continue;
-        if (readable(line))
+    std::string line;
+    for (LineRead read; (read = readListLine(stdin, line)) != LineRead::End;) {
+        if (read == LineRead::Line && line.empty()) continue;
+        if (read == LineRead::Line && isReadableRegularFile(line))
             names.push_back(line);
         else
             ++skipped;
@@ -101,10 +94,13 @@ int importInputs(CVexelDoc& doc, const std::vector<std::string>& inputs, std::st
             }
             continue;
         }
-        if (!readable(input)) {
-            error = "cannot read " + input;
+        std::string why;
+        std::FILE* file = openRegularFile(input, &why);
+        if (!file) {
+            error = "cannot read " + input + ": " + why;
             return EXIT_USAGE;
         }
+        std::fclose(file);
         if (lowerExtension(input) == ".vsq" && inputs.size() > 1) {
             error = "a video sequence (" + input + ") must be the only input";
             return EXIT_USAGE;

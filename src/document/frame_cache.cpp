@@ -41,6 +41,11 @@ void prepareFrameImage(cv::Mat& image, int width, int height) {
 
 }  // namespace
 
+bool CVexelDoc::SequenceHasCurrentFrame() const {
+    // An empty sequence has a size in its header but no frame to show.
+    return m_sequence && m_sequence->Frame(m_currentFrame) != nullptr;
+}
+
 bool CVexelDoc::SlotHoldsFrame(int slot, int frame) const {
     const FrameSlot& s = m_slots[static_cast<std::size_t>(slot)];
     return s.holdsImage() && s.frame == frame;
@@ -225,21 +230,21 @@ void CVexelDoc::LoaderPass() {
 // --- queries ----------------------------------------------------------------
 
 int CVexelDoc::GetFrameWidth() {
-    if (m_sequence) return m_sequence->Width();
+    if (m_sequence) return SequenceHasCurrentFrame() ? m_sequence->Width() : 0;
     std::lock_guard<std::mutex> guard(m_lock);
     const FrameSlot& slot = m_slots[static_cast<std::size_t>(m_currentSlot)];
     return m_frameCount > 0 && slot.holdsImage() ? slot.image.cols : 0;
 }
 
 int CVexelDoc::GetFrameHeight() {
-    if (m_sequence) return m_sequence->Height();
+    if (m_sequence) return SequenceHasCurrentFrame() ? m_sequence->Height() : 0;
     std::lock_guard<std::mutex> guard(m_lock);
     const FrameSlot& slot = m_slots[static_cast<std::size_t>(m_currentSlot)];
     return m_frameCount > 0 && slot.holdsImage() ? slot.image.rows : 0;
 }
 
 int CVexelDoc::GetFrameChannels() {
-    if (m_sequence) return m_sequence->BytesPerPixel();
+    if (m_sequence) return SequenceHasCurrentFrame() ? m_sequence->BytesPerPixel() : 0;
     std::lock_guard<std::mutex> guard(m_lock);
     const FrameSlot& slot = m_slots[static_cast<std::size_t>(m_currentSlot)];
     return m_frameCount > 0 && slot.holdsImage() ? slot.image.channels() : 0;

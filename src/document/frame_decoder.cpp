@@ -4,12 +4,15 @@
 #include <sys/stat.h>
 
 #include <array>
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <new>
 #include <vector>
 
+#include "document/netpbm_decoder.h"
+#include "document/png_check.h"
 #include "grid/frame_image.h"
 
 std::mutex& devilMutex() {
@@ -27,185 +30,158 @@ bool sizeAcceptable(long long width, long long height) {
 // The image library sizes its pixel buffer from the header before it decodes
 // anything, in 32-bit arithmetic. A header that claims an enormous picture can
 // make it allocate a wrapped-around size and write past it, and some of its
-// readers fail badly on files that end early, so the common formats (netpbm,
-// JPEG, PNG, BMP) are checked here first. Formats not recognised here are left
-// to the library (and their size is checked after decoding).
+// readers fail badly on files that end early, so the common formats (JPEG,
+// PNG, BMP) are checked here first. Netpbm pictures are never given to the
+// library: its reader loses or frees twice what it read from damaged files
+// and gets 16-bit samples and bitmaps wrong. Formats not recognised here are
+// left to the library (and their size is checked after decoding).
 class HeaderSniffer {
 public:
-    explicit HeaderSniffer(const std::string& path) : in_(path, std::ios::binary) {}
+    explicit HeaderSniffer(const std::string& path) : in_(path, std::ios::binary), path_(path) {}
 
-    // Empty when the file may be handed to the library, else the reason not to.
+    // Empty when the file may be decoded, else the reason not to.
     std::string check() {
         std::array<unsigned char, 26> head{};
         in_.read(reinterpret_cast<char*>(head.data()), head.size());
         const std::streamsize got = in_.gcount();
-        if (got >= 2 && head[0] == 'P' && head[1] >= '1' && head[1] <= '6') return pnmCheck(static_cast<char>(head[1]));
-        if (got >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) return sized(jpegOk());
-        if (got >= 24 && std::memcmp(head.data(), "\x89PNG\r\n\x1a\n", 8) == 0) {
+        if (got >= 2 && head[0] == 'P' && head[1] >= '1' && head[1] <= '6') return pnmCheck();
+        // The library's netpbm reader, chosen by the name, never returns
+        // from some files without the netpbm signature.
+        if (hasNetpbmExtension()) return "not a netpbm picture";
+        if (got >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) return jpegCheck();
+        if (got >= 8 && std::memcmp(head.data(), "\x89PNG\r\n\x1a\n", 8) == 0) {
+            if (got < 24) return CUT_SHORT;
             const long long w = be32(&head[16]), h = be32(&head[20]);
             if (!sizeAcceptable(w, h)) return OUT_OF_RANGE;
-            return pngChunksCheck();
+            return checkPngFile(in_);
         }
-        if (got >= 26 && head[0] == 'B' && head[1] == 'M') {
-            const long long w = static_cast<int32_t>(le32(&head[18]));
-            const long long h = static_cast<int32_t>(le32(&head[22]));
-            return sized(sizeAcceptable(w < 0 ? -w : w, h < 0 ? -h : h));
-        }
+        if (got >= 2 && head[0] == 'B' && head[1] == 'M') return bmpCheck();
         return {};
     }
 
+    // The header of a netpbm picture, once check() found a sound one.
+    const NetpbmHeader* netpbm() const { return netpbm_.kind ? &netpbm_ : nullptr; }
+
 private:
-    static std::string sized(bool ok) { return ok ? std::string() : std::string(OUT_OF_RANGE); }
+    bool hasNetpbmExtension() const {
+        const std::size_t dot = path_.find_last_of("./");
+        if (dot == std::string::npos || path_[dot] != '.') return false;
+        std::string extension = path_.substr(dot + 1);
+        for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return extension == "pgm" || extension == "ppm" || extension == "pbm" || extension == "pnm";
+    }
+
     static constexpr const char* OUT_OF_RANGE = "image size out of range";
+    static constexpr const char* CUT_SHORT = "file is cut short";
+    static constexpr const char* DAMAGED = "damaged image data";
+    static constexpr const char* DAMAGED_HEADER = "damaged image header";
 
     static uint32_t be32(const unsigned char* p) {
         return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
     }
+    static uint32_t le16(const unsigned char* p) { return (uint32_t(p[1]) << 8) | uint32_t(p[0]); }
     static uint32_t le32(const unsigned char* p) {
         return (uint32_t(p[3]) << 24) | (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | uint32_t(p[0]);
     }
 
-    // Reads the next decimal field of a netpbm header, skipping white space
-    // and comments. -1 when there is none or it is absurdly long.
-    long long pnmField() {
-        int c = in_.get();
-        for (;;) {
-            if (c == '#') {
-                while (c != EOF && c != '\n' && c != '\r') c = in_.get();
-            } else if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f') {
-                c = in_.get();
-            } else {
-                break;
-            }
-        }
-        if (c < '0' || c > '9') return -1;
-        long long value = 0;
-        int digits = 0;
-        while (c >= '0' && c <= '9') {
-            if (++digits > 12) return -1;
-            value = value * 10 + (c - '0');
-            c = in_.get();
-        }
-        return value;
-    }
-
-    // Checks the size, and for the binary forms that the file really holds
-    // all the rows its header announces: the library's binary reader does not
-    // survive a short file.
-    std::string pnmCheck(char kind) {
+    // The header of a netpbm picture, which is decoded by decodeNetpbm.
+    std::string pnmCheck() {
         in_.clear();
-        in_.seekg(2);
-        const long long w = pnmField();
-        const long long h = pnmField();
-        if (w < 0 || h < 0) return "damaged image header";
-        if (!sizeAcceptable(w, h)) return OUT_OF_RANGE;
-        long long maxValue = 1;
-        if (kind != '1' && kind != '4') {
-            maxValue = pnmField();
-            if (maxValue < 1 || maxValue > 65535) return "damaged image header";
-        }
-        if (kind < '4') return {};  // plain (text) forms
-        // pnmField consumed the single white space byte after the last field.
-        // A reader may instead take the header line by line; the body then
-        // starts after the next line end. The file must be long enough for
-        // either reading.
-        in_.unget();
-        const int terminator = in_.get();
-        std::streamoff bodyStart = in_.tellg();
-        if (bodyStart < 0) return "damaged image header";
-        if (terminator != '\n') {
-            int c = in_.get();
-            while (c != EOF && c != '\n') c = in_.get();
-            if (c == EOF) return "file is shorter than its header says";
-            bodyStart = in_.tellg();
-        }
-        in_.clear();
-        in_.seekg(0, std::ios::end);
-        const std::streamoff fileSize = in_.tellg();
-        const long long sampleBytes = maxValue > 255 ? 2 : 1;
-        long long rowBytes = 0;
-        if (kind == '4') rowBytes = (w + 7) / 8;
-        else if (kind == '5') rowBytes = w * sampleBytes;
-        else rowBytes = w * 3 * sampleBytes;
-        if (fileSize - bodyStart < rowBytes * h) return "file is shorter than its header says";
+        in_.seekg(0);
+        NetpbmHeader header;
+        if (!readNetpbmHeader(in_, header)) return DAMAGED_HEADER;
+        if (!sizeAcceptable(header.width, header.height)) return OUT_OF_RANGE;
+        netpbm_ = header;
         return {};
     }
 
-    // Walks the PNG chunks up to the end marker and checks every chunk's CRC.
-    // The library's PNG reader loses memory on every file it gives up on
-    // half way, so files that are cut short or damaged are refused here.
-    std::string pngChunksCheck() {
+    // Checks a BMP's headers against each other and against the file: the
+    // library sizes its palette and its pixel rows from them without looking
+    // at the file's size.
+    std::string bmpCheck() {
         in_.clear();
-        in_.seekg(8);
-        std::vector<unsigned char> data;
-        for (;;) {
-            unsigned char header[8];
-            in_.read(reinterpret_cast<char*>(header), 8);
-            if (in_.gcount() != 8) return "file is cut short";
-            const uint32_t length = be32(header);
-            if (length > 0x7fffffffu) return "damaged image data";
-            data.resize(length);
-            if (length > 0) {
-                in_.read(reinterpret_cast<char*>(data.data()), length);
-                if (static_cast<uint32_t>(in_.gcount()) != length) return "file is cut short";
-            }
-            unsigned char stored[4];
-            in_.read(reinterpret_cast<char*>(stored), 4);
-            if (in_.gcount() != 4) return "file is cut short";
-            uint32_t crc = crcUpdate(0xffffffffu, header + 4, 4);
-            crc = crcUpdate(crc, data.data(), data.size()) ^ 0xffffffffu;
-            if (crc != be32(stored)) return "damaged image data";
-            if (std::memcmp(header + 4, "IEND", 4) == 0) return {};
+        in_.seekg(0, std::ios::end);
+        const long long fileSize = static_cast<long long>(in_.tellg());
+        in_.seekg(0);
+        std::array<unsigned char, 54> h{};
+        in_.read(reinterpret_cast<char*>(h.data()), h.size());
+        const long long got = in_.gcount();
+        if (got < 26) return CUT_SHORT;
+        const long long offset = le32(&h[10]), infoSize = le32(&h[14]);
+        long long width = 0, height = 0, planes = 0, bits = 0, compression = 0, colours = 0, entryBytes = 4;
+        if (infoSize == 12) {  // the oldest header: 16-bit sizes, 3-byte palette entries
+            width = le16(&h[18]), height = le16(&h[20]), planes = le16(&h[22]), bits = le16(&h[24]);
+            entryBytes = 3;
+        } else if (infoSize == 40 || infoSize == 52 || infoSize == 56 || infoSize == 64 || infoSize == 108 ||
+                   infoSize == 124) {
+            if (got < 54) return CUT_SHORT;
+            width = static_cast<int32_t>(le32(&h[18]));
+            height = static_cast<int32_t>(le32(&h[22]));
+            planes = le16(&h[26]), bits = le16(&h[28]), compression = le32(&h[30]), colours = le32(&h[46]);
+        } else {
+            return DAMAGED_HEADER;
         }
+        if (height < 0) height = -height;
+        if (!sizeAcceptable(width, height)) return OUT_OF_RANGE;
+        const bool knownBits = bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+        const bool knownCompression = compression == 0 || (compression == 1 && bits == 8) ||
+                                      (compression == 2 && bits == 4) || (compression == 3 && (bits == 16 || bits == 32));
+        if (planes != 1 || !knownBits || !knownCompression || colours > 256) return DAMAGED_HEADER;
+        if (colours == 0 && bits <= 8) colours = 1LL << bits;
+        // Palette after the headers, pixels from the offset on, all in the file.
+        if (14 + infoSize + colours * entryBytes > fileSize || offset < 14 + infoSize || offset > fileSize)
+            return CUT_SHORT;
+        const long long rowBytes = (width * bits + 31) / 32 * 4;
+        if (compression == 0 && offset + rowBytes * height > fileSize) return CUT_SHORT;
+        return {};
     }
 
-    static uint32_t crcUpdate(uint32_t crc, const unsigned char* bytes, size_t size) {
-        static const std::array<uint32_t, 256> table = [] {
-            std::array<uint32_t, 256> t{};
-            for (uint32_t n = 0; n < 256; ++n) {
-                uint32_t c = n;
-                for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xedb88320u ^ (c >> 1) : c >> 1;
-                t[n] = c;
-            }
-            return t;
-        }();
-        for (size_t i = 0; i < size; ++i) crc = table[(crc ^ bytes[i]) & 0xff] ^ (crc >> 8);
-        return crc;
-    }
-
-    // Walks the JPEG markers up to the first start-of-frame and checks the
-    // size it declares.
-    bool jpegOk() {
+    // Walks the JPEG marker segments up to the start of the first scan. Each
+    // must lie inside the file (the library's reader never returns from a
+    // segment that runs past the end), and the frame header's size must be
+    // acceptable.
+    std::string jpegCheck() {
         in_.clear();
+        in_.seekg(0, std::ios::end);
+        const std::streamoff fileSize = in_.tellg();
         in_.seekg(2);
+        bool frame = false;
         for (int guard = 0; guard < 4096; ++guard) {
+            // Stray bytes before a marker are passed over, as the library does.
             int c = in_.get();
-            if (c == EOF) return true;  // truncated before a frame header: the decoder will refuse it
-            if (c != 0xFF) return true;
+            while (c != EOF && c != 0xFF) c = in_.get();
+            if (c == EOF) return CUT_SHORT;
             int marker = in_.get();
             while (marker == 0xFF) marker = in_.get();
-            if (marker == EOF) return true;
+            if (marker == EOF) return CUT_SHORT;
             if (marker == 0xD8 || (marker >= 0xD0 && marker <= 0xD7) || marker == 0x01) continue;
+            if (marker == 0xD9) return DAMAGED;  // the end before any scan
             const int hi = in_.get(), lo = in_.get();
-            if (hi == EOF || lo == EOF) return true;
+            if (hi == EOF || lo == EOF) return CUT_SHORT;
             const int length = (hi << 8) | lo;
-            if (length < 2) return false;
+            if (length < 2) return DAMAGED;
+            const std::streamoff end = in_.tellg() + static_cast<std::streamoff>(length - 2);
+            if (end > fileSize) return CUT_SHORT;
+            if (marker == 0xDA) return frame ? std::string() : std::string(DAMAGED);
             const bool startOfFrame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
                                       marker != 0xCC;
             if (startOfFrame) {
                 unsigned char sof[5];
                 in_.read(reinterpret_cast<char*>(sof), 5);
-                if (in_.gcount() != 5) return true;
+                if (in_.gcount() != 5) return CUT_SHORT;
                 const long long h = (sof[1] << 8) | sof[2];
                 const long long w = (sof[3] << 8) | sof[4];
-                return sizeAcceptable(w, h);
+                if (!sizeAcceptable(w, h)) return OUT_OF_RANGE;
+                frame = true;
             }
-            in_.seekg(length - 2, std::ios::cur);
+            in_.seekg(end);
         }
-        return true;
+        return DAMAGED;
     }
 
     std::ifstream in_;
+    std::string path_;
+    NetpbmHeader netpbm_;
 };
 
 bool isReadableFile(const std::string& path) {
@@ -249,7 +225,8 @@ private:
 };
 
 // Grey level of one palette entry, with the weights the library uses for its
-// own luminance conversion (so a grey palette maps to its own levels).
+// own luminance conversion, in exact arithmetic (so a grey palette maps to its
+// own levels).
 unsigned char paletteGrey(unsigned r, unsigned g, unsigned b) {
     return static_cast<unsigned char>((r * 212671u + g * 715160u + b * 72169u) / 1000000u);
 }
@@ -283,6 +260,37 @@ std::vector<unsigned char> paletteGreyLevels() {
     return levels;
 }
 
+// Bytes of one sample of the library's sample type; 0 for a type not known.
+size_t bytesPerSample(ILint type) {
+    switch (type) {
+        case IL_BYTE:
+        case IL_UNSIGNED_BYTE: return 1;
+        case IL_SHORT:
+        case IL_UNSIGNED_SHORT:
+        case IL_HALF: return 2;
+        case IL_INT:
+        case IL_UNSIGNED_INT:
+        case IL_FLOAT: return 4;
+        case IL_DOUBLE: return 8;
+        default: return 0;
+    }
+}
+
+// Samples per pixel of the library's pixel format; 0 for a format not known.
+size_t channelsOf(ILint format) {
+    switch (format) {
+        case IL_COLOUR_INDEX:
+        case IL_ALPHA:
+        case IL_LUMINANCE: return 1;
+        case IL_LUMINANCE_ALPHA: return 2;
+        case IL_RGB:
+        case IL_BGR: return 3;
+        case IL_RGBA:
+        case IL_BGRA: return 4;
+        default: return 0;
+    }
+}
+
 cv::Mat fail(std::string* error, const std::string& path, const std::string& why) {
     if (error) *error = path + ": " + why;
     return cv::Mat();
@@ -300,19 +308,30 @@ cv::Mat decodeLocked(const std::string& path, std::string* error) {
     const ILint height = ilGetInteger(IL_IMAGE_HEIGHT);
     const ILint bytesPerPixel = ilGetInteger(IL_IMAGE_BYTES_PER_PIXEL);
     const ILint format = ilGetInteger(IL_IMAGE_FORMAT);
+    const ILint type = ilGetInteger(IL_IMAGE_TYPE);
     if (!sizeAcceptable(width, height)) return fail(error, path, "image size out of range");
     if (bytesPerPixel < 1) return fail(error, path, "image has no pixel data");
+    const size_t sampleBytes = bytesPerSample(type);
+    const size_t channels = channelsOf(format);
+    if (sampleBytes == 0 || channels == 0) return fail(error, path, "unsupported pixel format");
+    // The library's readers do not always deliver what they announce (its
+    // netpbm reader gives one byte for a 16-bit sample): the pixel size must
+    // fit the format, and the data hold every pixel, before it is read.
+    if (static_cast<size_t>(bytesPerPixel) != channels * sampleBytes)
+        return fail(error, path, "image data inconsistent with its format");
+    if (format == IL_COLOUR_INDEX && sampleBytes != 1) return fail(error, path, "image palette unusable");
 
     cv::Mat frame = makeFrameImage(width, height);
     if (frame.empty() || !frame.data) return fail(error, path, "cannot allocate the frame");
 
     const size_t w = static_cast<size_t>(width), h = static_cast<size_t>(height);
-    if (bytesPerPixel == 1) {
+    const ILint dataSize = ilGetInteger(IL_IMAGE_SIZE_OF_DATA);
+    if (!ilGetData() || dataSize < 0 || static_cast<size_t>(dataSize) < w * h * static_cast<size_t>(bytesPerPixel))
+        return fail(error, path, "image data incomplete");
+    if (bytesPerPixel == 1 && sampleBytes == 1) {
         // One byte per pixel: grey levels taken as they are, or palette
         // indices looked up here.
         const ILubyte* data = ilGetData();
-        const ILint size = ilGetInteger(IL_IMAGE_SIZE_OF_DATA);
-        if (!data || size < 0 || static_cast<size_t>(size) < w * h) return fail(error, path, "image data incomplete");
         if (format == IL_COLOUR_INDEX) {
             const std::vector<unsigned char> levels = paletteGreyLevels();
             if (levels.empty()) return fail(error, path, "image palette unusable");
@@ -325,6 +344,7 @@ cv::Mat decodeLocked(const std::string& path, std::string* error) {
             for (size_t y = 0; y < h; ++y) std::memcpy(frame.ptr(static_cast<int>(y)), data + y * w, w);
         }
     } else {
+        // Colour, several channels or samples wider than a byte.
         std::vector<unsigned char> grey(w * h);
         if (!ilCopyPixels(0, 0, 0, width, height, 1, IL_LUMINANCE, IL_UNSIGNED_BYTE, grey.data()))
             return fail(error, path, "cannot convert the image to grey");
@@ -339,9 +359,16 @@ cv::Mat decodeFrameFile(const std::string& path) { return decodeFrameFile(path, 
 
 cv::Mat decodeFrameFile(const std::string& path, std::string* error) {
     if (!isReadableFile(path)) return fail(error, path, "cannot open file");
-    const std::string refused = HeaderSniffer(path).check();
+    HeaderSniffer sniffer(path);
+    const std::string refused = sniffer.check();
     if (!refused.empty()) return fail(error, path, refused);
     try {
+        if (const NetpbmHeader* netpbm = sniffer.netpbm()) {
+            std::ifstream in(path, std::ios::binary);
+            std::string why;
+            cv::Mat frame = decodeNetpbm(in, *netpbm, why);
+            return frame.empty() ? fail(error, path, why) : frame;
+        }
         return decodeLocked(path, error);
     } catch (const cv::Exception&) {
         return fail(error, path, "cannot allocate the frame");

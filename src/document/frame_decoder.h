@@ -22,9 +22,12 @@ constexpr long long FRAME_MAX_PIXELS = 100LL * 1000 * 1000;
 // by its content when the extension is unknown) into a frame image: 8-bit, one
 // channel, rows padded to a multiple of 4 bytes (made with makeFrameImage).
 // One byte per pixel grey pictures are copied unchanged, palette pictures get
-// the grey level of each index's colour, everything else is converted to 8-bit
-// luminance by the image library. Returns an empty Mat when the file is
-// missing, unreadable, corrupt, cut short or larger than the limits above.
+// the grey level of each index's colour, everything else (colour, samples
+// wider than a byte) is converted to 8-bit luminance by the image library.
+// Netpbm pictures (16-bit ones and bitmaps included) are decoded by
+// decodeNetpbm, their samples scaled to 0..255.
+// Returns an empty Mat when the file is missing, no regular file, unreadable,
+// corrupt, cut short or larger than the limits above.
 // Safe to call from any thread.
 cv::Mat decodeFrameFile(const std::string& path);
 

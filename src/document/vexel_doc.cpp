@@ -1,13 +1,11 @@
 #include "document/vexel_doc.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <system_error>
 
 #include "document/frame_decoder.h"
+#include "document/regular_file.h"
 
 namespace {
 
@@ -40,32 +38,8 @@ const char* const LIST_EXTENSION = ".iml";
 const char* const VSQ_FILTER = "Video Sequence File (*.vsq)|*.vsq||";
 const char* const VSQ_EXTENSION = ".vsq";
 
-bool isFolder(const std::string& path) {
-    std::error_code ec;
-    return std::filesystem::is_directory(path, ec);
-}
-
-// Whether `path` names a file that can be opened for reading (a folder cannot).
-bool isReadableFile(const std::string& path) {
-    if (path.empty() || isFolder(path)) return false;
-    std::ifstream in(path, std::ios::binary);
-    return in.is_open();
-}
-
-// Reads one line of any length; drops the line feed and a carriage return
-// before it (also at the end of a last line without line feed). False at the
-// end of the file when nothing was read.
-bool readLine(std::FILE* file, std::string& line) {
-    line.clear();
-    int c;
-    bool any = false;
-    while ((c = std::fgetc(file)) != EOF) {
-        any = true;
-        if (c == '\n') break;
-        line.push_back(static_cast<char>(c));
-    }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return any;
+std::string plural(int count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
 }  // namespace
@@ -119,9 +93,24 @@ void CVexelDoc::SetFrameDecoder(FrameDecoder decoder) {
 
 // --- title ------------------------------------------------------------------
 
+std::string CVexelDoc::FrameName(int index) const {
+    if (index < 0 || index >= m_frameCount) return {};
+    if (m_sequence) return m_sequence->FrameName(index);
+    return static_cast<std::size_t>(index) < m_frameNames.size() ? m_frameNames[static_cast<std::size_t>(index)]
+                                                                 : std::string();
+}
+
+std::vector<std::string> CVexelDoc::FrameNames() const {
+    if (!m_sequence) return m_frameNames;
+    std::vector<std::string> names;
+    names.reserve(static_cast<std::size_t>(std::max(m_frameCount, 0)));
+    for (int i = 0; i < m_frameCount; ++i) names.push_back(m_sequence->FrameName(i));
+    return names;
+}
+
 std::string CVexelDoc::TitleText() {
     if (m_frameCount < 1 || m_currentFrame < 0 || m_currentFrame >= m_frameCount) return {};
-    const std::string& name = m_frameNames[static_cast<std::size_t>(m_currentFrame)];
+    const std::string name = FrameName(m_currentFrame);
     const int width = GetFrameWidth();
     const int height = GetFrameHeight();
     char numbers[64];
@@ -186,24 +175,25 @@ bool CVexelDoc::ImportImageFiles(const std::vector<std::string>& paths) {
 }
 
 bool CVexelDoc::ImportImageList(const std::string& path) {
-    if (isFolder(path)) {
-        m_ui->showStatus("Cannot open image list " + path + ": it is a folder");
-        return false;
-    }
-    std::FILE* list = std::fopen(path.c_str(), "rb");
+    std::string why;
+    std::FILE* list = vexel::openRegularFile(path, &why);
     if (!list) {
-        m_ui->showStatus("Cannot open image list " + path + ": " + std::strerror(errno));
+        m_ui->showStatus("Cannot open image list " + path + ": " + why);
         return false;
     }
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
     std::vector<std::string> names;
     std::string line;
-    int skipped = 0;
-    while (readLine(list, line)) {
+    int skipped = 0, tooLong = 0;
+    for (vexel::LineRead read; (read = vexel::readListLine(list, line)) != vexel::LineRead::End;) {
+        if (read == vexel::LineRead::TooLong) {
+            ++tooLong;
+            continue;
+        }
         if (line.empty()) continue;
         std::filesystem::path name(line);
         std::string resolved = name.is_absolute() || folder.empty() ? line : (folder / name).string();
-        if (isReadableFile(resolved))
+        if (vexel::isReadableRegularFile(resolved))
             names.push_back(std::move(resolved));
         else
             ++skipped;
@@ -233,20 +223,20 @@ bool CVexelDoc::ImportImageList(const std::string& path) {
         TrimCache();
     }
     StartLoader();
-    if (skipped > 0)
-        m_ui->showStatus("Image list " + path + ": " + std::to_string(skipped) +
-                         (skipped == 1 ? " name was" : " names were") + " skipped (file not found)");
+    std::string skips;
+    if (skipped > 0) skips = plural(skipped, "name was", "names were") + " skipped (file not found)";
+    if (tooLong > 0)
+        skips += (skips.empty() ? "" : ", ") + plural(tooLong, "line was", "lines were") + " skipped (longer than " +
+                 std::to_string(vexel::LIST_LINE_MAX) + " bytes)";
+    if (!skips.empty()) m_ui->showStatus("Image list " + path + ": " + skips);
     return true;
 }
 
 bool CVexelDoc::ImportVsqFile(const std::string& path) {
-    if (isFolder(path)) {
-        m_ui->showStatus("Cannot open video sequence " + path + ": it is a folder");
-        return false;
-    }
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::string why;
+    std::FILE* file = vexel::openRegularFile(path, &why);
     if (!file) {
-        m_ui->showStatus("Cannot open video sequence " + path + ": " + std::strerror(errno));
+        m_ui->showStatus("Cannot open video sequence " + path + ": " + why);
         return false;
     }
     auto sequence = std::make_unique<VideoSequence>();
@@ -261,15 +251,24 @@ bool CVexelDoc::ImportVsqFile(const std::string& path) {
     // The sequence loaded: it replaces the working set.
     WaitForLoader();
     ClearCache();
-    std::lock_guard<std::mutex> guard(m_lock);
-    ClearFrameNames();
-    ClearGrids();
-    m_sequence = std::move(sequence);
-    for (int i = 0; i < m_sequence->FrameCount(); ++i) m_frameNames.push_back(VideoSequence::FrameName(path, i));
-    m_frameCount = m_sequence->FrameCount();
-    if (m_currentFrame < 0 || m_currentFrame >= m_frameCount) m_currentFrame = 0;
-    m_currentSlot = START_SLOT;
-    m_framePending = false;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        ClearFrameNames();
+        ClearGrids();
+        sequence->SetSourcePath(path);
+        m_sequence = std::move(sequence);
+        m_frameCount = m_sequence->FrameCount();
+        if (m_currentFrame < 0 || m_currentFrame >= m_frameCount) m_currentFrame = 0;
+        m_currentSlot = START_SLOT;
+        m_framePending = false;
+    }
+    const int missing = m_sequence->MissingFrames();
+    if (m_frameCount == 0)
+        m_ui->showStatus("Video sequence " + path + " holds no frames");
+    else if (missing > 0)
+        m_ui->showStatus("Video sequence " + path + " is cut short: loaded " +
+                         plural(m_frameCount, "frame", "frames") + ", " + plural(missing, "frame is", "frames are") +
+                         " missing");
     return true;
 }
 

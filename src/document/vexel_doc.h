@@ -92,7 +92,9 @@ public:
     bool ImportImageList(const std::string& path);
     // Replaces the working set with the sequence in `path`. The sequence is
     // read and checked first; a file that cannot be read leaves everything as
-    // it was and is reported in the status message. Returns whether it loaded.
+    // it was and is reported in the status message. A file cut short gives
+    // the frames it holds whole, an empty one no frames, each with a status
+    // message. Returns whether it loaded.
     bool ImportVsqFile(const std::string& path);
 
     // Title text of the main window, then every view repaints. Waits for the
@@ -133,7 +135,11 @@ public:
     bool CopyFrameToImage(cv::Mat& image);
 
     // --- accessors --------------------------------------------------------
-    const std::vector<std::string>& FrameNames() const { return m_frameNames; }
+    // The name of frame `index` (empty when out of range): its file's path,
+    // or for a sequence frame a name made on demand.
+    std::string FrameName(int index) const;
+    // Every frame's name, in frame order.
+    std::vector<std::string> FrameNames() const;
     int FrameCount() const { return m_frameCount; }
     int CurrentFrame() const { return m_currentFrame; }
     int CurrentSlot() const { return m_currentSlot; }
@@ -171,6 +177,8 @@ public:
     // Read by the view and the calibration commands. Fields read by the
     // loader are written only with m_lock held or while no pass runs.
     std::array<FrameSlot, SLOT_COUNT> m_slots;
+    // One path per image frame. Empty in sequence mode: a sequence's frame
+    // names are made from its path when asked for (FrameName).
     std::vector<std::string> m_frameNames;
     int m_currentFrame = 0;
     int m_frameCount = 0;
@@ -205,6 +213,7 @@ private:
     // Puts m_currentFrame back inside the list after it changed length.
     void KeepCurrentFrameInList();
     bool SlotHoldsFrame(int slot, int frame) const;
+    bool SequenceHasCurrentFrame() const;
 
     DocumentUi* m_ui;
     FrameDecoder m_decode;

@@ -1,6 +1,8 @@
 #include "document/video_sequence.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -44,8 +46,8 @@ std::size_t VideoSequence::FrameSize() const {
 }
 
 const std::uint8_t* VideoSequence::Frame(int index) const {
-    if (index < 0 || index >= m_frameCount || static_cast<std::size_t>(index) >= m_frames.size()) return nullptr;
-    return m_frames[static_cast<std::size_t>(index)].get();
+    if (index < 0 || index >= m_frameCount || !m_frames) return nullptr;
+    return m_frames.get() + static_cast<std::size_t>(index) * FrameSize();
 }
 
 std::uint8_t* VideoSequence::Frame(int index) {
@@ -53,33 +55,34 @@ std::uint8_t* VideoSequence::Frame(int index) {
 }
 
 void VideoSequence::Clear() {
-    m_frames.clear();
-    m_frames.shrink_to_fit();
+    m_frames.reset();
     m_frameCount = 0;
     m_width = 0;
     m_height = 0;
     m_bitsPerPixel = 0;
     m_reserved = {};
+    m_missingFrames = 0;
+    m_sourcePath.clear();
 }
 
 bool VideoSequence::Allocate(int count, int width, int height, int bits) {
     Clear();
     if (count < 0 || width < 0 || height < 0 || bits < 0) return false;
-    m_frameCount = count;
     m_width = width;
     m_height = height;
     m_bitsPerPixel = bits;
-    std::size_t size = FrameSize();
-    try {
-        m_frames.resize(static_cast<std::size_t>(count));
-        for (auto& frame : m_frames) frame.reset(new std::uint8_t[size]());
-    } catch (const std::bad_alloc&) {
-        Clear();
-        return false;
-    } catch (const std::length_error&) {
+    const std::size_t size = FrameSize();
+    if (size > 0 && static_cast<std::size_t>(count) > SIZE_MAX / size) {
         Clear();
         return false;
     }
+    try {
+        m_frames.reset(new std::uint8_t[static_cast<std::size_t>(count) * size]());
+    } catch (const std::bad_alloc&) {
+        Clear();
+        return false;
+    }
+    m_frameCount = count;
     return true;
 }
 
@@ -111,49 +114,55 @@ bool VideoSequence::Read(std::FILE* file, std::string* error) {
                             " is not positive");
         return false;
     }
-    if (bits < 8) {
-        setError(error, "bits per pixel " + std::to_string(bits) + " is below 8");
+    if (bits != 8 && bits != 24 && bits != 32) {
+        setError(error, "bits per pixel " + std::to_string(bits) + " is not 8, 24 or 32");
         return false;
     }
-    if (count <= 0) {
-        setError(error, "the frame count " + std::to_string(count) + " is not positive");
+    if (count < 0 || count > MAX_FILE_FRAMES) {
+        setError(error, "the frame count " + std::to_string(count) + " is not between 0 and " +
+                            std::to_string(MAX_FILE_FRAMES));
         return false;
     }
-    // Every frame must be in the file; checked by division so that no product
-    // of header values can overflow.
+    // The frames the file holds completely, found by division so that no
+    // product of header values can overflow; nothing beyond the announced
+    // frames is read.
     const unsigned long long pixels = static_cast<unsigned long long>(width) * static_cast<unsigned long long>(height);
     const unsigned long long bytesPerPixel = static_cast<unsigned long long>(bits / 8);
     const unsigned long long room = static_cast<unsigned long long>(available);
-    const auto tooShort = [&] {
-        setError(error, "the header announces " + std::to_string(count) + " frames of " + std::to_string(width) +
-                            " x " + std::to_string(height) + " pixels at " + std::to_string(bits) +
-                            " bits, more than the file's " + std::to_string(available) + " bytes of frame data");
-        return false;
-    };
-    if (pixels > room / bytesPerPixel) return tooShort();
-    const unsigned long long frameSize = pixels * bytesPerPixel;
-    if (static_cast<unsigned long long>(count) > room / frameSize) return tooShort();
-
-    std::vector<std::unique_ptr<std::uint8_t[]>> frames;
-    try {
-        frames.resize(static_cast<std::size_t>(count));
-        for (auto& frame : frames) {
-            frame.reset(new std::uint8_t[frameSize]);
-            if (std::fread(frame.get(), 1, frameSize, file) != frameSize) {
-                setError(error, "the file ended inside a frame");
-                return false;
-            }
-        }
-    } catch (const std::bad_alloc&) {
-        setError(error, "not enough memory for " + std::to_string(count) + " frames");
+    int complete = 0;
+    if (count > 0 && pixels <= room / bytesPerPixel) {
+        const unsigned long long frameSize = pixels * bytesPerPixel;
+        complete = static_cast<int>(std::min(static_cast<unsigned long long>(count), room / frameSize));
+    }
+    if (count > 0 && complete == 0) {
+        setError(error, "the file ends inside its first frame (" + std::to_string(width) + " x " +
+                            std::to_string(height) + " pixels at " + std::to_string(bits) + " bits, " +
+                            std::to_string(available) + " bytes of frame data)");
         return false;
     }
-    m_frames = std::move(frames);
-    m_frameCount = count;
+
+    VideoSequence read;
+    if (!read.Allocate(complete, width, height, bits)) {
+        setError(error, "not enough memory for " + std::to_string(complete) + " frames");
+        return false;
+    }
+    const std::size_t total = static_cast<std::size_t>(complete) * read.FrameSize();
+    const std::size_t got = total > 0 ? std::fread(read.m_frames.get(), 1, total, file) : 0;
+    if (got != total) {
+        // The file shrank since it was measured: keep what arrived whole.
+        read.m_frameCount = static_cast<int>(got / read.FrameSize());
+        if (read.m_frameCount == 0) {
+            setError(error, "the file ended inside its first frame");
+            return false;
+        }
+    }
+    m_frames = std::move(read.m_frames);
+    m_frameCount = read.m_frameCount;
     m_width = width;
     m_height = height;
     m_bitsPerPixel = bits;
     m_reserved = reserved;
+    m_missingFrames = count - m_frameCount;
     return true;
 }
 
@@ -174,9 +183,8 @@ bool VideoSequence::Write(std::FILE* file, std::string* error) const {
     };
     if (std::fwrite(header, 1, HEADER_SIZE, file) != HEADER_SIZE) return failed();
     const std::size_t size = FrameSize();
-    for (const auto& frame : m_frames) {
-        if (!frame) continue;
-        if (size > 0 && std::fwrite(frame.get(), 1, size, file) != size) return failed();
+    for (int i = 0; i < m_frameCount; ++i) {
+        if (size > 0 && std::fwrite(Frame(i), 1, size, file) != size) return failed();
         if (std::fflush(file) != 0) return failed();
     }
     if (std::fflush(file) != 0) return failed();

@@ -13,11 +13,13 @@
 #include <cstdio>
 #include <memory>
 #include <string>
-#include <vector>
 
 class VideoSequence {
 public:
     static constexpr std::size_t HEADER_SIZE = 24;
+    // The most frames a file may announce; a larger count is taken for a
+    // damaged header.
+    static constexpr int MAX_FILE_FRAMES = 100000;
     using Reserved = std::array<std::uint8_t, 8>;
 
     VideoSequence() = default;
@@ -28,15 +30,17 @@ public:
     // Writes the header and every frame, flushing after each frame. Returns
     // false (and sets `*error`) when the file is null or a write fails.
     virtual bool Write(std::FILE* file, std::string* error = nullptr) const;
-    // Reads a whole sequence. The header is checked against the file's real
-    // size before anything is allocated: sizes and the count must be positive,
-    // bits per pixel at least 8, and every frame must be present in the file.
-    // On failure returns false, sets `*error` to the problem and leaves this
-    // object as it was.
+    // Reads a sequence: the header, then the frames it announces, never more
+    // than that. Sizes must be positive, bits per pixel 8, 24 or 32 and the
+    // count at most MAX_FILE_FRAMES. A file that ends early gives the frames
+    // it holds completely (MissingFrames() says how many it lacks); one that
+    // ends inside its first frame is refused. On failure returns false, sets
+    // `*error` to the problem and leaves this object as it was.
     virtual bool Read(std::FILE* file, std::string* error = nullptr);
 
-    // Clear(), then room for `count` frames of the given size (zero-filled).
-    // On a failed allocation or invalid values: Clear() and false.
+    // Clear(), then room for `count` frames of the given size, zero-filled,
+    // in one buffer; frame i is written through Frame(i). On a failed
+    // allocation or invalid values: Clear() and false.
     bool Allocate(int count, int width, int height, int bits);
     // Frees every frame and sets all values, the 8-byte field included, to 0.
     void Clear();
@@ -52,15 +56,25 @@ public:
     std::uint8_t* Frame(int index);
     const Reserved& ReservedField() const { return m_reserved; }
     void SetReservedField(const Reserved& field) { m_reserved = field; }
+    // Frames the last Read found announced but not in the file.
+    int MissingFrames() const { return m_missingFrames; }
 
+    // Where the frames came from; frame names are made from it.
+    const std::string& SourcePath() const { return m_sourcePath; }
+    void SetSourcePath(const std::string& path) { m_sourcePath = path; }
+    // The name shown for frame `index`: FrameName(SourcePath(), index).
+    std::string FrameName(int index) const { return FrameName(m_sourcePath, index); }
     // The name shown for frame `index` of a sequence read from `path`.
     static std::string FrameName(const std::string& path, int index);
 
 private:
     int m_frameCount = 0;
-    std::vector<std::unique_ptr<std::uint8_t[]>> m_frames;
+    // Every frame, one after the other, FrameSize() bytes each.
+    std::unique_ptr<std::uint8_t[]> m_frames;
     int m_width = 0;
     int m_height = 0;
     int m_bitsPerPixel = 0;
     Reserved m_reserved{};
+    int m_missingFrames = 0;
+    std::string m_sourcePath;
 };

@@ -134,12 +134,13 @@ void CVexelView::FillDisplayBuffer() {
     const std::size_t width = static_cast<std::size_t>(m_imageWidth);
     const std::size_t height = static_cast<std::size_t>(m_imageHeight);
     const std::size_t channels = static_cast<std::size_t>(m_channels);
-    if (channels == 3) {
-        // The document hands colour frames out in blue-green-red order.
+    if (channels == 3 || channels == 4) {
+        // The document hands colour frames out in blue-green-red order, a
+        // fourth byte per pixel (32-bit sequences) is not shown.
         for (std::size_t row = 0; row < height; ++row) {
-            const std::uint8_t* in = &m_frameBuffer[row * width * 3];
+            const std::uint8_t* in = &m_frameBuffer[row * width * channels];
             std::uint8_t* out = &m_displayBuffer[row * static_cast<std::size_t>(m_displayStride)];
-            for (std::size_t col = 0; col < width; ++col, in += 3, out += 3) {
+            for (std::size_t col = 0; col < width; ++col, in += channels, out += 3) {
                 out[0] = in[2];
                 out[1] = in[1];
                 out[2] = in[0];

@@ -105,6 +105,25 @@ TEST_F(CalibrationExport, CameraInfoYamlReadsBackWithAYamlParser) {
                                                                        record.cy(), 0, 0, 0, 1, 0}));
 }
 
+TEST_F(CalibrationExport, CameraNameMustBeUtf8AndControlsAreEscaped) {
+    const fs::path path = dir / "names.yaml";
+    // Every control character, C1 ones included, reads back through escapes.
+    const std::string controls = "a\x01\x7f\xc2\x85\xc2\x9f\xc2\xa0z";
+    ASSERT_TRUE(writeCameraInfoYaml(path.string(), record, stats, controls));
+    EXPECT_EQ(YAML::LoadFile(path.string())["camera_name"].as<std::string>(), controls);
+
+    for (const std::string bad :
+         {"\xff", "caf\xe9", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "end\xe2\x82"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_FALSE(isValidUtf8(bad));
+        std::string error;
+        EXPECT_FALSE(writeCameraInfoYaml((dir / "bad.yaml").string(), record, stats, bad, &error));
+        EXPECT_NE(error.find("not UTF-8"), std::string::npos) << error;
+        EXPECT_FALSE(fs::exists(dir / "bad.yaml"));
+    }
+    EXPECT_TRUE(isValidUtf8("K\xc3\xbc" "che \xe2\x82\xac \xf0\x9f\x93\xb7"));
+}
+
 TEST_F(CalibrationExport, TextDoesNotDependOnTheNumericLocale) {
     const std::string plainCv = formatOpenCvYaml(record, stats);
     const std::string plainInfo = formatCameraInfoYaml(record, stats, "cam");

@@ -11,6 +11,7 @@
 #include "calibration/calibration_file.h"
 #include "calibration/calibration_report.h"
 #include "calibration/fixed_format.h"
+#include "support/fifo.h"
 
 namespace fs = std::filesystem;
 
@@ -182,6 +183,38 @@ TEST_F(CalibrationFileTest, UnknownFirstByteOrUnreadableFileLeavesTheRecordAlone
     EXPECT_FALSE(CalibrationFileReader(record, (dir / "missing.cal").string()).opened);
     EXPECT_FALSE(CalibrationFileReader(record, dir.string()).recognised());
     EXPECT_EQ(record, sampleRecord());
+}
+
+TEST_F(CalibrationFileTest, OnlyRegularFilesUpTo64KiBAreRead) {
+    // A labelled file padded with blanks to exactly the limit still reads.
+    CalibrationRecord record;
+    const fs::path padded = dir / "padded.cal";
+    std::string text = SAMPLE_LABELLED;
+    text += std::string(CALIBRATION_FILE_MAX - text.size(), ' ');
+    writeAll(padded, text);
+    EXPECT_TRUE(CalibrationFileReader(record, padded.string()).complete());
+    EXPECT_EQ(record.fx(), 812.25);
+
+    // One byte more, a FIFO and a device that never ends are refused, with
+    // the reason, and leave the record alone.
+    writeAll(padded, text + " ");
+    const std::string fifo = (dir / "pipe.cal").string();
+    ASSERT_TRUE(vexel::test::makeFifo(fifo));
+    const std::pair<std::string, std::string> refused[] = {
+        {padded.string(), "it is larger than 65536 bytes"},
+        {fifo, "it is not a regular file"},
+        {"/dev/zero", "it is not a regular file"},
+        {dir.string(), "it is a folder"},
+    };
+    for (const auto& [path, problem] : refused) {
+        SCOPED_TRACE(path);
+        record = sampleRecord();
+        CalibrationReadResult result;
+        EXPECT_FALSE(vexel::test::neededUnblocking(fifo, [&] { result = CalibrationFileReader(record, path); }));
+        EXPECT_FALSE(result.opened);
+        EXPECT_EQ(result.problem, problem);
+        EXPECT_EQ(record, sampleRecord());
+    }
 }
 
 TEST_F(CalibrationFileTest, DamagedFilesStoreOnlyWhatTheyHold) {

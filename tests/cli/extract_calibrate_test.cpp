@@ -12,6 +12,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "pattern/renderer.h"
+#include "support/fifo.h"
 #include "support/run_process.h"
 
 namespace fs = std::filesystem;
@@ -42,7 +43,7 @@ protected:
     static void TearDownTestSuite() { fs::remove_all(dir); }
 
     static vexel::test::ProcessResult run(const std::string& arguments) {
-        return runProcess(shellQuote(cliPath()) + " " + arguments + " 2>/dev/null");
+        return runProcess("timeout 120 " + shellQuote(cliPath()) + " " + arguments + " 2>/dev/null");
     }
 
     static fs::path dir;
@@ -208,4 +209,38 @@ TEST_F(ExtractCalibrateCli, JsonSaysWhyAFrameHasNoPointsAndWhatFailed) {
     auto noGrid = run("extract " + shellQuote(dir / "flat.pgm") + " --json");
     EXPECT_EQ(noGrid.status, 1);
     EXPECT_EQ(nlohmann::json::parse(noGrid.out)["error"], "no frame with 4 or more points");
+}
+
+TEST_F(ExtractCalibrateCli, SpecialFilesAreNeitherWaitedForNorReplaced) {
+    // A FIFO as an input, directly or in a list on standard input, is refused
+    // at once (a reader would wait for a writer for ever).
+    const fs::path fifo = dir / "pipe.pgm";
+    ASSERT_TRUE(vexel::test::makeFifo(fifo.string()));
+    EXPECT_EQ(run("extract " + shellQuote(fifo)).status, 2);
+    auto listed = runProcess("printf '%s\\n%s\\n' " + shellQuote(fifo) + " " + shellQuote(dir / "flat.pgm") +
+                             " | timeout 20 " + shellQuote(cliPath()) + " extract - --json 2>/dev/null");
+    EXPECT_EQ(listed.status, 1);
+    ASSERT_FALSE(listed.out.empty());
+    EXPECT_EQ(nlohmann::json::parse(listed.out)["frames"].size(), 1u);
+
+    // Output through a link writes the file it leads to; standard output is
+    // written to, not replaced.
+    fs::create_directories(dir / "real");
+    fs::remove(dir / "link.cal");
+    fs::create_symlink("real/camera.cal", dir / "link.cal");
+    auto saved = run("calibrate " + shellQuote(dir / "views.iml") + " --cal " + shellQuote(dir / "link.cal") +
+                     " --points /dev/stdout");
+    ASSERT_EQ(saved.status, 0);
+    EXPECT_EQ(saved.out.rfind("frame0\n", 0), 0u) << saved.out.substr(0, 200);
+    EXPECT_TRUE(fs::is_symlink(dir / "link.cal"));
+    std::ifstream cal(dir / "real" / "camera.cal");
+    std::string first;
+    std::getline(cal, first);
+    EXPECT_EQ(first, "c");
+
+    // A camera name the YAML file cannot hold is refused before any work.
+    auto named = run("calibrate " + shellQuote(dir / "views.iml") + " --ros-yaml " + shellQuote(dir / "info.yaml") +
+                     " --camera-name \"$(printf 'cam\\377')\"");
+    EXPECT_EQ(named.status, 2);
+    EXPECT_FALSE(fs::exists(dir / "info.yaml"));
 }

@@ -102,6 +102,90 @@ TEST_F(FrameDecoderTest, ColourImagesAreConvertedToLuminance) {
     EXPECT_EQ(cv::countNonZero(frame != 77), 0);
 }
 
+// Big-endian 16-bit samples.
+std::string samples16(std::initializer_list<unsigned> values) {
+    std::string out;
+    for (unsigned v : values) out += {static_cast<char>(v >> 8), static_cast<char>(v & 255)};
+    return out;
+}
+
+TEST_F(FrameDecoderTest, NetpbmOfAnyRangeIsScaledToEightBits) {
+    // Each picture is 4 x 1 and should read 0, 128, 255, 64 (within rounding).
+    struct Case {
+        const char* name;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"p5_16.pgm", "P5\n4 1\n65535\n" + samples16({0, 32896, 65535, 16448})},
+        {"p5_10.pgm", "P5 4 1 1023 " + samples16({0, 514, 1023, 257})},
+        {"p5_254.pgm", "P5\n4 1\n254\n" + std::string{0, 127, char(254), 64}},
+        {"p2_16.pgm", "P2\n# plain\n4 1\n65535\n0 32896\n65535 16448\n"},
+        {"p2_over.pgm", "P2 4 1 100 0 50 120 25"},  // above the maximum counts as the maximum
+        // Grey colour pixels stay grey.
+        {"p6_16.ppm", "P6\n4 1\n65535\n" + samples16({0, 0, 0, 32896, 32896, 32896, 65535, 65535, 65535, 16448,
+                                                           16448, 16448})},
+        {"p3_16.ppm", "P3 4 1 65535 0 0 0 32896 32896 32896 65535 65535 65535 16448 16448 16448"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string error;
+        const cv::Mat frame = decodeFrameFile(writeBytes(c.name, c.bytes), &error);
+        expectFrameImage(frame, 4, 1);
+        if (frame.empty()) continue;
+        EXPECT_EQ(frame.at<uint8_t>(0, 0), 0);
+        EXPECT_NEAR(frame.at<uint8_t>(0, 1), 128, 1);
+        EXPECT_NEAR(frame.at<uint8_t>(0, 2), 255, 1);
+        EXPECT_NEAR(frame.at<uint8_t>(0, 3), 64, 1);
+    }
+    // Few levels are spread over the whole range.
+    const cv::Mat levels = decodeFrameFile(writeBytes("p5_15.pgm", "P5 3 1 15 " + std::string{1, 8, 15}));
+    expectFrameImage(levels, 3, 1);
+    if (!levels.empty()) {
+        EXPECT_EQ(levels.at<uint8_t>(0, 0), 17);
+        EXPECT_EQ(levels.at<uint8_t>(0, 1), 136);
+        EXPECT_EQ(levels.at<uint8_t>(0, 2), 255);
+    }
+    // Colour netpbm reads as the same picture does through the library.
+    cv::Mat noise(40, 50, CV_8UC3);
+    cv::randu(noise, 0, 256);
+    const cv::Mat fromPpm = decodeFrameFile(writeImage("noise.ppm", noise));
+    const cv::Mat fromPng = decodeFrameFile(writeImage("noise.png", noise));
+    ASSERT_FALSE(fromPpm.empty());
+    ASSERT_FALSE(fromPng.empty());
+    EXPECT_EQ(cv::norm(fromPpm, fromPng, cv::NORM_INF), 0.0);
+    // 16-bit colour reads as its 8-bit form.
+    const cv::Mat red8 = decodeFrameFile(writeBytes("red8.ppm", "P6\n1 1\n255\n" + std::string{char(200), 40, 90}));
+    const cv::Mat red16 = decodeFrameFile(writeBytes("red16.ppm", "P6 1 1 65535 " + samples16({51400, 10280, 23130})));
+    ASSERT_FALSE(red8.empty());
+    ASSERT_FALSE(red16.empty());
+    EXPECT_EQ(red16.at<uint8_t>(0, 0), red8.at<uint8_t>(0, 0));
+
+    // A bitmap's 1 is black.
+    const std::string bits[] = {writeBytes("plain.pbm", "P1\n4 1\n1 0\n10\n"),
+                                writeBytes("raw.pbm", "P4\n4 1\n" + std::string{char(0xa0)})};
+    for (const std::string& file : bits) {
+        SCOPED_TRACE(file);
+        const cv::Mat frame = decodeFrameFile(file);
+        expectFrameImage(frame, 4, 1);
+        if (frame.empty()) continue;
+        EXPECT_EQ(frame.at<uint8_t>(0, 0), 0);
+        EXPECT_EQ(frame.at<uint8_t>(0, 1), 255);
+        EXPECT_EQ(frame.at<uint8_t>(0, 2), 0);
+        EXPECT_EQ(frame.at<uint8_t>(0, 3), 255);
+    }
+
+    // Cut short or damaged, with a reason.
+    for (const std::string& bytes : {"P5\n4 1\n65535\n" + samples16({1, 2, 3}), std::string("P2 4 1 1023 1 2 3"),
+                                     std::string("P2 4 1 1023 1 2 x 4"), std::string("P5 4 1 1023"),
+                                     std::string("P1 4 1 1 0 1"), std::string("P4 9 2 \xff\xff\xff"),
+                                     "P5 4 1 1023x" + samples16({1, 2, 3, 4})}) {
+        SCOPED_TRACE(bytes);
+        std::string error;
+        EXPECT_TRUE(decodeFrameFile(writeBytes("bad.pgm", bytes), &error).empty());
+        EXPECT_NE(error.find("bad.pgm: "), std::string::npos) << error;
+    }
+}
+
 // A 4 x 2 BMP with 8-bit indices into a palette whose grey levels differ
 // from the indices.
 std::string palettedBmp() {
@@ -123,6 +207,17 @@ std::string palettedBmp() {
 }
 
 TEST_F(FrameDecoderTest, PaletteIndicesBecomeTheirGreyLevels) {
+    // A palette larger than 256 entries or than the file, and rows the file
+    // does not hold, are refused before the library allocates them.
+    std::string huge = palettedBmp();
+    huge.replace(46, 4, "\xff\xff\xff\xff");
+    const std::string cut = palettedBmp().substr(0, 1082);
+    for (const std::string& bytes : {huge, cut, palettedBmp().substr(0, 500)}) {
+        std::string error;
+        EXPECT_TRUE(decodeFrameFile(writeBytes("bad.bmp", bytes), &error).empty());
+        EXPECT_NE(error.find("bad.bmp: "), std::string::npos) << error;
+    }
+
     const cv::Mat frame = decodeFrameFile(writeBytes("palette.bmp", palettedBmp()));
     expectFrameImage(frame, 4, 2);
     // Top row first: the file's second row holds indices 4 to 7.
@@ -162,6 +257,17 @@ TEST_F(FrameDecoderTest, UnreadableFilesGiveAnEmptyFrameAndAReason) {
         writeBytes("wrap.pgm", "P5\n65536 65537\n255\n" + std::string(100, '\0')),
         writeBytes("zero.pgm", "P5\n0 0\n255\n"),
         writeBytes("badmax.pgm", "P5\n4 4\n0\n" + std::string(16, '\0')),
+        // No netpbm signature under a netpbm name: the library's reader
+        // would never return.
+        writeBytes("garbage.ppm", std::string("\xbaP5\n655s6\xde" "65537\n\n") + std::string(10, '\0') + " "),
+        writeBytes("text.PGM", "this is no picture at all\n"),
+        // A header the library's netpbm reader took differently, and then
+        // freed its pixels twice.
+        // A JPEG segment running past the end: the library's reader would
+        // never return.
+        writeBytes("segment.jpg", std::string("\xff\xd8\xff\xe0\x62\x0f\xc2\x97\xc1\x19\x89\xfa", 12)),
+        writeBytes("signature.png", std::string("\x89PNG\r\n\x1a\nv\0s\x10tEAU\x01g\0\0\x0f\xa8", 22)),
+        writeBytes("odd.ppm", "P6\n1\x1c" "1\n255ppm3\n11111111\x87" "4\n"),
     };
     for (const std::string& file : files) {
         SCOPED_TRACE(file);
@@ -175,6 +281,10 @@ TEST_F(FrameDecoderTest, UnreadableFilesGiveAnEmptyFrameAndAReason) {
     std::string damaged = jpegBytes;
     damaged[damaged.size() / 2] = static_cast<char>(damaged[damaged.size() / 2] ^ 0x5a);
     expectFrameImage(decodeFrameFile(writeBytes("damaged.jpg", damaged)), 64, 48);
+    // So does one with stray bytes between its segments.
+    const std::size_t second = 4 + ((uint8_t(jpegBytes[4]) << 8) | uint8_t(jpegBytes[5]));
+    const std::string padded = jpegBytes.substr(0, second) + std::string(3, '\0') + jpegBytes.substr(second);
+    expectFrameImage(decodeFrameFile(writeBytes("padded.jpg", padded)), 64, 48);
 
     // A failure leaves nothing behind for the next decode.
     const cv::Mat after = decodeFrameFile(writeImage("after.pgm", ramp));

@@ -123,21 +123,61 @@ TEST_F(VideoSequenceTest, ColourSequenceHasThreeChannelsAndExtractsAsGrey) {
     EXPECT_EQ(grey.at<uint8_t>(1, 1), 10);
 }
 
-TEST_F(VideoSequenceTest, BitsNotAMultipleOfEightKeepTheTruncatedFrameSize) {
-    const auto bytes = vsqBytes({5, 3, 12, 2}, 2 * 15);
-    ASSERT_TRUE(doc.ImportVsqFile(write("twelve.vsq", bytes)));
-    EXPECT_EQ(doc.Sequence()->FrameSize(), 15u);
-    EXPECT_EQ(doc.GetFrameChannels(), 1);
-    // A buffer sized by width x height x bits / 8 (22 bytes) gets only the
-    // frame's 15 bytes.
-    std::vector<uint8_t> buffer(22, 0xaa);
-    EXPECT_EQ(doc.CopyFrameBytes(buffer.data(), buffer.size()), 15u);
-    EXPECT_EQ(buffer[15], 0xaa);
+TEST_F(VideoSequenceTest, CutShortFileGivesItsWholeFramesAndEmptyFileNoFrames) {
+    // Three 4 x 4 frames announced, two and a half present.
+    const auto bytes = vsqBytes({4, 4, 8, 3}, 40);
+    ASSERT_TRUE(doc.ImportVsqFile(write("short.vsq", bytes)));
+    EXPECT_EQ(doc.FrameCount(), 2);
+    EXPECT_EQ(doc.Sequence()->MissingFrames(), 1);
+    EXPECT_NE(ui.lastStatus().find("loaded 2 frames, 1 frame is missing"), std::string::npos) << ui.lastStatus();
+    doc.OnFrameBack();
+    std::vector<uint8_t> frame(16);
+    ASSERT_EQ(doc.CopyFrameBytes(frame.data(), frame.size()), 16u);
+    EXPECT_TRUE(std::equal(frame.begin(), frame.end(), bytes.begin() + 24 + 16));
+    // Written back, the file holds what was loaded, with its count.
     const fs::path copy = dir / "copy.vsq";
     std::FILE* out = std::fopen(copy.c_str(), "wb");
     ASSERT_TRUE(doc.Sequence()->Write(out));
     std::fclose(out);
-    EXPECT_EQ(readAll(copy), bytes);
+    std::vector<uint8_t> expected(bytes.begin(), bytes.begin() + 24 + 32);
+    expected[12] = 2;
+    EXPECT_EQ(readAll(copy), expected);
+
+    // No frames: an empty list in sequence mode, reported, and nothing to show.
+    ui.calls.clear();
+    const std::string empty = write("empty.vsq", vsqBytes({640, 480, 8, 0}, 0));
+    ASSERT_TRUE(doc.ImportVsqFile(empty));
+    EXPECT_TRUE(doc.InSequenceMode());
+    EXPECT_EQ(doc.FrameCount(), 0);
+    EXPECT_TRUE(doc.FrameNames().empty());
+    EXPECT_EQ(ui.lastStatus(), "Video sequence " + empty + " holds no frames");
+    EXPECT_EQ(doc.GetFrameWidth(), 0);
+    EXPECT_EQ(doc.GetFrameHeight(), 0);
+    EXPECT_EQ(doc.CopyFrameBytes(frame.data(), frame.size()), 0u);
+    cv::Mat image;
+    EXPECT_FALSE(doc.CopyFrameToImage(image));
+    doc.OnFrameForward();
+    EXPECT_EQ(doc.CurrentFrame(), 0);
+}
+
+TEST_F(VideoSequenceTest, ManyTinyFramesLiveInOneBufferWithNamesMadeOnDemand) {
+    const int count = VideoSequence::MAX_FILE_FRAMES;
+    const std::string path = write("tiny.vsq", vsqBytes({1, 1, 8, count}, count));
+    ASSERT_TRUE(doc.ImportVsqFile(path));
+    ASSERT_EQ(doc.FrameCount(), count);
+    const VideoSequence& sequence = *doc.Sequence();
+    EXPECT_EQ(sequence.Frame(count - 1) - sequence.Frame(0), count - 1);
+    EXPECT_TRUE(doc.m_frameNames.empty());
+    EXPECT_EQ(doc.FrameName(count - 1), path + " Frame 99999");
+    EXPECT_EQ(doc.FrameName(count), "");
+    doc.OnFrameBack();
+    EXPECT_EQ(ui.lastTitle(), "Vexel: " + path + " Frame 99999, 1 x 1");
+    EXPECT_EQ(doc.FrameNames().size(), static_cast<std::size_t>(count));
+
+    // One frame more is taken for a damaged header.
+    EXPECT_FALSE(doc.ImportVsqFile(write("toomany.vsq", vsqBytes({1, 1, 8, count + 1}, count + 1))));
+    EXPECT_NE(ui.lastStatus().find("between 0 and 100000"), std::string::npos) << ui.lastStatus();
+    EXPECT_EQ(doc.FrameCount(), count);
 }
 
 struct DamagedFile {
@@ -153,11 +193,12 @@ TEST_F(VideoSequenceTest, DamagedFilesAreRefusedAndTheWorkingSetStays) {
         {"negative height", vsqBytes({4, -4, 8, 1}, 16)},
         {"bits below 8", vsqBytes({4, 4, 4, 1}, 16)},
         {"negative bits", vsqBytes({4, 4, -8, 1}, 16)},
-        {"zero frames", vsqBytes({4, 4, 8, 0}, 0)},
+        {"12 bits", vsqBytes({4, 4, 12, 1}, 16)},
+        {"16 bits", vsqBytes({4, 4, 16, 1}, 32)},
         {"negative frames", vsqBytes({4, 4, 8, -2}, 16)},
         {"huge count", vsqBytes({4, 4, 8, 0x7fffffff}, 32)},
         {"huge frames", vsqBytes({0x7fffffff, 0x7fffffff, 0x7fffffff, 0x7fffffff}, 64)},
-        {"last frame cut short", vsqBytes({4, 4, 8, 3}, 47)},
+        {"first frame cut short", vsqBytes({4, 4, 8, 3}, 15)},
     };
 
     ASSERT_TRUE(doc.ImportImageFiles({"a.pgm", "b.pgm"}));

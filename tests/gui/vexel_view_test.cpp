@@ -152,35 +152,40 @@ TEST_F(VexelViewTest, GreyFrameIsDrawnGrey) {
 }
 
 TEST_F(VexelViewTest, ColourSequenceFramesKeepTheirColours) {
-    // A 3 x 2 frame of 24-bit pixels in blue-green-red order; 9 bytes a row,
-    // so the picture's rows need padding.
+    // A 3 x 2 frame in blue-green-red order, 24 bits (9 bytes a row, so the
+    // picture's rows need padding) and 32 bits (a fourth byte not shown).
     const std::string path =
         (std::filesystem::temp_directory_path() / ("gui_view_colour_" + std::to_string(::getpid()) + ".vsq"))
             .string();
-    {
-        VideoSequence sequence;
-        ASSERT_TRUE(sequence.Allocate(1, 3, 2, 24));
-        std::uint8_t* frame = sequence.Frame(0);
-        for (int i = 0; i < 6; ++i) {
-            frame[3 * i + 0] = static_cast<std::uint8_t>(10 + i);   // blue
-            frame[3 * i + 1] = static_cast<std::uint8_t>(100 + i);  // green
-            frame[3 * i + 2] = static_cast<std::uint8_t>(200 + i);  // red
+    for (int bits : {24, 32}) {
+        SCOPED_TRACE(bits);
+        const int bytes = bits / 8;
+        {
+            VideoSequence sequence;
+            ASSERT_TRUE(sequence.Allocate(1, 3, 2, bits));
+            std::uint8_t* frame = sequence.Frame(0);
+            for (int i = 0; i < 6; ++i) {
+                frame[bytes * i + 0] = static_cast<std::uint8_t>(10 + i);   // blue
+                frame[bytes * i + 1] = static_cast<std::uint8_t>(100 + i);  // green
+                frame[bytes * i + 2] = static_cast<std::uint8_t>(200 + i);  // red
+                if (bytes == 4) frame[bytes * i + 3] = 0;
+            }
+            std::FILE* file = std::fopen(path.c_str(), "wb");
+            ASSERT_NE(file, nullptr);
+            ASSERT_TRUE(sequence.Write(file));
+            std::fclose(file);
         }
-        std::FILE* file = std::fopen(path.c_str(), "wb");
-        ASSERT_NE(file, nullptr);
-        ASSERT_TRUE(sequence.Write(file));
-        std::fclose(file);
-    }
-    ASSERT_TRUE(doc->ImportVsqFile(path));
-    std::filesystem::remove(path);
-    view->OnUpdate();
-    ASSERT_EQ(view->Channels(), 3);
-    const QImage image = grabImage(*view->viewport());
-    for (int i = 0; i < 6; ++i) {
-        const QRgb p = image.pixel(i % 3, i / 3);
-        EXPECT_EQ(qRed(p), 200 + i);
-        EXPECT_EQ(qGreen(p), 100 + i);
-        EXPECT_EQ(qBlue(p), 10 + i);
+        ASSERT_TRUE(doc->ImportVsqFile(path));
+        std::filesystem::remove(path);
+        view->OnUpdate();
+        ASSERT_EQ(view->Channels(), bytes);
+        const QImage image = grabImage(*view->viewport());
+        for (int i = 0; i < 6; ++i) {
+            const QRgb p = image.pixel(i % 3, i / 3);
+            EXPECT_EQ(qRed(p), 200 + i);
+            EXPECT_EQ(qGreen(p), 100 + i);
+            EXPECT_EQ(qBlue(p), 10 + i);
+        }
     }
 }
 
