@@ -386,8 +386,8 @@ void CMainFrame::RouteCommand(int id) {
         case cmd::EXTRINSIC_CALIBRATION: m_doc->OnExtrinsicCalibration(); break;
         case cmd::FRAME_FORWARD: m_doc->OnFrameForward(); break;
         case cmd::FRAME_BACK: m_doc->OnFrameBack(); break;
-        // The view's.
         case cmd::USE_ALL_FRAMES: m_doc->OnUseAllFrames(); break;
+        // The view's.
         case cmd::SHRINK_LARGE_IMAGES: m_view->OnShrinkLargeImages(); break;
         case cmd::VIEW_UNDISTORTED:
             if (!m_view->OnUndistorted())
