@@ -19,9 +19,23 @@
 
 namespace {
 
+// Frame indices in a comma-separated environment variable.
+QList<int> framesFromEnvironment(const char* name) {
+    QList<int> frames;
+    for (const QString& item : qEnvironmentVariable(name).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        bool ok = false;
+        const int frame = item.trimmed().toInt(&ok);
+        if (ok) frames << frame;
+    }
+    return frames;
+}
+
 // With VEXEL_SCREENSHOT=OUT.png set, the program extracts the grids, runs
 // the intrinsic calibration, shows the grid, saves a picture of its main
 // window to OUT.png and quits (exit status 0 when the picture was saved).
+// VEXEL_SCREENSHOT_LEAVE_OUT lists frames to leave out of the calibration,
+// VEXEL_SCREENSHOT_FRAME the frame to show; VEXEL_SCREENSHOT_MODES may name
+// "undistorted" and "coverage" (comma-separated) to draw the frame so.
 void scheduleScreenshot(CVexelApp& app, const QString& out) {
     QTimer::singleShot(0, &app, [&app, out] {
         CMainFrame* frame = app.MainFrame();
@@ -31,10 +45,18 @@ void scheduleScreenshot(CVexelApp& app, const QString& out) {
                          reason.toLocal8Bit().constData());
         });
         frame->OnCommand(vexel::cmd::EXTRACT_GRIDS);
+        for (int leftOut : framesFromEnvironment("VEXEL_SCREENSHOT_LEAVE_OUT")) doc->SetFrameExcluded(leftOut, true);
         frame->OnCommand(vexel::cmd::INTRINSIC_CALIBRATION);
         if (!doc->m_showGrid) frame->OnCommand(vexel::cmd::GRID);
-        // Wide enough for the report beside a 640-pixel frame.
-        frame->resize(1400, 720);
+        for (int shown : framesFromEnvironment("VEXEL_SCREENSHOT_FRAME"))
+            frame->RunGuarded(QStringLiteral("Go to Frame"), [doc, shown] { doc->OnGoToFrame(shown); });
+        for (const QString& mode : qEnvironmentVariable("VEXEL_SCREENSHOT_MODES").split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            if (mode.trimmed() == QStringLiteral("undistorted")) frame->OnCommand(vexel::cmd::VIEW_UNDISTORTED);
+            if (mode.trimmed() == QStringLiteral("coverage")) frame->OnCommand(vexel::cmd::VIEW_COVERAGE);
+        }
+        frame->UpdateCommandUi();
+        // Wide enough for the report beside a 640-pixel frame and the docks.
+        frame->resize(1600, 780);
         // The first drawing sizes the content to the report; the scroll bars
         // follow on the next pass.
         QApplication::processEvents();

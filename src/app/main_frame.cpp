@@ -63,6 +63,11 @@ const CommandText COMMANDS[] = {
     {cmd::EXTRINSIC_CALIBRATION, "Extrinsic Calibration",
      "Find cameras position and orientation. Requires intrinsic calibration."},
     {cmd::APP_ABOUT, "&About Vexel...", "Display program information, version number and copyright\nAbout"},
+    {cmd::VIEW_UNDISTORTED, "Undistorted",
+     "Draws the frame with the lens distortion of the calibration removed\nUndistorted"},
+    {cmd::VIEW_COVERAGE, "Coverage",
+     "Draws the correspondences of every frame over the current frame\nCoverage"},
+    {cmd::USE_ALL_FRAMES, "Use All Frames", "Puts every frame left out back into the calibrations\nUse All Frames"},
     // Accelerators without a menu item.
     {cmd::FILE_OPEN, "&Open...\tCtrl+O", "Open an existing document\nOpen"},
     {cmd::FILE_SAVE, "&Save\tCtrl+S", "Save the active document\nSave"},
@@ -201,6 +206,7 @@ CMainFrame::CMainFrame(CVexelApp* app, CVexelDoc* doc, QWidget* parent)
     CreateMenus();
     CreateToolBar();
     CreateStatusBar();
+    CreateDocks();
     UpdateCommandUi();
     resize(1024, 768);
 }
@@ -233,7 +239,8 @@ QAction* CMainFrame::MakeAction(int id, const char* menuText, const char* prompt
 
 void CMainFrame::CreateActions() {
     for (const CommandText& command : COMMANDS) MakeAction(command.id, command.menuText, command.prompt);
-    for (int id : {cmd::GRID, cmd::SHRINK_LARGE_IMAGES, cmd::VIEW_TOOLBAR, cmd::VIEW_STATUS_BAR})
+    for (int id : {cmd::GRID, cmd::SHRINK_LARGE_IMAGES, cmd::VIEW_TOOLBAR, cmd::VIEW_STATUS_BAR,
+                   cmd::VIEW_UNDISTORTED, cmd::VIEW_COVERAGE})
         m_actions[id]->setCheckable(true);
     for (auto& [id, action] : m_actions) action->setIcon(toolIcon(id));
 }
@@ -266,9 +273,10 @@ void CMainFrame::CreateMenus() {
                cmd::SAVE_CORRESPONDENCES, cmd::SAVE_CALIBRATION, 0, cmd::APP_EXIT});
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
     add(view, {cmd::VIEW_TOOLBAR, cmd::VIEW_STATUS_BAR, 0, cmd::GRID, cmd::SHRINK_LARGE_IMAGES, 0, cmd::FRAME_FORWARD,
-               cmd::FRAME_BACK});
+               cmd::FRAME_BACK, 0, cmd::VIEW_UNDISTORTED, cmd::VIEW_COVERAGE});
     QMenu* calibration = menuBar()->addMenu(QStringLiteral("&Calibration"));
-    add(calibration, {cmd::EXTRACT_GRIDS, cmd::INTRINSIC_CALIBRATION, cmd::EXTRINSIC_CALIBRATION});
+    add(calibration, {cmd::EXTRACT_GRIDS, cmd::INTRINSIC_CALIBRATION, cmd::EXTRINSIC_CALIBRATION, 0,
+                      cmd::USE_ALL_FRAMES});
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     add(help, {cmd::APP_ABOUT});
     for (QMenu* menu : {file, view, calibration, help})
@@ -315,6 +323,9 @@ void CMainFrame::UpdateCommandUi() {
     if (QAction* shrink = Action(cmd::SHRINK_LARGE_IMAGES)) shrink->setChecked(m_view->ShrinkLargeImages());
     if (QAction* tools = Action(cmd::VIEW_TOOLBAR)) tools->setChecked(m_toolBar && !m_toolBar->isHidden());
     if (QAction* status = Action(cmd::VIEW_STATUS_BAR)) status->setChecked(!statusBar()->isHidden());
+    if (QAction* undistorted = Action(cmd::VIEW_UNDISTORTED)) undistorted->setChecked(m_view->Undistorted());
+    if (QAction* coverage = Action(cmd::VIEW_COVERAGE)) coverage->setChecked(m_view->Coverage());
+    RefreshDocks();
 }
 
 bool CMainFrame::RunGuarded(const QString& name, const std::function<void()>& command) {
@@ -375,8 +386,15 @@ void CMainFrame::RouteCommand(int id) {
         case cmd::EXTRINSIC_CALIBRATION: m_doc->OnExtrinsicCalibration(); break;
         case cmd::FRAME_FORWARD: m_doc->OnFrameForward(); break;
         case cmd::FRAME_BACK: m_doc->OnFrameBack(); break;
+        case cmd::USE_ALL_FRAMES: m_doc->OnUseAllFrames(); break;
         // The view's.
         case cmd::SHRINK_LARGE_IMAGES: m_view->OnShrinkLargeImages(); break;
+        case cmd::VIEW_UNDISTORTED:
+            if (!m_view->OnUndistorted())
+                statusBar()->showMessage(
+                    QStringLiteral("Undistorted needs a calibration: run Intrinsic Calibration or load one"));
+            break;
+        case cmd::VIEW_COVERAGE: m_view->OnCoverage(); break;
         case cmd::FILE_PRINT:
             if (!m_view->OnFilePrint()) statusBar()->showMessage(QStringLiteral("Printing is not available"));
             break;

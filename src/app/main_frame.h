@@ -10,10 +10,13 @@
 #include <functional>
 #include <map>
 
+class CErrorChart;
+class CFrameListDock;
 class CVexelApp;
 class CVexelDoc;
 class CVexelView;
 class QAction;
+class QDockWidget;
 class QLabel;
 class QToolBar;
 
@@ -29,6 +32,9 @@ public:
 
     CVexelView* View() const { return m_view; }
     QToolBar* ToolBar() const { return m_toolBar; }
+    CFrameListDock* FrameList() const { return m_frameList; }
+    CErrorChart* ErrorChart() const { return m_errorChart; }
+    QDockWidget* ErrorChartDock() const { return m_errorDock; }
     // The action of a command identifier (menus, toolbar and accelerators share it).
     QAction* Action(int id) const;
     // The command's name as its menu shows it, without '&' and "...".
@@ -42,8 +48,12 @@ public:
     bool RunGuarded(const QString& name, const std::function<void()>& command);
     void SetFailureReporter(FailureReporter reporter) { m_reportFailure = std::move(reporter); }
 
-    // Check marks of Grid, Shrink Large Images, Toolbar and Status Bar.
+    // Check marks of Grid, Shrink Large Images, Toolbar, Status Bar,
+    // Undistorted and Coverage; the frame list and the chart re-read the
+    // document.
     void UpdateCommandUi();
+    // The frame list and the error chart re-read the document.
+    void RefreshDocks();
 
 protected:
     // Closing the window (Exit, the window's own close button) first asks
@@ -55,6 +65,8 @@ private:
     void CreateMenus();
     void CreateToolBar();
     void CreateStatusBar();
+    // The frame list dock with the error chart's dock under it, on the right.
+    void CreateDocks();
     void RouteCommand(int id);
     QAction* MakeAction(int id, const char* menuText, const char* prompt);
 
@@ -62,6 +74,9 @@ private:
     CVexelDoc* m_doc;
     CVexelView* m_view;
     QToolBar* m_toolBar = nullptr;
+    CFrameListDock* m_frameList = nullptr;
+    QDockWidget* m_errorDock = nullptr;
+    CErrorChart* m_errorChart = nullptr;
     std::map<int, QAction*> m_actions;
     QLabel* m_indicators[3] = {nullptr, nullptr, nullptr};
     FailureReporter m_reportFailure;

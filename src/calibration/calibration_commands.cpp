@@ -36,12 +36,13 @@ std::string pixels(double value) { return vexel::formatFixed(value) + " px"; }
 // The size a grid frame was searched at; empty when unknown.
 cv::Size gridFrameSize(const CVexelDoc& doc, int frame) { return doc.GridStatus(frame).size; }
 
-// The size to calibrate at: that of most frames with 4 or more points, ties
-// going to the current frame's size.
+// The size to calibrate at: that of most frames in use with 4 or more
+// points, ties going to the current frame's size.
 cv::Size calibrationSize(CVexelDoc& doc, cv::Size current) {
     std::vector<cv::Size> sizes;
     for (int f = 0; f < doc.FrameCount(); ++f)
-        if (doc.m_gridSet.getPointCount(f) >= MIN_FRAME_POINTS) sizes.push_back(gridFrameSize(doc, f));
+        if (doc.m_gridSet.getPointCount(f) >= MIN_FRAME_POINTS && !doc.FrameExcluded(f))
+            sizes.push_back(gridFrameSize(doc, f));
     const cv::Size common = mostCommonSize(sizes, current);
     return common.empty() ? current : common;
 }
@@ -176,7 +177,12 @@ void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
         const cv::Size size = calibrationSize(*this, cv::Size(GetFrameWidth(), GetFrameHeight()));
 
         int otherSize = 0;
+        int leftOutByUser = 0;
         CalibrationViews views = gatherCalibrationViews(m_gridSet, m_frameCount, [&](int frame) {
+            if (FrameExcluded(frame)) {
+                ++leftOutByUser;
+                return false;
+            }
             cv::Size own = gridFrameSize(*this, frame);
             if (own.empty() || own == size) return true;
             ++otherSize;
@@ -188,7 +194,11 @@ void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
             if (otherSize > 0)
                 leftOut = "; " + std::to_string(otherSize) + (otherSize == 1 ? " frame" : " frames") +
                           " of another size left out";
-            Ui().showStatus("Intrinsic Calibration: no frame has 4 or more points" + leftOut +
+            if (leftOutByUser > 0)
+                leftOut += "; " + std::to_string(leftOutByUser) + (leftOutByUser == 1 ? " frame" : " frames") +
+                           " with points left out";
+            Ui().showStatus(std::string("Intrinsic Calibration: no frame ") + (leftOutByUser > 0 ? "in use " : "") +
+                            "has 4 or more points" + leftOut +
                             "; the calibration was not changed");
         } else {
             try {
@@ -215,7 +225,11 @@ void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
                 m_calibrationStats = stats;
                 Ui().showStatus(withWarnings("Intrinsic Calibration: " + std::to_string(views.viewCount()) +
                                                  " frames, " + std::to_string(views.totalPoints()) +
-                                                 " points, RMS reprojection error " + pixels(result.rms),
+                                                 " points, RMS reprojection error " + pixels(result.rms) +
+                                                 (leftOutByUser > 0
+                                                      ? ", " + std::to_string(leftOutByUser) +
+                                                            (leftOutByUser == 1 ? " frame" : " frames") + " left out"
+                                                      : std::string()),
                                              stats.warnings));
             } catch (const cv::Exception& e) {
                 Ui().showStatus("Intrinsic Calibration failed: " + e.err + "; the calibration was not changed");
@@ -240,6 +254,13 @@ void CVexelDoc::OnExtrinsicCalibration() {
     int r = Ui().chooseReferenceFrame(names, initial);
     if (r < 0 || r >= m_frameCount) {
         Ui().setBusy(false);
+        UpdateTitleAndViews();
+        return;
+    }
+
+    if (FrameExcluded(r)) {
+        Ui().showStatus("Extrinsic Calibration: frame " + std::to_string(r) +
+                        " is left out of the calibrations; the calibration was not changed");
         UpdateTitleAndViews();
         return;
     }

@@ -35,6 +35,7 @@ struct CalibrateArgs {
     std::string rosYaml;
     std::string cameraName = "camera";
     std::string solver = "auto";
+    std::vector<int> leaveOut;
     ExtractionOptions extraction;
 };
 
@@ -96,6 +97,14 @@ int runCalibrate(const CalibrateArgs& a) {
                              EXIT_USAGE, a.json);
     }
 
+    for (int frame : a.leaveOut) {
+        if (!doc.SetFrameExcluded(frame, true))
+            return reportFailure("calibrate",
+                                 "--leave-out " + std::to_string(frame) + " is not a frame (there are " +
+                                     std::to_string(doc.FrameCount()) + ")",
+                                 EXIT_USAGE, a.json);
+    }
+
     if (!runExtraction(doc, ui, a.extraction, error)) return fail(error);
     if (framesWithGrid(doc) == 0) return fail("no frame with 4 or more points");
     IntrinsicOptions intrinsic;
@@ -122,6 +131,7 @@ int runCalibrate(const CalibrateArgs& a) {
     if (a.json) {
         nlohmann::json out;
         out["frames"] = framesJson(doc);
+        for (int f = 0; f < doc.FrameCount(); ++f) out["frames"][static_cast<std::size_t>(f)]["leftOut"] = doc.FrameExcluded(f);
         out["framesUsed"] = stats.frames.size();
         out["framesOtherSize"] = stats.framesOtherSize;
         out["imageSize"] = {{"width", stats.imageSize.width}, {"height", stats.imageSize.height}};
@@ -175,6 +185,10 @@ CommandRun setupCalibrate(CLI::App& sub) {
                    "Intrinsic solver: library, sparse, or auto (default: the library's up to 40 frames, the sparse "
                    "solver above)")
         ->check(CLI::IsMember({"auto", "library", "sparse"}));
+    sub.add_option("--leave-out", a->leaveOut,
+                   "Leave these frames (counted from 0) out of the calibrations; they are still searched")
+        ->delimiter(',')
+        ->type_name("FRAME,...");
     sub.add_flag("--json", a->json, "Print the results as one JSON object");
     addExtractionOptions(sub, a->extraction);
     sub.footer(R"(DESCRIPTION
@@ -192,7 +206,8 @@ CommandRun setupCalibrate(CLI::App& sub) {
   Only the frames of the image size most frames have take part. Warnings
   follow when fewer than 3 distinct views were used, when a standard
   deviation of fx, fy, cx or cy is over 1 % of fx, or when frames were left
-  out for their size. With --json everything goes out as one JSON object
+  out for their size. Frames named by --leave-out keep their points but take
+  no part in either calibration. With --json everything goes out as one JSON object
   instead ("warnings", "imageSize", "framesOtherSize", and "poseFrame" for the
   frame the pose belongs to), and a failure as an object with "error". Every
   file is replaced only once it is completely written.

@@ -22,6 +22,7 @@ struct RenderArgs {
     double k1 = 0, k2 = 0, p1 = 0, p2 = 0;
     double blur = 0.0;
     double noise = 0.0;
+    uint32_t backdrop = 0;
     std::string format = "pgm";
     CLI::Option* optFx = nullptr;
     CLI::Option* optFy = nullptr;
@@ -55,6 +56,8 @@ CommandRun setupRender(CLI::App& sub) {
     a->optP2 = sub.add_option("--p2", a->p2, "Tangential distortion p2");
     sub.add_option("--blur", a->blur, "Gaussian blur sigma in pixels")->check(CLI::Range(0.0, 20.0));
     sub.add_option("--noise", a->noise, "Gaussian noise sigma in grey levels")->check(CLI::Range(0.0, 100.0));
+    sub.add_option("--backdrop", a->backdrop,
+                   "Seed of a busy scene behind the printed sheet (boxes, print, cables); 0: flat grey");
     sub.add_option("--format", a->format, "Image format")->check(CLI::IsMember({"jpg", "pgm"}));
     sub.footer(R"(DESCRIPTION
   Renders synthetic views of the board seen by a known camera from random
@@ -68,6 +71,7 @@ EXIT STATUS
 
 EXAMPLES
   vexel-cli render views --views 20 --size 1280x960 --noise 1.5
+  vexel-cli render cluttered --views 12 --backdrop 3 --blur 0.6 --noise 1.5
   vexel-cli render "test views" --k1 -0.2 --format jpg && vexel-cli calibrate "test views/views.iml")");
 
     return [a]() {
@@ -109,6 +113,7 @@ EXAMPLES
         pattern::RenderOptions options;
         options.blurSigma = a->blur;
         options.noiseSigma = a->noise;
+        options.backdropSeed = a->backdrop;
         // The noise draws its own stream, apart from the poses'.
         options.noiseSeed = a->seed * 2654435761u + 12345u;
         const auto format = a->format == "jpg" ? pattern::ImageFormat::Jpeg : pattern::ImageFormat::Pgm;

@@ -244,6 +244,7 @@ void CVexelDoc::ClearGrids() {
     m_gridSet.pendingElements.clear();
     m_gridSet.allocate(0, 0);
     m_gridFrames.clear();
+    m_excludedFrames.clear();
     m_showGrid = false;
     m_referenceFrame = -1;
     m_calibrationStats.forgetFrames();

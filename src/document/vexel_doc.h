@@ -169,9 +169,28 @@ public:
     int ExtractMissingGrids(int frame = -1);
     // Empties the grid set and forgets everything found in the frames: the
     // per-frame state, the overlay flag, the reference frame and the
-    // per-frame figures of the last calibration. For when the frame list is
-    // emptied or replaced.
+    // per-frame figures of the last calibration, the frames left out. For
+    // when the frame list is emptied or replaced.
     void ClearGrids();
+
+    // --- frames left out of the calibrations ------------------------------
+    // A frame left out stays in the list and keeps its points; the
+    // intrinsic and extrinsic calibrations do not use it. Replacing or
+    // emptying the frame list puts every frame back; appending keeps the
+    // choices made.
+    bool FrameExcluded(int frame) const;
+    // False (and nothing changed) when `frame` is not in the list.
+    bool SetFrameExcluded(int frame, bool excluded);
+    int ExcludedFrameCount() const;
+    // The frame list's check box: leaves the frame out or puts it back,
+    // says so in the status message, then the title-and-views step.
+    void OnExcludeFrame(int frame, bool excluded);
+    // Use All Frames: puts every frame left out back, then the
+    // title-and-views step.
+    void OnUseAllFrames();
+    // Puts frame `frame` on screen (the frame list's and the chart's
+    // click): the loader starts there, then the title-and-views step.
+    void OnGoToFrame(int frame);
 
     // --- the working set --------------------------------------------------
     // Read by the view and the calibration commands. Fields read by the
@@ -197,6 +216,9 @@ public:
     // since it was last saved or loaded, and where the triangulation's
     // diagnostic lines go (null: dropped).
     std::vector<FrameExtraction> m_gridFrames;
+    // Per frame whether the calibrations leave it out (frames beyond its
+    // end are used).
+    std::vector<bool> m_excludedFrames;
     CalibrationStats m_calibrationStats;
     bool m_calibrationModified = false;
     std::ostream* m_diagnostics = &std::cout;

@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "pattern/backdrop.h"
 #include "pattern/board.h"
 
 namespace vexel::pattern {
@@ -269,12 +270,76 @@ double mixedPixel(const cv::Vec2d& p00, const cv::Vec2d& p10, const cv::Vec2d& p
 
 }  // namespace
 
+namespace {
+
+// Blur and noise as the options ask, then the frame image with the truth.
+RenderedView finishView(cv::Mat1f& grey, const Camera& camera, const ViewPose& pose, const RenderOptions& options) {
+    const int width = camera.width, height = camera.height;
+    if (options.blurSigma > 0.0) cv::GaussianBlur(grey, grey, cv::Size(0, 0), options.blurSigma, options.blurSigma,
+                                                  cv::BORDER_REPLICATE);
+    if (options.noiseSigma > 0.0) {
+        PortableRandom random(options.noiseSeed);
+        for (int row = 0; row < height; ++row) {
+            float* p = grey.ptr<float>(row);
+            for (int col = 0; col < width; ++col) p[col] += static_cast<float>(options.noiseSigma * random.normal());
+        }
+    }
+
+    // Frame images have rows padded to a multiple of 4 bytes: a region of a
+    // wider, zero-filled buffer.
+    const int stride = (width + 3) / 4 * 4;
+    cv::Mat buffer(height, stride, CV_8UC1, cv::Scalar(0));
+    RenderedView view;
+    view.image = buffer(cv::Rect(0, 0, width, height));
+    for (int row = 0; row < height; ++row) {
+        const float* in = grey.ptr<float>(row);
+        uint8_t* out = view.image.ptr<uint8_t>(row);
+        for (int col = 0; col < width; ++col) {
+            const double v = std::round(static_cast<double>(in[col]));
+            out[col] = static_cast<uint8_t>(std::clamp(v, 0.0, 255.0));
+        }
+    }
+    view.corners = trueCorners(camera, pose);
+    return view;
+}
+
+// The view over a busy scene. The sheet's shading is linear in the
+// background's grey, so two flat renders (background 0 and 255) give per
+// pixel what the sheet contributes and how much of the pixel the background
+// covers; the scene is mixed in by that share, edges staying antialiased.
+RenderedView renderOverBackdrop(const Camera& camera, const ViewPose& pose, const RenderOptions& options) {
+    RenderOptions flat = options;
+    flat.backdropSeed = 0;
+    flat.blurSigma = 0.0;
+    flat.noiseSigma = 0.0;
+    flat.backgroundGrey = 0.0;
+    const RenderedView dark = renderView(camera, pose, flat);
+    flat.backgroundGrey = 255.0;
+    const RenderedView light = renderView(camera, pose, flat);
+    const cv::Mat scene = makeBackdrop(cv::Size(camera.width, camera.height), options.backdropSeed ^ (options.noiseSeed * 2246822519u));
+    cv::Mat1f grey(camera.height, camera.width);
+    for (int row = 0; row < camera.height; ++row) {
+        const uint8_t* d = dark.image.ptr<uint8_t>(row);
+        const uint8_t* l = light.image.ptr<uint8_t>(row);
+        const uint8_t* b = scene.ptr<uint8_t>(row);
+        float* out = grey.ptr<float>(row);
+        for (int col = 0; col < camera.width; ++col) {
+            const float share = (static_cast<float>(l[col]) - static_cast<float>(d[col])) / 255.0f;
+            out[col] = static_cast<float>(d[col]) + share * static_cast<float>(b[col]);
+        }
+    }
+    return finishView(grey, camera, pose, options);
+}
+
+}  // namespace
+
 RenderedView renderView(const Camera& camera, const ViewPose& pose, const RenderOptions& options) {
     if (!validCamera(camera)) throw std::invalid_argument("renderView: camera size or parameters out of range");
     if (options.samples < 1 || options.samples > 32)
         throw std::invalid_argument("renderView: samples per pixel axis must be 1 .. 32");
     if (!(options.blurSigma >= 0.0) || !(options.noiseSigma >= 0.0) || !(options.marginCells >= 0.0))
         throw std::invalid_argument("renderView: blur, noise and margin must not be negative");
+    if (options.backdropSeed != 0) return renderOverBackdrop(camera, pose, options);
 
     const int width = camera.width, height = camera.height;
     const cv::Matx33d r = rotationOf(pose.rvec);
@@ -344,32 +409,7 @@ RenderedView renderView(const Camera& camera, const ViewPose& pose, const Render
         }
     });
 
-    if (options.blurSigma > 0.0) cv::GaussianBlur(grey, grey, cv::Size(0, 0), options.blurSigma, options.blurSigma,
-                                                  cv::BORDER_REPLICATE);
-    if (options.noiseSigma > 0.0) {
-        PortableRandom random(options.noiseSeed);
-        for (int row = 0; row < height; ++row) {
-            float* p = grey.ptr<float>(row);
-            for (int col = 0; col < width; ++col) p[col] += static_cast<float>(options.noiseSigma * random.normal());
-        }
-    }
-
-    // Frame images have rows padded to a multiple of 4 bytes: a region of a
-    // wider, zero-filled buffer.
-    const int stride = (width + 3) / 4 * 4;
-    cv::Mat buffer(height, stride, CV_8UC1, cv::Scalar(0));
-    RenderedView view;
-    view.image = buffer(cv::Rect(0, 0, width, height));
-    for (int row = 0; row < height; ++row) {
-        const float* in = grey.ptr<float>(row);
-        uint8_t* out = view.image.ptr<uint8_t>(row);
-        for (int col = 0; col < width; ++col) {
-            const double v = std::round(static_cast<double>(in[col]));
-            out[col] = static_cast<uint8_t>(std::clamp(v, 0.0, 255.0));
-        }
-    }
-    view.corners = trueCorners(camera, pose);
-    return view;
+    return finishView(grey, camera, pose, options);
 }
 
 // ---------------------------------------------------------------- poses

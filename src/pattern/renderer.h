@@ -68,6 +68,9 @@ struct RenderOptions {
     double blurSigma = 0.0;        // Gaussian blur in pixels (0: none)
     double noiseSigma = 0.0;       // Gaussian noise in grey levels (0: none)
     uint32_t noiseSeed = 1;        // seed of the noise generator
+    // 0: the flat backgroundGrey beyond the sheet; otherwise a busy scene
+    // (makeBackdrop) made from this seed and the noise seed.
+    uint32_t backdropSeed = 0;
 };
 
 struct RenderedView {

@@ -1,4 +1,5 @@
 // Core headers first: they use identifiers that Qt defines as macros.
+#include "calibration/undistort_maps.h"
 #include "document/vexel_doc.h"
 #include "geomlib/g_node.h"
 #include "grid/grid_element.h"
@@ -16,7 +17,8 @@
 
 #include "view/calibration_report.h"
 
-CVexelView::CVexelView(CVexelDoc* doc, QWidget* parent) : QAbstractScrollArea(parent), m_doc(doc) {
+CVexelView::CVexelView(CVexelDoc* doc, QWidget* parent)
+    : QAbstractScrollArea(parent), m_doc(doc), m_undistortMaps(std::make_unique<UndistortMaps>()) {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     for (QScrollBar* bar : {horizontalScrollBar(), verticalScrollBar()}) {
@@ -167,8 +169,8 @@ void CVexelView::DrawPicture(QPainter& painter) {
     m_displayStride = (m_imageWidth * 3 + 3) & ~3;
     m_doc->CopyFrameBytes(m_frameBuffer.data(), m_frameBuffer.size());
     FillDisplayBuffer();
-    const QImage picture(m_displayBuffer.data(), m_imageWidth, m_imageHeight, m_displayStride,
-                         QImage::Format_RGB888);
+    const QImage frame(m_displayBuffer.data(), m_imageWidth, m_imageHeight, m_displayStride, QImage::Format_RGB888);
+    const QImage picture = UndistortPicture(frame);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     if (IsShrinking())
         painter.drawImage(QRect(-ScrollX(), -ScrollY(), m_displayWidth, m_displayHeight), picture);
@@ -184,23 +186,21 @@ void CVexelView::DrawGrid(QPainter& painter) {
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setPen(QPen(QColor(0, 0, 255), GRID_PEN_WIDTH, Qt::SolidLine));
     const int cells = grid.getCellCount(frame);
+    std::vector<QPointF> corners;
     for (int i = 0; i < cells; ++i) {
         GridElement* cell = grid.getCell(frame, i);
         if (!cell || !cell->inGrid) continue;
         g_container<g_node*>& nodes = cell->nodes();
         const uint32_t count = nodes.numberOfItems();
         if (count == 0) continue;
-        QPoint first, previous;
+        corners.clear();
         for (uint32_t k = 0; k < count; ++k) {
             const g_vector p = nodes.item(k)->getCoordinates();
-            const QPoint point = MapImagePoint(p.x, p.y);
-            if (k == 0)
-                first = point;
-            else
-                painter.drawLine(previous, point);
-            previous = point;
+            corners.emplace_back(p.x, p.y);
         }
-        painter.drawLine(previous, first);
+        const std::vector<QPoint> points = MapFramePoints(corners);
+        for (std::size_t k = 1; k < points.size(); ++k) painter.drawLine(points[k - 1], points[k]);
+        painter.drawLine(points.back(), points.front());
     }
     painter.restore();
 }
@@ -214,8 +214,10 @@ void CVexelView::DrawReport(QPainter& painter) {
 
 void CVexelView::Draw(QPainter& painter) {
     if (!m_doc) return;
+    PrepareUndistortion();
     DrawPicture(painter);
     if (m_doc->m_showGrid) DrawGrid(painter);
+    if (m_coverage) DrawCoverage(painter);
     DrawReport(painter);
 }
 

@@ -9,10 +9,14 @@
 #include <QPoint>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 class CVexelDoc;
+class QImage;
 class QPainter;
+class QPointF;
+class UndistortMaps;
 
 class CVexelView : public QAbstractScrollArea {
     Q_OBJECT
@@ -55,6 +59,25 @@ public:
 
     // Where an image point (full-resolution pixels) lands on the viewport.
     QPoint MapImagePoint(double x, double y) const;
+    // Where frame points land on the viewport as the frame is drawn now:
+    // moved as the lens distortion is removed when the frame is drawn
+    // undistorted, then as MapImagePoint places them.
+    std::vector<QPoint> MapFramePoints(const std::vector<QPointF>& points) const;
+
+    // View > Undistorted: the frame is drawn without the lens distortion of
+    // the calibration, and the grid and the coverage dots move with it.
+    // Switching it on needs a calibration: returns false, and stays off,
+    // without one. It goes off by itself when the calibration goes.
+    bool OnUndistorted();
+    // View > Coverage: the correspondences of every frame in use, of the
+    // current frame's size, drawn as dots over the current frame.
+    void OnCoverage();
+    bool Undistorted() const;
+    bool Coverage() const { return m_coverage; }
+    // The maps the undistorted drawing uses (made once per calibration and
+    // frame size).
+    const UndistortMaps& Maps() const { return *m_undistortMaps; }
+    static constexpr int COVERAGE_DOT_RADIUS = 2;
 
     bool ShrinkLargeImages() const { return m_shrink; }
     bool IsLargeImage() const { return m_large; }
@@ -80,6 +103,15 @@ private:
     void DrawPicture(QPainter& painter);
     void DrawGrid(QPainter& painter);
     void DrawReport(QPainter& painter);
+    // With the undistorted drawing on: makes the maps for the calibration
+    // and the frame's size when they are not made yet; switches the drawing
+    // off when there is no calibration any more.
+    void PrepareUndistortion();
+    bool UndistortionActive() const;
+    // The picture with the distortion removed (the picture itself when the
+    // undistorted drawing is not active).
+    QImage UndistortPicture(const QImage& picture) const;
+    void DrawCoverage(QPainter& painter);
 
     CVexelDoc* m_doc;
     // The frame as 24-bit pixels in red-green-blue order, rows top to bottom,
@@ -97,4 +129,7 @@ private:
     int m_contentWidth = 0;
     int m_contentHeight = 0;
     bool m_shrink = true;
+    bool m_undistorted = false;
+    bool m_coverage = false;
+    std::unique_ptr<UndistortMaps> m_undistortMaps;
 };

@@ -245,3 +245,29 @@ TEST_F(ExtractCalibrateCli, SpecialFilesAreNeitherWaitedForNorReplaced) {
     EXPECT_EQ(named.status, 2);
     EXPECT_FALSE(fs::exists(dir / "info.yaml"));
 }
+
+TEST_F(ExtractCalibrateCli, FramesLeftOutKeepTheirPointsButAreNotCalibrated) {
+    auto result = run("calibrate " + shellQuote(dir / "views.iml") + " --json --leave-out 2,5");
+    ASSERT_EQ(result.status, 0) << result.out;
+    nlohmann::json out = nlohmann::json::parse(result.out);
+    ASSERT_EQ(out["frames"].size(), 12u);
+    int used = 0, usable = 0;
+    for (const auto& frame : out["frames"]) {
+        const int index = frame["index"].get<int>();
+        const bool leftOut = index == 2 || index == 5;
+        EXPECT_EQ(frame["leftOut"].get<bool>(), leftOut) << index;
+        if (leftOut) {
+            EXPECT_GE(frame["points"].get<int>(), 4) << index;
+            EXPECT_TRUE(frame["rms"].is_null()) << index;
+        } else if (frame["points"].get<int>() >= 4) {
+            ++usable;
+        }
+        if (!frame["rms"].is_null()) ++used;
+    }
+    EXPECT_EQ(out["framesUsed"].get<int>(), used);
+    EXPECT_EQ(used, usable);
+    EXPECT_GE(used, 8);
+
+    auto wrong = run("calibrate " + shellQuote(dir / "views.iml") + " --leave-out 12");
+    EXPECT_EQ(wrong.status, 2);
+}

@@ -97,9 +97,16 @@ TEST_F(MainFrameTest, MenusHoldTheirItemsWithTextsIdentifiersAndKeys) {
           {"Shrink Large Images", 32788, ""},
           {"", 0, ""},
           {"Frame Forward", 32782, ""},
-          {"Frame Back", 32783, ""}}},
+          {"Frame Back", 32783, ""},
+          {"", 0, ""},
+          {"Undistorted", cmd::VIEW_UNDISTORTED, ""},
+          {"Coverage", cmd::VIEW_COVERAGE, ""}}},
         {"&Calibration",
-         {{"Extract Grid(s)", 32779, ""}, {"Intrinsic Calibration", 32780, ""}, {"Extrinsic Calibration", 32781, ""}}},
+         {{"Extract Grid(s)", 32779, ""},
+          {"Intrinsic Calibration", 32780, ""},
+          {"Extrinsic Calibration", 32781, ""},
+          {"", 0, ""},
+          {"Use All Frames", cmd::USE_ALL_FRAMES, ""}}},
         {"&Help", {{"&About Vexel...", 57664, ""}}},
     };
     const QList<QAction*> menus = frame->menuBar()->actions();

@@ -1,0 +1,165 @@
+// Frames left out of the calibrations: the intrinsic calibration's frame
+// count, the extrinsic calibration's refusal, Use All Frames, and which list
+// changes keep the choices.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <opencv2/calib3d.hpp>
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include <unistd.h>
+
+#include "document/grid_commands.h"
+#include "document/vexel_doc.h"
+#include "support/scripted_ui.h"
+
+namespace fs = std::filesystem;
+using vexel::test::ScriptedUi;
+
+namespace {
+
+class FrameExclusionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("vexel_exclusion_" + std::to_string(::getpid()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        doc.m_diagnostics = nullptr;
+    }
+    void TearDown() override {
+        doc.WaitForLoader();
+        fs::remove_all(dir);
+    }
+
+    std::vector<std::string> writeFrames(int count, const std::string& stem = "frame_") {
+        std::vector<std::string> paths;
+        for (int i = 0; i < count; ++i) {
+            const fs::path p = dir / (stem + std::to_string(i) + ".pgm");
+            cv::imwrite(p.string(), cv::Mat(480, 640, CV_8UC1, cv::Scalar(20 + i)));
+            paths.push_back(p.string());
+        }
+        return paths;
+    }
+
+    // `count` frames of 640 x 480, each searched and holding the exact
+    // projections of the pattern's 110 corners from a pose of its own.
+    void importViews(int count) {
+        ASSERT_TRUE(doc.ImportImageFiles(writeFrames(count)));
+        doc.EnsureCurrentFrameLoaded();
+        GridSet& set = doc.m_gridSet;
+        set.allocate(count, GRID_POINTS_PER_FRAME);
+        doc.m_gridFrames.assign(static_cast<std::size_t>(count),
+                                FrameExtraction{true, GridFailure::None, cv::Size(640, 480)});
+        std::vector<cv::Point3f> object;
+        for (int y = -5; y <= 5; ++y)
+            for (int x = -5; x <= 4; ++x) object.emplace_back(static_cast<float>(x), static_cast<float>(y), 0.0f);
+        const cv::Vec3d rvecs[] = {{0.05, 0.02, 0.1}, {0.5, 0.1, -0.3}, {-0.45, 0.3, 0.8},
+                                   {0.2, -0.55, 1.6}, {-0.3, -0.4, -1.2}, {0.6, 0.5, 2.5}};
+        for (int f = 0; f < count; ++f) {
+            std::vector<cv::Point2f> image;
+            cv::projectPoints(object, rvecs[f % 6], cv::Vec3d(0.1 * f, -0.05 * f, 25.0 + f),
+                              cv::Matx33d(700, 0, 322, 0, 696, 238, 0, 0, 1), cv::Vec4d(-0.18, 0.05, 0.0006, -0.0004),
+                              image);
+            set.pointCount[f] = static_cast<int>(object.size());
+            for (std::size_t j = 0; j < object.size(); ++j) {
+                const int s = set.pointOffset[f] + static_cast<int>(j);
+                set.patternPoints[s] = {object[j].x, object[j].y};
+                set.imagePoints[s] = {image[j].x, image[j].y};
+            }
+        }
+    }
+
+    fs::path dir;
+    ScriptedUi ui;
+    CVexelDoc doc{&ui};
+};
+
+}  // namespace
+
+TEST_F(FrameExclusionTest, LeftOutFramesAreNotCalibratedAndUseAllFramesPutsThemBack) {
+    importViews(6);
+    doc.OnExcludeFrame(1, true);
+    doc.OnExcludeFrame(4, true);
+    EXPECT_EQ(doc.ExcludedFrameCount(), 2);
+    EXPECT_EQ(ui.calls.back(), "views");
+
+    doc.OnIntrinsicCalibration();
+    ASSERT_TRUE(doc.m_calibrationStats.valid);
+    EXPECT_EQ(doc.m_calibrationStats.frames, (std::vector<int>{0, 2, 3, 5}));
+    EXPECT_LT(doc.m_calibrationStats.frameError(1), 0.0);
+    EXPECT_NE(ui.lastStatus().find("Intrinsic Calibration: 4 frames, 440 points"), std::string::npos)
+        << ui.lastStatus();
+    EXPECT_NE(ui.lastStatus().find("2 frames left out"), std::string::npos) << ui.lastStatus();
+    // The frames keep their points: only the calibrations pass them by.
+    EXPECT_EQ(doc.m_gridSet.getPointCount(1), 110);
+
+    // Putting one back by hand, then all of them with Use All Frames.
+    doc.OnExcludeFrame(4, false);
+    EXPECT_FALSE(doc.FrameExcluded(4));
+    EXPECT_TRUE(doc.FrameExcluded(1));
+    doc.OnUseAllFrames();
+    EXPECT_EQ(doc.ExcludedFrameCount(), 0);
+    EXPECT_NE(ui.lastStatus().find("1 frame is used"), std::string::npos) << ui.lastStatus();
+    doc.OnIntrinsicCalibration();
+    EXPECT_EQ(doc.m_calibrationStats.frames.size(), 6u);
+    EXPECT_NEAR(doc.m_calibration->fx(), 700, 0.05);
+}
+
+TEST_F(FrameExclusionTest, BothCalibrationsRefuseWhenEveryUsableFrameIsLeftOut) {
+    importViews(2);
+    doc.OnIntrinsicCalibration();
+    ASSERT_TRUE(doc.m_calibration);
+    const CalibrationRecord before = *doc.m_calibration;
+    for (int f = 0; f < 2; ++f) doc.SetFrameExcluded(f, true);
+
+    doc.OnIntrinsicCalibration();
+    EXPECT_EQ(*doc.m_calibration, before);
+    EXPECT_NE(ui.lastStatus().find("no frame in use has 4 or more points; 2 frames with points left out"),
+              std::string::npos)
+        << ui.lastStatus();
+
+    ui.referenceAnswers.push_back(1);
+    doc.OnExtrinsicCalibration();
+    EXPECT_EQ(*doc.m_calibration, before);
+    EXPECT_EQ(doc.m_referenceFrame, -1);
+    EXPECT_NE(ui.lastStatus().find("frame 1 is left out of the calibrations"), std::string::npos) << ui.lastStatus();
+    EXPECT_TRUE(ui.callsStartingWith("message|").empty());
+}
+
+TEST_F(FrameExclusionTest, AppendingKeepsTheChoicesAndReplacingTheListForgetsThem) {
+    ASSERT_TRUE(doc.ImportImageFiles(writeFrames(3)));
+    EXPECT_FALSE(doc.SetFrameExcluded(3, true));
+    EXPECT_FALSE(doc.SetFrameExcluded(-1, true));
+    ASSERT_TRUE(doc.SetFrameExcluded(2, true));
+
+    ASSERT_TRUE(doc.ImportImageFiles(writeFrames(2, "more_")));
+    EXPECT_EQ(doc.FrameCount(), 5);
+    EXPECT_TRUE(doc.FrameExcluded(2));
+    EXPECT_FALSE(doc.FrameExcluded(3));
+    EXPECT_FALSE(doc.FrameExcluded(4));
+    EXPECT_EQ(doc.ExcludedFrameCount(), 1);
+
+    doc.OnNewDocument();
+    ASSERT_TRUE(doc.ImportImageFiles(writeFrames(3)));
+    EXPECT_EQ(doc.ExcludedFrameCount(), 0);
+}
+
+TEST_F(FrameExclusionTest, GoingToAFrameMovesTheCacheAndRepaints) {
+    ASSERT_TRUE(doc.ImportImageFiles(writeFrames(7)));
+    doc.OnGoToFrame(5);
+    EXPECT_EQ(doc.CurrentFrame(), 5);
+    doc.EnsureCurrentFrameLoaded();
+    cv::Mat image;
+    ASSERT_TRUE(doc.CopyFrameToImage(image));
+    EXPECT_EQ(image.at<uchar>(0, 0), 25);
+    EXPECT_EQ(ui.calls.back(), "views");
+    doc.OnGoToFrame(9);  // not in the list: stays
+    EXPECT_EQ(doc.CurrentFrame(), 5);
+}
