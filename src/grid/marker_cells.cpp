@@ -80,6 +80,13 @@ std::string falseMarkerReason(const std::vector<FoundMarker>& found) {
 
 }  // namespace
 
+bool refinementWindowInside(double x, double y, int width, int height, int halfWindow) {
+    // The refinement reads one pixel beyond its window for the gradients and
+    // the sub-pixel interpolation.
+    const double reach = halfWindow + 1.0 + kBorderMargin;
+    return x >= reach && y >= reach && x <= width - 1 - reach && y <= height - 1 - reach;
+}
+
 std::string latticeReason(g_container<g_node*>& imageNodes, g_container<g_node*>& patternNodes) {
     std::map<std::pair<int, int>, cv::Point2d> at;
     const uint32_t n = std::min(imageNodes.numberOfItems(), patternNodes.numberOfItems());
@@ -234,12 +241,16 @@ bool labelFrameGrid(GridSet& set, int frame, const cv::Mat& image, std::array<Gr
                                   set.imagePoints.size() - std::min(offset, set.imagePoints.size()),
                                   set.patternPoints.size() - std::min(offset, set.patternPoints.size())});
     if (static_cast<size_t>(n) > room) n = static_cast<int>(room);
+    int kept = 0;
     for (int k = 0; k < n; ++k) {
         const g_vector imageAt = imageList.item(static_cast<uint32_t>(k))->getCoordinates();
+        if (!refinementWindowInside(imageAt.x, imageAt.y, image.cols, image.rows)) continue;
         const g_vector patternAt = patternList.item(static_cast<uint32_t>(k))->getCoordinates();
-        set.imagePoints[offset + k] = GridPoint{static_cast<float>(imageAt.x), static_cast<float>(imageAt.y)};
-        set.patternPoints[offset + k] = GridPoint{static_cast<float>(patternAt.x), static_cast<float>(patternAt.y)};
+        set.imagePoints[offset + kept] = GridPoint{static_cast<float>(imageAt.x), static_cast<float>(imageAt.y)};
+        set.patternPoints[offset + kept] =
+            GridPoint{static_cast<float>(patternAt.x), static_cast<float>(patternAt.y)};
+        ++kept;
     }
-    set.pointCount[frame] = n;
-    return n > 0;
+    set.pointCount[frame] = kept;
+    return kept > 0;
 }

@@ -61,6 +61,19 @@ constexpr double kLatticeTolerance = 0.3;
 // when every corner fits.
 std::string latticeReason(g_container<g_node*>& imageNodes, g_container<g_node*>& patternNodes);
 
+// Corner refinement looks at a window of 2 h + 1 pixels around a corner
+// (h = kRefineHalfWindow for the corners of detectCorners). Where that
+// window runs off the image, or comes within kBorderMargin pixels of its
+// edge, the refinement sees a cut-off pattern and the corner is not where
+// the board's corner is (often it is not on the board at all).
+constexpr int kRefineHalfWindow = 4;
+constexpr double kBorderMargin = 2.0;
+
+// Whether the refinement window of half-size `halfWindow` around (x, y), and
+// the pixel beyond it that the refinement reads, lie inside a width x height
+// image at least kBorderMargin pixels from its edge.
+bool refinementWindowInside(double x, double y, int width, int height, int halfWindow = kRefineHalfWindow);
+
 // Finds the marker cells, labels the frame's cells (labelGrid) and writes
 // the correspondences into the frame's slots and point count.
 //
@@ -69,6 +82,9 @@ std::string latticeReason(g_container<g_node*>& imageNodes, g_container<g_node*>
 // the correspondences must fit the lattice (latticeReason); otherwise the
 // labels are not trusted: the frame gets point count 0, no cell keeps
 // inGrid, and the reason goes to `*rejected`.
+//
+// Correspondences whose refinement window is not inside the image
+// (refinementWindowInside) are left out.
 //
 // `markers`, when given, receives the slots as the marker search filled them
 // (before labelling may swap slots 1 and 2). `rejected` is emptied first.
