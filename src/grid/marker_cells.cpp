@@ -176,6 +176,38 @@ int classifyMarkerCell(const uint8_t* pixels, int width, int height, int rowStep
     return kNotAMarker;
 }
 
+namespace {
+
+// Area of a cell's polygon (either orientation).
+double cellArea(g_element* cell) {
+    const uint32_t n = cell->nodes().numberOfItems();
+    double twice = 0.0;
+    for (uint32_t k = 0; k < n; ++k) {
+        const g_vector p = cell->getNode(k)->getCoordinates();
+        const g_vector q = cell->getNode((k + 1) % n)->getCoordinates();
+        twice += p.x * q.y - q.x * p.y;
+    }
+    return std::abs(twice) / 2.0;
+}
+
+}  // namespace
+
+bool sitsInLattice(GridElement* cell) {
+    if (cell == nullptr) return false;
+    const double own = cellArea(cell);
+    if (!(own > 0.0)) return false;
+    int alike = 0;
+    g_container<g_element*> around = cell->edgeNeighbours();
+    const uint32_t count = around.numberOfItems();
+    for (uint32_t i = 0; i < count; ++i) {
+        g_element* other = around.item(i);
+        if (other->nodes().numberOfItems() != 4) continue;
+        const double ratio = cellArea(other) / own;
+        if (ratio >= 1.0 / kLatticeAreaRatio && ratio <= kLatticeAreaRatio) ++alike;
+    }
+    return alike >= kLatticeSides;
+}
+
 void findMarkerCells(GridSet& set, int frame, const cv::Mat& image, GridElement** slots, int slotCount,
                      std::vector<FoundMarker>* found) {
     if (!frameAllocated(set, frame) || slots == nullptr || !usableImage(image)) return;
@@ -192,6 +224,7 @@ void findMarkerCells(GridSet& set, int frame, const cv::Mat& image, GridElement*
         const int k = classifyMarkerCell(pixels, image.cols, image.rows, rowStep, bitsPerPixel, cell);
         if (k < 0) continue;
         if (found != nullptr) found->push_back({cell, k});
+        if (!sitsInLattice(cell)) continue;
         for (int j = k; j < slotCount; ++j) {
             if (slots[j] == nullptr) {
                 slots[j] = cell;

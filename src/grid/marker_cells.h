@@ -31,15 +31,29 @@ constexpr int kNotAMarker = -1;
 int classifyMarkerCell(const uint8_t* pixels, int width, int height, int rowStep, int bitsPerPixel,
                        GridElement* cell);
 
+// Every marker is printed inside the board, so it shares all four sides
+// with board cells, and neighbouring cells of the board differ little in
+// area even under steep perspective. A quadrilateral made where the board
+// meets its surroundings (part board, part background) shares one or two
+// sides with board cells of quite another size. A cell sits in the lattice
+// when at least kLatticeSides of its four-node edge neighbours have an area
+// within a factor kLatticeAreaRatio of its own; one side is allowed to miss
+// its neighbour (corners lost at steep tilts).
+constexpr int kLatticeSides = 3;
+constexpr double kLatticeAreaRatio = 2.0;
+bool sitsInLattice(GridElement* cell);
+
 struct FoundMarker {
     GridElement* cell;
     int markerClass;
 };
 
 // Classifies every cell of gridParts[frame], in position order, and fills
-// the `slotCount` slots: a marker of class k goes into the first empty slot
-// at position k or after it; markers finding none are dropped. Every cell
-// classified as a marker (slotted or not) is appended to `found` when given.
+// the `slotCount` slots: a marker of class k that sits in the lattice
+// (sitsInLattice) goes into the first empty slot at position k or after it;
+// markers finding none are dropped. Every cell classified as a marker
+// (slotted or not, in the lattice or not) is appended to `found` when given,
+// so that the check of the labels still sees it.
 // Does nothing when the frame has no grid part, `slots` is null or the image
 // is empty or not 8-bit.
 void findMarkerCells(GridSet& set, int frame, const cv::Mat& image, GridElement** slots, int slotCount,
