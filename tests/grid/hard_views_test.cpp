@@ -17,6 +17,7 @@
 #include "grid/extract_frame.h"
 #include "grid/grid_set.h"
 #include "pattern/board.h"
+#include "pattern/cluttered_view.h"
 #include "pattern/renderer.h"
 
 namespace {
@@ -93,111 +94,17 @@ Outcome extract(const cv::Mat& image, const std::vector<vp::CornerTruth>& truth)
 }
 
 
-// A view of the board in front of busy surroundings: the sheet is rendered
-// sharp on black and on white, which gives every pixel's share of
-// background; that share is filled from a clutter image (a smooth
-// photograph-like texture with filled rectangles, ellipses and
-// quadrilaterals of any grey, many of them reaching to the sheet's edge),
-// then the frame is blurred and noise is added as the renderer would.
-struct ClutteredView {
-    cv::Mat image;
-    std::vector<vp::CornerTruth> corners;
-};
-
-ClutteredView renderCluttered(const vp::Camera& camera, const vp::ViewPose& pose, double marginCells,
-                              double blurSigma, double noiseSigma, uint32_t seed) {
+// View `index` of a cluttered set: the pose, a margin of 0.3 to 1.5 cells,
+// a blur of 0.6 to 1.0 px and the seeds follow from the index.
+vp::RenderedView clutteredView(const vp::Camera& camera, const std::vector<vp::ViewPose>& poses, size_t index,
+                               uint32_t seed) {
     vp::RenderOptions options;
     options.samples = 2;
-    options.marginCells = marginCells;
-    options.backgroundGrey = 0.0;
-    const vp::RenderedView onBlack = vp::renderView(camera, pose, options);
-    options.backgroundGrey = 255.0;
-    const vp::RenderedView onWhite = vp::renderView(camera, pose, options);
-
-    vp::PortableRandom random(seed);
-    const int w = camera.width;
-    const int h = camera.height;
-    cv::Mat coarse(h / 40 + 2, w / 40 + 2, CV_32F);
-    for (int r = 0; r < coarse.rows; ++r)
-        for (int c = 0; c < coarse.cols; ++c) coarse.at<float>(r, c) = static_cast<float>(random.uniform(30, 230));
-    cv::Mat clutter;
-    cv::resize(coarse, clutter, cv::Size(w, h), 0, 0, cv::INTER_CUBIC);
-
-    // Points along the sheet's edge, where shapes touch the board.
-    std::vector<cv::Point2d> edge;
-    const double x0 = vp::kBoardMinX - marginCells;
-    const double x1 = vp::kBoardMaxX + marginCells;
-    const double y0 = vp::kBoardMinY - marginCells;
-    const double y1 = vp::kBoardMaxY + marginCells;
-    for (int i = 0; i <= 40; ++i) {
-        const double t = i / 40.0;
-        const cv::Point2d along[4] = {{x0 + t * (x1 - x0), y0}, {x0 + t * (x1 - x0), y1},
-                                      {x0, y0 + t * (y1 - y0)}, {x1, y0 + t * (y1 - y0)}};
-        for (const cv::Point2d& p : along) {
-            cv::Point2d image;
-            if (vp::projectPatternPoint(camera, pose, p.x, p.y, image)) edge.push_back(image);
-        }
-    }
-    const double cellPixels = std::sqrt(vp::boardAreaFraction(camera, pose) * w * h / (11.0 * 12.0));
-    const int shapes = 90;
-    for (int i = 0; i < shapes; ++i) {
-        cv::Point2d centre;
-        if (!edge.empty() && i % 3 != 0) {
-            centre = edge[std::min(edge.size() - 1, static_cast<size_t>(random.uniform() * edge.size()))];
-            centre += cv::Point2d(random.uniform(-0.7, 0.7), random.uniform(-0.7, 0.7)) * cellPixels;
-        } else {
-            centre = {random.uniform(0, w), random.uniform(0, h)};
-        }
-        const double size = random.uniform(0.3, 2.5) * cellPixels;
-        const double grey = random.uniform() < 0.5 ? random.uniform(0, 60) : random.uniform(160, 255);
-        const double angle = random.uniform(0, 180);
-        const int kind = static_cast<int>(random.uniform() * 3);
-        if (kind == 0) {
-            cv::RotatedRect box(cv::Point2f(centre), cv::Size2f(size, size * random.uniform(0.4, 1.0)),
-                                static_cast<float>(angle));
-            cv::Point2f p[4];
-            box.points(p);
-            std::vector<cv::Point> q(p, p + 4);
-            cv::fillConvexPoly(clutter, q, cv::Scalar(grey), cv::LINE_AA);
-        } else if (kind == 1) {
-            cv::ellipse(clutter, cv::Point(centre), cv::Size(size / 2, size * random.uniform(0.2, 0.5)), angle, 0,
-                        360, cv::Scalar(grey), cv::FILLED, cv::LINE_AA);
-        } else {
-            std::vector<cv::Point> q;
-            for (int k = 0; k < 4; ++k) {
-                const double a = (k + random.uniform(-0.3, 0.3)) * std::numbers::pi / 2;
-                q.emplace_back(centre + size * random.uniform(0.3, 0.8) * cv::Point2d(std::cos(a), std::sin(a)));
-            }
-            cv::fillConvexPoly(clutter, q, cv::Scalar(grey), cv::LINE_AA);
-        }
-    }
-
-    cv::Mat grey(h, w, CV_32F);
-    for (int r = 0; r < h; ++r) {
-        const uint8_t* b = onBlack.image.ptr<uint8_t>(r);
-        const uint8_t* wh = onWhite.image.ptr<uint8_t>(r);
-        const float* c = clutter.ptr<float>(r);
-        float* out = grey.ptr<float>(r);
-        for (int col = 0; col < w; ++col) {
-            const float share = static_cast<float>(wh[col] - b[col]) / 255.0f;
-            out[col] = static_cast<float>(b[col]) + share * c[col];
-        }
-    }
-    if (blurSigma > 0.0) cv::GaussianBlur(grey, grey, cv::Size(0, 0), blurSigma, blurSigma, cv::BORDER_REPLICATE);
-    const int stride = (w + 3) / 4 * 4;
-    cv::Mat buffer(h, stride, CV_8UC1, cv::Scalar(0));
-    ClutteredView view;
-    view.image = buffer(cv::Rect(0, 0, w, h));
-    for (int r = 0; r < h; ++r) {
-        const float* in = grey.ptr<float>(r);
-        uint8_t* out = view.image.ptr<uint8_t>(r);
-        for (int col = 0; col < w; ++col) {
-            const double v = std::round(in[col] + noiseSigma * random.normal());
-            out[col] = static_cast<uint8_t>(std::clamp(v, 0.0, 255.0));
-        }
-    }
-    view.corners = onBlack.corners;
-    return view;
+    options.marginCells = 0.3 + 0.3 * static_cast<double>(index % 5);
+    options.blurSigma = 0.6 + 0.2 * static_cast<double>(index % 3);
+    options.noiseSigma = 1.5;
+    options.noiseSeed = static_cast<uint32_t>(seed + index);
+    return vp::renderClutteredView(camera, poses[index], options);
 }
 
 struct Survey {
@@ -208,20 +115,11 @@ struct Survey {
     std::vector<int> unlabelled;  // indices of views that gave no correspondence
 };
 
-// View `index` of a cluttered set: the pose, a margin of 0.3 to 1.5 cells,
-// a blur of 0.6 to 1.0 px and the seeds follow from the index.
-ClutteredView clutteredView(const vp::Camera& camera, const std::vector<vp::ViewPose>& poses, size_t index,
-                            uint32_t seed) {
-    const double margin = 0.3 + 0.3 * static_cast<double>(index % 5);
-    return renderCluttered(camera, poses[index], margin, 0.6 + 0.2 * static_cast<double>(index % 3), 1.5,
-                           static_cast<uint32_t>(seed + index));
-}
-
 Survey surveyCluttered(const vp::Camera& camera, int count, uint32_t seed) {
     Survey survey;
     const std::vector<vp::ViewPose> poses = vp::randomPoses(camera, count, seed);
     for (size_t i = 0; i < poses.size(); ++i) {
-        const ClutteredView view = clutteredView(camera, poses, i, seed);
+        const vp::RenderedView view = clutteredView(camera, poses, i, seed);
         const Outcome outcome = extract(view.image, view.corners);
         ++survey.views;
         if (outcome.count > 0) ++survey.labelled;
@@ -298,7 +196,7 @@ TEST(ClutteredViews, CellsAtTheBoardsEdgeAreNoMarkers) {
     const std::vector<vp::ViewPose> poses = vp::randomPoses(camera, 50, seed);
     ASSERT_EQ(poses.size(), 50u);
     for (size_t i : {16u, 32u, 44u, 49u, 0u, 1u}) {
-        const ClutteredView view = clutteredView(camera, poses, i, seed);
+        const vp::RenderedView view = clutteredView(camera, poses, i, seed);
         const Outcome outcome = extract(view.image, view.corners);
         SCOPED_TRACE("view " + std::to_string(i));
         EXPECT_GE(outcome.count, 80);
