@@ -66,8 +66,8 @@ struct Clock {
 const cv::Size kLattice(vp::kLastCornerX - vp::kFirstCornerX + 1, vp::kLastCornerY - vp::kFirstCornerY + 1);
 constexpr int kMaxPoints = 200;
 
-enum Detector { Ours = 0, Classic, ClassicFast, Sector, DetectorCount };
-const char* const kDetectorNames[DetectorCount] = {"ours (extractFrame)", "findChessboardCorners+subpix",
+enum Detector { Ours = 0, OursRefined, Classic, ClassicFast, Sector, DetectorCount };
+const char* const kDetectorNames[DetectorCount] = {"ours (extractFrame)", "ours --refine", "findChessboardCorners+subpix",
                                                    "findChessboardCorners FAST_CHECK", "findChessboardCornersSB"};
 
 struct Options {
@@ -107,13 +107,15 @@ double lastOf(const std::vector<double>& values) {
 
 double elapsedMs(Clock::time_point start) { return Clock::now() - start; }
 
-Detection runOurs(const cv::Mat& frame, double& ms, std::string& why) {
+Detection runOurs(const cv::Mat& frame, double& ms, std::string& why, bool refine = false) {
     Detection d;
     std::ostringstream errors;
     const auto start = Clock::now();
     GridSet set;
     set.allocate(1, kMaxPoints);
-    extractFrame(set, 0, frame, nullptr, nullptr, &errors);
+    ExtractOptions extraction;
+    extraction.refineCorners = refine;
+    extractFrame(set, 0, frame, nullptr, nullptr, &errors, extraction);
     ms = elapsedMs(start);
     why = errors.str();
     const int n = set.getPointCount(0);
@@ -224,6 +226,7 @@ std::vector<Detection> measureFrame(const cv::Mat& frame, const std::vector<Dete
                     d = runOurs(frame, ms, why);
                     if (r == 0) oursWhy = why;
                     break;
+                case OursRefined: d = runOurs(frame, ms, why, true); break;
                 case Classic:
                     d = runClassic(frame, cv::CALIB_CB_ADAPTIVE_THRESH | cv::CALIB_CB_NORMALIZE_IMAGE, true, ms);
                     break;
@@ -267,7 +270,7 @@ void score(Detector detector, const Detection& d, const std::vector<vb::TrueCorn
         const int t = vb::nearestTrueCorner(truth, d.image[i].x, d.image[i].y, distance);
         if (t < 0) continue;
         column.error.add(distance);
-        if (detector == Ours) {
+        if (detector == Ours || detector == OursRefined) {
             if (d.pattern[i].x != static_cast<float>(truth[t].patternX) ||
                 d.pattern[i].y != static_cast<float>(truth[t].patternY))
                 ++column.labelErrors;
@@ -469,7 +472,7 @@ double runSize(const Options& options, int width, int height) {
         std::cout << "  (only " << poses.size() << " poses could be placed)\n";
 
     const std::vector<Detector> boardDetectors =
-        options.oursOnly ? std::vector<Detector>{Ours} : std::vector<Detector>{Ours, Classic, Sector};
+        options.oursOnly ? std::vector<Detector>{Ours} : std::vector<Detector>{Ours, OursRefined, Classic, Sector};
     std::vector<Column> columns(DetectorCount);
     vp::PortableRandom imaging(options.seed * 31u + static_cast<uint32_t>(width));
     double tiltMax = 0.0;

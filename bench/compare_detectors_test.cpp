@@ -89,6 +89,7 @@ TEST(CompareDetectorsRun, TwoViewSmokeRun) {
     for (const char* row : {"ours (extractFrame)", "findChessboardCorners+subpix", "findChessboardCornersSB",
                             "findChessboardCorners FAST_CHECK", "truth"})
         EXPECT_NE(result.out.find(row), std::string::npos) << row << '\n' << result.out;
+    EXPECT_NE(result.out.find("ours --refine"), std::string::npos) << result.out;
 }
 
 TEST(CompareDetectorsRun, RejectsBadArgumentsBeforeMeasuring) {

@@ -38,5 +38,6 @@ constexpr int SHRINK_LARGE_IMAGES = 32788;
 constexpr int VIEW_UNDISTORTED = 32801;
 constexpr int VIEW_COVERAGE = 32802;
 constexpr int USE_ALL_FRAMES = 32803;
+constexpr int REFINE_CORNERS = 32795;
 
 }  // namespace vexel::cmd

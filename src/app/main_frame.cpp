@@ -59,6 +59,8 @@ const CommandText COMMANDS[] = {
     {cmd::FRAME_BACK, "Frame Back", "Move back one frame in the sequence.\nBack one frame"},
     {cmd::EXTRACT_GRIDS, "Extract Grid(s)",
      "Extract pattern grid from image(s). Creates point correspondences for calibration."},
+    {cmd::REFINE_CORNERS, "Refine Corners",
+     "Toggles whether the grid corners are refined once more after labelling.\nRefine Corners"},
     {cmd::INTRINSIC_CALIBRATION, "Intrinsic Calibration", "Calibrate intrinsic camera parameters."},
     {cmd::EXTRINSIC_CALIBRATION, "Extrinsic Calibration",
      "Find cameras position and orientation. Requires intrinsic calibration."},
@@ -240,7 +242,7 @@ QAction* CMainFrame::MakeAction(int id, const char* menuText, const char* prompt
 void CMainFrame::CreateActions() {
     for (const CommandText& command : COMMANDS) MakeAction(command.id, command.menuText, command.prompt);
     for (int id : {cmd::GRID, cmd::SHRINK_LARGE_IMAGES, cmd::VIEW_TOOLBAR, cmd::VIEW_STATUS_BAR,
-                   cmd::VIEW_UNDISTORTED, cmd::VIEW_COVERAGE})
+                   cmd::VIEW_UNDISTORTED, cmd::VIEW_COVERAGE, cmd::REFINE_CORNERS})
         m_actions[id]->setCheckable(true);
     for (auto& [id, action] : m_actions) action->setIcon(toolIcon(id));
 }
@@ -276,7 +278,7 @@ void CMainFrame::CreateMenus() {
                cmd::FRAME_BACK, 0, cmd::VIEW_UNDISTORTED, cmd::VIEW_COVERAGE});
     QMenu* calibration = menuBar()->addMenu(QStringLiteral("&Calibration"));
     add(calibration, {cmd::EXTRACT_GRIDS, cmd::INTRINSIC_CALIBRATION, cmd::EXTRINSIC_CALIBRATION, 0,
-                      cmd::USE_ALL_FRAMES});
+                      cmd::REFINE_CORNERS, cmd::USE_ALL_FRAMES});
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     add(help, {cmd::APP_ABOUT});
     for (QMenu* menu : {file, view, calibration, help})
@@ -320,6 +322,7 @@ void CMainFrame::CreateStatusBar() {
 
 void CMainFrame::UpdateCommandUi() {
     if (QAction* grid = Action(cmd::GRID)) grid->setChecked(m_doc && m_doc->m_showGrid);
+    if (QAction* refine = Action(cmd::REFINE_CORNERS)) refine->setChecked(m_doc && m_doc->m_refineCorners);
     if (QAction* shrink = Action(cmd::SHRINK_LARGE_IMAGES)) shrink->setChecked(m_view->ShrinkLargeImages());
     if (QAction* tools = Action(cmd::VIEW_TOOLBAR)) tools->setChecked(m_toolBar && !m_toolBar->isHidden());
     if (QAction* status = Action(cmd::VIEW_STATUS_BAR)) status->setChecked(!statusBar()->isHidden());
@@ -382,6 +385,7 @@ void CMainFrame::RouteCommand(int id) {
         case cmd::SAVE_CALIBRATION: m_doc->OnSaveCalibration(); break;
         case cmd::GRID: m_doc->OnGrid(); break;
         case cmd::EXTRACT_GRIDS: m_doc->OnExtractGrids(); break;
+        case cmd::REFINE_CORNERS: m_doc->OnRefineCorners(); break;
         case cmd::INTRINSIC_CALIBRATION: m_doc->OnIntrinsicCalibration(); break;
         case cmd::EXTRINSIC_CALIBRATION: m_doc->OnExtrinsicCalibration(); break;
         case cmd::FRAME_FORWARD: m_doc->OnFrameForward(); break;

@@ -132,7 +132,7 @@ std::string formatJson(const nlohmann::ordered_json& value) {
 }
 
 FrameReport reportFrame(const std::string& imageName, const cv::Mat& image, std::ostream* diagnostics,
-                             std::ostream* errors) {
+                        std::ostream* errors, const ExtractOptions& options) {
     FrameReport result;
     result.image = imageName;
     result.width = image.cols;
@@ -142,7 +142,7 @@ FrameReport reportFrame(const std::string& imageName, const cv::Mat& image, std:
     set.allocate(1, REPORT_POINTS);
     if (!set.hasFrame(0)) return result;
     ExtractTrace trace;
-    extractFrame(set, 0, image, &trace, diagnostics, errors);
+    extractFrame(set, 0, image, &trace, diagnostics, errors, options);
 
     result.corners = trace.corners;
     result.candidateCount = trace.candidateCount;

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <opencv2/core/mat.hpp>
 
+#include "grid/extract_frame.h"
 #include "grid/grid_set.h"
 
 namespace vexel::cli {
@@ -41,9 +42,9 @@ struct FrameReport {
 // record of 200 point slots and collects what each stage left. The
 // triangulation's diagnostic lines go to `diagnostics` and lines about a
 // frame given up to `errors` (either may be null: dropped). Fatal_Error from
-// the geometry library passes through.
+// the geometry library passes through. `options` as for extractFrame.
 FrameReport reportFrame(const std::string& imageName, const cv::Mat& image, std::ostream* diagnostics,
-                             std::ostream* errors);
+                        std::ostream* errors, const ExtractOptions& options = {});
 
 // The report as one JSON object, keys in a fixed order: image, width,
 // height, corners, triangles, candidateCount, cells, markers,

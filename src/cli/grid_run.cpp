@@ -61,10 +61,12 @@ void addExtractionOptions(CLI::App& sub, ExtractionOptions& options) {
         ->type_name("N")
         ->check(CLI::Range(1, 1024));
     sub.add_flag("-q,--quiet", options.quiet, "No progress bar and no status lines on standard error");
+    sub.add_flag("--refine", options.refine, "Refine the labelled corners once more (Calibration > Refine Corners)");
 }
 
 bool runExtraction(CVexelDoc& doc, CliUi& ui, const ExtractionOptions& options, std::string& error) {
     ProgressBar bar(std::cerr, !options.quiet && ProgressBar::stderrIsTerminal());
+    doc.m_refineCorners = options.refine;
     try {
         extractAllFramesParallel(
             doc, options.jobs, [&](int done, int total) { bar.update(done, total); }, &std::cerr);

@@ -44,12 +44,13 @@ int importInputsOrReport(const char* command, CVexelDoc& doc, const std::vector<
 struct ExtractionOptions {
     int jobs = 1;
     bool quiet = false;
+    bool refine = false;  // the document's Refine Corners setting
 };
 
 // The number of cores (at least 1).
 int defaultJobs();
 
-// Declares --jobs and --quiet on `sub`, `options.jobs` defaulting to the
+// Declares --jobs, --quiet and --refine on `sub`, `options.jobs` defaulting to the
 // number of cores.
 void addExtractionOptions(CLI::App& sub, ExtractionOptions& options);
 

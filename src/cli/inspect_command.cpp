@@ -24,6 +24,7 @@ struct InspectArgs {
     bool json = false;
     std::string svg;
     bool verbose = false;
+    bool refine = false;
 };
 
 CommandRun setupInspect(CLI::App& sub) {
@@ -32,6 +33,7 @@ CommandRun setupInspect(CLI::App& sub) {
     sub.add_flag("--json", a->json, "Print the results of every stage as one JSON object");
     sub.add_option("--svg", a->svg, "Write the frame with the results drawn over it to this SVG file");
     sub.add_flag("--verbose", a->verbose, "Show the triangulation's diagnostic lines on standard error");
+    sub.add_flag("--refine", a->refine, "Refine the labelled corners once more (Calibration > Refine Corners)");
     sub.footer(R"(DESCRIPTION
   Runs the whole grid extraction on one image and reports what each stage
   found: the corners, the candidate and accepted cells, the marker cells and
@@ -58,7 +60,9 @@ EXAMPLES
         try {
             // Standard output carries only the report; stage diagnostics go
             // to standard error when asked for.
-            report = reportFrame(a->image, frame, a->verbose ? &std::cerr : nullptr, &std::cerr);
+            ExtractOptions options;
+            options.refineCorners = a->refine;
+            report = reportFrame(a->image, frame, a->verbose ? &std::cerr : nullptr, &std::cerr, options);
         } catch (const Fatal_Error& e) {
             std::cerr << "vexel-cli inspect: " << a->image << ": grid extraction failed: " << e.what() << "\n";
             return 1;

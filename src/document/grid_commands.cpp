@@ -186,9 +186,11 @@ int extractAllFrames(CVexelDoc& doc, const FrameExtractor& extract) {
 
 FrameExtractor documentExtractor(CVexelDoc& doc) {
     std::ostream* diagnostics = doc.m_diagnostics;
-    return [diagnostics](GridSet& set, int frame, const cv::Mat& image, std::string* rejected) {
+    ExtractOptions options;
+    options.refineCorners = doc.m_refineCorners;
+    return [diagnostics, options](GridSet& set, int frame, const cv::Mat& image, std::string* rejected) {
         ExtractTrace trace;
-        extractFrame(set, frame, image, &trace, diagnostics, &std::cerr);
+        extractFrame(set, frame, image, &trace, diagnostics, &std::cerr, options);
         *rejected = trace.rejected;
     };
 }
@@ -255,6 +257,17 @@ void CVexelDoc::OnGrid() {
     // not searched yet are searched before it is switched on.
     if (!m_showGrid) ExtractMissingGrids();
     m_showGrid = !m_showGrid && m_gridSet.getTotalPointCount() > 0;
+    UpdateTitleAndViews();
+}
+
+void CVexelDoc::OnRefineCorners() {
+    m_refineCorners = !m_refineCorners;
+    bool searched = false;
+    for (const FrameExtraction& frame : m_gridFrames) searched = searched || frame.extracted;
+    m_gridFrames.assign(m_gridFrames.size(), FrameExtraction{});
+    Ui().showStatus(std::string("Refine Corners ") + (m_refineCorners ? "on" : "off") +
+                    (searched ? ": the grids are searched again" : ""));
+    if (searched && m_showGrid) ExtractMissingGrids();
     UpdateTitleAndViews();
 }
 

@@ -107,6 +107,8 @@ int extractAllFramesParallel(CVexelDoc& doc, int jobs, const ExtractionProgress&
     const int workers = std::clamp(jobs, 1, count);
     const bool withDiagnostics = doc.m_diagnostics != nullptr;
     const bool withErrors = errors != nullptr;
+    ExtractOptions options;
+    options.refineCorners = doc.m_refineCorners;
 
     std::vector<FrameResult> results(static_cast<std::size_t>(count));
     TaskQueue queue(static_cast<std::size_t>(2 * workers));
@@ -129,7 +131,7 @@ int extractAllFramesParallel(CVexelDoc& doc, int jobs, const ExtractionProgress&
                 std::ostringstream diagnostics, frameErrors;
                 ExtractTrace trace;
                 extractFrame(own, f, task.image, &trace, withDiagnostics ? &diagnostics : nullptr,
-                             withErrors ? &frameErrors : nullptr);
+                             withErrors ? &frameErrors : nullptr, options);
                 result.rejected = trace.rejected;
                 const auto first = static_cast<std::ptrdiff_t>(own.pointOffset[static_cast<std::size_t>(f)]);
                 result.pointCount = own.pointCount[static_cast<std::size_t>(f)];

@@ -77,6 +77,10 @@ public:
     void OnSaveCorrespondences();
     void OnGrid();
     void OnExtractGrids();
+    // Refine Corners: switches m_refineCorners. The frames already searched
+    // were searched with the other setting, so every frame counts as not
+    // searched again; with the overlay on they are searched at once.
+    void OnRefineCorners();
     // The options choose the solver and when it stops (Auto by default).
     void OnIntrinsicCalibration(const IntrinsicOptions& options = {});
     void OnExtrinsicCalibration();
@@ -210,6 +214,9 @@ public:
     std::thread m_loaderThread;
     GridSet m_gridSet;
     bool m_showGrid = false;
+    // Whether the grid search refines the labelled corners once more
+    // (ExtractOptions::refineCorners); off by default. Kept over New.
+    bool m_refineCorners = false;
     // Kept by the grid and calibration commands: per frame whether and how
     // it was searched (frames beyond its end are not searched yet), the fit
     // of the last intrinsic calibration, whether the calibration changed

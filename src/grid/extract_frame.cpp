@@ -5,6 +5,7 @@
 
 #include "grid/corner_detection.h"
 #include "grid/corner_mesh.h"
+#include "grid/corner_refinement.h"
 #include "grid/grid_cells.h"
 #include "grid/marker_cells.h"
 #include "grid/nnsort.h"
@@ -21,7 +22,7 @@ protected:
 }  // namespace
 
 void extractFrame(GridSet& set, int frame, const cv::Mat& image, ExtractTrace* trace, std::ostream* diagnostics,
-                  std::ostream* errors) {
+                  std::ostream* errors, const ExtractOptions& options) {
     if (!set.hasFrame(frame) || image.empty()) return;
 
     detectCorners(set, frame, image);
@@ -48,4 +49,5 @@ void extractFrame(GridSet& set, int frame, const cv::Mat& image, ExtractTrace* t
     labelFrameGrid(set, frame, image, trace != nullptr ? &trace->markers : nullptr, &rejected);
     if (!rejected.empty() && errors != nullptr) *errors << "frame " << frame << ": " << rejected << '\n';
     if (trace != nullptr) trace->rejected = rejected;
+    if (options.refineCorners) refineCorrespondences(set, frame, image);
 }

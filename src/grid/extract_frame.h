@@ -21,11 +21,21 @@ struct ExtractTrace {
     std::string rejected;                   // why the marker check refused the frame; empty when it passed
 };
 
-// Runs detectCorners, triangulateCorners, buildGridCells, labelFrameGrid on one frame.
+// Choices that change what the extraction outputs; the defaults give the
+// plain pipeline.
+struct ExtractOptions {
+    // Refine the labelled correspondences once more with windows sized from
+    // the cells (refineCorrespondences).
+    bool refineCorners = false;
+};
+
+// Runs detectCorners, triangulateCorners, buildGridCells, labelFrameGrid on one frame
+// (then refineCorrespondences when options.refineCorners is set).
 // `diagnostics` receives the triangulation's two diagnostic lines (null: dropped); `errors` receives one line when
 // the frame is given up (triangulation failure, marker check) (null: dropped).
 // Does nothing unless the frame is allocated and the image is not empty. A
 // failed triangulation leaves the frame with point count 0; the cells of
 // frames already done and of later frames are not affected.
 void extractFrame(GridSet& set, int frame, const cv::Mat& image, ExtractTrace* trace = nullptr,
-                  std::ostream* diagnostics = &std::cout, std::ostream* errors = &std::cerr);
+                  std::ostream* diagnostics = &std::cout, std::ostream* errors = &std::cerr,
+                  const ExtractOptions& options = {});

@@ -80,6 +80,13 @@ std::string falseMarkerReason(const std::vector<FoundMarker>& found) {
 
 }  // namespace
 
+bool refinementWindowInside(double x, double y, int width, int height, int halfWindow) {
+    // The refinement reads one pixel beyond its window for the gradients and
+    // the sub-pixel interpolation.
+    const double reach = halfWindow + 1.0 + kBorderMargin;
+    return x >= reach && y >= reach && x <= width - 1 - reach && y <= height - 1 - reach;
+}
+
 std::string latticeReason(g_container<g_node*>& imageNodes, g_container<g_node*>& patternNodes) {
     std::map<std::pair<int, int>, cv::Point2d> at;
     const uint32_t n = std::min(imageNodes.numberOfItems(), patternNodes.numberOfItems());
@@ -169,6 +176,38 @@ int classifyMarkerCell(const uint8_t* pixels, int width, int height, int rowStep
     return kNotAMarker;
 }
 
+namespace {
+
+// Area of a cell's polygon (either orientation).
+double cellArea(g_element* cell) {
+    const uint32_t n = cell->nodes().numberOfItems();
+    double twice = 0.0;
+    for (uint32_t k = 0; k < n; ++k) {
+        const g_vector p = cell->getNode(k)->getCoordinates();
+        const g_vector q = cell->getNode((k + 1) % n)->getCoordinates();
+        twice += p.x * q.y - q.x * p.y;
+    }
+    return std::abs(twice) / 2.0;
+}
+
+}  // namespace
+
+bool sitsInLattice(GridElement* cell) {
+    if (cell == nullptr) return false;
+    const double own = cellArea(cell);
+    if (!(own > 0.0)) return false;
+    int alike = 0;
+    g_container<g_element*> around = cell->edgeNeighbours();
+    const uint32_t count = around.numberOfItems();
+    for (uint32_t i = 0; i < count; ++i) {
+        g_element* other = around.item(i);
+        if (other->nodes().numberOfItems() != 4) continue;
+        const double ratio = cellArea(other) / own;
+        if (ratio >= 1.0 / kLatticeAreaRatio && ratio <= kLatticeAreaRatio) ++alike;
+    }
+    return alike >= kLatticeSides;
+}
+
 void findMarkerCells(GridSet& set, int frame, const cv::Mat& image, GridElement** slots, int slotCount,
                      std::vector<FoundMarker>* found) {
     if (!frameAllocated(set, frame) || slots == nullptr || !usableImage(image)) return;
@@ -185,6 +224,7 @@ void findMarkerCells(GridSet& set, int frame, const cv::Mat& image, GridElement*
         const int k = classifyMarkerCell(pixels, image.cols, image.rows, rowStep, bitsPerPixel, cell);
         if (k < 0) continue;
         if (found != nullptr) found->push_back({cell, k});
+        if (!sitsInLattice(cell)) continue;
         for (int j = k; j < slotCount; ++j) {
             if (slots[j] == nullptr) {
                 slots[j] = cell;
@@ -234,12 +274,16 @@ bool labelFrameGrid(GridSet& set, int frame, const cv::Mat& image, std::array<Gr
                                   set.imagePoints.size() - std::min(offset, set.imagePoints.size()),
                                   set.patternPoints.size() - std::min(offset, set.patternPoints.size())});
     if (static_cast<size_t>(n) > room) n = static_cast<int>(room);
+    int kept = 0;
     for (int k = 0; k < n; ++k) {
         const g_vector imageAt = imageList.item(static_cast<uint32_t>(k))->getCoordinates();
+        if (!refinementWindowInside(imageAt.x, imageAt.y, image.cols, image.rows)) continue;
         const g_vector patternAt = patternList.item(static_cast<uint32_t>(k))->getCoordinates();
-        set.imagePoints[offset + k] = GridPoint{static_cast<float>(imageAt.x), static_cast<float>(imageAt.y)};
-        set.patternPoints[offset + k] = GridPoint{static_cast<float>(patternAt.x), static_cast<float>(patternAt.y)};
+        set.imagePoints[offset + kept] = GridPoint{static_cast<float>(imageAt.x), static_cast<float>(imageAt.y)};
+        set.patternPoints[offset + kept] =
+            GridPoint{static_cast<float>(patternAt.x), static_cast<float>(patternAt.y)};
+        ++kept;
     }
-    set.pointCount[frame] = n;
-    return n > 0;
+    set.pointCount[frame] = kept;
+    return kept > 0;
 }

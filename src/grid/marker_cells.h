@@ -31,15 +31,29 @@ constexpr int kNotAMarker = -1;
 int classifyMarkerCell(const uint8_t* pixels, int width, int height, int rowStep, int bitsPerPixel,
                        GridElement* cell);
 
+// Every marker is printed inside the board, so it shares all four sides
+// with board cells, and neighbouring cells of the board differ little in
+// area even under steep perspective. A quadrilateral made where the board
+// meets its surroundings (part board, part background) shares one or two
+// sides with board cells of quite another size. A cell sits in the lattice
+// when at least kLatticeSides of its four-node edge neighbours have an area
+// within a factor kLatticeAreaRatio of its own; one side is allowed to miss
+// its neighbour (corners lost at steep tilts).
+constexpr int kLatticeSides = 3;
+constexpr double kLatticeAreaRatio = 2.0;
+bool sitsInLattice(GridElement* cell);
+
 struct FoundMarker {
     GridElement* cell;
     int markerClass;
 };
 
 // Classifies every cell of gridParts[frame], in position order, and fills
-// the `slotCount` slots: a marker of class k goes into the first empty slot
-// at position k or after it; markers finding none are dropped. Every cell
-// classified as a marker (slotted or not) is appended to `found` when given.
+// the `slotCount` slots: a marker of class k that sits in the lattice
+// (sitsInLattice) goes into the first empty slot at position k or after it;
+// markers finding none are dropped. Every cell classified as a marker
+// (slotted or not, in the lattice or not) is appended to `found` when given,
+// so that the check of the labels still sees it.
 // Does nothing when the frame has no grid part, `slots` is null or the image
 // is empty or not 8-bit.
 void findMarkerCells(GridSet& set, int frame, const cv::Mat& image, GridElement** slots, int slotCount,
@@ -61,6 +75,19 @@ constexpr double kLatticeTolerance = 0.3;
 // when every corner fits.
 std::string latticeReason(g_container<g_node*>& imageNodes, g_container<g_node*>& patternNodes);
 
+// Corner refinement looks at a window of 2 h + 1 pixels around a corner
+// (h = kRefineHalfWindow for the corners of detectCorners). Where that
+// window runs off the image, or comes within kBorderMargin pixels of its
+// edge, the refinement sees a cut-off pattern and the corner is not where
+// the board's corner is (often it is not on the board at all).
+constexpr int kRefineHalfWindow = 4;
+constexpr double kBorderMargin = 2.0;
+
+// Whether the refinement window of half-size `halfWindow` around (x, y), and
+// the pixel beyond it that the refinement reads, lie inside a width x height
+// image at least kBorderMargin pixels from its edge.
+bool refinementWindowInside(double x, double y, int width, int height, int halfWindow = kRefineHalfWindow);
+
 // Finds the marker cells, labels the frame's cells (labelGrid) and writes
 // the correspondences into the frame's slots and point count.
 //
@@ -69,6 +96,9 @@ std::string latticeReason(g_container<g_node*>& imageNodes, g_container<g_node*>
 // the correspondences must fit the lattice (latticeReason); otherwise the
 // labels are not trusted: the frame gets point count 0, no cell keeps
 // inGrid, and the reason goes to `*rejected`.
+//
+// Correspondences whose refinement window is not inside the image
+// (refinementWindowInside) are left out.
 //
 // `markers`, when given, receives the slots as the marker search filled them
 // (before labelling may swap slots 1 and 2). `rejected` is emptied first.

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <filesystem>
+#include <map>
+#include <utility>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -40,6 +43,37 @@ TEST(InspectCommand, JsonMatchesTheReferenceFramesExactly) {
         // Same values and the same text: key order, indentation, number format.
         EXPECT_EQ(nlohmann::json::parse(r.out), nlohmann::json::parse(expected));
         EXPECT_EQ(stripTrailingNewline(r.out), stripTrailingNewline(expected));
+    }
+}
+
+// --refine keeps the labels and moves the correspondences nearer the true
+// corners; the reference frames stay exact without it (above).
+TEST(InspectCommand, RefineMovesCorrespondencesTowardsTheTruth) {
+    for (const std::string name : {"frontal", "tilted"}) {
+        SCOPED_TRACE(name);
+        const nlohmann::json truth = nlohmann::json::parse(readFile(framesDir + "/" + name + ".truth.json"));
+        std::map<std::pair<int, int>, std::pair<double, double>> at;
+        for (const auto& c : truth.at("corners"))
+            at[{c[0].get<int>(), c[1].get<int>()}] = {c[2].get<double>(), c[3].get<double>()};
+        double squares[2] = {0.0, 0.0};
+        size_t counts[2] = {0, 0};
+        for (int refine = 0; refine < 2; ++refine) {
+            const auto r = runProcess(cliPath() + " inspect '" + framesDir + "/" + name + ".pgm' --json" +
+                                      (refine == 1 ? " --refine" : ""));
+            ASSERT_EQ(r.status, 0);
+            const auto correspondences = nlohmann::json::parse(r.out).at("correspondences");
+            counts[refine] = correspondences.size();
+            for (const auto& c : correspondences) {
+                const auto truthAt = at.find({std::lround(c[2].get<double>()), std::lround(c[3].get<double>())});
+                ASSERT_NE(truthAt, at.end());
+                const double dx = c[0].get<double>() - truthAt->second.first;
+                const double dy = c[1].get<double>() - truthAt->second.second;
+                ASSERT_LT(std::hypot(dx, dy), 0.5);
+                squares[refine] += dx * dx + dy * dy;
+            }
+        }
+        EXPECT_GE(counts[1] + 2, counts[0]);
+        EXPECT_LT(std::sqrt(squares[1] / counts[1]), std::sqrt(squares[0] / counts[0]));
     }
 }
 

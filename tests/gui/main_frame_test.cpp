@@ -106,6 +106,7 @@ TEST_F(MainFrameTest, MenusHoldTheirItemsWithTextsIdentifiersAndKeys) {
           {"Intrinsic Calibration", 32780, ""},
           {"Extrinsic Calibration", 32781, ""},
           {"", 0, ""},
+          {"Refine Corners", cmd::REFINE_CORNERS, ""},
           {"Use All Frames", cmd::USE_ALL_FRAMES, ""}}},
         {"&Help", {{"&About Vexel...", 57664, ""}}},
     };
@@ -218,6 +219,38 @@ TEST_F(MainFrameTest, CheckMarksFollowGridAndShrink) {
     EXPECT_FALSE(frame->ToolBar()->isHidden());
     frame->OnCommand(cmd::VIEW_STATUS_BAR);
     EXPECT_TRUE(frame->statusBar()->isHidden());
+}
+
+// Refine Corners is off at first; switched on, the frames searched before
+// count as not searched, and the next search refines their corners.
+TEST_F(MainFrameTest, RefineCornersIsADocumentSettingOffByDefault) {
+    QAction* refine = frame->Action(cmd::REFINE_CORNERS);
+    ASSERT_TRUE(refine->isCheckable());
+    CVexelDoc* doc = app->Document();
+    EXPECT_FALSE(doc->m_refineCorners);
+    app->ImportFiles({QString::fromStdString(FRONTAL)});
+    frame->OnCommand(cmd::EXTRACT_GRIDS);
+    EXPECT_FALSE(refine->isChecked());
+    const int plain = doc->m_gridSet.getPointCount(0);
+    ASSERT_GT(plain, 100);
+    GridPoint before{};
+    ASSERT_TRUE(doc->m_gridSet.getImagePoint(0, 0, before));
+
+    refine->trigger();
+    EXPECT_TRUE(doc->m_refineCorners);
+    EXPECT_TRUE(refine->isChecked());
+    EXPECT_FALSE(doc->GridStatus(0).extracted);
+    EXPECT_EQ(frame->statusBar()->currentMessage(), "Refine Corners on: the grids are searched again");
+    frame->OnCommand(cmd::EXTRACT_GRIDS);
+    EXPECT_TRUE(doc->GridStatus(0).extracted);
+    EXPECT_GE(doc->m_gridSet.getPointCount(0), plain - 2);
+    GridPoint after{};
+    ASSERT_TRUE(doc->m_gridSet.getImagePoint(0, 0, after));
+    EXPECT_TRUE(after.x != before.x || after.y != before.y);
+
+    refine->trigger();
+    EXPECT_FALSE(doc->m_refineCorners);
+    EXPECT_FALSE(refine->isChecked());
 }
 
 TEST_F(MainFrameTest, TitleNamesTheFirstOfTwoImportedImages) {
