@@ -35,5 +35,6 @@ constexpr int EXTRINSIC_CALIBRATION = 32781;
 constexpr int FRAME_FORWARD = 32782;
 constexpr int FRAME_BACK = 32783;
 constexpr int SHRINK_LARGE_IMAGES = 32788;
+constexpr int IMPORT_VIDEO = 32789;
 
 }  // namespace vexel::cmd
