@@ -43,8 +43,8 @@ public:
     // document, imports `files` and, with `show`, shows the window.
     bool InitInstance(const QStringList& files, bool show = true);
     // Imports image files, image lists (.iml), video sequences (.vsq) and
-    // video files (.mp4, .avi, .mov, .mkv) as
-    // the import commands would, chosen by extension, then updates the title.
+    // video files (.mp4, .avi, .mov, .mkv) as the import commands would,
+    // chosen by extension, then updates the title.
     void ImportFiles(const QStringList& files);
 
     // New, once a calibration that changed has been saved or may be dropped.

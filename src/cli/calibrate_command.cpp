@@ -193,8 +193,8 @@ CommandRun setupCalibrate(CLI::App& sub) {
   system and slows down with the cube of the frame count, or the sparse
   solver, which eliminates every frame's pose and takes seconds for
   hundreds of frames; both reach the same minimum.
-  Of a video file only evenly spaced frames are kept (at most --max-frames,
-  at most every --every-th), converted to grey.
+  Of a video file only evenly spaced frames are kept (one in --every, or
+  more apart so that at most --max-frames are kept), converted to grey.
   Only the frames of the image size most frames have take part. Warnings
   follow when fewer than 3 distinct views were used, when a standard
   deviation of fx, fy, cx or cy is over 1 % of fx, or when frames were left

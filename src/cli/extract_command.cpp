@@ -78,8 +78,8 @@ CommandRun setupExtract(CLI::App& sub) {
   same whatever the number of jobs. A progress bar is drawn on standard error
   when it is a terminal.
   A video file is decoded first and its frames converted to grey; of a long
-  video only evenly spaced frames are kept (at most --max-frames, at most
-  every --every-th), named "VIDEO Frame N" with N the frame's number in the
+  video only evenly spaced frames are kept (one in --every, or more
+  apart so that at most --max-frames are kept), named "VIDEO Frame N" with N the frame's number in the
   video.
 
 EXIT STATUS

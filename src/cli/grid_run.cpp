@@ -57,11 +57,11 @@ int defaultJobs() {
 }
 
 void addVideoOptions(CLI::App& sub, InputOptions& options) {
-    sub.add_option("--every", options.video.every, "Of a video file keep at most every Nth frame (default 1)")
+    sub.add_option("--every", options.video.every, "Of a video file keep one frame in N (default 1; a larger step when --max-frames needs one)")
         ->type_name("N")
         ->check(CLI::Range(1, 1000000));
     sub.add_option("--max-frames", options.video.maxFrames,
-                   "Of a video file keep at most M frames, evenly spaced (default " +
+                   "Of a video file keep at most M frames, evenly spaced from the first (default " +
                        std::to_string(vexel::VideoImportOptions{}.maxFrames) + ")")
         ->type_name("M")
         ->check(CLI::Range(1, VideoSequence::MAX_FILE_FRAMES));
