@@ -35,6 +35,7 @@ constexpr int EXTRINSIC_CALIBRATION = 32781;
 constexpr int FRAME_FORWARD = 32782;
 constexpr int FRAME_BACK = 32783;
 constexpr int SHRINK_LARGE_IMAGES = 32788;
+constexpr int IMPORT_VIDEO = 32789;
 constexpr int VIEW_UNDISTORTED = 32801;
 constexpr int VIEW_COVERAGE = 32802;
 constexpr int USE_ALL_FRAMES = 32803;

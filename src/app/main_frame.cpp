@@ -45,6 +45,7 @@ const CommandText COMMANDS[] = {
     {cmd::IMPORT_IMAGE_SEQUENCE, "Import Image Sequence...",
      "Load an image-list file. (Text file containing names of image files.)\nImport Image Sequence"},
     {cmd::IMPORT_VSQ, "Import VSQ...", "Load a Tessary video sequence file."},
+    {cmd::IMPORT_VIDEO, "Import Video...", "Load the frames of a video file (.mp4, .avi, .mov, .mkv).\nImport Video"},
     {cmd::LOAD_CALIBRATION, "Load Calibration...", "Load a calibration (.cal) file.\nOpen Calibration"},
     {cmd::SAVE_CORRESPONDENCES, "Save Correspondences...",
      "Save correspondences to a .points file.\nSave Pattern Correspondences"},
@@ -271,7 +272,8 @@ void CMainFrame::CreateMenus() {
         }
     };
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-    add(file, {cmd::FILE_NEW, cmd::IMPORT_IMAGES, cmd::IMPORT_IMAGE_SEQUENCE, cmd::IMPORT_VSQ, cmd::LOAD_CALIBRATION, 0,
+    add(file, {cmd::FILE_NEW, cmd::IMPORT_IMAGES, cmd::IMPORT_IMAGE_SEQUENCE, cmd::IMPORT_VSQ, cmd::IMPORT_VIDEO,
+               cmd::LOAD_CALIBRATION, 0,
                cmd::SAVE_CORRESPONDENCES, cmd::SAVE_CALIBRATION, 0, cmd::APP_EXIT});
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
     add(view, {cmd::VIEW_TOOLBAR, cmd::VIEW_STATUS_BAR, 0, cmd::GRID, cmd::SHRINK_LARGE_IMAGES, 0, cmd::FRAME_FORWARD,
@@ -380,6 +382,7 @@ void CMainFrame::RouteCommand(int id) {
         case cmd::IMPORT_IMAGES: m_doc->OnImportImages(); break;
         case cmd::IMPORT_IMAGE_SEQUENCE: m_doc->OnImportImageSequence(); break;
         case cmd::IMPORT_VSQ: m_doc->OnImportVsq(); break;
+        case cmd::IMPORT_VIDEO: m_doc->OnImportVideo(); break;
         case cmd::LOAD_CALIBRATION: m_doc->OnLoadCalibration(); break;
         case cmd::SAVE_CORRESPONDENCES: m_doc->OnSaveCorrespondences(); break;
         case cmd::SAVE_CALIBRATION: m_doc->OnSaveCalibration(); break;

@@ -122,6 +122,9 @@ void CVexelApp::ImportFiles(const QStringList& files) {
             } else if (suffix == QStringLiteral("vsq")) {
                 flushImages();
                 m_doc->ImportVsqFile(toPath(file));
+            } else if (vexel::isVideoFileName(toPath(file))) {
+                flushImages();
+                m_doc->ImportVideoFile(toPath(file));
             } else {
                 images.push_back(toPath(file));
             }

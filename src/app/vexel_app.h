@@ -42,8 +42,9 @@ public:
     // Creates document, user interface and main window, starts with an empty
     // document, imports `files` and, with `show`, shows the window.
     bool InitInstance(const QStringList& files, bool show = true);
-    // Imports image files, image lists (.iml) and video sequences (.vsq) as
-    // the import commands would, chosen by extension, then updates the title.
+    // Imports image files, image lists (.iml), video sequences (.vsq) and
+    // video files (.mp4, .avi, .mov, .mkv) as the import commands would,
+    // chosen by extension, then updates the title.
     void ImportFiles(const QStringList& files);
 
     // New, once a calibration that changed has been saved or may be dropped.

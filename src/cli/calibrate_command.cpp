@@ -37,6 +37,7 @@ struct CalibrateArgs {
     std::string solver = "auto";
     std::vector<int> leaveOut;
     ExtractionOptions extraction;
+    InputOptions input;
 };
 
 const char* const DEVIATION_NAMES[8] = {"fx", "fy", "cx", "cy", "k1", "k2", "p1", "p2"};
@@ -87,7 +88,9 @@ int runCalibrate(const CalibrateArgs& a) {
 
     if (!a.rosYaml.empty() && !isValidUtf8(a.cameraName))
         return reportFailure("calibrate", "--camera-name is not UTF-8 text", EXIT_USAGE, a.json);
-    if (int status = importInputsOrReport("calibrate", doc, a.inputs, a.json); status != EXIT_OK) return status;
+    InputOptions input = a.input;
+    input.progress = !a.extraction.quiet;
+    if (int status = importInputsOrReport("calibrate", doc, a.inputs, a.json, input); status != EXIT_OK) return status;
     std::string error;
     bool withReference = a.referenceOption && a.referenceOption->count() > 0;
     if (withReference && (a.reference < 0 || a.reference >= doc.FrameCount())) {
@@ -165,8 +168,8 @@ int runCalibrate(const CalibrateArgs& a) {
 CommandRun setupCalibrate(CLI::App& sub) {
     auto a = std::make_shared<CalibrateArgs>();
     sub.add_option("inputs", a->inputs,
-                   "Image files, image lists (.iml), - for an image list on standard input, or one video "
-                   "sequence (.vsq)")
+                   "Image files, image lists (.iml), - for an image list on standard input, one video "
+                   "sequence (.vsq) or one video file (.mp4, .avi, .mov, .mkv)")
         ->required()
         ->type_name("INPUT");
     sub.add_option("--points", a->points, "Write the correspondences to this .points file")->type_name("FILE");
@@ -191,6 +194,7 @@ CommandRun setupCalibrate(CLI::App& sub) {
         ->type_name("FRAME,...");
     sub.add_flag("--json", a->json, "Print the results as one JSON object");
     addExtractionOptions(sub, a->extraction);
+    addVideoOptions(sub, a->input);
     sub.footer(R"(DESCRIPTION
   Finds the pattern's grid in every frame, calibrates the camera from every
   frame with 4 or more points (focal lengths, principal point, two radial and
@@ -203,6 +207,8 @@ CommandRun setupCalibrate(CLI::App& sub) {
   system and slows down with the cube of the frame count, or the sparse
   solver, which eliminates every frame's pose and takes seconds for
   hundreds of frames; both reach the same minimum.
+  Of a video file only evenly spaced frames are kept (one in --every, or
+  more apart so that at most --max-frames are kept), converted to grey.
   Only the frames of the image size most frames have take part. Warnings
   follow when fewer than 3 distinct views were used, when a standard
   deviation of fx, fy, cx or cy is over 1 % of fx, or when frames were left
@@ -218,6 +224,7 @@ EXIT STATUS
 
 EXAMPLES
   vexel-cli calibrate views.iml --cal camera.cal --opencv-yaml camera.yml
+  vexel-cli calibrate clip.mp4 --max-frames 200 --cal camera.cal
   ls shots/*.jpg | vexel-cli calibrate - --reference 0 --ros-yaml camera_info.yaml --jobs 2)");
     return [a]() { return runCalibrate(*a); };
 }

@@ -22,6 +22,7 @@ struct ExtractArgs {
     std::string points;
     bool json = false;
     ExtractionOptions extraction;
+    InputOptions input;
 };
 
 int runExtract(const ExtractArgs& a) {
@@ -30,7 +31,9 @@ int runExtract(const ExtractArgs& a) {
     CVexelDoc doc(&ui);
     doc.m_diagnostics = nullptr;
 
-    if (int status = importInputsOrReport("extract", doc, a.inputs, a.json); status != EXIT_OK) return status;
+    InputOptions input = a.input;
+    input.progress = !a.extraction.quiet;
+    if (int status = importInputsOrReport("extract", doc, a.inputs, a.json, input); status != EXIT_OK) return status;
     std::string error;
     if (!runExtraction(doc, ui, a.extraction, error)) return reportFailure("extract", error, EXIT_FAILED, a.json);
 
@@ -58,13 +61,14 @@ int runExtract(const ExtractArgs& a) {
 CommandRun setupExtract(CLI::App& sub) {
     auto a = std::make_shared<ExtractArgs>();
     sub.add_option("inputs", a->inputs,
-                   "Image files, image lists (.iml), - for an image list on standard input, or one video "
-                   "sequence (.vsq)")
+                   "Image files, image lists (.iml), - for an image list on standard input, one video "
+                   "sequence (.vsq) or one video file (.mp4, .avi, .mov, .mkv)")
         ->required()
         ->type_name("INPUT");
     sub.add_option("--points", a->points, "Write the correspondences to this .points file")->type_name("FILE");
     sub.add_flag("--json", a->json, "Print the frames as one JSON object");
     addExtractionOptions(sub, a->extraction);
+    addVideoOptions(sub, a->input);
     sub.footer(R"(DESCRIPTION
   Finds the calibration pattern's grid in every frame and pairs each grid
   corner's image position with its position on the pattern. Prints one line
@@ -73,6 +77,10 @@ CommandRun setupExtract(CLI::App& sub) {
   "failure", "rms"}]}, with "error" when the command failed. The output is the
   same whatever the number of jobs. A progress bar is drawn on standard error
   when it is a terminal.
+  A video file is decoded first and its frames converted to grey; of a long
+  video only evenly spaced frames are kept (one in --every, or more
+  apart so that at most --max-frames are kept), named "VIDEO Frame N" with N the frame's number in the
+  video.
 
 EXIT STATUS
   0 at least one frame has 4 or more points; 1 no frame has, or a file could
@@ -80,6 +88,7 @@ EXIT STATUS
 
 EXAMPLES
   vexel-cli extract views/*.pgm --points views.points
+  vexel-cli extract clip.mp4 --every 10 --points clip.points
   find shots -name '*.jpg' | sort | vexel-cli extract - --json --jobs 4)");
     return [a]() { return runExtract(*a); };
 }

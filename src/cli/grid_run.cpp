@@ -17,6 +17,7 @@
 #include "document/parallel_extraction.h"
 #include "document/regular_file.h"
 #include "document/vexel_doc.h"
+#include "document/video_file.h"
 
 namespace vexel::cli {
 
@@ -55,6 +56,17 @@ int defaultJobs() {
     return cores > 0 ? static_cast<int>(cores) : 1;
 }
 
+void addVideoOptions(CLI::App& sub, InputOptions& options) {
+    sub.add_option("--every", options.video.every, "Of a video file keep one frame in N (default 1; a larger step when --max-frames needs one)")
+        ->type_name("N")
+        ->check(CLI::Range(1, 1000000));
+    sub.add_option("--max-frames", options.video.maxFrames,
+                   "Of a video file keep at most M frames, evenly spaced from the first (default " +
+                       std::to_string(vexel::VideoImportOptions{}.maxFrames) + ")")
+        ->type_name("M")
+        ->check(CLI::Range(1, VideoSequence::MAX_FILE_FRAMES));
+}
+
 void addExtractionOptions(CLI::App& sub, ExtractionOptions& options) {
     options.jobs = defaultJobs();
     sub.add_option("-j,--jobs", options.jobs, "Extract frames on N threads (default: the number of cores)")
@@ -82,7 +94,8 @@ bool runExtraction(CVexelDoc& doc, CliUi& ui, const ExtractionOptions& options, 
     return true;
 }
 
-int importInputs(CVexelDoc& doc, const std::vector<std::string>& inputs, std::string& error) {
+int importInputs(CVexelDoc& doc, const std::vector<std::string>& inputs, std::string& error,
+                 const InputOptions& options) {
     if (inputs.empty()) {
         error = "no input given";
         return EXIT_USAGE;
@@ -107,6 +120,10 @@ int importInputs(CVexelDoc& doc, const std::vector<std::string>& inputs, std::st
             error = "a video sequence (" + input + ") must be the only input";
             return EXIT_USAGE;
         }
+        if (isVideoFileName(input) && inputs.size() > 1) {
+            error = "a video file (" + input + ") must be the only input";
+            return EXIT_USAGE;
+        }
     }
 
     std::vector<std::string> images;
@@ -128,6 +145,22 @@ int importInputs(CVexelDoc& doc, const std::vector<std::string>& inputs, std::st
         } else if (ext == ".vsq") {
             if (!doc.ImportVsqFile(input)) {
                 error = "cannot read the video sequence " + input;
+                return EXIT_USAGE;
+            }
+        } else if (isVideoFileName(input)) {
+            ProgressBar bar(std::cerr, options.progress && ProgressBar::stderrIsTerminal());
+            // Without an announced count the bar shows the frames decoded.
+            std::string why;
+            const bool imported = doc.ImportVideoFile(
+                input, options.video,
+                [&](int decoded, int expected) {
+                    bar.update(decoded, std::max(expected, decoded));
+                    return true;
+                },
+                &why);
+            bar.finish();
+            if (!imported) {
+                error = "cannot import the video " + input + ": " + why;
                 return EXIT_USAGE;
             }
         } else if (ext == ".iml") {
@@ -157,9 +190,10 @@ int reportFailure(const char* command, const std::string& reason, int status, bo
     return status;
 }
 
-int importInputsOrReport(const char* command, CVexelDoc& doc, const std::vector<std::string>& inputs, bool json) {
+int importInputsOrReport(const char* command, CVexelDoc& doc, const std::vector<std::string>& inputs, bool json,
+                         const InputOptions& options) {
     std::string error;
-    const int status = importInputs(doc, inputs, error);
+    const int status = importInputs(doc, inputs, error, options);
     return status == EXIT_OK ? status : reportFailure(command, error, status, json);
 }
 

@@ -7,6 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "document/video_file.h"
+
 class CVexelDoc;
 
 namespace CLI {
@@ -22,12 +24,25 @@ constexpr int EXIT_OK = 0;
 constexpr int EXIT_FAILED = 1;  // the work could not be done
 constexpr int EXIT_USAGE = 2;   // bad arguments or unreadable inputs
 
+// How the inputs are read: which frames of a video are kept, and whether a
+// progress bar is drawn while one is decoded (on standard error when it is a
+// terminal).
+struct InputOptions {
+    vexel::VideoImportOptions video;
+    bool progress = false;
+};
+
+// Declares --every and --max-frames on `sub`.
+void addVideoOptions(CLI::App& sub, InputOptions& options);
+
 // Loads the inputs in the order given: image files (consecutive ones in one
 // import), image lists (.iml), "-" for an image list read from standard input
-// (relative names resolve against the working folder; at most once) and a
-// single video sequence (.vsq, which must be the only input). Returns
-// EXIT_OK, or EXIT_USAGE with a one-line reason in `error`.
-int importInputs(CVexelDoc& doc, const std::vector<std::string>& inputs, std::string& error);
+// (relative names resolve against the working folder; at most once), a
+// single video sequence (.vsq) or a single video file (.mp4, .avi, .mov,
+// .mkv); either of the last two must be the only input. Returns EXIT_OK, or
+// EXIT_USAGE with a one-line reason in `error`.
+int importInputs(CVexelDoc& doc, const std::vector<std::string>& inputs, std::string& error,
+                 const InputOptions& options = {});
 
 // Reports a failure of the subcommand `command`: "vexel-cli COMMAND: reason"
 // on standard error and, with `json`, the object {"error": reason} on
@@ -37,7 +52,7 @@ int reportFailure(const char* command, const std::string& reason, int status, bo
 // importInputs for the subcommand `command`: a failure is reported with
 // reportFailure. Returns the exit status.
 int importInputsOrReport(const char* command, CVexelDoc& doc, const std::vector<std::string>& inputs,
-                         bool json = false);
+                         bool json = false, const InputOptions& options = {});
 
 // How the frames are extracted: on how many threads, and whether progress
 // and status lines are shown.

@@ -1,9 +1,11 @@
 #include "document/vexel_doc.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 
+#include "calibration/busy_cursor.h"
 #include "document/frame_decoder.h"
 #include "document/regular_file.h"
 
@@ -37,6 +39,8 @@ const char* const LIST_FILTER = "Image Sequences / Image Lists (*.iml)|*.iml||";
 const char* const LIST_EXTENSION = ".iml";
 const char* const VSQ_FILTER = "Video Sequence File (*.vsq)|*.vsq||";
 const char* const VSQ_EXTENSION = ".vsq";
+const char* const VIDEO_FILTER = "Video Files (*.mp4 *.avi *.mov *.mkv)|*.mp4;*.avi;*.mov;*.mkv||";
+const char* const VIDEO_EXTENSION = ".mp4";
 
 std::string plural(int count, const char* one, const char* many) {
     return std::to_string(count) + " " + (count == 1 ? one : many);
@@ -248,20 +252,7 @@ bool CVexelDoc::ImportVsqFile(const std::string& path) {
         return false;
     }
 
-    // The sequence loaded: it replaces the working set.
-    WaitForLoader();
-    ClearCache();
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        ClearFrameNames();
-        ClearGrids();
-        sequence->SetSourcePath(path);
-        m_sequence = std::move(sequence);
-        m_frameCount = m_sequence->FrameCount();
-        if (m_currentFrame < 0 || m_currentFrame >= m_frameCount) m_currentFrame = 0;
-        m_currentSlot = START_SLOT;
-        m_framePending = false;
-    }
+    InstallSequence(std::move(sequence), path);
     const int missing = m_sequence->MissingFrames();
     if (m_frameCount == 0)
         m_ui->showStatus("Video sequence " + path + " holds no frames");
@@ -269,6 +260,50 @@ bool CVexelDoc::ImportVsqFile(const std::string& path) {
         m_ui->showStatus("Video sequence " + path + " is cut short: loaded " +
                          plural(m_frameCount, "frame", "frames") + ", " + plural(missing, "frame is", "frames are") +
                          " missing");
+    return true;
+}
+
+void CVexelDoc::InstallSequence(std::unique_ptr<VideoSequence> sequence, const std::string& path) {
+    WaitForLoader();
+    ClearCache();
+    std::lock_guard<std::mutex> guard(m_lock);
+    ClearFrameNames();
+    ClearGrids();
+    sequence->SetSourcePath(path);
+    m_sequence = std::move(sequence);
+    m_frameCount = m_sequence->FrameCount();
+    if (m_currentFrame < 0 || m_currentFrame >= m_frameCount) m_currentFrame = 0;
+    m_currentSlot = START_SLOT;
+    m_framePending = false;
+}
+
+bool CVexelDoc::ImportVideoFile(const std::string& path, const vexel::VideoImportOptions& options,
+                                const vexel::VideoProgress& progress, std::string* why) {
+    BusyCursor busy(*m_ui);
+    // The default progress: the frame being decoded, a few times a second.
+    auto lastShown = std::chrono::steady_clock::now() - std::chrono::seconds(1);
+    const vexel::VideoProgress statusProgress = [&](int decoded, int expected) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastShown < std::chrono::milliseconds(250)) return true;
+        lastShown = now;
+        std::string text = "Decoding " + path + ": frame " + std::to_string(decoded);
+        if (expected >= decoded) text += " of " + std::to_string(expected);
+        m_ui->showStatus(text);
+        return true;
+    };
+    vexel::VideoImportInfo info;
+    std::string error;
+    std::unique_ptr<VideoSequence> sequence =
+        vexel::readVideoFile(path, options, info, error, progress ? progress : statusProgress);
+    if (!sequence) {
+        if (why) *why = error;
+        m_ui->showStatus("Cannot import video " + path + ": " + error + "; nothing was changed");
+        return false;
+    }
+    InstallSequence(std::move(sequence), path);
+    m_ui->showStatus("Imported " + std::to_string(info.framesKept) + " of " +
+                     plural(info.framesInVideo, "frame", "frames") + " from " + path +
+                     (info.step > 1 ? " (one in " + std::to_string(info.step) + ")" : std::string()));
     return true;
 }
 
@@ -289,6 +324,12 @@ void CVexelDoc::OnImportImageSequence() {
 void CVexelDoc::OnImportVsq() {
     std::vector<std::string> paths = m_ui->chooseOpenFiles(VSQ_FILTER, VSQ_EXTENSION, false);
     if (!paths.empty()) ImportVsqFile(paths.front());
+    UpdateTitleAndViews();
+}
+
+void CVexelDoc::OnImportVideo() {
+    std::vector<std::string> paths = m_ui->chooseOpenFiles(VIDEO_FILTER, VIDEO_EXTENSION, false);
+    if (!paths.empty()) ImportVideoFile(paths.front());
     UpdateTitleAndViews();
 }
 

@@ -28,6 +28,7 @@
 #include "calibration/camera_calibration.h"
 #include "document/document_ui.h"
 #include "document/frame_grid_status.h"
+#include "document/video_file.h"
 #include "document/video_sequence.h"
 #include "grid/grid_set.h"
 
@@ -69,6 +70,8 @@ public:
     void OnImportImages();
     void OnImportImageSequence();
     void OnImportVsq();
+    // Import Video: the default options, progress in the status message.
+    void OnImportVideo();
     void OnFrameForward();
     void OnFrameBack();
     // Implemented with the calibration and grid commands.
@@ -100,6 +103,16 @@ public:
     // the frames it holds whole, an empty one no frames, each with a status
     // message. Returns whether it loaded.
     bool ImportVsqFile(const std::string& path);
+    // Replaces the working set with frames of the video file `path` (a
+    // sequence of 8-bit grey frames, see video_file.h for which are kept).
+    // The whole video is decoded first, with the wait cursor and `progress`
+    // (by default the frame being decoded in the status message); a file
+    // that is not a video, holds no frame or cannot be held, and a cancelled
+    // import, leave everything as it was. The status message names the file
+    // and says how many frames were kept of how many, or what went wrong;
+    // `why`, when given, gets the problem alone.
+    bool ImportVideoFile(const std::string& path, const vexel::VideoImportOptions& options = {},
+                         const vexel::VideoProgress& progress = {}, std::string* why = nullptr);
 
     // Title text of the main window, then every view repaints. Waits for the
     // loader first when the current frame is pending.
@@ -243,6 +256,9 @@ private:
     void KeepCurrentFrameInList();
     bool SlotHoldsFrame(int slot, int frame) const;
     bool SequenceHasCurrentFrame() const;
+    // Makes `sequence`, read from `path`, the working set (Import VSQ and
+    // Import Video).
+    void InstallSequence(std::unique_ptr<VideoSequence> sequence, const std::string& path);
 
     DocumentUi* m_ui;
     FrameDecoder m_decode;

@@ -63,6 +63,13 @@ void VideoSequence::Clear() {
     m_reserved = {};
     m_missingFrames = 0;
     m_sourcePath.clear();
+    m_sourceFrames.clear();
+}
+
+void VideoSequence::Truncate(int count) {
+    if (count < 0 || count >= m_frameCount) return;
+    m_frameCount = count;
+    if (m_sourceFrames.size() > static_cast<std::size_t>(count)) m_sourceFrames.resize(static_cast<std::size_t>(count));
 }
 
 bool VideoSequence::Allocate(int count, int width, int height, int bits) {
@@ -163,6 +170,7 @@ bool VideoSequence::Read(std::FILE* file, std::string* error) {
     m_bitsPerPixel = bits;
     m_reserved = reserved;
     m_missingFrames = count - m_frameCount;
+    m_sourceFrames.clear();
     return true;
 }
 
@@ -189,6 +197,12 @@ bool VideoSequence::Write(std::FILE* file, std::string* error) const {
     }
     if (std::fflush(file) != 0) return failed();
     return true;
+}
+
+std::string VideoSequence::FrameName(int index) const {
+    if (index >= 0 && static_cast<std::size_t>(index) < m_sourceFrames.size())
+        return FrameName(m_sourcePath, m_sourceFrames[static_cast<std::size_t>(index)]);
+    return FrameName(m_sourcePath, index);
 }
 
 std::string VideoSequence::FrameName(const std::string& path, int index) {

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 class VideoSequence {
 public:
@@ -44,6 +45,9 @@ public:
     bool Allocate(int count, int width, int height, int bits);
     // Frees every frame and sets all values, the 8-byte field included, to 0.
     void Clear();
+    // Keeps only the first `count` frames (nothing for a count that is not
+    // smaller); the buffer stays as it is.
+    void Truncate(int count);
 
     int FrameCount() const { return m_frameCount; }
     int Width() const { return m_width; }
@@ -62,8 +66,13 @@ public:
     // Where the frames came from; frame names are made from it.
     const std::string& SourcePath() const { return m_sourcePath; }
     void SetSourcePath(const std::string& path) { m_sourcePath = path; }
-    // The name shown for frame `index`: FrameName(SourcePath(), index).
-    std::string FrameName(int index) const { return FrameName(m_sourcePath, index); }
+    // The number each frame had in its source, when that is not its index
+    // (frames taken from a video with a step); empty otherwise.
+    const std::vector<int>& SourceFrameNumbers() const { return m_sourceFrames; }
+    void SetSourceFrameNumbers(std::vector<int> numbers) { m_sourceFrames = std::move(numbers); }
+    // The name shown for frame `index`: FrameName(SourcePath(), n) with n the
+    // frame's number in its source.
+    std::string FrameName(int index) const;
     // The name shown for frame `index` of a sequence read from `path`.
     static std::string FrameName(const std::string& path, int index);
 
@@ -77,4 +86,5 @@ private:
     Reserved m_reserved{};
     int m_missingFrames = 0;
     std::string m_sourcePath;
+    std::vector<int> m_sourceFrames;
 };

@@ -83,6 +83,7 @@ TEST_F(MainFrameTest, MenusHoldTheirItemsWithTextsIdentifiersAndKeys) {
           {"Import Image(s)...", 32771, ""},
           {"Import Image Sequence...", 32773, ""},
           {"Import VSQ...", 32774, ""},
+          {"Import Video...", cmd::IMPORT_VIDEO, ""},
           {"Load Calibration...", 32775, ""},
           {"", 0, ""},
           {"Save Correspondences...", 32776, ""},
