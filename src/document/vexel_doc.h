@@ -151,8 +151,15 @@ public:
     // Frame index held by slot `i` (-1 when empty or out of range); takes the lock.
     int SlotFrame(int i);
     // Replaces the decoder (tests count and fail decodes with it). Not while
-    // a pass runs: waits for it first.
+    // a pass runs: waits for it first. The decoder must allow calls from
+    // several threads at once (DecodeFrame).
     void SetFrameDecoder(FrameDecoder decoder);
+    // Decodes image frame `frame` from its file with the document's decoder,
+    // as a frame image, bypassing the cache: what a loader pass would store
+    // for it. Empty when the frame cannot be decoded, is out of range or the
+    // frames come from a sequence. Safe to call from several threads at once
+    // while the frame list does not change.
+    cv::Mat DecodeFrame(int frame) const;
     // Slots released since creation (a slot that held an image and was freed).
     std::uint64_t ReleaseCount() const { return m_releaseCount; }
 
