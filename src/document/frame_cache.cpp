@@ -216,12 +216,17 @@ void CVexelDoc::LoadFrameIntoSlot(int frame, int slot) {
     StoreSlot(slot, frame, DecodeFrame(frame));
 }
 
+void CVexelDoc::SetLookAhead(bool on) {
+    WaitForLoader();
+    m_lookAhead = on;
+}
+
 void CVexelDoc::LoaderPass() {
     std::lock_guard<std::mutex> guard(m_lock);
     const int n = m_frameCount;
     if (n < 1 || m_sequence) return;
     const int p = m_currentFrame, s = m_currentSlot;
-    const int r = reach(n, p);
+    const int r = m_lookAhead ? reach(n, p) : 0;
     for (int k = 0; k <= r; ++k) {
         const int forward = wrap(s + k, SLOT_COUNT);
         if (!m_slots[static_cast<std::size_t>(forward)].holdsImage()) LoadFrameIntoSlot(wrap(p + k, n), forward);

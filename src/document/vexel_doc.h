@@ -116,8 +116,13 @@ public:
     // that it can be read at once. A frame that cannot be decoded stays empty.
     void EnsureCurrentFrameLoaded();
     // The loader's pass over the ring, nearest frame first. Normally run on
-    // the loader thread; takes m_lock for its whole duration.
+    // the loader thread; takes m_lock for its whole duration. Without look
+    // ahead it decodes the current frame alone.
     void LoaderPass();
+    // Whether loader passes decode the frames around the current one too
+    // (the default, for stepping through the frames). The batch tool turns
+    // it off: it decodes every frame itself while extracting.
+    void SetLookAhead(bool on);
     void ClearCache();
 
     // --- queries on the current frame -------------------------------------
@@ -225,4 +230,5 @@ private:
     DocumentUi* m_ui;
     FrameDecoder m_decode;
     std::uint64_t m_releaseCount = 0;
+    bool m_lookAhead = true;
 };

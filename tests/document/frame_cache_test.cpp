@@ -84,7 +84,7 @@ TEST_F(FrameCacheTest, LongListFillsTheRingNearestFirstAndStepsCostOneDecode) {
     EXPECT_EQ(doc.ReleaseCount() - releasesBefore, 1u);
     doc.WaitForLoader();
     EXPECT_EQ(decoder.take(), std::vector<std::string>{"f5"});
-    EXPECT_EQ(slots(), (std::vector<int>{5, 17, 18, 19, 0, 1, 2, 3, 4}));
+    EXPECT_EQ(slots(), (std::vector<int>{17, 18, 19, 0, 1, 2, 3, 4, 5}));
     EXPECT_EQ(shownFrame(), 1);
 
     // Backwards across frame 0: still one decode per step, and the ring
@@ -95,6 +95,21 @@ TEST_F(FrameCacheTest, LongListFillsTheRingNearestFirstAndStepsCostOneDecode) {
     EXPECT_EQ(decoder.take(), (std::vector<std::string>{"f16", "f15", "f14"}));
     EXPECT_EQ(shownFrame(), 18);
     EXPECT_EQ(slots(), (std::vector<int>{16, 17, 18, 19, 0, 1, 2, 14, 15}));
+}
+
+TEST_F(FrameCacheTest, WithoutLookAheadOnlyTheCurrentFrameIsDecoded) {
+    doc.SetLookAhead(false);
+    import(20);
+    EXPECT_EQ(decoder.take(), std::vector<std::string>{"f0"});
+    doc.OnFrameForward();
+    doc.EnsureCurrentFrameLoaded();
+    EXPECT_EQ(decoder.take(), std::vector<std::string>{"f1"});
+    EXPECT_EQ(shownFrame(), 1);
+    // Turned on again, the next pass fills the ring around the current frame.
+    doc.SetLookAhead(true);
+    doc.StartLoader();
+    doc.WaitForLoader();
+    EXPECT_EQ(slots(), (std::vector<int>{17, 18, 19, 0, 1, 2, 3, 4, 5}));
 }
 
 TEST_F(FrameCacheTest, ShortListFillsForwardOnlyAndWrapsToTheSlotOfFrameZero) {
