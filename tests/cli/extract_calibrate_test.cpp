@@ -201,7 +201,8 @@ TEST_F(ExtractCalibrateCli, JsonSaysWhyAFrameHasNoPointsAndWhatFailed) {
     EXPECT_EQ(nlohmann::json::parse(flat.out)["error"], "no frame with 4 or more points");
     auto missing = run("calibrate " + shellQuote(dir / "no_such.pgm") + " --json");
     EXPECT_EQ(missing.status, 2);
-    EXPECT_EQ(nlohmann::json::parse(missing.out)["error"], "cannot read " + (dir / "no_such.pgm").string());
+    EXPECT_EQ(nlohmann::json::parse(missing.out)["error"],
+              "cannot read " + (dir / "no_such.pgm").string() + ": No such file or directory");
     auto reference = run("calibrate " + shellQuote(dir / "views.iml") + " --reference 40 --json");
     EXPECT_EQ(reference.status, 2);
     EXPECT_NE(nlohmann::json::parse(reference.out)["error"].get<std::string>().find("--reference 40"),
