@@ -3,7 +3,6 @@
 #include <csetjmp>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <vector>
 
 #include <jpeglib.h>
@@ -33,10 +32,14 @@ void abortOnWarning(j_common_ptr info, int level) {
 void dropMessage(j_common_ptr) {}
 
 bool readWholeFile(const std::string& path, std::vector<unsigned char>& bytes) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) return false;
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad() && !bytes.empty();
+    const std::streamoff size = in.tellg();
+    if (size <= 0) return false;
+    bytes.resize(static_cast<size_t>(size));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(bytes.data()), size);
+    return in.gcount() == size;
 }
 
 // The decode proper. Holds no object with a destructor across the library's
