@@ -72,7 +72,7 @@ const char* const kDetectorNames[DetectorCount] = {"ours (extractFrame)", "ours 
 
 struct Options {
     int views = 20;
-    std::vector<std::string> sizes{"640x480", "1280x960", "1600x1200"};
+    std::vector<std::string> sizes{"640x480", "1280x960", "1600x1200", "1920x1080", "4032x3024"};
     int noBoard = 10;
     int repeat = 5;
     double budgetMs = 400.0;
@@ -285,13 +285,16 @@ void score(Detector detector, const Detection& d, const std::vector<vb::TrueCorn
 }
 
 vp::Camera cameraFor(int width, int height) {
-    vp::Camera camera;  // 640 x 480 defaults, scaled to the frame
+    // 640 x 480 defaults, scaled to the frame: the focal lengths with the
+    // width (so a 16:9 frame keeps the pixels' aspect), the principal point
+    // with each side.
+    vp::Camera camera;
     const double sx = width / 640.0, sy = height / 480.0;
     camera.width = width;
     camera.height = height;
     camera.fx *= sx;
     camera.cx *= sx;
-    camera.fy *= sy;
+    camera.fy *= sx;
     camera.cy *= sy;
     return camera;
 }
@@ -461,8 +464,14 @@ void printCalibrationRow(const std::string& name, const Calibrated& c) {
               << fixed(c.cx, 2, 9) << fixed(c.cy, 2, 9) << fixed(c.k1, 4, 9) << fixed(c.k2, 4, 9) << '\n';
 }
 
-// Runs one frame size; returns findChessboardCorners' median time over ours.
-double runSize(const Options& options, int width, int height) {
+struct SizeMedians {
+    double ours = NAN;
+    double classic = NAN;
+};
+
+// Runs one frame size; returns our and findChessboardCorners' median times on
+// the views with the board.
+SizeMedians runSize(const Options& options, int width, int height) {
     const vp::Camera camera = cameraFor(width, height);
     const std::vector<vp::ViewPose> poses = vp::randomPoses(camera, options.views, options.seed);
     std::cout << "\n== " << width << "x" << height << ": " << poses.size() << " views, " << options.noBoard
@@ -568,8 +577,7 @@ double runSize(const Options& options, int width, int height) {
     for (Detector detector : boardDetectors)
         printCalibrationRow(kDetectorNames[detector], calibrate(columns[detector], cv::Size(width, height)));
 
-    const double classicMedian = vb::median(columns[Classic].frameMs);
-    return (std::isfinite(classicMedian) && oursMedian > 0.0) ? classicMedian / oursMedian : NAN;
+    return SizeMedians{oursMedian, vb::median(columns[Classic].frameMs)};
 }
 
 }  // namespace
@@ -616,15 +624,19 @@ int main(int argc, char** argv) {
                  " ADAPTIVE_THRESH|NORMALIZE_IMAGE then cornerSubPix 11x11; SB uses flags 0\n";
 
     double speedup = NAN;
+    std::vector<std::string> ratioLines;
     try {
         for (const auto& [w, h] : sizes) {
-            const double r = runSize(options, w, h);
-            if (w == 640 && h == 480) speedup = r;
+            const SizeMedians m = runSize(options, w, h);
+            if (w == 640 && h == 480 && std::isfinite(m.classic) && m.ours > 0.0) speedup = m.classic / m.ours;
+            ratioLines.push_back(vb::timeRatioLine(w, h, m.ours, m.classic));
         }
     } catch (const std::exception& e) {
         std::cerr << "compare_detectors: " << e.what() << '\n';
         return 1;
     }
-    std::cout << '\n' << vb::speedupLine(speedup) << std::endl;
+    std::cout << '\n';
+    for (const std::string& line : ratioLines) std::cout << line << '\n';
+    std::cout << vb::speedupLine(speedup) << std::endl;
     return 0;
 }

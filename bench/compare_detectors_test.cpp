@@ -61,6 +61,9 @@ TEST(CompareDetectorsStats, SpeedupLine) {
     EXPECT_EQ(vb::speedupLine(3.04), "speedup vs findChessboardCorners at 640x480: 3.0x");
     EXPECT_EQ(vb::speedupLine(12.26), "speedup vs findChessboardCorners at 640x480: 12.3x");
     EXPECT_EQ(vb::speedupLine(NAN), "speedup vs findChessboardCorners at 640x480: n/a");
+    EXPECT_EQ(vb::timeRatioLine(4032, 3024, 150.0, 100.0),
+              "ours/findChessboardCorners median time ratio at 4032x3024: 1.50 (150.000 ms / 100.000 ms)");
+    EXPECT_EQ(vb::timeRatioLine(1920, 1080, 5.0, NAN), "ours/findChessboardCorners median time ratio at 1920x1080: n/a");
 }
 
 TEST(CompareDetectorsStats, ColumnsStayApartWhenAValueOverflows) {

@@ -96,6 +96,9 @@ bool runExtraction(CVexelDoc& doc, CliUi& ui, const ExtractionOptions& options, 
 
 int importInputs(CVexelDoc& doc, const std::vector<std::string>& inputs, std::string& error,
                  const InputOptions& options) {
+    // Every frame is decoded by the extraction itself; the cache need hold
+    // only the current one.
+    doc.SetLookAhead(false);
     if (inputs.empty()) {
         error = "no input given";
         return EXIT_USAGE;

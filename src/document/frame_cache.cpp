@@ -196,18 +196,29 @@ void CVexelDoc::EnsureCurrentFrameLoaded() {
     m_framePending = false;
 }
 
-void CVexelDoc::LoadFrameIntoSlot(int frame, int slot) {
-    if (frame < 0 || frame >= m_frameCount || static_cast<std::size_t>(frame) >= m_frameNames.size()) return;
+cv::Mat CVexelDoc::DecodeFrame(int frame) const {
+    if (m_sequence || frame < 0 || frame >= m_frameCount || static_cast<std::size_t>(frame) >= m_frameNames.size())
+        return cv::Mat();
     cv::Mat image;
     try {
         image = m_decode(m_frameNames[static_cast<std::size_t>(frame)]);
         if (!image.empty() && !isFrameImage(image)) image = toFrameImage(image);
     } catch (...) {
-        // A frame that cannot be decoded or converted stays empty; the next
-        // pass tries it again. Nothing may escape the loader thread.
+        // A frame that cannot be decoded or converted stays empty. Nothing
+        // may escape the loader thread or an extraction worker.
         image.release();
     }
-    StoreSlot(slot, frame, std::move(image));
+    return image;
+}
+
+void CVexelDoc::LoadFrameIntoSlot(int frame, int slot) {
+    // An empty result leaves the slot empty; the next pass tries it again.
+    StoreSlot(slot, frame, DecodeFrame(frame));
+}
+
+void CVexelDoc::SetLookAhead(bool on) {
+    WaitForLoader();
+    m_lookAhead = on;
 }
 
 void CVexelDoc::LoaderPass() {
@@ -215,7 +226,7 @@ void CVexelDoc::LoaderPass() {
     const int n = m_frameCount;
     if (n < 1 || m_sequence) return;
     const int p = m_currentFrame, s = m_currentSlot;
-    const int r = reach(n, p);
+    const int r = m_lookAhead ? reach(n, p) : 0;
     for (int k = 0; k <= r; ++k) {
         const int forward = wrap(s + k, SLOT_COUNT);
         if (!m_slots[static_cast<std::size_t>(forward)].holdsImage()) LoadFrameIntoSlot(wrap(p + k, n), forward);

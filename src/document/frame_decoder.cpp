@@ -11,6 +11,7 @@
 #include <new>
 #include <vector>
 
+#include "document/jpeg_decoder.h"
 #include "document/netpbm_decoder.h"
 #include "document/png_check.h"
 #include "grid/frame_image.h"
@@ -48,7 +49,10 @@ public:
         // The library's netpbm reader, chosen by the name, never returns
         // from some files without the netpbm signature.
         if (hasNetpbmExtension()) return "not a netpbm picture";
-        if (got >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) return jpegCheck();
+        if (got >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) {
+            jpeg_ = true;
+            return jpegCheck();
+        }
         if (got >= 8 && std::memcmp(head.data(), "\x89PNG\r\n\x1a\n", 8) == 0) {
             if (got < 24) return CUT_SHORT;
             const long long w = be32(&head[16]), h = be32(&head[20]);
@@ -62,12 +66,25 @@ public:
     // The header of a netpbm picture, once check() found a sound one.
     const NetpbmHeader* netpbm() const { return netpbm_.kind ? &netpbm_ : nullptr; }
 
+    // A JPEG signature under a name for which the image library picks its
+    // JPEG reader, so that decoding it without the library gives what the
+    // library would give.
+    bool jpegByName() const {
+        const std::string extension = lowerExtension();
+        return jpeg_ && (extension == "jpg" || extension == "jpeg");
+    }
+
 private:
-    bool hasNetpbmExtension() const {
+    std::string lowerExtension() const {
         const std::size_t dot = path_.find_last_of("./");
-        if (dot == std::string::npos || path_[dot] != '.') return false;
+        if (dot == std::string::npos || path_[dot] != '.') return {};
         std::string extension = path_.substr(dot + 1);
         for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return extension;
+    }
+
+    bool hasNetpbmExtension() const {
+        const std::string extension = lowerExtension();
         return extension == "pgm" || extension == "ppm" || extension == "pbm" || extension == "pnm";
     }
 
@@ -182,6 +199,7 @@ private:
     std::ifstream in_;
     std::string path_;
     NetpbmHeader netpbm_;
+    bool jpeg_ = false;
 };
 
 bool isReadableFile(const std::string& path) {
@@ -353,11 +371,7 @@ cv::Mat decodeLocked(const std::string& path, std::string* error) {
     return frame;
 }
 
-}  // namespace
-
-cv::Mat decodeFrameFile(const std::string& path) { return decodeFrameFile(path, nullptr); }
-
-cv::Mat decodeFrameFile(const std::string& path, std::string* error) {
+cv::Mat decodeFile(const std::string& path, std::string* error, bool directJpeg) {
     if (!isReadableFile(path)) return fail(error, path, "cannot open file");
     HeaderSniffer sniffer(path);
     const std::string refused = sniffer.check();
@@ -369,10 +383,27 @@ cv::Mat decodeFrameFile(const std::string& path, std::string* error) {
             cv::Mat frame = decodeNetpbm(in, *netpbm, why);
             return frame.empty() ? fail(error, path, why) : frame;
         }
+        if (directJpeg && sniffer.jpegByName()) {
+            // Sound JPEGs are decoded without the image library's guard, so
+            // that several threads decode at once; anything else about the
+            // file is for the library to judge.
+            cv::Mat frame = decodeSoundJpeg(path, FRAME_MAX_SIDE, FRAME_MAX_PIXELS);
+            if (!frame.empty()) return frame;
+        }
         return decodeLocked(path, error);
     } catch (const cv::Exception&) {
         return fail(error, path, "cannot allocate the frame");
     } catch (const std::bad_alloc&) {
         return fail(error, path, "cannot allocate the frame");
     }
+}
+
+}  // namespace
+
+cv::Mat decodeFrameFile(const std::string& path) { return decodeFrameFile(path, nullptr); }
+
+cv::Mat decodeFrameFile(const std::string& path, std::string* error) { return decodeFile(path, error, true); }
+
+cv::Mat decodeFrameFileWithImageLibrary(const std::string& path, std::string* error) {
+    return decodeFile(path, error, false);
 }

@@ -25,7 +25,9 @@ constexpr long long FRAME_MAX_PIXELS = 100LL * 1000 * 1000;
 // the grey level of each index's colour, everything else (colour, samples
 // wider than a byte) is converted to 8-bit luminance by the image library.
 // Netpbm pictures (16-bit ones and bitmaps included) are decoded by
-// decodeNetpbm, their samples scaled to 0..255.
+// decodeNetpbm, their samples scaled to 0..255; sound JPEGs named .jpg or
+// .jpeg by decodeSoundJpeg, outside the image library's guard, into the
+// pixels the library gives.
 // Returns an empty Mat when the file is missing, no regular file, unreadable,
 // corrupt, cut short or larger than the limits above.
 // Safe to call from any thread.
@@ -34,6 +36,11 @@ cv::Mat decodeFrameFile(const std::string& path);
 // The same, and on failure sets `*error` (when given) to a one-line reason
 // that names the file.
 cv::Mat decodeFrameFile(const std::string& path, std::string* error);
+
+// The same with every file decoded by the image library (sound JPEGs
+// included, which decodeFrameFile decodes without it): the pixels the direct
+// JPEG decoding must match.
+cv::Mat decodeFrameFileWithImageLibrary(const std::string& path, std::string* error = nullptr);
 
 // The guard around every use of the image library's global state.
 std::mutex& devilMutex();

@@ -5,17 +5,14 @@
 
 #include "grid/frame_image.h"
 
-namespace {
-
-bool isSpace(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
-
-// The grey level of a colour, as the image library converts colour to
-// luminance (in single precision, truncated), so that colour netpbm pictures
-// read as they did when the library decoded them.
 unsigned char greyLevel(unsigned red, unsigned green, unsigned blue) {
     return static_cast<unsigned char>(static_cast<float>(red) * 0.212671f + static_cast<float>(green) * 0.715160f +
                                       static_cast<float>(blue) * 0.072169f);
 }
+
+namespace {
+
+bool isSpace(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
 // Skips white space and comments; the first other character, not taken.
 int skipSeparators(std::streambuf* in) {

@@ -11,6 +11,11 @@
 
 #include <opencv2/core/mat.hpp>
 
+// The grey level of a colour, as the image library converts colour to
+// luminance (in single precision, truncated), so that colour pictures read
+// the same whichever decoder read them.
+unsigned char greyLevel(unsigned red, unsigned green, unsigned blue);
+
 struct NetpbmHeader {
     char kind = 0;            // '1' to '6', the digit after the "P"
     long long width = 0;

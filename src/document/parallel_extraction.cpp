@@ -1,6 +1,7 @@
 #include "document/parallel_extraction.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -115,6 +116,19 @@ int extractAllFramesParallel(CVexelDoc& doc, int jobs, const ExtractionProgress&
     std::mutex progressMutex;
     int done = 0;
 
+    // Image files are decoded on the workers themselves, each frame by the
+    // worker that extracts it, so that decoding runs on every thread instead
+    // of one frame at a time through the cache's loader. Sequence frames are
+    // already in memory and are copied out on the calling thread.
+    const bool decodeOnWorkers = !doc.InSequenceMode();
+    std::atomic<int> read{0};
+
+    auto countDone = [&]() {
+        std::lock_guard<std::mutex> lock(progressMutex);
+        ++done;
+        if (progress) progress(done, count);
+    };
+
     auto work = [&]() {
         // Each worker extracts into its own record: its own slots, parts and
         // pending-cell list. It is sized for every frame, so a frame is
@@ -126,6 +140,15 @@ int extractAllFramesParallel(CVexelDoc& doc, int jobs, const ExtractionProgress&
         while (queue.pop(task)) {
             const int f = task.frame;
             FrameResult& result = results[static_cast<std::size_t>(f)];
+            if (decodeOnWorkers) {
+                task.image = doc.DecodeFrame(f);
+                if (task.image.empty()) {
+                    countDone();  // not read: no points, as after the single-threaded command
+                    continue;
+                }
+                result.size = task.image.size();
+                ++read;
+            }
             try {
                 if (!usable) throw std::bad_alloc();
                 std::ostringstream diagnostics, frameErrors;
@@ -148,9 +171,7 @@ int extractAllFramesParallel(CVexelDoc& doc, int jobs, const ExtractionProgress&
                 queue.abort();
             }
             task.image.release();
-            std::lock_guard<std::mutex> lock(progressMutex);
-            ++done;
-            if (progress) progress(done, count);
+            countDone();
         }
         // The moved-out parts' cells may still be listed here; nothing of
         // this record is read again.
@@ -167,33 +188,43 @@ int extractAllFramesParallel(CVexelDoc& doc, int jobs, const ExtractionProgress&
         throw;
     }
 
-    // Frames are read here, on the calling thread, through the document's
-    // cache and loader, in the order the single-threaded command reads them.
-    // After a failure the remaining frames are only stepped over, so the
-    // starting frame is current again at the end in every case.
+    // The frames are handed out in the order the single-threaded command
+    // visits them: from the current frame onwards with wrap-around.
     std::vector<int> order;
     order.reserve(static_cast<std::size_t>(count));
-    int read = 0;
-    bool stopped = false;
-    for (int i = 0; i < count; ++i) {
-        const int frame = doc.CurrentFrame();
-        order.push_back(frame);
-        if (!stopped) {
-            doc.EnsureCurrentFrameLoaded();
+    if (decodeOnWorkers) {
+        // The cache and the current frame are left as they are.
+        for (int i = 0; i < count; ++i) {
+            const int frame = (doc.CurrentFrame() + i) % count;
+            order.push_back(frame);
             FrameTask task;
             task.frame = frame;
-            if (doc.CopyFrameToImage(task.image) && !task.image.empty()) {
-                results[static_cast<std::size_t>(frame)].size = task.image.size();
-                ++read;
-                stopped = !queue.push(std::move(task));
-            } else {
-                std::lock_guard<std::mutex> lock(progressMutex);
-                ++done;
-                if (progress) progress(done, count);
-            }
+            if (!queue.push(std::move(task))) break;
         }
-        doc.StepForward();
-        if (!stopped) doc.StartLoader();
+        for (int i = static_cast<int>(order.size()); i < count; ++i)
+            order.push_back((doc.CurrentFrame() + i) % count);
+    } else {
+        // Sequence frames are read through the document as the
+        // single-threaded command reads them. After a failure the remaining
+        // frames are only stepped over, so the starting frame is current
+        // again at the end in every case.
+        bool stopped = false;
+        for (int i = 0; i < count; ++i) {
+            const int frame = doc.CurrentFrame();
+            order.push_back(frame);
+            if (!stopped) {
+                FrameTask task;
+                task.frame = frame;
+                if (doc.CopyFrameToImage(task.image) && !task.image.empty()) {
+                    results[static_cast<std::size_t>(frame)].size = task.image.size();
+                    ++read;
+                    stopped = !queue.push(std::move(task));
+                } else {
+                    countDone();
+                }
+            }
+            doc.StepForward();
+        }
     }
     queue.finish();
     for (std::thread& t : threads) t.join();
@@ -227,5 +258,5 @@ int extractAllFramesParallel(CVexelDoc& doc, int jobs, const ExtractionProgress&
         if (withErrors) *errors << result.errors;
     }
     set.pendingElements.clear();
-    return read;
+    return read.load();
 }

@@ -133,8 +133,13 @@ public:
     // that it can be read at once. A frame that cannot be decoded stays empty.
     void EnsureCurrentFrameLoaded();
     // The loader's pass over the ring, nearest frame first. Normally run on
-    // the loader thread; takes m_lock for its whole duration.
+    // the loader thread; takes m_lock for its whole duration. Without look
+    // ahead it decodes the current frame alone.
     void LoaderPass();
+    // Whether loader passes decode the frames around the current one too
+    // (the default, for stepping through the frames). The batch tool turns
+    // it off: it decodes every frame itself while extracting.
+    void SetLookAhead(bool on);
     void ClearCache();
 
     // --- queries on the current frame -------------------------------------
@@ -168,8 +173,15 @@ public:
     // Frame index held by slot `i` (-1 when empty or out of range); takes the lock.
     int SlotFrame(int i);
     // Replaces the decoder (tests count and fail decodes with it). Not while
-    // a pass runs: waits for it first.
+    // a pass runs: waits for it first. The decoder must allow calls from
+    // several threads at once (DecodeFrame).
     void SetFrameDecoder(FrameDecoder decoder);
+    // Decodes image frame `frame` from its file with the document's decoder,
+    // as a frame image, bypassing the cache: what a loader pass would store
+    // for it. Empty when the frame cannot be decoded, is out of range or the
+    // frames come from a sequence. Safe to call from several threads at once
+    // while the frame list does not change.
+    cv::Mat DecodeFrame(int frame) const;
     // Slots released since creation (a slot that held an image and was freed).
     std::uint64_t ReleaseCount() const { return m_releaseCount; }
 
@@ -263,4 +275,5 @@ private:
     DocumentUi* m_ui;
     FrameDecoder m_decode;
     std::uint64_t m_releaseCount = 0;
+    bool m_lookAhead = true;
 };

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include <opencv2/core/utility.hpp>
 
 #include "calibration/points_file.h"
+#include "document/frame_decoder.h"
 #include "document/grid_commands.h"
 #include "document/parallel_extraction.h"
 #include "document/vexel_doc.h"
@@ -132,6 +134,32 @@ TEST_F(ParallelExtraction, GivesTheSingleThreadedResultWhateverTheThreadCount) {
         for (std::size_t i = 0; i < reported.size(); ++i) EXPECT_EQ(reported[i], static_cast<int>(i) + 1);
         doc.WaitForLoader();
     }
+}
+
+TEST_F(ParallelExtraction, DecodesEveryFileOnceOnTheWorkersAndLeavesTheCacheAlone) {
+    ScriptedUi ui;
+    CVexelDoc doc(&ui);
+    std::mutex m;
+    std::multiset<std::string> decoded;
+    doc.SetFrameDecoder([&](const std::string& path) {
+        {
+            std::lock_guard<std::mutex> lock(m);
+            decoded.insert(path);
+        }
+        return decodeFrameFile(path);
+    });
+    doc.SetLookAhead(false);
+    open(doc, 2, nullptr);
+    doc.WaitForLoader();
+    const int slot = doc.CurrentSlot();
+    const int held = doc.SlotFrame(slot);
+    decoded.clear();
+    extractAllFramesParallel(doc, 3);
+    const std::vector<std::string>& files = frameFiles();
+    EXPECT_EQ(decoded, std::multiset<std::string>(files.begin(), files.end()));
+    EXPECT_EQ(doc.CurrentFrame(), 2);
+    EXPECT_EQ(doc.CurrentSlot(), slot);
+    EXPECT_EQ(doc.SlotFrame(slot), held);
 }
 
 TEST_F(ParallelExtraction, CellsSurviveAReExtractionAndTheDocument) {

@@ -97,6 +97,21 @@ TEST_F(FrameCacheTest, LongListFillsTheRingNearestFirstAndStepsCostOneDecode) {
     EXPECT_EQ(slots(), (std::vector<int>{16, 17, 18, 19, 0, 1, 2, 14, 15}));
 }
 
+TEST_F(FrameCacheTest, WithoutLookAheadOnlyTheCurrentFrameIsDecoded) {
+    doc.SetLookAhead(false);
+    import(20);
+    EXPECT_EQ(decoder.take(), std::vector<std::string>{"f0"});
+    doc.OnFrameForward();
+    doc.EnsureCurrentFrameLoaded();
+    EXPECT_EQ(decoder.take(), std::vector<std::string>{"f1"});
+    EXPECT_EQ(shownFrame(), 1);
+    // Turned on again, the next pass fills the ring around the current frame.
+    doc.SetLookAhead(true);
+    doc.StartLoader();
+    doc.WaitForLoader();
+    EXPECT_EQ(slots(), (std::vector<int>{17, 18, 19, 0, 1, 2, 3, 4, 5}));
+}
+
 TEST_F(FrameCacheTest, ShortListFillsForwardOnlyAndWrapsToTheSlotOfFrameZero) {
     import(5);
     EXPECT_EQ(slots(), (std::vector<int>{-1, -1, -1, -1, 0, 1, 2, 3, 4}));

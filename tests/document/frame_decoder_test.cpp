@@ -1,16 +1,19 @@
 #include "document/frame_decoder.h"
+#include "document/jpeg_decoder.h"
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -292,6 +295,69 @@ TEST_F(FrameDecoderTest, UnreadableFilesGiveAnEmptyFrameAndAReason) {
     EXPECT_EQ(cv::norm(after, ramp, cv::NORM_INF), 0.0);
 }
 
+// A picture with edges, gradients and noise in every channel, so that every
+// stage of the JPEG decoding (sampling, colour conversion, rounding) shows.
+cv::Mat photoLike(int width, int height, int channels) {
+    cv::Mat image(height, width, CV_8UC(channels));
+    cv::RNG rng(3);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < channels; ++c) {
+                const double v = 128 + 90 * std::sin(0.02 * (c + 1) * x + 0.013 * y) +
+                                 ((x / 13 + y / 11) % 2 ? 30 : -30) + rng.gaussian(8);
+                image.ptr<uint8_t>(y)[x * channels + c] = cv::saturate_cast<uint8_t>(v);
+            }
+    return image;
+}
+
+TEST_F(FrameDecoderTest, JpegsDecodeToTheImageLibrarysPixelsSoundOrDamaged) {
+    // Sound JPEGs are decoded without the image library; every one must give
+    // exactly the library's pixels, and every damaged one the library's
+    // verdict, whichever way it ends up decoded.
+    struct Kind {
+        int width, height, channels;
+        std::vector<int> params;
+    };
+    const std::vector<Kind> kinds = {
+        {320, 240, 1, {}},
+        {641, 479, 3, {}},
+        {333, 257, 3, {cv::IMWRITE_JPEG_QUALITY, 100, cv::IMWRITE_JPEG_PROGRESSIVE, 1}},
+        {97, 61, 3, {cv::IMWRITE_JPEG_QUALITY, 60, cv::IMWRITE_JPEG_RST_INTERVAL, 3, cv::IMWRITE_JPEG_OPTIMIZE, 1}},
+        {250, 131, 1, {cv::IMWRITE_JPEG_PROGRESSIVE, 1}},
+    };
+    int decodedDirectly = 0;
+    for (std::size_t k = 0; k < kinds.size(); ++k) {
+        const Kind& kind = kinds[k];
+        std::vector<uint8_t> encoded;
+        ASSERT_TRUE(cv::imencode(".jpg", photoLike(kind.width, kind.height, kind.channels), encoded, kind.params));
+        const std::string sound(encoded.begin(), encoded.end());
+        std::string flipped = sound, cut = sound, tail = sound;
+        flipped[sound.size() / 2] = static_cast<char>(flipped[sound.size() / 2] ^ 0x5a);
+        cut.resize(sound.size() * 2 / 3);
+        tail += "bytes after the end";
+        for (const auto& [name, bytes] : std::vector<std::pair<std::string, std::string>>{
+                 {"sound", sound}, {"flipped", flipped}, {"cut", cut}, {"tail", tail}}) {
+            SCOPED_TRACE(std::to_string(k) + " " + name);
+            const std::string file = writeBytes("kind" + std::to_string(k) + name + ".jpg", bytes);
+            std::string error, libraryError;
+            const cv::Mat frame = decodeFrameFile(file, &error);
+            const cv::Mat library = decodeFrameFileWithImageLibrary(file, &libraryError);
+            EXPECT_EQ(error, libraryError);
+            ASSERT_EQ(frame.empty(), library.empty());
+            if (name == "sound") {
+                expectFrameImage(frame, kind.width, kind.height);
+                if (!decodeSoundJpeg(file, FRAME_MAX_SIDE, FRAME_MAX_PIXELS).empty()) ++decodedDirectly;
+            }
+            if (!frame.empty()) {
+                ASSERT_EQ(frame.size(), library.size());
+                EXPECT_EQ(frame.step[0], library.step[0]);
+                EXPECT_EQ(cv::countNonZero(frame != library), 0);
+            }
+        }
+    }
+    EXPECT_EQ(decodedDirectly, static_cast<int>(kinds.size()));
+}
+
 TEST_F(FrameDecoderTest, ConcurrentDecodesGiveTheSameFrames) {
     const cv::Mat ramp = rampImage(161, 120);
     const std::string grey = writeImage("ramp.pgm", ramp);
@@ -299,6 +365,9 @@ TEST_F(FrameDecoderTest, ConcurrentDecodesGiveTheSameFrames) {
     const std::string colour = writeImage("colour.png", colourSource);
     const cv::Mat colourOnce = decodeFrameFile(colour);
     ASSERT_FALSE(colourOnce.empty());
+    const std::string jpeg = writeImage("photo.jpg", photoLike(161, 120, 3));
+    const cv::Mat jpegOnce = decodeFrameFileWithImageLibrary(jpeg);
+    ASSERT_FALSE(jpegOnce.empty());
 
     std::vector<int> mismatches(4, 0);
     std::vector<std::thread> threads;
@@ -307,8 +376,10 @@ TEST_F(FrameDecoderTest, ConcurrentDecodesGiveTheSameFrames) {
             for (int i = 0; i < 10; ++i) {
                 const cv::Mat a = decodeFrameFile(grey);
                 const cv::Mat b = decodeFrameFile(colour);
+                const cv::Mat c = decodeFrameFile(jpeg);
                 if (a.empty() || cv::norm(a, ramp, cv::NORM_INF) != 0.0) ++mismatches[t];
                 if (b.empty() || cv::norm(b, colourOnce, cv::NORM_INF) != 0.0) ++mismatches[t];
+                if (c.empty() || cv::norm(c, jpegOnce, cv::NORM_INF) != 0.0) ++mismatches[t];
             }
         });
     }
