@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
@@ -14,11 +15,16 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
+#include <QPointer>
+#include <QProgressDialog>
 #include <QStatusBar>
 #include <QToolBar>
 
+#include <algorithm>
 #include <exception>
 #include <new>
+#include <thread>
+#include <vector>
 
 #include <opencv2/core.hpp>
 
@@ -186,6 +192,23 @@ QIcon toolIcon(int id) {
     return QIcon(pixmap);
 }
 
+// What a failure that escaped a command was, in words.
+QString failureReason(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const Fatal_Error& e) {
+        return QStringLiteral("a geometry check failed (%1)").arg(QString::fromLocal8Bit(e.what()));
+    } catch (const cv::Exception& e) {
+        return QStringLiteral("the vision library reported an error (%1)").arg(QString::fromLocal8Bit(e.what()));
+    } catch (const std::bad_alloc&) {
+        return QStringLiteral("out of memory");
+    } catch (const std::exception& e) {
+        return QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        return QStringLiteral("unknown error");
+    }
+}
+
 }  // namespace
 
 CMainFrame::CMainFrame(CVexelApp* app, CVexelDoc* doc, QWidget* parent)
@@ -294,6 +317,14 @@ void CMainFrame::CreateToolBar() {
 
 void CMainFrame::CreateStatusBar() {
     QStatusBar* bar = statusBar();
+    // The last result of a command stays here while prompts come and go in
+    // the message pane.
+    m_result = new QLabel(bar);
+    m_result->setObjectName(QStringLiteral("result"));
+    m_result->setMinimumWidth(0);
+    m_result->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_result->setTextFormat(Qt::PlainText);
+    bar->addPermanentWidget(m_result, 3);
     const char* names[3] = {"CAP", "NUM", "SCRL"};
     for (int i = 0; i < 3; ++i) {
         m_indicators[i] = new QLabel(QString::fromLatin1(names[i]), bar);
@@ -311,28 +342,24 @@ void CMainFrame::CreateStatusBar() {
 }
 
 void CMainFrame::UpdateCommandUi() {
-    if (QAction* grid = Action(cmd::GRID)) grid->setChecked(m_doc && m_doc->m_showGrid);
+    // The document is not read while a command changes it on the worker.
+    if (QAction* grid = Action(cmd::GRID); grid && !m_running) grid->setChecked(m_doc && m_doc->m_showGrid);
     if (QAction* shrink = Action(cmd::SHRINK_LARGE_IMAGES)) shrink->setChecked(m_view->ShrinkLargeImages());
     if (QAction* tools = Action(cmd::VIEW_TOOLBAR)) tools->setChecked(m_toolBar && !m_toolBar->isHidden());
     if (QAction* status = Action(cmd::VIEW_STATUS_BAR)) status->setChecked(!statusBar()->isHidden());
 }
 
 bool CMainFrame::RunGuarded(const QString& name, const std::function<void()>& command) {
-    QString reason;
     try {
         command();
         return true;
-    } catch (const Fatal_Error& e) {
-        reason = QStringLiteral("a geometry check failed (%1)").arg(QString::fromLocal8Bit(e.what()));
-    } catch (const cv::Exception& e) {
-        reason = QStringLiteral("the vision library reported an error (%1)").arg(QString::fromLocal8Bit(e.what()));
-    } catch (const std::bad_alloc&) {
-        reason = QStringLiteral("out of memory");
-    } catch (const std::exception& e) {
-        reason = QString::fromLocal8Bit(e.what());
     } catch (...) {
-        reason = QStringLiteral("unknown error");
+        ReportFailure(name, failureReason(std::current_exception()));
     }
+    return false;
+}
+
+void CMainFrame::ReportFailure(const QString& name, const QString& reason) {
     // The command left early: put the cursor back and show what there is.
     if (m_app && m_app->Ui()) m_app->Ui()->ResetBusy();
     try {
@@ -341,10 +368,107 @@ bool CMainFrame::RunGuarded(const QString& name, const std::function<void()>& co
     }
     UpdateCommandUi();
     if (m_reportFailure) m_reportFailure(name, reason);
-    return false;
+}
+
+bool CMainFrame::RunsOnWorker(int id) const {
+    if (!m_doc) return false;
+    switch (id) {
+        case cmd::EXTRACT_GRIDS:
+        case cmd::INTRINSIC_CALIBRATION:
+        case cmd::EXTRINSIC_CALIBRATION: return true;
+        // Quick unless they first search the frames not searched yet.
+        case cmd::GRID: return !m_doc->m_showGrid && m_doc->FramesNotExtracted() > 0;
+        case cmd::SAVE_CORRESPONDENCES: return m_doc->FramesNotExtracted() > 0;
+        default: return false;
+    }
+}
+
+bool CMainFrame::RunOnWorker(const QString& name, const std::function<void()>& command) {
+    QtDocumentUi* ui = m_app ? m_app->Ui() : nullptr;
+    if (ui) ui->ResetCancel();
+    m_running = true;
+    // Every action that is enabled now is disabled for the command's length.
+    std::vector<QAction*> disabled;
+    for (auto& [id, action] : m_actions)
+        if (action->isEnabled()) {
+            action->setEnabled(false);
+            disabled.push_back(action);
+        }
+    // While the worker runs, the view draws what it took from the document
+    // at the last update and the pixels it copies under the lock.
+    m_view->SetDocumentBusy(true);
+
+    QProgressDialog dialog(QStringLiteral("%1...").arg(name), QStringLiteral("Cancel"), 0, 0, this);
+    dialog.setWindowTitle(name);
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.setAutoReset(false);
+    dialog.setAutoClose(false);
+    dialog.setMinimumDuration(0);
+    dialog.setMinimumWidth(360);
+    connect(&dialog, &QProgressDialog::canceled, this, [ui, &dialog] {
+        if (ui) ui->RequestCancel();
+        dialog.setLabelText(QStringLiteral("Stopping after this step..."));
+        // The window stays until the command has stopped.
+        dialog.show();
+    });
+    m_progress = &dialog;
+    dialog.show();
+
+    std::exception_ptr failure;
+    bool finished = false;
+    QEventLoop loop;
+    std::thread worker([&] {
+        try {
+            command();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        QMetaObject::invokeMethod(
+            &loop,
+            [&] {
+                finished = true;
+                loop.quit();
+            },
+            Qt::QueuedConnection);
+    });
+    // The window keeps repainting and the progress window answers while
+    // the command runs; commands stay disabled.
+    while (!finished) loop.exec();
+    worker.join();
+
+    m_progress = nullptr;
+    dialog.hide();
+    m_view->SetDocumentBusy(false);
+    for (QAction* action : disabled) action->setEnabled(true);
+    m_running = false;
+    if (failure) {
+        ReportFailure(name, failureReason(failure));
+        return false;
+    }
+    m_view->OnUpdate();
+    return true;
+}
+
+void CMainFrame::ShowProgress(const QString& text, int done, int total) {
+    if (!m_progress || m_progress->wasCanceled()) return;
+    m_progress->setLabelText(text);
+    m_progress->setMaximum(std::max(total, 0));
+    m_progress->setValue(total > 0 ? std::clamp(done, 0, total) : 0);
+}
+
+void CMainFrame::ShowResult(const QString& text) {
+    if (!m_result) return;
+    m_result->setText(text);
+    m_result->setToolTip(text);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (m_running) {
+        // The running command is asked to stop; the window stays until it has.
+        if (m_app && m_app->Ui()) m_app->Ui()->RequestCancel();
+        event->ignore();
+        return;
+    }
     bool mayClose = true;
     // A failure while asking or saving keeps the window and its work.
     if (m_doc && !RunGuarded(QStringLiteral("Exit"), [&] { mayClose = m_doc->ConfirmClose(); })) mayClose = false;
@@ -355,8 +479,13 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
 }
 
 bool CMainFrame::OnCommand(int id) {
-    const bool done = RunGuarded(CommandName(id), [this, id] { RouteCommand(id); });
+    // One command at a time: the actions are disabled while one runs, and
+    // nothing else may start another.
+    if (m_running) return false;
+    const auto route = [this, id] { RouteCommand(id); };
+    const bool done = RunsOnWorker(id) ? RunOnWorker(CommandName(id), route) : RunGuarded(CommandName(id), route);
     UpdateCommandUi();
+    Q_EMIT commandFinished(id, done);
     return done;
 }
 
@@ -378,7 +507,7 @@ void CMainFrame::RouteCommand(int id) {
         // The view's.
         case cmd::SHRINK_LARGE_IMAGES: m_view->OnShrinkLargeImages(); break;
         case cmd::FILE_PRINT:
-            if (!m_view->OnFilePrint()) statusBar()->showMessage(QStringLiteral("Printing is not available"));
+            if (!m_view->OnFilePrint()) ShowResult(QStringLiteral("Printing is not available"));
             break;
         // The application's.
         case cmd::FILE_NEW: if (m_app) m_app->OnFileNew(); break;

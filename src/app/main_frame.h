@@ -15,6 +15,7 @@ class CVexelDoc;
 class CVexelView;
 class QAction;
 class QLabel;
+class QProgressDialog;
 class QToolBar;
 
 class CMainFrame : public QMainWindow {
@@ -45,6 +46,29 @@ public:
     // Check marks of Grid, Shrink Large Images, Toolbar and Status Bar.
     void UpdateCommandUi();
 
+    // Whether the command runs on the worker thread: the extraction and
+    // calibration commands, and Grid and Save Correspondences when frames
+    // are still to be searched.
+    bool RunsOnWorker(int id) const;
+    // A command is running (on the worker; every other command is disabled).
+    bool IsCommandRunning() const { return m_running; }
+    // The running command's progress window (null when none runs).
+    QProgressDialog* ProgressDialog() const { return m_progress; }
+    // Progress of the running command: `text` as the window's label, `done`
+    // of `total` steps (total 0: a busy indicator).
+    void ShowProgress(const QString& text, int done, int total);
+    // The document's last status text, in the status bar's permanent field
+    // that prompts and "Ready" do not replace.
+    void ShowResult(const QString& text);
+    QLabel* ResultField() const { return m_result; }
+
+Q_SIGNALS:
+    // Every command routed through OnCommand ends with this, after its window
+    // and actions are back (`done`: it did not fail).
+    void commandFinished(int id, bool done);
+
+public:
+
 protected:
     // Closing the window (Exit, the window's own close button) first asks
     // whether to save a calibration that changed; Cancel keeps it open.
@@ -56,6 +80,13 @@ private:
     void CreateToolBar();
     void CreateStatusBar();
     void RouteCommand(int id);
+    // Runs `command` on the worker thread under a modal progress window with
+    // Cancel, every action disabled, while this thread keeps the window
+    // alive; returns once it ended. A failure is reported as by RunGuarded.
+    bool RunOnWorker(const QString& name, const std::function<void()>& command);
+    // After a failed command: puts the cursor back, shows what there is and
+    // reports `reason`.
+    void ReportFailure(const QString& name, const QString& reason);
     QAction* MakeAction(int id, const char* menuText, const char* prompt);
 
     CVexelApp* m_app;
@@ -64,5 +95,8 @@ private:
     QToolBar* m_toolBar = nullptr;
     std::map<int, QAction*> m_actions;
     QLabel* m_indicators[3] = {nullptr, nullptr, nullptr};
+    QLabel* m_result = nullptr;
     FailureReporter m_reportFailure;
+    bool m_running = false;
+    QProgressDialog* m_progress = nullptr;
 };

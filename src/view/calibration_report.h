@@ -28,9 +28,3 @@ struct ReportExtent {
 // and comes back as the content size the report needs.
 int DrawReportLines(QPainter& painter, int x, int y, const std::vector<std::string>& lines, int imageWidth,
                     ReportExtent& extent);
-
-// Draws the record's report at (x, y), with the rotation matrix and the
-// translation vector when `extrinsic` is set, sets the view's content size
-// and recomputes its scroll ranges. Returns the y below the last line.
-int DrawCalibrationReport(QPainter& painter, int x, int y, const CalibrationRecord& record, bool extrinsic,
-                          CVexelView& view);

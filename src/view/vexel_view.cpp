@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "calibration/calibration_report.h"
 #include "view/calibration_report.h"
 
 CVexelView::CVexelView(CVexelDoc* doc, QWidget* parent) : QAbstractScrollArea(parent), m_doc(doc) {
@@ -80,8 +81,52 @@ void CVexelView::OnUpdate() {
     }
     m_contentWidth = std::max(m_contentWidth, m_displayWidth);
     m_contentHeight = std::max(m_contentHeight, m_displayHeight);
+    TakeSnapshot();
     RecomputeScrollRanges();
     viewport()->update();
+}
+
+void CVexelView::SetDocumentBusy(bool busy) {
+    if (busy && !m_docBusy) TakeSnapshot();
+    m_docBusy = busy;
+    viewport()->update();
+}
+
+void CVexelView::TakeSnapshot() {
+    m_snapshot = Snapshot{};
+    if (!m_doc) return;
+    m_snapshot.frame = m_doc->m_currentFrame;
+    m_snapshot.report = ReportLines();
+    if (m_doc->m_showGrid) m_snapshot.cells = GridCells(m_snapshot.frame);
+}
+
+std::vector<std::vector<QPointF>> CVexelView::GridCells(int frame) const {
+    std::vector<std::vector<QPointF>> cells;
+    const GridSet& grid = m_doc->m_gridSet;
+    if (!grid.hasFrame(frame)) return cells;
+    const int count = grid.getCellCount(frame);
+    for (int i = 0; i < count; ++i) {
+        GridElement* cell = grid.getCell(frame, i);
+        if (!cell || !cell->inGrid) continue;
+        g_container<g_node*>& nodes = cell->nodes();
+        std::vector<QPointF> corners;
+        for (uint32_t k = 0; k < nodes.numberOfItems(); ++k) {
+            const g_vector p = nodes.item(k)->getCoordinates();
+            corners.emplace_back(p.x, p.y);
+        }
+        if (!corners.empty()) cells.push_back(std::move(corners));
+    }
+    return cells;
+}
+
+std::vector<std::string> CVexelView::ReportLines() const {
+    std::vector<std::string> lines;
+    const CalibrationRecord* record = m_doc ? m_doc->m_calibration.get() : nullptr;
+    if (!record) return lines;
+    const bool extrinsic = m_doc->m_referenceFrame == m_doc->m_currentFrame;
+    lines = calibrationReportLines(*record, extrinsic);
+    for (std::string& line : calibrationQualityLines(*record, m_doc->m_calibrationStats)) lines.push_back(line);
+    return lines;
 }
 
 void CVexelView::OnShrinkLargeImages() {
@@ -165,8 +210,12 @@ void CVexelView::DrawPicture(QPainter& painter) {
     if (needFrame > m_frameBuffer.size() || needDisplay > m_displayBuffer.size()) return;
     // Rows of a smaller frame are laid out with that frame's own stride.
     m_displayStride = (m_imageWidth * 3 + 3) & ~3;
-    m_doc->CopyFrameBytes(m_frameBuffer.data(), m_frameBuffer.size());
-    FillDisplayBuffer();
+    CVexelDoc::FrameShape shape;
+    m_doc->CopyFrameBytes(m_frameBuffer.data(), m_frameBuffer.size(), &shape);
+    // While a command moves through the frames, one of another size than
+    // the buffers were laid out for leaves the last picture as it was.
+    if (!m_docBusy || (shape.width == m_imageWidth && shape.height == m_imageHeight && shape.channels == m_channels))
+        FillDisplayBuffer();
     const QImage picture(m_displayBuffer.data(), m_imageWidth, m_imageHeight, m_displayStride,
                          QImage::Format_RGB888);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
@@ -176,46 +225,45 @@ void CVexelView::DrawPicture(QPainter& painter) {
         painter.drawImage(QPoint(-ScrollX(), -ScrollY()), picture);
 }
 
-void CVexelView::DrawGrid(QPainter& painter) {
-    const GridSet& grid = m_doc->m_gridSet;
-    const int frame = m_doc->m_currentFrame;
-    if (!grid.hasFrame(frame)) return;
+// Each cell's outline: its corners in their stored order, closed back to
+// the first.
+void CVexelView::DrawCells(QPainter& painter, const std::vector<std::vector<QPointF>>& cells) {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setPen(QPen(QColor(0, 0, 255), GRID_PEN_WIDTH, Qt::SolidLine));
-    const int cells = grid.getCellCount(frame);
-    for (int i = 0; i < cells; ++i) {
-        GridElement* cell = grid.getCell(frame, i);
-        if (!cell || !cell->inGrid) continue;
-        g_container<g_node*>& nodes = cell->nodes();
-        const uint32_t count = nodes.numberOfItems();
-        if (count == 0) continue;
-        QPoint first, previous;
-        for (uint32_t k = 0; k < count; ++k) {
-            const g_vector p = nodes.item(k)->getCoordinates();
-            const QPoint point = MapImagePoint(p.x, p.y);
-            if (k == 0)
-                first = point;
-            else
-                painter.drawLine(previous, point);
+    for (const std::vector<QPointF>& corners : cells) {
+        QPoint previous = MapImagePoint(corners.back().x(), corners.back().y());
+        for (const QPointF& corner : corners) {
+            const QPoint point = MapImagePoint(corner.x(), corner.y());
+            painter.drawLine(previous, point);
             previous = point;
         }
-        painter.drawLine(previous, first);
     }
     painter.restore();
 }
 
 void CVexelView::DrawReport(QPainter& painter) {
-    const CalibrationRecord* record = m_doc->m_calibration.get();
-    if (!record) return;
-    const bool extrinsic = m_doc->m_referenceFrame == m_doc->m_currentFrame;
-    DrawCalibrationReport(painter, m_displayWidth - ScrollX(), -ScrollY(), *record, extrinsic, *this);
+    const std::vector<std::string> lines = m_docBusy ? m_snapshot.report : ReportLines();
+    if (lines.empty()) return;
+    // The report's room is measured from the picture as drawn, so a shrunk
+    // frame leaves no empty scroll range behind it.
+    ReportExtent extent{m_contentWidth, m_contentHeight};
+    DrawReportLines(painter, m_displayWidth - ScrollX(), -ScrollY(), lines, m_displayWidth, extent);
+    if (extent.width != m_contentWidth || extent.height != m_contentHeight) {
+        SetContentSize(extent.width, extent.height);
+        RecomputeScrollRanges();
+    }
 }
 
 void CVexelView::Draw(QPainter& painter) {
     if (!m_doc) return;
     DrawPicture(painter);
-    if (m_doc->m_showGrid) DrawGrid(painter);
+    if (m_docBusy) {
+        if (!m_snapshot.cells.empty() && m_snapshot.frame == m_doc->CurrentFrameLocked())
+            DrawCells(painter, m_snapshot.cells);
+    } else if (m_doc->m_showGrid) {
+        DrawCells(painter, GridCells(m_doc->m_currentFrame));
+    }
     DrawReport(painter);
 }
 

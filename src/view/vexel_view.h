@@ -7,8 +7,10 @@
 
 #include <QAbstractScrollArea>
 #include <QPoint>
+#include <QPointF>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 class CVexelDoc;
@@ -56,6 +58,16 @@ public:
     // Where an image point (full-resolution pixels) lands on the viewport.
     QPoint MapImagePoint(double x, double y) const;
 
+    // While a command changes the document on another thread, drawing reads
+    // from it only what its lock guards (the pixels of the current frame);
+    // the overlay and the report come from what the view took at the last
+    // update, the overlay only while that frame is on screen.
+    void SetDocumentBusy(bool busy);
+    bool DocumentBusy() const { return m_docBusy; }
+    // The report's lines for the document as it is now: the record's lines,
+    // then how well the calibration fits (empty without a record).
+    std::vector<std::string> ReportLines() const;
+
     bool ShrinkLargeImages() const { return m_shrink; }
     bool IsLargeImage() const { return m_large; }
     bool IsShrinking() const { return m_large && m_shrink; }
@@ -78,8 +90,13 @@ protected:
 private:
     void FillDisplayBuffer();
     void DrawPicture(QPainter& painter);
-    void DrawGrid(QPainter& painter);
+    // The outlines of the frame's cells that are in its grid, image pixels.
+    std::vector<std::vector<QPointF>> GridCells(int frame) const;
+    void DrawCells(QPainter& painter, const std::vector<std::vector<QPointF>>& cells);
     void DrawReport(QPainter& painter);
+    // What drawing needs from the document beyond the pixels, taken while
+    // nothing else changes it.
+    void TakeSnapshot();
 
     CVexelDoc* m_doc;
     // The frame as 24-bit pixels in red-green-blue order, rows top to bottom,
@@ -97,4 +114,11 @@ private:
     int m_contentWidth = 0;
     int m_contentHeight = 0;
     bool m_shrink = true;
+
+    bool m_docBusy = false;
+    struct Snapshot {
+        int frame = -1;
+        std::vector<std::vector<QPointF>> cells;  // the grid cells drawn, image pixels
+        std::vector<std::string> report;
+    } m_snapshot;
 };
