@@ -41,6 +41,10 @@ public:
     bool OnCommand(int id);
     // Runs `command` under the same guard as OnCommand.
     bool RunGuarded(const QString& name, const std::function<void()>& command);
+    // Runs `command` on the worker thread under a modal progress window with
+    // Cancel, every action disabled, while this thread keeps the window
+    // alive; returns once it ended. A failure is reported as by RunGuarded.
+    bool RunOnWorker(const QString& name, const std::function<void()>& command);
     void SetFailureReporter(FailureReporter reporter) { m_reportFailure = std::move(reporter); }
 
     // Check marks of Grid, Shrink Large Images, Toolbar and Status Bar.
@@ -80,10 +84,6 @@ private:
     void CreateToolBar();
     void CreateStatusBar();
     void RouteCommand(int id);
-    // Runs `command` on the worker thread under a modal progress window with
-    // Cancel, every action disabled, while this thread keeps the window
-    // alive; returns once it ended. A failure is reported as by RunGuarded.
-    bool RunOnWorker(const QString& name, const std::function<void()>& command);
     // After a failed command: puts the cursor back, shows what there is and
     // reports `reason`.
     void ReportFailure(const QString& name, const QString& reason);
