@@ -15,7 +15,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
-#include <QPointer>
+#include <QScreen>
 #include <QProgressDialog>
 #include <QStatusBar>
 #include <QToolBar>
@@ -47,26 +47,26 @@ struct CommandText {
 
 const CommandText COMMANDS[] = {
     {cmd::FILE_NEW, "&New\tCtrl+N", "Create a new document\nNew"},
-    {cmd::IMPORT_IMAGES, "Import Image(s)...", "Load individual image(s)\nImport Image(s)"},
-    {cmd::IMPORT_IMAGE_SEQUENCE, "Import Image Sequence...",
+    {cmd::IMPORT_IMAGES, "&Import Image(s)...", "Load individual image(s)\nImport Image(s)"},
+    {cmd::IMPORT_IMAGE_SEQUENCE, "Import Image &Sequence...",
      "Load an image-list file. (Text file containing names of image files.)\nImport Image Sequence"},
-    {cmd::IMPORT_VSQ, "Import VSQ...", "Load a Tessary video sequence file."},
-    {cmd::LOAD_CALIBRATION, "Load Calibration...", "Load a calibration (.cal) file.\nOpen Calibration"},
-    {cmd::SAVE_CORRESPONDENCES, "Save Correspondences...",
+    {cmd::IMPORT_VSQ, "Import &VSQ...", "Load a Tessary video sequence file."},
+    {cmd::LOAD_CALIBRATION, "&Load Calibration...", "Load a calibration (.cal) file.\nOpen Calibration"},
+    {cmd::SAVE_CORRESPONDENCES, "Save C&orrespondences...",
      "Save correspondences to a .points file.\nSave Pattern Correspondences"},
-    {cmd::SAVE_CALIBRATION, "Save Calibration...", "Save calibration to (.cal) file.\nSave Calibration"},
+    {cmd::SAVE_CALIBRATION, "Save &Calibration...", "Save calibration to (.cal) file.\nSave Calibration"},
     {cmd::APP_EXIT, "E&xit", "Quit the application; prompts to save documents\nExit"},
     {cmd::VIEW_TOOLBAR, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar"},
     {cmd::VIEW_STATUS_BAR, "&Status Bar", "Show or hide the status bar\nToggle StatusBar"},
-    {cmd::GRID, "Grid", "Toggles whether the grid is overlayed on the images.\nView Grid Quads"},
-    {cmd::SHRINK_LARGE_IMAGES, "Shrink Large Images",
+    {cmd::GRID, "&Grid", "Toggles whether the grid is overlayed on the images.\nView Grid Quads"},
+    {cmd::SHRINK_LARGE_IMAGES, "Shrin&k Large Images",
      "Toggles whether large images are displayed at reduced or actual size\nShrink Large Images"},
-    {cmd::FRAME_FORWARD, "Frame Forward", "Advance one frame in the sequence.\nForward one frame"},
-    {cmd::FRAME_BACK, "Frame Back", "Move back one frame in the sequence.\nBack one frame"},
-    {cmd::EXTRACT_GRIDS, "Extract Grid(s)",
+    {cmd::FRAME_FORWARD, "Frame &Forward\tRight", "Advance one frame in the sequence.\nForward one frame"},
+    {cmd::FRAME_BACK, "Frame &Back\tLeft", "Move back one frame in the sequence.\nBack one frame"},
+    {cmd::EXTRACT_GRIDS, "&Extract Grid(s)\tF5",
      "Extract pattern grid from image(s). Creates point correspondences for calibration."},
-    {cmd::INTRINSIC_CALIBRATION, "Intrinsic Calibration", "Calibrate intrinsic camera parameters."},
-    {cmd::EXTRINSIC_CALIBRATION, "Extrinsic Calibration",
+    {cmd::INTRINSIC_CALIBRATION, "&Intrinsic Calibration\tF6", "Calibrate intrinsic camera parameters."},
+    {cmd::EXTRINSIC_CALIBRATION, "E&xtrinsic Calibration\tF7",
      "Find cameras position and orientation. Requires intrinsic calibration."},
     {cmd::APP_ABOUT, "&About Vexel...", "Display program information, version number and copyright\nAbout"},
     // Accelerators without a menu item.
@@ -77,8 +77,8 @@ const CommandText COMMANDS[] = {
     {cmd::EDIT_CUT, "Cu&t\tCtrl+X", "Cut the selection and put it on the Clipboard\nCut"},
     {cmd::EDIT_COPY, "&Copy\tCtrl+C", "Copy the selection and put it on the Clipboard\nCopy"},
     {cmd::EDIT_PASTE, "&Paste\tCtrl+V", "Insert Clipboard contents\nPaste"},
-    {cmd::NEXT_PANE, "Next Pane\tF6", "Switch to the next window pane\nNext Pane"},
-    {cmd::PREV_PANE, "Previous Pane\tShift+F6", "Switch back to the previous window pane\nPrevious Pane"},
+    {cmd::NEXT_PANE, "Next Pane\tCtrl+F6", "Switch to the next window pane\nNext Pane"},
+    {cmd::PREV_PANE, "Previous Pane\tCtrl+Shift+F6", "Switch back to the previous window pane\nPrevious Pane"},
 };
 
 // Further keys of the same command.
@@ -91,6 +91,8 @@ const ExtraKey EXTRA_KEYS[] = {
     {cmd::EDIT_CUT, "Shift+Del"},
     {cmd::EDIT_COPY, "Ctrl+Ins"},
     {cmd::EDIT_PASTE, "Shift+Ins"},
+    {cmd::FRAME_FORWARD, "PgDown"},
+    {cmd::FRAME_BACK, "PgUp"},
 };
 
 // Toolbar buttons left to right; 0 is a separator.
@@ -110,9 +112,11 @@ const int TOOLBAR[] = {cmd::FILE_NEW,
                        0,
                        cmd::APP_ABOUT};
 
-// A 16 x 15 button picture drawn for the command.
-QIcon toolIcon(int id) {
-    QPixmap pixmap(16, 15);
+// The command's 16 x 15 button picture, drawn for `ratio` device pixels per
+// pixel so that it stays sharp on high-density screens.
+QPixmap toolPixmap(int id, int ratio) {
+    QPixmap pixmap(16 * ratio, 15 * ratio);
+    pixmap.setDevicePixelRatio(ratio);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
     const QColor ink(0, 0, 0), paper(255, 255, 255), accent(0, 0, 160);
@@ -189,7 +193,13 @@ QIcon toolIcon(int id) {
         default: break;
     }
     p.end();
-    return QIcon(pixmap);
+    return pixmap;
+}
+
+QIcon toolIcon(int id) {
+    QIcon icon;
+    for (int ratio : {1, 2}) icon.addPixmap(toolPixmap(id, ratio));
+    return icon;
 }
 
 // What a failure that escaped a command was, in words.
@@ -225,10 +235,23 @@ CMainFrame::CMainFrame(CVexelApp* app, CVexelDoc* doc, QWidget* parent)
     CreateToolBar();
     CreateStatusBar();
     UpdateCommandUi();
-    resize(1024, 768);
+    // 1024 x 768, or 90 % of the screen where that is smaller.
+    QSize size(1024, 768);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QSize room = screen->availableGeometry().size() * 0.9;
+        size = size.boundedTo(room);
+    }
+    resize(size);
 }
 
-CMainFrame::~CMainFrame() = default;
+CMainFrame::~CMainFrame() {
+    // A command still running would use this window; it is asked to stop and
+    // waited for (its questions are still answered meanwhile).
+    while (m_running) {
+        if (m_app && m_app->Ui()) m_app->Ui()->RequestCancel();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+}
 
 QAction* CMainFrame::MakeAction(int id, const char* menuText, const char* prompt) {
     const QString full = QString::fromLatin1(menuText);
@@ -318,22 +341,14 @@ void CMainFrame::CreateToolBar() {
 void CMainFrame::CreateStatusBar() {
     QStatusBar* bar = statusBar();
     // The last result of a command stays here while prompts come and go in
-    // the message pane.
+    // the message pane. (No lock-key indicators: the toolkit cannot read
+    // those keys' state.)
     m_result = new QLabel(bar);
     m_result->setObjectName(QStringLiteral("result"));
     m_result->setMinimumWidth(0);
     m_result->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_result->setTextFormat(Qt::PlainText);
     bar->addPermanentWidget(m_result, 3);
-    const char* names[3] = {"CAP", "NUM", "SCRL"};
-    for (int i = 0; i < 3; ++i) {
-        m_indicators[i] = new QLabel(QString::fromLatin1(names[i]), bar);
-        m_indicators[i]->setObjectName(QString::fromLatin1(names[i]));
-        m_indicators[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        m_indicators[i]->setAlignment(Qt::AlignCenter);
-        m_indicators[i]->setMinimumWidth(m_indicators[i]->fontMetrics().horizontalAdvance(QStringLiteral("SCRL")) + 8);
-        bar->addPermanentWidget(m_indicators[i]);
-    }
     // The message pane says "Ready" whenever nothing else is shown there.
     connect(bar, &QStatusBar::messageChanged, this, [bar](const QString& message) {
         if (message.isEmpty()) bar->showMessage(QStringLiteral("Ready"));
@@ -437,7 +452,10 @@ bool CMainFrame::RunOnWorker(const QString& name, const std::function<void()>& c
     worker.join();
 
     m_progress = nullptr;
+    // The keys go back to this window when the progress window had them.
+    const bool hadFocus = dialog.isActiveWindow();
     dialog.hide();
+    if (hadFocus && isVisible()) activateWindow();
     m_view->SetDocumentBusy(false);
     for (QAction* action : disabled) action->setEnabled(true);
     m_running = false;

@@ -1,6 +1,6 @@
 #pragma once
 // The main window: menu bar, dockable toolbar, status bar with the message
-// pane and the lock-key indicators, and the one view in the middle. Every
+// pane and the last command's result, and the one view in the middle. Every
 // menu, toolbar and accelerator action carries its command identifier as
 // data and arrives at OnCommand, which routes it to the document, the view
 // or the application.
@@ -94,7 +94,6 @@ private:
     CVexelView* m_view;
     QToolBar* m_toolBar = nullptr;
     std::map<int, QAction*> m_actions;
-    QLabel* m_indicators[3] = {nullptr, nullptr, nullptr};
     QLabel* m_result = nullptr;
     FailureReporter m_reportFailure;
     bool m_running = false;

@@ -31,7 +31,9 @@ SilentUi& silentUi() {
     return ui;
 }
 
-const char* const IMAGE_FILTER = "JPEG Images (*.jpg)|*.jpg|Portable Grey Maps (*.pgm)|*.pgm||";
+const char* const IMAGE_FILTER =
+    "All supported images (*.jpg;*.jpeg;*.pgm;*.png;*.bmp)|*.jpg;*.jpeg;*.pgm;*.png;*.bmp|"
+    "JPEG Images (*.jpg)|*.jpg|Portable Grey Maps (*.pgm)|*.pgm||";
 const char* const IMAGE_EXTENSION = ".jpg";
 const char* const LIST_FILTER = "Image Sequences / Image Lists (*.iml)|*.iml||";
 const char* const LIST_EXTENSION = ".iml";

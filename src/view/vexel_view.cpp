@@ -10,8 +10,10 @@
 #include <QPainter>
 #include <QPen>
 #include <QScrollBar>
+#include <QWheelEvent>
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 
 #include "calibration/calibration_report.h"
@@ -48,12 +50,19 @@ void CVexelView::AllocateBuffers(int width, int height, int channels) {
     m_frameBuffer.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
                              static_cast<std::size_t>(channels),
                          0);
-    m_displayWidth = width;
-    m_displayHeight = height;
-    m_large = width > LARGE_WIDTH || height > LARGE_HEIGHT;
+    UpdateDisplaySize();
+}
+
+void CVexelView::UpdateDisplaySize() {
+    m_large = m_imageWidth > LARGE_WIDTH || m_imageHeight > LARGE_HEIGHT;
+    m_displayWidth = m_imageWidth;
+    m_displayHeight = m_imageHeight;
     if (m_large && m_shrink) {
-        m_displayWidth = SHRUNK_WIDTH;
-        m_displayHeight = SHRUNK_HEIGHT;
+        // The largest size inside 800 x 600 with the frame's own aspect ratio.
+        const double scale = std::min(static_cast<double>(SHRUNK_WIDTH) / m_imageWidth,
+                                      static_cast<double>(SHRUNK_HEIGHT) / m_imageHeight);
+        m_displayWidth = std::clamp(static_cast<int>(std::lround(m_imageWidth * scale)), 1, SHRUNK_WIDTH);
+        m_displayHeight = std::clamp(static_cast<int>(std::lround(m_imageHeight * scale)), 1, SHRUNK_HEIGHT);
     }
 }
 
@@ -71,13 +80,21 @@ void CVexelView::OnUpdate() {
     const int width = m_doc->GetFrameWidth();
     const int height = m_doc->GetFrameHeight();
     const int channels = m_doc->GetFrameChannels();
+    const int displayWidth = m_displayWidth, displayHeight = m_displayHeight;
     if (width > m_imageWidth || height > m_imageHeight || channels > m_channels) {
         AllocateBuffers(width, height, channels);
     } else {
-        // The buffers are big enough; a smaller frame keeps the display size.
+        // The buffers are big enough for a smaller frame; its display size
+        // is its own (a small frame after a large one is not enlarged).
         m_imageWidth = width;
         m_imageHeight = height;
         m_channels = channels;
+        if (width > 0 && height > 0) UpdateDisplaySize();
+    }
+    if (m_displayWidth != displayWidth || m_displayHeight != displayHeight) {
+        // Nothing is left of the last frame's extent; the report widens it again.
+        m_contentWidth = m_displayWidth;
+        m_contentHeight = m_displayHeight;
     }
     m_contentWidth = std::max(m_contentWidth, m_displayWidth);
     m_contentHeight = std::max(m_contentHeight, m_displayHeight);
@@ -131,13 +148,7 @@ std::vector<std::string> CVexelView::ReportLines() const {
 
 void CVexelView::OnShrinkLargeImages() {
     m_shrink = !m_shrink;
-    if (m_large && m_shrink) {
-        m_displayWidth = SHRUNK_WIDTH;
-        m_displayHeight = SHRUNK_HEIGHT;
-    } else {
-        m_displayWidth = m_imageWidth;
-        m_displayHeight = m_imageHeight;
-    }
+    UpdateDisplaySize();
     m_contentWidth = m_displayWidth;
     m_contentHeight = m_displayHeight;
     RecomputeScrollRanges();
@@ -168,8 +179,8 @@ void CVexelView::RecomputeScrollRanges() {
 QPoint CVexelView::MapImagePoint(double x, double y) const {
     double sx = 1.0, sy = 1.0;
     if (IsShrinking() && m_imageWidth > 0 && m_imageHeight > 0) {
-        sx = static_cast<double>(SHRUNK_WIDTH) / m_imageWidth;
-        sy = static_cast<double>(SHRUNK_HEIGHT) / m_imageHeight;
+        sx = static_cast<double>(m_displayWidth) / m_imageWidth;
+        sy = static_cast<double>(m_displayHeight) / m_imageHeight;
     }
     // Truncation towards zero, as a cast does.
     return QPoint(static_cast<int>(sx * x) - ScrollX(), static_cast<int>(sy * y) - ScrollY());
@@ -283,3 +294,19 @@ void CVexelView::resizeEvent(QResizeEvent* event) {
 }
 
 void CVexelView::scrollContentsBy(int, int) { viewport()->update(); }
+
+void CVexelView::wheelEvent(QWheelEvent* event) {
+    // 40 pixels a notch (120 eighths of a degree); a touchpad's pixel
+    // deltas as they come. The wheel scrolls down and up, sideways with
+    // Shift or a sideways wheel.
+    QPoint delta = event->pixelDelta();
+    if (delta.isNull()) delta = event->angleDelta() * WHEEL_STEP / 120;
+    if (event->modifiers() & Qt::ShiftModifier && delta.x() == 0) delta = QPoint(delta.y(), 0);
+    if (delta.isNull()) {
+        event->ignore();
+        return;
+    }
+    horizontalScrollBar()->setValue(horizontalScrollBar()->value() - delta.x());
+    verticalScrollBar()->setValue(verticalScrollBar()->value() - delta.y());
+    event->accept();
+}

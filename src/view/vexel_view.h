@@ -1,6 +1,6 @@
 #pragma once
-// The one view of the document: the current frame as a picture, reduced to a
-// fixed size when it is large and shrinking is on, the grid cells of the
+// The one view of the document: the current frame as a picture, reduced to
+// fit inside 800 x 600 when it is large and shrinking is on, the grid cells of the
 // frame outlined on top, and the calibration report to the right of the
 // picture. The view owns two pixel buffers sized for the frame and nothing
 // else of the document's data.
@@ -22,11 +22,12 @@ class CVexelView : public QAbstractScrollArea {
 public:
     static constexpr int LARGE_WIDTH = 1024;   // wider than this is large
     static constexpr int LARGE_HEIGHT = 768;   // higher than this is large
-    static constexpr int SHRUNK_WIDTH = 800;   // display size of a shrunk large frame
+    static constexpr int SHRUNK_WIDTH = 800;   // a shrunk large frame fits inside this
     static constexpr int SHRUNK_HEIGHT = 600;
     static constexpr int LINE_STEP = 1;        // one scroll line, in pixels
     static constexpr int PAGE_STEP = 32;       // one scroll page, in pixels
     static constexpr int GRID_PEN_WIDTH = 2;
+    static constexpr int WHEEL_STEP = 40;      // pixels scrolled per wheel notch
 
     explicit CVexelView(CVexelDoc* doc, QWidget* parent = nullptr);
     ~CVexelView() override;
@@ -86,8 +87,13 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
+    // The large-image flag and the display size for the stored frame size:
+    // a large frame, while shrinking, fits inside 800 x 600 with its aspect
+    // ratio kept.
+    void UpdateDisplaySize();
     void FillDisplayBuffer();
     void DrawPicture(QPainter& painter);
     // The outlines of the frame's cells that are in its grid, image pixels.
