@@ -323,6 +323,21 @@ TEST_F(MainFrameTest, ExtrinsicCalibrationAsksThroughTheQtDialogs) {
     EXPECT_TRUE(failures.empty());
 }
 
+TEST_F(MainFrameTest, QuestionsAreAskedWithTheArrowCursor) {
+    QtDocumentUi* ui = app->Ui();
+    ui->setBusy(true);
+    withModal([&] { ui->showMessageBox("Must select an image in which 4 or more points could be mapped."); },
+              [](QWidget*) {
+                  ASSERT_NE(QApplication::overrideCursor(), nullptr);
+                  EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::ArrowCursor);
+              });
+    // The command's wait cursor is back afterwards, until the command ends.
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    ui->setBusy(false);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
 // Answers the save question that `ask` shows with `button`, checking its
 // text and buttons; false when no such question came.
 bool answerSaveQuestion(const std::function<void()>& ask, QMessageBox::StandardButton button) {
