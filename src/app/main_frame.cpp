@@ -346,9 +346,9 @@ void CMainFrame::CreateStatusBar() {
     m_result = new QLabel(bar);
     m_result->setObjectName(QStringLiteral("result"));
     m_result->setMinimumWidth(0);
-    m_result->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_result->setTextFormat(Qt::PlainText);
-    bar->addPermanentWidget(m_result, 3);
+    m_result->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    bar->addPermanentWidget(m_result);
     // The message pane says "Ready" whenever nothing else is shown there.
     connect(bar, &QStatusBar::messageChanged, this, [bar](const QString& message) {
         if (message.isEmpty()) bar->showMessage(QStringLiteral("Ready"));
@@ -478,6 +478,12 @@ void CMainFrame::ShowResult(const QString& text) {
     if (!m_result) return;
     m_result->setText(text);
     m_result->setToolTip(text);
+}
+
+void CMainFrame::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    // The result leaves room for the prompts; the whole text is its tooltip.
+    if (m_result) m_result->setMaximumWidth(width() * 3 / 5);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

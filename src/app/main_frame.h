@@ -77,6 +77,7 @@ protected:
     // Closing the window (Exit, the window's own close button) first asks
     // whether to save a calibration that changed; Cancel keeps it open.
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void CreateActions();

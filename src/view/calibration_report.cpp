@@ -36,7 +36,7 @@ int DrawReportLines(QPainter& painter, int x, int y, const std::vector<std::stri
     const int lineHeight = metrics.height();
     int width = imageWidth;
     for (const std::string& line : lines) {
-        const QString text = QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
+        const QString text = QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
         painter.drawText(x, y + metrics.ascent(), text);
         y += lineHeight;
         width = std::max(width, imageWidth + metrics.horizontalAdvance(text));
