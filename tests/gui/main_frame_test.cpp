@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
@@ -183,6 +184,11 @@ TEST_F(MainFrameTest, PromptsTooltipsAndAccelerators) {
     // Undo, Cut, Copy and Paste do nothing and do not fail.
     for (int id : {cmd::EDIT_UNDO, cmd::EDIT_CUT, cmd::EDIT_COPY, cmd::EDIT_PASTE}) EXPECT_TRUE(frame->OnCommand(id));
     EXPECT_TRUE(failures.empty());
+}
+
+TEST_F(MainFrameTest, FirstWindowFitsTheScreen) {
+    const QSize room = QGuiApplication::primaryScreen()->availableGeometry().size();
+    EXPECT_EQ(frame->size(), QSize(1024, 768).boundedTo(room * 0.9));
 }
 
 TEST_F(MainFrameTest, ToolbarButtonsInOrder) {
