@@ -1,7 +1,7 @@
 #pragma once
-// Draws the calibration report: the lines the core formats for a record,
-// in a fixed-pitch font 16 pixels high, one below the other, and sizes the
-// view's scrollable content so that it covers them.
+// Draws the calibration report: the lines the core formats for a record and
+// its fit, in a fixed-pitch font 16 pixels high, one below the other, and
+// says how much room they take so that the view's scroll area covers them.
 
 #include <QFont>
 
