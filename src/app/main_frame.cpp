@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
@@ -14,11 +15,16 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
+#include <QScreen>
+#include <QProgressDialog>
 #include <QStatusBar>
 #include <QToolBar>
 
+#include <algorithm>
 #include <exception>
 #include <new>
+#include <thread>
+#include <vector>
 
 #include <opencv2/core.hpp>
 
@@ -41,36 +47,36 @@ struct CommandText {
 
 const CommandText COMMANDS[] = {
     {cmd::FILE_NEW, "&New\tCtrl+N", "Create a new document\nNew"},
-    {cmd::IMPORT_IMAGES, "Import Image(s)...", "Load individual image(s)\nImport Image(s)"},
-    {cmd::IMPORT_IMAGE_SEQUENCE, "Import Image Sequence...",
+    {cmd::IMPORT_IMAGES, "&Import Image(s)...", "Load individual image(s)\nImport Image(s)"},
+    {cmd::IMPORT_IMAGE_SEQUENCE, "Import Image &Sequence...",
      "Load an image-list file. (Text file containing names of image files.)\nImport Image Sequence"},
-    {cmd::IMPORT_VSQ, "Import VSQ...", "Load a Tessary video sequence file."},
-    {cmd::IMPORT_VIDEO, "Import Video...", "Load the frames of a video file (.mp4, .avi, .mov, .mkv).\nImport Video"},
-    {cmd::LOAD_CALIBRATION, "Load Calibration...", "Load a calibration (.cal) file.\nOpen Calibration"},
-    {cmd::SAVE_CORRESPONDENCES, "Save Correspondences...",
+    {cmd::IMPORT_VSQ, "Import &VSQ...", "Load a Tessary video sequence file."},
+    {cmd::IMPORT_VIDEO, "Import Vi&deo...", "Load the frames of a video file (.mp4, .avi, .mov, .mkv).\nImport Video"},
+    {cmd::LOAD_CALIBRATION, "&Load Calibration...", "Load a calibration (.cal) file.\nOpen Calibration"},
+    {cmd::SAVE_CORRESPONDENCES, "Save C&orrespondences...",
      "Save correspondences to a .points file.\nSave Pattern Correspondences"},
-    {cmd::SAVE_CALIBRATION, "Save Calibration...", "Save calibration to (.cal) file.\nSave Calibration"},
+    {cmd::SAVE_CALIBRATION, "Save &Calibration...", "Save calibration to (.cal) file.\nSave Calibration"},
     {cmd::APP_EXIT, "E&xit", "Quit the application; prompts to save documents\nExit"},
     {cmd::VIEW_TOOLBAR, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar"},
     {cmd::VIEW_STATUS_BAR, "&Status Bar", "Show or hide the status bar\nToggle StatusBar"},
-    {cmd::GRID, "Grid", "Toggles whether the grid is overlayed on the images.\nView Grid Quads"},
-    {cmd::SHRINK_LARGE_IMAGES, "Shrink Large Images",
+    {cmd::GRID, "&Grid", "Toggles whether the grid is overlayed on the images.\nView Grid Quads"},
+    {cmd::SHRINK_LARGE_IMAGES, "Shrin&k Large Images",
      "Toggles whether large images are displayed at reduced or actual size\nShrink Large Images"},
-    {cmd::FRAME_FORWARD, "Frame Forward", "Advance one frame in the sequence.\nForward one frame"},
-    {cmd::FRAME_BACK, "Frame Back", "Move back one frame in the sequence.\nBack one frame"},
-    {cmd::EXTRACT_GRIDS, "Extract Grid(s)",
+    {cmd::FRAME_FORWARD, "Frame &Forward\tRight", "Advance one frame in the sequence.\nForward one frame"},
+    {cmd::FRAME_BACK, "Frame &Back\tLeft", "Move back one frame in the sequence.\nBack one frame"},
+    {cmd::EXTRACT_GRIDS, "&Extract Grid(s)\tF5",
      "Extract pattern grid from image(s). Creates point correspondences for calibration."},
-    {cmd::REFINE_CORNERS, "Refine Corners",
+    {cmd::REFINE_CORNERS, "&Refine Corners",
      "Toggles whether the grid corners are refined once more after labelling.\nRefine Corners"},
-    {cmd::INTRINSIC_CALIBRATION, "Intrinsic Calibration", "Calibrate intrinsic camera parameters."},
-    {cmd::EXTRINSIC_CALIBRATION, "Extrinsic Calibration",
+    {cmd::INTRINSIC_CALIBRATION, "&Intrinsic Calibration\tF6", "Calibrate intrinsic camera parameters."},
+    {cmd::EXTRINSIC_CALIBRATION, "E&xtrinsic Calibration\tF7",
      "Find cameras position and orientation. Requires intrinsic calibration."},
     {cmd::APP_ABOUT, "&About Vexel...", "Display program information, version number and copyright\nAbout"},
-    {cmd::VIEW_UNDISTORTED, "Undistorted",
+    {cmd::VIEW_UNDISTORTED, "&Undistorted",
      "Draws the frame with the lens distortion of the calibration removed\nUndistorted"},
-    {cmd::VIEW_COVERAGE, "Coverage",
+    {cmd::VIEW_COVERAGE, "&Coverage",
      "Draws the correspondences of every frame over the current frame\nCoverage"},
-    {cmd::USE_ALL_FRAMES, "Use All Frames", "Puts every frame left out back into the calibrations\nUse All Frames"},
+    {cmd::USE_ALL_FRAMES, "&Use All Frames", "Puts every frame left out back into the calibrations\nUse All Frames"},
     // Accelerators without a menu item.
     {cmd::FILE_OPEN, "&Open...\tCtrl+O", "Open an existing document\nOpen"},
     {cmd::FILE_SAVE, "&Save\tCtrl+S", "Save the active document\nSave"},
@@ -79,8 +85,8 @@ const CommandText COMMANDS[] = {
     {cmd::EDIT_CUT, "Cu&t\tCtrl+X", "Cut the selection and put it on the Clipboard\nCut"},
     {cmd::EDIT_COPY, "&Copy\tCtrl+C", "Copy the selection and put it on the Clipboard\nCopy"},
     {cmd::EDIT_PASTE, "&Paste\tCtrl+V", "Insert Clipboard contents\nPaste"},
-    {cmd::NEXT_PANE, "Next Pane\tF6", "Switch to the next window pane\nNext Pane"},
-    {cmd::PREV_PANE, "Previous Pane\tShift+F6", "Switch back to the previous window pane\nPrevious Pane"},
+    {cmd::NEXT_PANE, "Next Pane\tCtrl+F6", "Switch to the next window pane\nNext Pane"},
+    {cmd::PREV_PANE, "Previous Pane\tCtrl+Shift+F6", "Switch back to the previous window pane\nPrevious Pane"},
 };
 
 // Further keys of the same command.
@@ -93,6 +99,8 @@ const ExtraKey EXTRA_KEYS[] = {
     {cmd::EDIT_CUT, "Shift+Del"},
     {cmd::EDIT_COPY, "Ctrl+Ins"},
     {cmd::EDIT_PASTE, "Shift+Ins"},
+    {cmd::FRAME_FORWARD, "PgDown"},
+    {cmd::FRAME_BACK, "PgUp"},
 };
 
 // Toolbar buttons left to right; 0 is a separator.
@@ -112,9 +120,11 @@ const int TOOLBAR[] = {cmd::FILE_NEW,
                        0,
                        cmd::APP_ABOUT};
 
-// A 16 x 15 button picture drawn for the command.
-QIcon toolIcon(int id) {
-    QPixmap pixmap(16, 15);
+// The command's 16 x 15 button picture, drawn for `ratio` device pixels per
+// pixel so that it stays sharp on high-density screens.
+QPixmap toolPixmap(int id, int ratio) {
+    QPixmap pixmap(16 * ratio, 15 * ratio);
+    pixmap.setDevicePixelRatio(ratio);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
     const QColor ink(0, 0, 0), paper(255, 255, 255), accent(0, 0, 160);
@@ -191,7 +201,30 @@ QIcon toolIcon(int id) {
         default: break;
     }
     p.end();
-    return QIcon(pixmap);
+    return pixmap;
+}
+
+QIcon toolIcon(int id) {
+    QIcon icon;
+    for (int ratio : {1, 2}) icon.addPixmap(toolPixmap(id, ratio));
+    return icon;
+}
+
+// What a failure that escaped a command was, in words.
+QString failureReason(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const Fatal_Error& e) {
+        return QStringLiteral("a geometry check failed (%1)").arg(QString::fromLocal8Bit(e.what()));
+    } catch (const cv::Exception& e) {
+        return QStringLiteral("the vision library reported an error (%1)").arg(QString::fromLocal8Bit(e.what()));
+    } catch (const std::bad_alloc&) {
+        return QStringLiteral("out of memory");
+    } catch (const std::exception& e) {
+        return QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        return QStringLiteral("unknown error");
+    }
 }
 
 }  // namespace
@@ -211,10 +244,23 @@ CMainFrame::CMainFrame(CVexelApp* app, CVexelDoc* doc, QWidget* parent)
     CreateStatusBar();
     CreateDocks();
     UpdateCommandUi();
-    resize(1024, 768);
+    // 1024 x 768, or 90 % of the screen where that is smaller.
+    QSize size(1024, 768);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QSize room = screen->availableGeometry().size() * 0.9;
+        size = size.boundedTo(room);
+    }
+    resize(size);
 }
 
-CMainFrame::~CMainFrame() = default;
+CMainFrame::~CMainFrame() {
+    // A command still running would use this window; it is asked to stop and
+    // waited for (its questions are still answered meanwhile).
+    while (m_running) {
+        if (m_app && m_app->Ui()) m_app->Ui()->RequestCancel();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+}
 
 QAction* CMainFrame::MakeAction(int id, const char* menuText, const char* prompt) {
     const QString full = QString::fromLatin1(menuText);
@@ -306,15 +352,15 @@ void CMainFrame::CreateToolBar() {
 
 void CMainFrame::CreateStatusBar() {
     QStatusBar* bar = statusBar();
-    const char* names[3] = {"CAP", "NUM", "SCRL"};
-    for (int i = 0; i < 3; ++i) {
-        m_indicators[i] = new QLabel(QString::fromLatin1(names[i]), bar);
-        m_indicators[i]->setObjectName(QString::fromLatin1(names[i]));
-        m_indicators[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        m_indicators[i]->setAlignment(Qt::AlignCenter);
-        m_indicators[i]->setMinimumWidth(m_indicators[i]->fontMetrics().horizontalAdvance(QStringLiteral("SCRL")) + 8);
-        bar->addPermanentWidget(m_indicators[i]);
-    }
+    // The last result of a command stays here while prompts come and go in
+    // the message pane. (No lock-key indicators: the toolkit cannot read
+    // those keys' state.)
+    m_result = new QLabel(bar);
+    m_result->setObjectName(QStringLiteral("result"));
+    m_result->setMinimumWidth(0);
+    m_result->setTextFormat(Qt::PlainText);
+    m_result->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    bar->addPermanentWidget(m_result);
     // The message pane says "Ready" whenever nothing else is shown there.
     connect(bar, &QStatusBar::messageChanged, this, [bar](const QString& message) {
         if (message.isEmpty()) bar->showMessage(QStringLiteral("Ready"));
@@ -323,32 +369,31 @@ void CMainFrame::CreateStatusBar() {
 }
 
 void CMainFrame::UpdateCommandUi() {
-    if (QAction* grid = Action(cmd::GRID)) grid->setChecked(m_doc && m_doc->m_showGrid);
-    if (QAction* refine = Action(cmd::REFINE_CORNERS)) refine->setChecked(m_doc && m_doc->m_refineCorners);
+    // The document is not read while a command changes it on the worker.
+    if (!m_running) {
+        if (QAction* grid = Action(cmd::GRID)) grid->setChecked(m_doc && m_doc->m_showGrid);
+        if (QAction* refine = Action(cmd::REFINE_CORNERS)) refine->setChecked(m_doc && m_doc->m_refineCorners);
+        if (QAction* undistorted = Action(cmd::VIEW_UNDISTORTED)) undistorted->setChecked(m_view->Undistorted());
+        // The lists follow when the command has finished.
+        RefreshDocks();
+    }
     if (QAction* shrink = Action(cmd::SHRINK_LARGE_IMAGES)) shrink->setChecked(m_view->ShrinkLargeImages());
     if (QAction* tools = Action(cmd::VIEW_TOOLBAR)) tools->setChecked(m_toolBar && !m_toolBar->isHidden());
     if (QAction* status = Action(cmd::VIEW_STATUS_BAR)) status->setChecked(!statusBar()->isHidden());
-    if (QAction* undistorted = Action(cmd::VIEW_UNDISTORTED)) undistorted->setChecked(m_view->Undistorted());
     if (QAction* coverage = Action(cmd::VIEW_COVERAGE)) coverage->setChecked(m_view->Coverage());
-    RefreshDocks();
 }
 
 bool CMainFrame::RunGuarded(const QString& name, const std::function<void()>& command) {
-    QString reason;
     try {
         command();
         return true;
-    } catch (const Fatal_Error& e) {
-        reason = QStringLiteral("a geometry check failed (%1)").arg(QString::fromLocal8Bit(e.what()));
-    } catch (const cv::Exception& e) {
-        reason = QStringLiteral("the vision library reported an error (%1)").arg(QString::fromLocal8Bit(e.what()));
-    } catch (const std::bad_alloc&) {
-        reason = QStringLiteral("out of memory");
-    } catch (const std::exception& e) {
-        reason = QString::fromLocal8Bit(e.what());
     } catch (...) {
-        reason = QStringLiteral("unknown error");
+        ReportFailure(name, failureReason(std::current_exception()));
     }
+    return false;
+}
+
+void CMainFrame::ReportFailure(const QString& name, const QString& reason) {
     // The command left early: put the cursor back and show what there is.
     if (m_app && m_app->Ui()) m_app->Ui()->ResetBusy();
     try {
@@ -357,10 +402,117 @@ bool CMainFrame::RunGuarded(const QString& name, const std::function<void()>& co
     }
     UpdateCommandUi();
     if (m_reportFailure) m_reportFailure(name, reason);
-    return false;
+}
+
+bool CMainFrame::RunsOnWorker(int id) const {
+    if (!m_doc) return false;
+    switch (id) {
+        case cmd::EXTRACT_GRIDS:
+        case cmd::INTRINSIC_CALIBRATION:
+        case cmd::EXTRINSIC_CALIBRATION:
+        case cmd::IMPORT_VIDEO: return true;
+        // Quick unless they first search the frames not searched yet.
+        case cmd::GRID: return !m_doc->m_showGrid && m_doc->FramesNotExtracted() > 0;
+        case cmd::SAVE_CORRESPONDENCES: return m_doc->FramesNotExtracted() > 0;
+        default: return false;
+    }
+}
+
+bool CMainFrame::RunOnWorker(const QString& name, const std::function<void()>& command) {
+    QtDocumentUi* ui = m_app ? m_app->Ui() : nullptr;
+    if (ui) ui->ResetCancel();
+    m_running = true;
+    // Every action that is enabled now is disabled for the command's length.
+    std::vector<QAction*> disabled;
+    for (auto& [id, action] : m_actions)
+        if (action->isEnabled()) {
+            action->setEnabled(false);
+            disabled.push_back(action);
+        }
+    // While the worker runs, the view draws what it took from the document
+    // at the last update and the pixels it copies under the lock.
+    m_view->SetDocumentBusy(true);
+
+    QProgressDialog dialog(QStringLiteral("%1...").arg(name), QStringLiteral("Cancel"), 0, 0, this);
+    dialog.setWindowTitle(name);
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.setAutoReset(false);
+    dialog.setAutoClose(false);
+    dialog.setMinimumDuration(0);
+    dialog.setMinimumWidth(360);
+    connect(&dialog, &QProgressDialog::canceled, this, [ui, &dialog] {
+        if (ui) ui->RequestCancel();
+        dialog.setLabelText(QStringLiteral("Stopping after this step..."));
+        // The window stays until the command has stopped.
+        dialog.show();
+    });
+    m_progress = &dialog;
+    dialog.show();
+
+    std::exception_ptr failure;
+    bool finished = false;
+    QEventLoop loop;
+    std::thread worker([&] {
+        try {
+            command();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        QMetaObject::invokeMethod(
+            &loop,
+            [&] {
+                finished = true;
+                loop.quit();
+            },
+            Qt::QueuedConnection);
+    });
+    // The window keeps repainting and the progress window answers while
+    // the command runs; commands stay disabled.
+    while (!finished) loop.exec();
+    worker.join();
+
+    m_progress = nullptr;
+    // The keys go back to this window when the progress window had them.
+    const bool hadFocus = dialog.isActiveWindow();
+    dialog.hide();
+    if (hadFocus && isVisible()) activateWindow();
+    m_view->SetDocumentBusy(false);
+    for (QAction* action : disabled) action->setEnabled(true);
+    m_running = false;
+    if (failure) {
+        ReportFailure(name, failureReason(failure));
+        return false;
+    }
+    m_view->OnUpdate();
+    return true;
+}
+
+void CMainFrame::ShowProgress(const QString& text, int done, int total) {
+    if (!m_progress || m_progress->wasCanceled()) return;
+    m_progress->setLabelText(text);
+    m_progress->setMaximum(std::max(total, 0));
+    m_progress->setValue(total > 0 ? std::clamp(done, 0, total) : 0);
+}
+
+void CMainFrame::ShowResult(const QString& text) {
+    if (!m_result) return;
+    m_result->setText(text);
+    m_result->setToolTip(text);
+}
+
+void CMainFrame::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    // The result leaves room for the prompts; the whole text is its tooltip.
+    if (m_result) m_result->setMaximumWidth(width() * 3 / 5);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (m_running) {
+        // The running command is asked to stop; the window stays until it has.
+        if (m_app && m_app->Ui()) m_app->Ui()->RequestCancel();
+        event->ignore();
+        return;
+    }
     bool mayClose = true;
     // A failure while asking or saving keeps the window and its work.
     if (m_doc && !RunGuarded(QStringLiteral("Exit"), [&] { mayClose = m_doc->ConfirmClose(); })) mayClose = false;
@@ -371,8 +523,13 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
 }
 
 bool CMainFrame::OnCommand(int id) {
-    const bool done = RunGuarded(CommandName(id), [this, id] { RouteCommand(id); });
+    // One command at a time: the actions are disabled while one runs, and
+    // nothing else may start another.
+    if (m_running) return false;
+    const auto route = [this, id] { RouteCommand(id); };
+    const bool done = RunsOnWorker(id) ? RunOnWorker(CommandName(id), route) : RunGuarded(CommandName(id), route);
     UpdateCommandUi();
+    Q_EMIT commandFinished(id, done);
     return done;
 }
 
@@ -403,7 +560,7 @@ void CMainFrame::RouteCommand(int id) {
             break;
         case cmd::VIEW_COVERAGE: m_view->OnCoverage(); break;
         case cmd::FILE_PRINT:
-            if (!m_view->OnFilePrint()) statusBar()->showMessage(QStringLiteral("Printing is not available"));
+            if (!m_view->OnFilePrint()) ShowResult(QStringLiteral("Printing is not available"));
             break;
         // The application's.
         case cmd::FILE_NEW: if (m_app) m_app->OnFileNew(); break;

@@ -1,6 +1,6 @@
 #pragma once
 // The main window: menu bar, dockable toolbar, status bar with the message
-// pane and the lock-key indicators, and the one view in the middle. Every
+// pane and the last command's result, and the one view in the middle. Every
 // menu, toolbar and accelerator action carries its command identifier as
 // data and arrives at OnCommand, which routes it to the document, the view
 // or the application.
@@ -18,6 +18,7 @@ class CVexelView;
 class QAction;
 class QDockWidget;
 class QLabel;
+class QProgressDialog;
 class QToolBar;
 
 class CMainFrame : public QMainWindow {
@@ -46,6 +47,10 @@ public:
     bool OnCommand(int id);
     // Runs `command` under the same guard as OnCommand.
     bool RunGuarded(const QString& name, const std::function<void()>& command);
+    // Runs `command` on the worker thread under a modal progress window with
+    // Cancel, every action disabled, while this thread keeps the window
+    // alive; returns once it ended. A failure is reported as by RunGuarded.
+    bool RunOnWorker(const QString& name, const std::function<void()>& command);
     void SetFailureReporter(FailureReporter reporter) { m_reportFailure = std::move(reporter); }
 
     // Check marks of Grid, Shrink Large Images, Toolbar, Status Bar,
@@ -55,10 +60,34 @@ public:
     // The frame list and the error chart re-read the document.
     void RefreshDocks();
 
+    // Whether the command runs on the worker thread: the extraction and
+    // calibration commands, and Grid and Save Correspondences when frames
+    // are still to be searched.
+    bool RunsOnWorker(int id) const;
+    // A command is running (on the worker; every other command is disabled).
+    bool IsCommandRunning() const { return m_running; }
+    // The running command's progress window (null when none runs).
+    QProgressDialog* ProgressDialog() const { return m_progress; }
+    // Progress of the running command: `text` as the window's label, `done`
+    // of `total` steps (total 0: a busy indicator).
+    void ShowProgress(const QString& text, int done, int total);
+    // The document's last status text, in the status bar's permanent field
+    // that prompts and "Ready" do not replace.
+    void ShowResult(const QString& text);
+    QLabel* ResultField() const { return m_result; }
+
+Q_SIGNALS:
+    // Every command routed through OnCommand ends with this, after its window
+    // and actions are back (`done`: it did not fail).
+    void commandFinished(int id, bool done);
+
+public:
+
 protected:
     // Closing the window (Exit, the window's own close button) first asks
     // whether to save a calibration that changed; Cancel keeps it open.
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void CreateActions();
@@ -68,6 +97,9 @@ private:
     // The frame list dock with the error chart's dock under it, on the right.
     void CreateDocks();
     void RouteCommand(int id);
+    // After a failed command: puts the cursor back, shows what there is and
+    // reports `reason`.
+    void ReportFailure(const QString& name, const QString& reason);
     QAction* MakeAction(int id, const char* menuText, const char* prompt);
 
     CVexelApp* m_app;
@@ -78,6 +110,8 @@ private:
     QDockWidget* m_errorDock = nullptr;
     CErrorChart* m_errorChart = nullptr;
     std::map<int, QAction*> m_actions;
-    QLabel* m_indicators[3] = {nullptr, nullptr, nullptr};
+    QLabel* m_result = nullptr;
     FailureReporter m_reportFailure;
+    bool m_running = false;
+    QProgressDialog* m_progress = nullptr;
 };

@@ -4,8 +4,12 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QStatusBar>
 #include <QStringList>
+#include <QThread>
+
+#include <type_traits>
 
 #include "app/main_frame.h"
 #include "app/reference_frame_dlg.h"
@@ -18,6 +22,37 @@ std::string toPath(const QString& path) { return QFile::encodeName(path).toStdSt
 }  // namespace
 
 QtDocumentUi::~QtDocumentUi() { ResetBusy(); }
+
+void QtDocumentUi::OnUiThread(const std::function<void()>& call, bool wait) {
+    QObject* context = QApplication::instance();
+    if (!context || QThread::currentThread() == context->thread()) {
+        call();
+        return;
+    }
+    // Calls from one thread to one receiver arrive in the order they were made.
+    QMetaObject::invokeMethod(context, call, wait ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
+}
+
+template <typename Dialog>
+auto QtDocumentUi::AskUser(Dialog&& dialog) {
+    using Result = std::invoke_result_t<Dialog>;
+    Result result{};
+    OnUiThread(
+        [&] {
+            // A question is never asked under the wait cursor, nor behind
+            // the progress window of the command that asks it.
+            const bool busy = m_busyDepth > 0;
+            if (busy) QApplication::setOverrideCursor(Qt::ArrowCursor);
+            QWidget* progress = m_frame ? m_frame->ProgressDialog() : nullptr;
+            const bool hide = progress && progress->isVisible();
+            if (hide) progress->hide();
+            result = dialog();
+            if (hide) progress->show();
+            if (busy) QApplication::restoreOverrideCursor();
+        },
+        true);
+    return result;
+}
 
 QString QtDocumentUi::ToQtFilter(const std::string& filter) {
     // Pairs of description and patterns, separated by '|', ended by "||".
@@ -44,64 +79,76 @@ QString QtDocumentUi::ToDefaultSuffix(const std::string& extension) {
 
 std::vector<std::string> QtDocumentUi::chooseOpenFiles(const std::string& filter, const std::string& defaultExtension,
                                                        bool multiple) {
-    QFileDialog dialog(m_frame);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
-    dialog.setNameFilter(ToQtFilter(filter));
-    dialog.setDefaultSuffix(ToDefaultSuffix(defaultExtension));
-    std::vector<std::string> paths;
-    if (dialog.exec() != QDialog::Accepted) return paths;
-    for (const QString& file : dialog.selectedFiles()) paths.push_back(toPath(file));
-    return paths;
+    return AskUser([&] {
+        QFileDialog dialog(m_frame);
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+        dialog.setNameFilter(ToQtFilter(filter));
+        dialog.setDefaultSuffix(ToDefaultSuffix(defaultExtension));
+        std::vector<std::string> paths;
+        if (dialog.exec() != QDialog::Accepted) return paths;
+        for (const QString& file : dialog.selectedFiles()) paths.push_back(toPath(file));
+        return paths;
+    });
 }
 
 std::optional<std::string> QtDocumentUi::chooseSaveFile(const std::string& filter,
                                                         const std::string& defaultExtension, bool promptOverwrite) {
-    QFileDialog dialog(m_frame);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(ToQtFilter(filter));
-    dialog.setDefaultSuffix(ToDefaultSuffix(defaultExtension));
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, !promptOverwrite);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-    return toPath(dialog.selectedFiles().front());
+    return AskUser([&]() -> std::optional<std::string> {
+        QFileDialog dialog(m_frame);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setNameFilter(ToQtFilter(filter));
+        dialog.setDefaultSuffix(ToDefaultSuffix(defaultExtension));
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, !promptOverwrite);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+        return toPath(dialog.selectedFiles().front());
+    });
 }
 
 int QtDocumentUi::chooseReferenceFrame(const std::vector<std::string>& names, int initialSelection) {
-    // The command shows the wait cursor only after the choice.
-    return CReferenceFrameDlg::Choose(names, initialSelection, m_frame);
+    return AskUser([&] { return CReferenceFrameDlg::Choose(names, initialSelection, m_frame); });
 }
 
 void QtDocumentUi::showMessageBox(const std::string& text) {
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Vexel"), QString::fromStdString(text), QMessageBox::Ok,
-                    m_frame);
-    box.exec();
+    AskUser([&] {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Vexel"), QString::fromStdString(text),
+                        QMessageBox::Ok, m_frame);
+        return box.exec();
+    });
 }
 
 SaveChoice QtDocumentUi::askSaveBeforeClosing(const std::string& text) {
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Vexel"), QString::fromStdString(text),
-                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, m_frame);
-    box.setDefaultButton(QMessageBox::Save);
-    box.setEscapeButton(QMessageBox::Cancel);
-    switch (box.exec()) {
-        case QMessageBox::Save: return SaveChoice::Save;
-        case QMessageBox::Discard: return SaveChoice::Discard;
-        default: return SaveChoice::Cancel;
-    }
+    return AskUser([&] {
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Vexel"), QString::fromStdString(text),
+                        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, m_frame);
+        box.setDefaultButton(QMessageBox::Save);
+        box.setEscapeButton(QMessageBox::Cancel);
+        switch (box.exec()) {
+            case QMessageBox::Save: return SaveChoice::Save;
+            case QMessageBox::Discard: return SaveChoice::Discard;
+            default: return SaveChoice::Cancel;
+        }
+    });
 }
 
 void QtDocumentUi::showStatus(const std::string& text) {
-    if (m_frame) m_frame->statusBar()->showMessage(QString::fromStdString(text));
+    const QString message = QString::fromStdString(text);
+    OnUiThread([this, message] {
+        if (m_frame) m_frame->ShowResult(message);
+    }, false);
 }
 
 void QtDocumentUi::setBusy(bool busy) {
-    if (busy) {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        ++m_busyDepth;
-    } else if (m_busyDepth > 0) {
-        QApplication::restoreOverrideCursor();
-        --m_busyDepth;
-    }
+    OnUiThread([this, busy] {
+        if (busy) {
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            ++m_busyDepth;
+        } else if (m_busyDepth > 0) {
+            QApplication::restoreOverrideCursor();
+            --m_busyDepth;
+        }
+    }, false);
 }
 
 void QtDocumentUi::ResetBusy() {
@@ -109,11 +156,24 @@ void QtDocumentUi::ResetBusy() {
 }
 
 void QtDocumentUi::setTitle(const std::string& title) {
-    if (m_frame) m_frame->setWindowTitle(QFile::decodeName(QByteArray::fromStdString(title)));
+    const QString text = QFile::decodeName(QByteArray::fromStdString(title));
+    OnUiThread([this, text] {
+        if (m_frame) m_frame->setWindowTitle(text);
+    }, false);
 }
 
 void QtDocumentUi::updateViews() {
-    if (!m_frame) return;
-    if (CVexelView* view = m_frame->View()) view->OnUpdate();
-    m_frame->UpdateCommandUi();
+    // The view reads the document while the command waits.
+    OnUiThread([this] {
+        if (!m_frame) return;
+        if (CVexelView* view = m_frame->View()) view->OnUpdate();
+        m_frame->UpdateCommandUi();
+    }, true);
+}
+
+void QtDocumentUi::progress(const std::string& text, int done, int total) {
+    const QString label = QString::fromStdString(text);
+    OnUiThread([this, label, done, total] {
+        if (m_frame) m_frame->ShowProgress(label, done, total);
+    }, false);
 }

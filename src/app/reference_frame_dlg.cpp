@@ -12,8 +12,9 @@ CReferenceFrameDlg::CReferenceFrameDlg(const std::vector<std::string>& names, in
     setWindowTitle(QStringLiteral("Select Reference Frame"));
     setModal(true);
 
-    // Full paths are shown whole; the horizontal scroll bar reaches the end
-    // of the longest one.
+    // Each row shows the file's name first, then its folder, so the names
+    // line up however deep the folder; the horizontal scroll bar reaches the
+    // end of the longest row and the tooltip holds the path as given.
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setSortingEnabled(false);
     m_list->setWordWrap(false);
@@ -21,7 +22,11 @@ CReferenceFrameDlg::CReferenceFrameDlg(const std::vector<std::string>& names, in
     m_list->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    for (const std::string& name : names) m_list->addItem(QFile::decodeName(QByteArray::fromStdString(name)));
+    for (const std::string& name : names) {
+        const QString path = QFile::decodeName(QByteArray::fromStdString(name));
+        auto* item = new QListWidgetItem(RowText(path), m_list);
+        item->setToolTip(path);
+    }
     if (selected >= 0 && selected < m_list->count()) m_list->setCurrentRow(selected);
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
@@ -39,6 +44,13 @@ CReferenceFrameDlg::CReferenceFrameDlg(const std::vector<std::string>& names, in
     layout->addWidget(m_list, 1);
     layout->addLayout(buttons);
     resize(480, 160);
+}
+
+QString CReferenceFrameDlg::RowText(const QString& path) {
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0) return path;
+    const QString folder = slash == 0 ? QStringLiteral("/") : path.left(slash);
+    return path.mid(slash + 1) + QStringLiteral("  \u2014  ") + folder;
 }
 
 void CReferenceFrameDlg::accept() {

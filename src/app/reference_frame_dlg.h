@@ -22,6 +22,9 @@ public:
 
     // Shows the dialog modally; the chosen row on OK, -1 otherwise.
     static int Choose(const std::vector<std::string>& names, int selected, QWidget* parent = nullptr);
+    // "frame_001.pgm  —  /data/run" for "/data/run/frame_001.pgm"; a name
+    // without a folder as it is.
+    static QString RowText(const QString& path);
     // Writes the selected row back, then closes.
     void accept() override;
 

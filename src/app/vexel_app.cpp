@@ -154,7 +154,7 @@ void CVexelApp::OnFileSave() {
     if (path.isEmpty()) return;
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || !file.commit()) {
-        if (m_frame) m_frame->statusBar()->showMessage(QStringLiteral("Cannot write %1").arg(path));
+        if (m_frame) m_frame->ShowResult(QStringLiteral("Cannot write %1").arg(path));
         return;
     }
     m_recentFiles.Add(path);

@@ -31,6 +31,9 @@ const char* const NEED_INTRINSIC = "Must have intrinsic calibration before extri
 const char* const NEED_FOUR_POINTS = "Must select an image in which 4 or more points could be mapped.";
 const char* const SAVE_BEFORE_CLOSING = "Save the calibration before closing?";
 
+// Ends a calibration whose result the user no longer wants.
+struct StoppedByUser {};
+
 std::string pixels(double value) { return vexel::formatFixed(value) + " px"; }
 
 // The size a grid frame was searched at; empty when unknown.
@@ -142,7 +145,9 @@ void CVexelDoc::OnSaveCalibration() {
 
 void CVexelDoc::OnSaveCorrespondences() {
     ExtractMissingGrids();
-    if (m_gridSet.getTotalPointCount() > 0) {
+    // A search the user stopped leaves frames without their points: nothing
+    // is written then.
+    if (m_gridSet.getTotalPointCount() > 0 && !Ui().cancelRequested()) {
         std::optional<std::string> path = Ui().chooseSaveFile(POINTS_FILTER, POINTS_EXTENSION, true);
         if (path && !path->empty()) SaveCorrespondencesFile(*this, *path);
     }
@@ -168,6 +173,11 @@ void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
         return;
     }
     ExtractMissingGrids();
+    if (Ui().cancelRequested()) {
+        Ui().showStatus("Intrinsic Calibration stopped before it began; the calibration was not changed");
+        UpdateTitleAndViews();
+        return;
+    }
 
     {
         BusyCursor busy(Ui());
@@ -202,7 +212,17 @@ void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
                             "; the calibration was not changed");
         } else {
             try {
+                Ui().progress("Calibrating with " + std::to_string(views.viewCount()) + " frames, " +
+                                  std::to_string(views.totalPoints()) + " points",
+                              0, 0);
                 IntrinsicResult result = calibrateIntrinsic(views, size, options);
+                Ui().endProgress();
+                if (Ui().cancelRequested()) {
+                    // The solver cannot be interrupted; a result the user
+                    // stopped waiting for is not kept.
+                    Ui().showStatus("Intrinsic Calibration stopped; the calibration was not changed");
+                    throw StoppedByUser();
+                }
                 if (!m_calibration) m_calibration = std::make_unique<CalibrationRecord>();
                 *m_calibration = result.record;
                 m_calibrationModified = true;
@@ -232,7 +252,9 @@ void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
                                                       : std::string()),
                                              stats.warnings));
             } catch (const cv::Exception& e) {
+                Ui().endProgress();
                 Ui().showStatus("Intrinsic Calibration failed: " + e.err + "; the calibration was not changed");
+            } catch (const StoppedByUser&) {
             }
         }
     }
@@ -264,21 +286,27 @@ void CVexelDoc::OnExtrinsicCalibration() {
         UpdateTitleAndViews();
         return;
     }
+    if (!GridStatus(r).extracted) {
+        // Only the reference frame is searched, on screen; the other
+        // frames keep what they hold or stay to be searched.
+        BusyCursor busy(Ui());
+        GoToFrame(r);
+        StartLoader();
+        ExtractMissingGrids(r);
+    }
+    if (Ui().cancelRequested()) {
+        Ui().showStatus("Extrinsic Calibration stopped; the calibration was not changed");
+        UpdateTitleAndViews();
+        return;
+    }
+    if (m_gridSet.getPointCount(r) < MIN_FRAME_POINTS) {
+        // No wait cursor is left over the message box.
+        Ui().showMessageBox(NEED_FOUR_POINTS);
+        return;
+    }
 
     {
         BusyCursor busy(Ui());
-        if (!GridStatus(r).extracted) {
-            // Only the reference frame is searched, on screen; the other
-            // frames keep what they hold or stay to be searched.
-            GoToFrame(r);
-            StartLoader();
-            ExtractMissingGrids(r);
-        }
-        if (m_gridSet.getPointCount(r) < MIN_FRAME_POINTS) {
-            Ui().showMessageBox(NEED_FOUR_POINTS);
-            return;
-        }
-
         std::vector<cv::Point2f> imagePoints;
         std::vector<cv::Point3f> objectPoints;
         gatherFramePoints(m_gridSet, r, imagePoints, objectPoints);

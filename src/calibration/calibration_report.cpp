@@ -1,5 +1,8 @@
 #include "calibration/calibration_report.h"
 
+#include <cmath>
+#include <numeric>
+
 #include "calibration/fixed_format.h"
 
 using vexel::appendFixed;
@@ -25,6 +28,14 @@ std::string bracketed(const std::string& prefix, const double* values, int count
     return line + "]";
 }
 
+// Decimals that show two significant digits of `deviation`: 2 for 0.16,
+// 3 for 0.012; never fewer than 2 nor more than 8.
+int decimalsFor(double deviation) {
+    if (!(deviation > 0) || !std::isfinite(deviation)) return 2;
+    const int digits = 1 - static_cast<int>(std::floor(std::log10(deviation)));
+    return digits < 2 ? 2 : digits > 8 ? 8 : digits;
+}
+
 }  // namespace
 
 std::vector<std::string> calibrationReportLines(const CalibrationRecord& record, bool extrinsic) {
@@ -40,6 +51,27 @@ std::vector<std::string> calibrationReportLines(const CalibrationRecord& record,
         for (int row = 0; row < 3; ++row) lines.push_back(wideRow(&record.values[CalibrationRecord::ROTATION + 3 * row]));
         lines.push_back("Translation vector:");
         lines.push_back(wideRow(&record.values[CalibrationRecord::TRANSLATION]));
+    }
+    return lines;
+}
+
+std::vector<std::string> calibrationQualityLines(const CalibrationRecord& record, const CalibrationStats& stats) {
+    std::vector<std::string> lines;
+    if (!stats.valid) return lines;
+    const int frames = static_cast<int>(stats.frames.size());
+    const int points = std::accumulate(stats.pointCounts.begin(), stats.pointCounts.end(), 0);
+    lines.push_back("RMS reprojection error = " + vexel::formatDecimals(stats.rms, 4) + " px (" +
+                    std::to_string(frames) + (frames == 1 ? " frame, " : " frames, ") + std::to_string(points) +
+                    (points == 1 ? " point)" : " points)"));
+    static const char* const NAMES[8] = {"fx", "fy", "cx", "cy", "k1", "k2", "p1", "p2"};
+    const double values[8] = {record.fx(),           record.fy(),           record.cx(),
+                              record.cy(),           record.distortion(0), record.distortion(1),
+                              record.distortion(2), record.distortion(3)};
+    for (int i = 0; i < 8; ++i) {
+        const double deviation = stats.stdDeviations[static_cast<std::size_t>(i)];
+        const int decimals = decimalsFor(deviation);
+        lines.push_back(std::string(NAMES[i]) + " = " + vexel::formatDecimals(values[i], decimals) + " \u00b1 " +
+                        vexel::formatDecimals(deviation, decimals));
     }
     return lines;
 }

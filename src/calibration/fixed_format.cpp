@@ -43,6 +43,15 @@ void appendFixed(std::string& out, double value, int width) {
     out.append(text);
 }
 
+std::string formatDecimals(double value, int decimals) {
+    if (!std::isfinite(value)) return std::string(nonFinite(value));
+    std::array<char, 400> buffer{};
+    const int precision = decimals < 0 ? 0 : decimals > 17 ? 17 : decimals;
+    auto result =
+        std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed, precision);
+    return std::string(buffer.data(), static_cast<std::size_t>(result.ptr - buffer.data()));
+}
+
 std::string formatFixed(double value, int width) {
     std::string out;
     appendFixed(out, value, width);

@@ -13,6 +13,8 @@ namespace vexel {
 // characters when the text is shorter (the %lf and %15lf layouts).
 std::string formatFixed(double value, int width = 0);
 void appendFixed(std::string& out, double value, int width = 0);
+// Fixed notation with `decimals` decimals (0 to 17), no padding.
+std::string formatDecimals(double value, int decimals);
 
 // Reads text the way formatted input does: a blank in a pattern matches any
 // run of white space (also none), "%lf" reads a number after optional white

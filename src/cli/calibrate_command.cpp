@@ -155,7 +155,7 @@ int runCalibrate(const CalibrateArgs& a) {
         std::cout << out.dump(1) << '\n';
     } else {
         for (const std::string& line : calibrationReportLines(r, withReference)) std::cout << line << '\n';
-        std::cout << "RMS reprojection error = " << formatFixed(stats.rms) << " pixels\n";
+        for (const std::string& line : calibrationQualityLines(r, stats)) std::cout << line << '\n';
         std::cout << "frames used = " << stats.frames.size() << " of " << doc.FrameCount() << " (" << stats.imageSize.width
                   << " x " << stats.imageSize.height << "), pose of frame " << stats.poseFrame << '\n';
         std::cout << "solver = " << stats.solver << '\n';

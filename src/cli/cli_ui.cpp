@@ -2,9 +2,24 @@
 
 #include <iostream>
 
+#include "cli/progress_bar.h"
+
 namespace vexel::cli {
 
 CliUi::CliUi() : m_messages(std::cerr) {}
+
+CliUi::~CliUi() = default;
+
+void CliUi::progress(const std::string&, int done, int total) {
+    if (!m_progressEnabled) return;
+    if (!m_bar) m_bar = std::make_unique<ProgressBar>(m_messages, true);
+    m_bar->update(done, total);
+}
+
+void CliUi::endProgress() {
+    // Clears the bar's line before the next message.
+    m_bar.reset();
+}
 
 CliUi::CliUi(std::ostream& messages) : m_messages(messages) {}
 
@@ -42,6 +57,7 @@ SaveChoice CliUi::askSaveBeforeClosing(const std::string& text) {
 
 void CliUi::showStatus(const std::string& text) {
     m_lastMessage = text;
+    if (m_bar && !m_quiet) m_bar->finish();
     if (!m_quiet) m_messages << text << '\n';
 }
 

@@ -6,6 +6,7 @@
 
 #include <deque>
 #include <iosfwd>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,9 +15,12 @@
 
 namespace vexel::cli {
 
+class ProgressBar;
+
 class CliUi : public DocumentUi {
 public:
     CliUi();
+    ~CliUi() override;
     // For tests: messages go to `messages` instead of standard error.
     explicit CliUi(std::ostream& messages);
 
@@ -40,6 +44,13 @@ public:
     void setTitle(const std::string&) override {}
     void updateViews() override {}
 
+    // Long commands draw the one-line progress bar on standard error, when
+    // it is switched on (a terminal and not quiet); each run of steps starts
+    // a new bar and endProgress clears its line.
+    void progress(const std::string& text, int done, int total) override;
+    void endProgress() override;
+    void setProgressBar(bool enabled) { m_progressEnabled = enabled; }
+
     // Quiet: status messages are kept (lastMessage) but not printed;
     // message boxes are still printed.
     void setQuiet(bool quiet) { m_quiet = quiet; }
@@ -55,6 +66,8 @@ private:
     SaveChoice m_saveBeforeClosing = SaveChoice::Cancel;
     std::string m_lastMessage;
     bool m_quiet = false;
+    bool m_progressEnabled = false;
+    std::unique_ptr<ProgressBar> m_bar;
 };
 
 }  // namespace vexel::cli

@@ -77,19 +77,19 @@ void addExtractionOptions(CLI::App& sub, ExtractionOptions& options) {
 }
 
 bool runExtraction(CVexelDoc& doc, CliUi& ui, const ExtractionOptions& options, std::string& error) {
-    ProgressBar bar(std::cerr, !options.quiet && ProgressBar::stderrIsTerminal());
+    ui.setProgressBar(!options.quiet && ProgressBar::stderrIsTerminal());
     doc.m_refineCorners = options.refine;
     try {
         extractAllFramesParallel(
-            doc, options.jobs, [&](int done, int total) { bar.update(done, total); }, &std::cerr);
+            doc, options.jobs, [&](int done, int total) { ui.progress("Extracting", done, total); }, &std::cerr);
     } catch (const std::exception& e) {
         // A broken geometry check (Fatal_Error) or an exhausted resource
         // ends this command with a message instead of ending the process.
-        bar.finish();
+        ui.endProgress();
         error = std::string("grid extraction failed: ") + e.what();
         return false;
     }
-    bar.finish();
+    ui.endProgress();
     ui.showStatus(extractionSummary(doc));
     return true;
 }

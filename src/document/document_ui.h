@@ -30,4 +30,19 @@ public:
     virtual void setBusy(bool busy) = 0;                       // wait cursor on / arrow cursor back
     virtual void setTitle(const std::string& title) = 0;
     virtual void updateViews() = 0;
+
+    // Long commands (extraction, calibration) report how far they are and
+    // stop early when asked. `text` says what is being done ("Extracting
+    // frame 3 of 50", or the solver's stage); `done` of `total` steps are
+    // finished (total 0: the length is not known). The command may run on a
+    // worker thread: implementations hand these calls to their own thread.
+    virtual void progress(const std::string& text, int done, int total) {
+        (void)text, (void)done, (void)total;
+    }
+    // The steps of the running command are over (also when it stopped early).
+    virtual void endProgress() {}
+    // True once the user asked the running command to stop. Commands check it
+    // between steps (between frames); it must be cheap and callable from any
+    // thread.
+    virtual bool cancelRequested() { return false; }
 };

@@ -241,39 +241,50 @@ void CVexelDoc::LoaderPass() {
 // --- queries ----------------------------------------------------------------
 
 int CVexelDoc::GetFrameWidth() {
-    if (m_sequence) return SequenceHasCurrentFrame() ? m_sequence->Width() : 0;
+    // Under the lock also for a sequence: a command on another thread may
+    // be moving the current frame.
     std::lock_guard<std::mutex> guard(m_lock);
+    if (m_sequence) return SequenceHasCurrentFrame() ? m_sequence->Width() : 0;
     const FrameSlot& slot = m_slots[static_cast<std::size_t>(m_currentSlot)];
     return m_frameCount > 0 && slot.holdsImage() ? slot.image.cols : 0;
 }
 
 int CVexelDoc::GetFrameHeight() {
-    if (m_sequence) return SequenceHasCurrentFrame() ? m_sequence->Height() : 0;
     std::lock_guard<std::mutex> guard(m_lock);
+    if (m_sequence) return SequenceHasCurrentFrame() ? m_sequence->Height() : 0;
     const FrameSlot& slot = m_slots[static_cast<std::size_t>(m_currentSlot)];
     return m_frameCount > 0 && slot.holdsImage() ? slot.image.rows : 0;
 }
 
 int CVexelDoc::GetFrameChannels() {
-    if (m_sequence) return SequenceHasCurrentFrame() ? m_sequence->BytesPerPixel() : 0;
     std::lock_guard<std::mutex> guard(m_lock);
+    if (m_sequence) return SequenceHasCurrentFrame() ? m_sequence->BytesPerPixel() : 0;
     const FrameSlot& slot = m_slots[static_cast<std::size_t>(m_currentSlot)];
     return m_frameCount > 0 && slot.holdsImage() ? slot.image.channels() : 0;
 }
 
-std::size_t CVexelDoc::CopyFrameBytes(std::uint8_t* buffer, std::size_t capacity) {
+int CVexelDoc::CurrentFrameLocked() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_currentFrame;
+}
+
+std::size_t CVexelDoc::CopyFrameBytes(std::uint8_t* buffer, std::size_t capacity, FrameShape* shape) {
+    if (shape) *shape = FrameShape{};
     if (!buffer || capacity == 0) return 0;
+    std::lock_guard<std::mutex> guard(m_lock);
     if (m_sequence) {
         const std::uint8_t* frame = m_sequence->Frame(m_currentFrame);
         if (!frame) return 0;
         const std::size_t n = std::min(m_sequence->FrameSize(), capacity);
         std::memcpy(buffer, frame, n);
+        if (shape) *shape = FrameShape{m_currentFrame, m_sequence->Width(), m_sequence->Height(),
+                                       m_sequence->BytesPerPixel()};
         return n;
     }
-    std::lock_guard<std::mutex> guard(m_lock);
     const FrameSlot& slot = m_slots[static_cast<std::size_t>(m_currentSlot)];
     if (m_frameCount < 1 || !slot.holdsImage()) return 0;
     const cv::Mat& image = slot.image;
+    if (shape) *shape = FrameShape{m_currentFrame, image.cols, image.rows, image.channels()};
     const std::size_t rowBytes = static_cast<std::size_t>(image.cols) * image.elemSize();
     std::size_t copied = 0;
     for (int y = 0; y < image.rows && copied < capacity; ++y) {

@@ -157,9 +157,15 @@ int extractMissingFrames(CVexelDoc& doc, const FrameExtractor& extract, int only
     int read = 0;
     int current = -1;  // the frame being searched, while it is
     try {
-        for (std::size_t i = 0; i < frames.size(); ++i) {
-            current = frames[i];
-            doc.Ui().showStatus("Extracting frame " + std::to_string(i + 1) + " of " + std::to_string(frames.size()));
+        const int total = static_cast<int>(frames.size());
+        for (int i = 0; i < total; ++i) {
+            // A stop asked for takes effect between frames: the frames done
+            // keep what was found, the others stay to be searched.
+            if (doc.Ui().cancelRequested()) break;
+            current = frames[static_cast<std::size_t>(i)];
+            const std::string step = "Extracting frame " + std::to_string(i + 1) + " of " + std::to_string(total);
+            doc.Ui().showStatus(step);
+            doc.Ui().progress(step, i, total);
             doc.GoToFrame(current);
             doc.StartLoader();
             if (extractCurrentFrame(doc, current, work, extract)) ++read;
@@ -173,9 +179,11 @@ int extractMissingFrames(CVexelDoc& doc, const FrameExtractor& extract, int only
             doc.m_gridFrames[static_cast<std::size_t>(current)] = FrameExtraction{};
         }
         restoreCurrentFrame(doc, start);
+        doc.Ui().endProgress();
         throw;
     }
     restoreCurrentFrame(doc, start);
+    doc.Ui().endProgress();
     return read;
 }
 
@@ -193,6 +201,12 @@ FrameExtractor documentExtractor(CVexelDoc& doc) {
         extractFrame(set, frame, image, &trace, diagnostics, &std::cerr, options);
         *rejected = trace.rejected;
     };
+}
+
+std::string cancelledNote(CVexelDoc& doc) {
+    if (!doc.Ui().cancelRequested()) return {};
+    const int missing = doc.FramesNotExtracted();
+    return "; stopped, " + std::to_string(missing) + (missing == 1 ? " frame" : " frames") + " not searched";
 }
 
 std::string extractionSummary(const CVexelDoc& doc) {
@@ -238,7 +252,7 @@ int CVexelDoc::ExtractMissingGrids(int frame) {
         BusyCursor busy(Ui());
         extractMissingFrames(*this, documentExtractor(*this), frame);
     }
-    Ui().showStatus(extractionSummary(*this));
+    Ui().showStatus(extractionSummary(*this) + cancelledNote(*this));
     return before - FramesNotExtracted();
 }
 
@@ -277,6 +291,6 @@ void CVexelDoc::OnExtractGrids() {
         BusyCursor busy(Ui());
         extractAllFrames(*this, documentExtractor(*this));
     }
-    Ui().showStatus(extractionSummary(*this));
+    Ui().showStatus(extractionSummary(*this) + cancelledNote(*this));
     UpdateTitleAndViews();
 }

@@ -24,8 +24,10 @@ using FrameExtractor =
 // is first sized for every frame, keeping what was found in the frames
 // already searched. The frames are visited from the current one onwards with
 // wrap-around, each read once the loader has decoded it, at its own size;
-// before each one the status line says "Extracting frame i of N" (i counting
-// the frames visited, N those to visit). A frame that cannot be read ends
+// before each one the status line and the user interface's progress say
+// "Extracting frame i of N" (i counting the frames visited, N those to
+// visit). When the user interface asks to stop, the loop ends before the
+// next frame. A frame that cannot be read ends
 // with no points, searched, its failure "not read". The current frame is the
 // starting one again at the end, also when the loop stops early: the frames
 // done stay searched, the others hold no points and stay to be searched. A
@@ -50,3 +52,7 @@ void recordExtraction(CVexelDoc& doc, int frame, cv::Size size, const std::strin
 // The status line a search ends with: frames with a grid, points in all and
 // the frames that could not be read, over the whole frame list.
 std::string extractionSummary(const CVexelDoc& doc);
+
+// "; stopped, N frames not searched" after a search the user stopped, else
+// empty.
+std::string cancelledNote(CVexelDoc& doc);

@@ -33,7 +33,9 @@ SilentUi& silentUi() {
     return ui;
 }
 
-const char* const IMAGE_FILTER = "JPEG Images (*.jpg)|*.jpg|Portable Grey Maps (*.pgm)|*.pgm||";
+const char* const IMAGE_FILTER =
+    "All supported images (*.jpg;*.jpeg;*.pgm;*.png;*.bmp)|*.jpg;*.jpeg;*.pgm;*.png;*.bmp|"
+    "JPEG Images (*.jpg)|*.jpg|Portable Grey Maps (*.pgm)|*.pgm||";
 const char* const IMAGE_EXTENSION = ".jpg";
 const char* const LIST_FILTER = "Image Sequences / Image Lists (*.iml)|*.iml||";
 const char* const LIST_EXTENSION = ".iml";
@@ -283,18 +285,20 @@ bool CVexelDoc::ImportVideoFile(const std::string& path, const vexel::VideoImpor
     // The default progress: the frame being decoded, a few times a second.
     auto lastShown = std::chrono::steady_clock::now() - std::chrono::seconds(1);
     const vexel::VideoProgress statusProgress = [&](int decoded, int expected) {
+        if (m_ui->cancelRequested()) return false;
         const auto now = std::chrono::steady_clock::now();
         if (now - lastShown < std::chrono::milliseconds(250)) return true;
         lastShown = now;
         std::string text = "Decoding " + path + ": frame " + std::to_string(decoded);
         if (expected >= decoded) text += " of " + std::to_string(expected);
-        m_ui->showStatus(text);
+        m_ui->progress(text, decoded, expected >= decoded ? expected : 0);
         return true;
     };
     vexel::VideoImportInfo info;
     std::string error;
     std::unique_ptr<VideoSequence> sequence =
         vexel::readVideoFile(path, options, info, error, progress ? progress : statusProgress);
+    if (!progress) m_ui->endProgress();
     if (!sequence) {
         if (why) *why = error;
         m_ui->showStatus("Cannot import video " + path + ": " + error + "; nothing was changed");

@@ -5,10 +5,13 @@
 // calibration record and the display flags. Every command is one member
 // function here; the user is reached only through DocumentUi.
 //
-// Threads: the caller's thread runs every command and query; at most one
-// loader pass runs beside it. m_lock guards the cache slots, the frame list
-// while it grows and the grid set while it is written to a file. The loader
-// holds m_lock for its whole pass and writes only the slots.
+// Threads: one thread at a time runs the commands (the desktop program runs
+// the long ones on a worker); at most one loader pass runs beside it. While
+// a command runs, other threads may use only the queries that take m_lock
+// (the frame's size, CopyFrameBytes, CurrentFrameLocked). m_lock guards the
+// cache slots, the current frame, the frame list while it grows and the grid
+// set while it is written to a file. The loader holds m_lock for its whole
+// pass and writes only the slots.
 
 #include <array>
 #include <cstddef>
@@ -149,7 +152,18 @@ public:
     // Copies the current frame's pixels as packed rows (width x channels bytes
     // per row, no gaps) into `buffer`, at most `capacity` bytes. Returns the
     // number of bytes copied (0 when there is nothing to copy).
-    std::size_t CopyFrameBytes(std::uint8_t* buffer, std::size_t capacity);
+    // With `shape`, also says which frame was copied and its size, read under
+    // the same lock as the pixels (all zero when nothing was copied).
+    struct FrameShape {
+        int frame = -1;
+        int width = 0;
+        int height = 0;
+        int channels = 0;
+    };
+    std::size_t CopyFrameBytes(std::uint8_t* buffer, std::size_t capacity, FrameShape* shape = nullptr);
+    // The current frame's index, read under the lock: for readers on another
+    // thread than the one running commands.
+    int CurrentFrameLocked();
     // Copies the current frame into `image` as an 8-bit one-channel frame
     // image (rows padded to 4 bytes), making or reshaping it when its size or
     // type differs. Colour sequence frames are converted to grey. Returns

@@ -6,8 +6,6 @@
 
 #include <algorithm>
 
-#include "calibration/calibration_report.h"
-#include "view/vexel_view.h"
 
 QFont CalibrationReportFont() {
     static const QString family = [] {
@@ -38,7 +36,7 @@ int DrawReportLines(QPainter& painter, int x, int y, const std::vector<std::stri
     const int lineHeight = metrics.height();
     int width = imageWidth;
     for (const std::string& line : lines) {
-        const QString text = QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
+        const QString text = QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
         painter.drawText(x, y + metrics.ascent(), text);
         y += lineHeight;
         width = std::max(width, imageWidth + metrics.horizontalAdvance(text));
@@ -47,16 +45,4 @@ int DrawReportLines(QPainter& painter, int x, int y, const std::vector<std::stri
     extent.height = std::max(extent.height, y);
     painter.restore();
     return y;
-}
-
-int DrawCalibrationReport(QPainter& painter, int x, int y, const CalibrationRecord& record, bool extrinsic,
-                          CVexelView& view) {
-    ReportExtent extent{view.ContentWidth(), view.ContentHeight()};
-    const int bottom = DrawReportLines(painter, x, y, calibrationReportLines(record, extrinsic), view.ImageWidth(),
-                                       extent);
-    if (extent.width != view.ContentWidth() || extent.height != view.ContentHeight()) {
-        view.SetContentSize(extent.width, extent.height);
-        view.RecomputeScrollRanges();
-    }
-    return bottom;
 }

@@ -1,7 +1,7 @@
 #pragma once
-// Draws the calibration report: the lines the core formats for a record,
-// in a fixed-pitch font 16 pixels high, one below the other, and sizes the
-// view's scrollable content so that it covers them.
+// Draws the calibration report: the lines the core formats for a record and
+// its fit, in a fixed-pitch font 16 pixels high, one below the other, and
+// says how much room they take so that the view's scroll area covers them.
 
 #include <QFont>
 
@@ -28,9 +28,3 @@ struct ReportExtent {
 // and comes back as the content size the report needs.
 int DrawReportLines(QPainter& painter, int x, int y, const std::vector<std::string>& lines, int imageWidth,
                     ReportExtent& extent);
-
-// Draws the record's report at (x, y), with the rotation matrix and the
-// translation vector when `extrinsic` is set, sets the view's content size
-// and recomputes its scroll ranges. Returns the y below the last line.
-int DrawCalibrationReport(QPainter& painter, int x, int y, const CalibrationRecord& record, bool extrinsic,
-                          CVexelView& view);

@@ -11,10 +11,13 @@
 #include <QPainter>
 #include <QPen>
 #include <QScrollBar>
+#include <QWheelEvent>
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 
+#include "calibration/calibration_report.h"
 #include "view/calibration_report.h"
 
 CVexelView::CVexelView(CVexelDoc* doc, QWidget* parent)
@@ -49,12 +52,19 @@ void CVexelView::AllocateBuffers(int width, int height, int channels) {
     m_frameBuffer.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
                              static_cast<std::size_t>(channels),
                          0);
-    m_displayWidth = width;
-    m_displayHeight = height;
-    m_large = width > LARGE_WIDTH || height > LARGE_HEIGHT;
+    UpdateDisplaySize();
+}
+
+void CVexelView::UpdateDisplaySize() {
+    m_large = m_imageWidth > LARGE_WIDTH || m_imageHeight > LARGE_HEIGHT;
+    m_displayWidth = m_imageWidth;
+    m_displayHeight = m_imageHeight;
     if (m_large && m_shrink) {
-        m_displayWidth = SHRUNK_WIDTH;
-        m_displayHeight = SHRUNK_HEIGHT;
+        // The largest size inside 800 x 600 with the frame's own aspect ratio.
+        const double scale = std::min(static_cast<double>(SHRUNK_WIDTH) / m_imageWidth,
+                                      static_cast<double>(SHRUNK_HEIGHT) / m_imageHeight);
+        m_displayWidth = std::clamp(static_cast<int>(std::lround(m_imageWidth * scale)), 1, SHRUNK_WIDTH);
+        m_displayHeight = std::clamp(static_cast<int>(std::lround(m_imageHeight * scale)), 1, SHRUNK_HEIGHT);
     }
 }
 
@@ -72,29 +82,75 @@ void CVexelView::OnUpdate() {
     const int width = m_doc->GetFrameWidth();
     const int height = m_doc->GetFrameHeight();
     const int channels = m_doc->GetFrameChannels();
+    const int displayWidth = m_displayWidth, displayHeight = m_displayHeight;
     if (width > m_imageWidth || height > m_imageHeight || channels > m_channels) {
         AllocateBuffers(width, height, channels);
     } else {
-        // The buffers are big enough; a smaller frame keeps the display size.
+        // The buffers are big enough for a smaller frame; its display size
+        // is its own (a small frame after a large one is not enlarged).
         m_imageWidth = width;
         m_imageHeight = height;
         m_channels = channels;
+        if (width > 0 && height > 0) UpdateDisplaySize();
+    }
+    if (m_displayWidth != displayWidth || m_displayHeight != displayHeight) {
+        // Nothing is left of the last frame's extent; the report widens it again.
+        m_contentWidth = m_displayWidth;
+        m_contentHeight = m_displayHeight;
     }
     m_contentWidth = std::max(m_contentWidth, m_displayWidth);
     m_contentHeight = std::max(m_contentHeight, m_displayHeight);
+    TakeSnapshot();
     RecomputeScrollRanges();
     viewport()->update();
 }
 
+void CVexelView::SetDocumentBusy(bool busy) {
+    if (busy && !m_docBusy) TakeSnapshot();
+    m_docBusy = busy;
+    viewport()->update();
+}
+
+void CVexelView::TakeSnapshot() {
+    m_snapshot = Snapshot{};
+    if (!m_doc) return;
+    m_snapshot.frame = m_doc->m_currentFrame;
+    m_snapshot.report = ReportLines();
+    if (m_doc->m_showGrid) m_snapshot.cells = GridCells(m_snapshot.frame);
+}
+
+std::vector<std::vector<QPointF>> CVexelView::GridCells(int frame) const {
+    std::vector<std::vector<QPointF>> cells;
+    const GridSet& grid = m_doc->m_gridSet;
+    if (!grid.hasFrame(frame)) return cells;
+    const int count = grid.getCellCount(frame);
+    for (int i = 0; i < count; ++i) {
+        GridElement* cell = grid.getCell(frame, i);
+        if (!cell || !cell->inGrid) continue;
+        g_container<g_node*>& nodes = cell->nodes();
+        std::vector<QPointF> corners;
+        for (uint32_t k = 0; k < nodes.numberOfItems(); ++k) {
+            const g_vector p = nodes.item(k)->getCoordinates();
+            corners.emplace_back(p.x, p.y);
+        }
+        if (!corners.empty()) cells.push_back(std::move(corners));
+    }
+    return cells;
+}
+
+std::vector<std::string> CVexelView::ReportLines() const {
+    std::vector<std::string> lines;
+    const CalibrationRecord* record = m_doc ? m_doc->m_calibration.get() : nullptr;
+    if (!record) return lines;
+    const bool extrinsic = m_doc->m_referenceFrame == m_doc->m_currentFrame;
+    lines = calibrationReportLines(*record, extrinsic);
+    for (std::string& line : calibrationQualityLines(*record, m_doc->m_calibrationStats)) lines.push_back(line);
+    return lines;
+}
+
 void CVexelView::OnShrinkLargeImages() {
     m_shrink = !m_shrink;
-    if (m_large && m_shrink) {
-        m_displayWidth = SHRUNK_WIDTH;
-        m_displayHeight = SHRUNK_HEIGHT;
-    } else {
-        m_displayWidth = m_imageWidth;
-        m_displayHeight = m_imageHeight;
-    }
+    UpdateDisplaySize();
     m_contentWidth = m_displayWidth;
     m_contentHeight = m_displayHeight;
     RecomputeScrollRanges();
@@ -125,8 +181,8 @@ void CVexelView::RecomputeScrollRanges() {
 QPoint CVexelView::MapImagePoint(double x, double y) const {
     double sx = 1.0, sy = 1.0;
     if (IsShrinking() && m_imageWidth > 0 && m_imageHeight > 0) {
-        sx = static_cast<double>(SHRUNK_WIDTH) / m_imageWidth;
-        sy = static_cast<double>(SHRUNK_HEIGHT) / m_imageHeight;
+        sx = static_cast<double>(m_displayWidth) / m_imageWidth;
+        sy = static_cast<double>(m_displayHeight) / m_imageHeight;
     }
     // Truncation towards zero, as a cast does.
     return QPoint(static_cast<int>(sx * x) - ScrollX(), static_cast<int>(sy * y) - ScrollY());
@@ -167,8 +223,12 @@ void CVexelView::DrawPicture(QPainter& painter) {
     if (needFrame > m_frameBuffer.size() || needDisplay > m_displayBuffer.size()) return;
     // Rows of a smaller frame are laid out with that frame's own stride.
     m_displayStride = (m_imageWidth * 3 + 3) & ~3;
-    m_doc->CopyFrameBytes(m_frameBuffer.data(), m_frameBuffer.size());
-    FillDisplayBuffer();
+    CVexelDoc::FrameShape shape;
+    m_doc->CopyFrameBytes(m_frameBuffer.data(), m_frameBuffer.size(), &shape);
+    // While a command moves through the frames, one of another size than
+    // the buffers were laid out for leaves the last picture as it was.
+    if (!m_docBusy || (shape.width == m_imageWidth && shape.height == m_imageHeight && shape.channels == m_channels))
+        FillDisplayBuffer();
     const QImage frame(m_displayBuffer.data(), m_imageWidth, m_imageHeight, m_displayStride, QImage::Format_RGB888);
     const QImage picture = UndistortPicture(frame);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
@@ -178,46 +238,50 @@ void CVexelView::DrawPicture(QPainter& painter) {
         painter.drawImage(QPoint(-ScrollX(), -ScrollY()), picture);
 }
 
-void CVexelView::DrawGrid(QPainter& painter) {
-    const GridSet& grid = m_doc->m_gridSet;
-    const int frame = m_doc->m_currentFrame;
-    if (!grid.hasFrame(frame)) return;
+// Each cell's outline: its corners in their stored order, closed back to
+// the first.
+void CVexelView::DrawCells(QPainter& painter, const std::vector<std::vector<QPointF>>& cells) {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setPen(QPen(QColor(0, 0, 255), GRID_PEN_WIDTH, Qt::SolidLine));
-    const int cells = grid.getCellCount(frame);
-    std::vector<QPointF> corners;
-    for (int i = 0; i < cells; ++i) {
-        GridElement* cell = grid.getCell(frame, i);
-        if (!cell || !cell->inGrid) continue;
-        g_container<g_node*>& nodes = cell->nodes();
-        const uint32_t count = nodes.numberOfItems();
-        if (count == 0) continue;
-        corners.clear();
-        for (uint32_t k = 0; k < count; ++k) {
-            const g_vector p = nodes.item(k)->getCoordinates();
-            corners.emplace_back(p.x, p.y);
-        }
+    for (const std::vector<QPointF>& corners : cells) {
+        if (corners.empty()) continue;
         const std::vector<QPoint> points = MapFramePoints(corners);
-        for (std::size_t k = 1; k < points.size(); ++k) painter.drawLine(points[k - 1], points[k]);
-        painter.drawLine(points.back(), points.front());
+        QPoint previous = points.back();
+        for (const QPoint& point : points) {
+            painter.drawLine(previous, point);
+            previous = point;
+        }
     }
     painter.restore();
 }
 
 void CVexelView::DrawReport(QPainter& painter) {
-    const CalibrationRecord* record = m_doc->m_calibration.get();
-    if (!record) return;
-    const bool extrinsic = m_doc->m_referenceFrame == m_doc->m_currentFrame;
-    DrawCalibrationReport(painter, m_displayWidth - ScrollX(), -ScrollY(), *record, extrinsic, *this);
+    const std::vector<std::string> lines = m_docBusy ? m_snapshot.report : ReportLines();
+    if (lines.empty()) return;
+    // The report's room is measured from the picture as drawn, so a shrunk
+    // frame leaves no empty scroll range behind it.
+    ReportExtent extent{m_contentWidth, m_contentHeight};
+    DrawReportLines(painter, m_displayWidth - ScrollX(), -ScrollY(), lines, m_displayWidth, extent);
+    if (extent.width != m_contentWidth || extent.height != m_contentHeight) {
+        SetContentSize(extent.width, extent.height);
+        RecomputeScrollRanges();
+    }
 }
 
 void CVexelView::Draw(QPainter& painter) {
     if (!m_doc) return;
-    PrepareUndistortion();
+    // The maps follow the calibration, which a running command may replace.
+    if (!m_docBusy) PrepareUndistortion();
     DrawPicture(painter);
-    if (m_doc->m_showGrid) DrawGrid(painter);
-    if (m_coverage) DrawCoverage(painter);
+    if (m_docBusy) {
+        if (!m_snapshot.cells.empty() && m_snapshot.frame == m_doc->CurrentFrameLocked())
+            DrawCells(painter, m_snapshot.cells);
+    } else {
+        if (m_doc->m_showGrid) DrawCells(painter, GridCells(m_doc->m_currentFrame));
+        // The dots read every frame's points: not while a command changes them.
+        if (m_coverage) DrawCoverage(painter);
+    }
     DrawReport(painter);
 }
 
@@ -237,3 +301,19 @@ void CVexelView::resizeEvent(QResizeEvent* event) {
 }
 
 void CVexelView::scrollContentsBy(int, int) { viewport()->update(); }
+
+void CVexelView::wheelEvent(QWheelEvent* event) {
+    // 40 pixels a notch (120 eighths of a degree); a touchpad's pixel
+    // deltas as they come. The wheel scrolls down and up, sideways with
+    // Shift or a sideways wheel.
+    QPoint delta = event->pixelDelta();
+    if (delta.isNull()) delta = event->angleDelta() * WHEEL_STEP / 120;
+    if (event->modifiers() & Qt::ShiftModifier && delta.x() == 0) delta = QPoint(delta.y(), 0);
+    if (delta.isNull()) {
+        event->ignore();
+        return;
+    }
+    horizontalScrollBar()->setValue(horizontalScrollBar()->value() - delta.x());
+    verticalScrollBar()->setValue(verticalScrollBar()->value() - delta.y());
+    event->accept();
+}

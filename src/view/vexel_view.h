@@ -1,15 +1,17 @@
 #pragma once
-// The one view of the document: the current frame as a picture, reduced to a
-// fixed size when it is large and shrinking is on, the grid cells of the
+// The one view of the document: the current frame as a picture, reduced to
+// fit inside 800 x 600 when it is large and shrinking is on, the grid cells of the
 // frame outlined on top, and the calibration report to the right of the
 // picture. The view owns two pixel buffers sized for the frame and nothing
 // else of the document's data.
 
 #include <QAbstractScrollArea>
 #include <QPoint>
+#include <QPointF>
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 class CVexelDoc;
@@ -24,11 +26,12 @@ class CVexelView : public QAbstractScrollArea {
 public:
     static constexpr int LARGE_WIDTH = 1024;   // wider than this is large
     static constexpr int LARGE_HEIGHT = 768;   // higher than this is large
-    static constexpr int SHRUNK_WIDTH = 800;   // display size of a shrunk large frame
+    static constexpr int SHRUNK_WIDTH = 800;   // a shrunk large frame fits inside this
     static constexpr int SHRUNK_HEIGHT = 600;
     static constexpr int LINE_STEP = 1;        // one scroll line, in pixels
     static constexpr int PAGE_STEP = 32;       // one scroll page, in pixels
     static constexpr int GRID_PEN_WIDTH = 2;
+    static constexpr int WHEEL_STEP = 40;      // pixels scrolled per wheel notch
 
     explicit CVexelView(CVexelDoc* doc, QWidget* parent = nullptr);
     ~CVexelView() override;
@@ -79,6 +82,16 @@ public:
     const UndistortMaps& Maps() const { return *m_undistortMaps; }
     static constexpr int COVERAGE_DOT_RADIUS = 2;
 
+    // While a command changes the document on another thread, drawing reads
+    // from it only what its lock guards (the pixels of the current frame);
+    // the overlay and the report come from what the view took at the last
+    // update, the overlay only while that frame is on screen.
+    void SetDocumentBusy(bool busy);
+    bool DocumentBusy() const { return m_docBusy; }
+    // The report's lines for the document as it is now: the record's lines,
+    // then how well the calibration fits (empty without a record).
+    std::vector<std::string> ReportLines() const;
+
     bool ShrinkLargeImages() const { return m_shrink; }
     bool IsLargeImage() const { return m_large; }
     bool IsShrinking() const { return m_large && m_shrink; }
@@ -97,11 +110,18 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
+    // The large-image flag and the display size for the stored frame size:
+    // a large frame, while shrinking, fits inside 800 x 600 with its aspect
+    // ratio kept.
+    void UpdateDisplaySize();
     void FillDisplayBuffer();
     void DrawPicture(QPainter& painter);
-    void DrawGrid(QPainter& painter);
+    // The outlines of the frame's cells that are in its grid, image pixels.
+    std::vector<std::vector<QPointF>> GridCells(int frame) const;
+    void DrawCells(QPainter& painter, const std::vector<std::vector<QPointF>>& cells);
     void DrawReport(QPainter& painter);
     // With the undistorted drawing on: makes the maps for the calibration
     // and the frame's size when they are not made yet; switches the drawing
@@ -112,6 +132,9 @@ private:
     // undistorted drawing is not active).
     QImage UndistortPicture(const QImage& picture) const;
     void DrawCoverage(QPainter& painter);
+    // What drawing needs from the document beyond the pixels, taken while
+    // nothing else changes it.
+    void TakeSnapshot();
 
     CVexelDoc* m_doc;
     // The frame as 24-bit pixels in red-green-blue order, rows top to bottom,
@@ -132,4 +155,11 @@ private:
     bool m_undistorted = false;
     bool m_coverage = false;
     std::unique_ptr<UndistortMaps> m_undistortMaps;
+
+    bool m_docBusy = false;
+    struct Snapshot {
+        int frame = -1;
+        std::vector<std::vector<QPointF>> cells;  // the grid cells drawn, image pixels
+        std::vector<std::string> report;
+    } m_snapshot;
 };

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -271,6 +273,10 @@ TEST_F(CalibrationCommandsTest, ExtrinsicCalibrationAsksForTheFrameAndRefusesPoo
     EXPECT_EQ(ui.calls[0], "reference|1|4");
     EXPECT_EQ(ui.callsStartingWith("message|"), (std::vector<std::string>{NEED_FOUR}));
     EXPECT_TRUE(ui.callsStartingWith("views").empty());
+    // No wait cursor is left over the message box.
+    EXPECT_EQ(ui.calls.back(), NEED_FOUR);
+    EXPECT_EQ(std::count(ui.calls.begin(), ui.calls.end(), "busy|1"),
+              std::count(ui.calls.begin(), ui.calls.end(), "busy|0"));
     EXPECT_EQ(doc.m_referenceFrame, 0);
 
     for (int answer : {-1, 4}) {

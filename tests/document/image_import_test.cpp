@@ -60,7 +60,8 @@ TEST_F(ImageImportTest, CommandsAskWithTheirFiltersAndCancelOnlyRepaints) {
     doc.OnImportImageSequence();
     doc.OnImportVsq();
     EXPECT_EQ(ui.calls, (std::vector<std::string>{
-                            "open|JPEG Images (*.jpg)|*.jpg|Portable Grey Maps (*.pgm)|*.pgm|||.jpg|multi",
+                            "open|All supported images (*.jpg;*.jpeg;*.pgm;*.png;*.bmp)|*.jpg;*.jpeg;*.pgm;*.png;*.bmp|"
+                            "JPEG Images (*.jpg)|*.jpg|Portable Grey Maps (*.pgm)|*.pgm|||.jpg|multi",
                             "views",
                             "open|Image Sequences / Image Lists (*.iml)|*.iml|||.iml|single",
                             "views",

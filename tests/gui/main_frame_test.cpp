@@ -11,6 +11,8 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressDialog>
+#include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
@@ -51,17 +53,23 @@ protected:
     }
     void TearDown() override { app.reset(); }
 
-    // Runs `check` on the modal dialog that `open` shows, then closes it.
+    // Runs `check` on the first modal window that `open` shows, other than
+    // a command's progress window, then closes it.
     void withModal(const std::function<void()>& open, const std::function<void(QWidget*)>& check) {
         bool seen = false;
-        QTimer::singleShot(0, [&] {
+        QTimer poll;
+        poll.setInterval(5);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
             QWidget* modal = QApplication::activeModalWidget();
-            ASSERT_NE(modal, nullptr);
+            if (!modal || qobject_cast<QProgressDialog*>(modal)) return;
+            poll.stop();
             seen = true;
             check(modal);
             modal->close();
         });
+        poll.start();
         open();
+        poll.stop();
         EXPECT_TRUE(seen);
     }
 
@@ -80,35 +88,35 @@ TEST_F(MainFrameTest, MenusHoldTheirItemsWithTextsIdentifiersAndKeys) {
     const std::vector<std::pair<QString, std::vector<Item>>> expected = {
         {"&File",
          {{"&New", cmd::FILE_NEW, "Ctrl+N"},
-          {"Import Image(s)...", 32771, ""},
-          {"Import Image Sequence...", 32773, ""},
-          {"Import VSQ...", 32774, ""},
-          {"Import Video...", cmd::IMPORT_VIDEO, ""},
-          {"Load Calibration...", 32775, ""},
+          {"&Import Image(s)...", 32771, ""},
+          {"Import Image &Sequence...", 32773, ""},
+          {"Import &VSQ...", 32774, ""},
+          {"Import Vi&deo...", cmd::IMPORT_VIDEO, ""},
+          {"&Load Calibration...", 32775, ""},
           {"", 0, ""},
-          {"Save Correspondences...", 32776, ""},
-          {"Save Calibration...", 32777, ""},
+          {"Save C&orrespondences...", 32776, ""},
+          {"Save &Calibration...", 32777, ""},
           {"", 0, ""},
           {"E&xit", 57665, ""}}},
         {"&View",
          {{"&Toolbar", 59392, ""},
           {"&Status Bar", 59393, ""},
           {"", 0, ""},
-          {"Grid", 32778, ""},
-          {"Shrink Large Images", 32788, ""},
+          {"&Grid", 32778, ""},
+          {"Shrin&k Large Images", 32788, ""},
           {"", 0, ""},
-          {"Frame Forward", 32782, ""},
-          {"Frame Back", 32783, ""},
+          {"Frame &Forward", 32782, "Right"},
+          {"Frame &Back", 32783, "Left"},
           {"", 0, ""},
-          {"Undistorted", cmd::VIEW_UNDISTORTED, ""},
-          {"Coverage", cmd::VIEW_COVERAGE, ""}}},
+          {"&Undistorted", cmd::VIEW_UNDISTORTED, ""},
+          {"&Coverage", cmd::VIEW_COVERAGE, ""}}},
         {"&Calibration",
-         {{"Extract Grid(s)", 32779, ""},
-          {"Intrinsic Calibration", 32780, ""},
-          {"Extrinsic Calibration", 32781, ""},
+         {{"&Extract Grid(s)", 32779, "F5"},
+          {"&Intrinsic Calibration", 32780, "F6"},
+          {"E&xtrinsic Calibration", 32781, "F7"},
           {"", 0, ""},
-          {"Refine Corners", cmd::REFINE_CORNERS, ""},
-          {"Use All Frames", cmd::USE_ALL_FRAMES, ""}}},
+          {"&Refine Corners", cmd::REFINE_CORNERS, ""},
+          {"&Use All Frames", cmd::USE_ALL_FRAMES, ""}}},
         {"&Help", {{"&About Vexel...", 57664, ""}}},
     };
     const QList<QAction*> menus = frame->menuBar()->actions();
@@ -131,6 +139,16 @@ TEST_F(MainFrameTest, MenusHoldTheirItemsWithTextsIdentifiersAndKeys) {
             EXPECT_EQ(item->data().toInt(), want.id);
             EXPECT_EQ(item->shortcut(), QKeySequence(QString(want.shortcut)));
             EXPECT_EQ(frame->Action(want.id), item);
+        }
+        // Every item's mnemonic is its own within the menu.
+        QString mnemonics;
+        for (QAction* item : items) {
+            const qsizetype amp = item->text().indexOf(QLatin1Char('&'));
+            if (item->isSeparator()) continue;
+            ASSERT_GE(amp, 0) << item->text().toStdString();
+            const QChar key = item->text().at(amp + 1).toLower();
+            EXPECT_FALSE(mnemonics.contains(key)) << item->text().toStdString();
+            mnemonics += key;
         }
     }
 }
@@ -158,8 +176,11 @@ TEST_F(MainFrameTest, PromptsTooltipsAndAccelerators) {
              {cmd::EDIT_CUT, {"Ctrl+X", "Shift+Del"}},
              {cmd::EDIT_COPY, {"Ctrl+C", "Ctrl+Ins"}},
              {cmd::EDIT_PASTE, {"Ctrl+V", "Shift+Ins"}},
-             {cmd::NEXT_PANE, {"F6"}},
-             {cmd::PREV_PANE, {"Shift+F6"}}}) {
+             {cmd::FRAME_FORWARD, {"Right", "PgDown"}},
+             {cmd::FRAME_BACK, {"Left", "PgUp"}},
+             // F6 is Intrinsic Calibration's; the pane keys moved to Ctrl.
+             {cmd::NEXT_PANE, {"Ctrl+F6"}},
+             {cmd::PREV_PANE, {"Ctrl+Shift+F6"}}}) {
         QAction* action = frame->Action(id);
         ASSERT_NE(action, nullptr) << id;
         EXPECT_TRUE(own.contains(action));
@@ -172,6 +193,11 @@ TEST_F(MainFrameTest, PromptsTooltipsAndAccelerators) {
     EXPECT_TRUE(failures.empty());
 }
 
+TEST_F(MainFrameTest, FirstWindowFitsTheScreen) {
+    const QSize room = QGuiApplication::primaryScreen()->availableGeometry().size();
+    EXPECT_EQ(frame->size(), QSize(1024, 768).boundedTo(room * 0.9));
+}
+
 TEST_F(MainFrameTest, ToolbarButtonsInOrder) {
     std::vector<int> ids;
     for (QAction* action : frame->ToolBar()->actions()) ids.push_back(action->isSeparator() ? 0 : action->data().toInt());
@@ -182,18 +208,19 @@ TEST_F(MainFrameTest, ToolbarButtonsInOrder) {
     EXPECT_EQ(frame->ToolBar()->allowedAreas(), Qt::AllToolBarAreas);
 }
 
-TEST_F(MainFrameTest, StatusBarSaysReadyWhenIdleAndShowsTheIndicators) {
+TEST_F(MainFrameTest, StatusBarSaysReadyWhenIdleAndKeepsTheLastResult) {
     QStatusBar* bar = frame->statusBar();
     EXPECT_EQ(bar->currentMessage(), "Ready");
+    // A command's result stays in its own field while prompts come and go.
     app->Ui()->showStatus("Extract Grid(s): 1 of 2 frames");
-    EXPECT_EQ(bar->currentMessage(), "Extract Grid(s): 1 of 2 frames");
+    EXPECT_EQ(frame->ResultField()->text(), "Extract Grid(s): 1 of 2 frames");
+    bar->showMessage(frame->Action(cmd::GRID)->statusTip());
     bar->clearMessage();
     EXPECT_EQ(bar->currentMessage(), "Ready");
-    for (const char* name : {"CAP", "NUM", "SCRL"}) {
-        auto* label = bar->findChild<QLabel*>(name);
-        ASSERT_NE(label, nullptr) << name;
-        EXPECT_EQ(label->text(), name);
-    }
+    EXPECT_EQ(frame->ResultField()->text(), "Extract Grid(s): 1 of 2 frames");
+    EXPECT_TRUE(bar->children().contains(frame->ResultField()));
+    // No lock-key indicators that would never change.
+    for (const char* name : {"CAP", "NUM", "SCRL"}) EXPECT_EQ(bar->findChild<QLabel*>(name), nullptr) << name;
 }
 
 TEST_F(MainFrameTest, CheckMarksFollowGridAndShrink) {
@@ -339,6 +366,21 @@ TEST_F(MainFrameTest, ExtrinsicCalibrationAsksThroughTheQtDialogs) {
     EXPECT_EQ(doc->m_referenceFrame, -1);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(failures.empty());
+}
+
+TEST_F(MainFrameTest, QuestionsAreAskedWithTheArrowCursor) {
+    QtDocumentUi* ui = app->Ui();
+    ui->setBusy(true);
+    withModal([&] { ui->showMessageBox("Must select an image in which 4 or more points could be mapped."); },
+              [](QWidget*) {
+                  ASSERT_NE(QApplication::overrideCursor(), nullptr);
+                  EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::ArrowCursor);
+              });
+    // The command's wait cursor is back afterwards, until the command ends.
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    ui->setBusy(false);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 // Answers the save question that `ask` shows with `button`, checking its

@@ -41,7 +41,12 @@ TEST_F(ReferenceFrameDlgTest, ListsTheNamesInOrderWithTheCurrentFrameSelected) {
     EXPECT_EQ(dialog.windowTitle(), "Select Reference Frame");
     QListWidget* list = dialog.ListBox();
     ASSERT_EQ(list->count(), 4);
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(list->item(i)->text().toStdString(), names[static_cast<std::size_t>(i)]);
+    // Each row names the file first, then its folder; the tooltip has the path.
+    EXPECT_EQ(list->item(1)->text(), QString::fromUtf8("frame_001.pgm  \u2014  /data/run"));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(list->item(i)->toolTip().toStdString(), names[static_cast<std::size_t>(i)]);
+    EXPECT_EQ(CReferenceFrameDlg::RowText("/clip.vsq Frame 3"), QString::fromUtf8("clip.vsq Frame 3  \u2014  /"));
+    EXPECT_EQ(CReferenceFrameDlg::RowText("relative.pgm"), "relative.pgm");
     EXPECT_EQ(list->currentRow(), 2);
     ASSERT_EQ(list->selectedItems().size(), 1);
     EXPECT_EQ(list->row(list->selectedItems().front()), 2);
@@ -74,12 +79,12 @@ TEST_F(ReferenceFrameDlgTest, HorizontalScrollBarReachesTheEndOfTheLongestPath) 
     dialog.show();
     QApplication::processEvents();
     QListWidget* list = dialog.ListBox();
-    const int textWidth = list->fontMetrics().horizontalAdvance(QString::fromStdString(longNames[1]));
+    const int textWidth = list->fontMetrics().horizontalAdvance(list->item(1)->text());
     QScrollBar* bar = list->horizontalScrollBar();
     ASSERT_GT(bar->maximum(), 0);
     // Scrolled to the end, the whole text width is covered.
     EXPECT_GE(bar->maximum() + list->viewport()->width(), textWidth);
-    EXPECT_EQ(list->item(1)->text().toStdString(), longNames[1]);
+    EXPECT_EQ(list->item(1)->toolTip().toStdString(), longNames[1]);
 }
 
 }  // namespace

@@ -4,9 +4,11 @@
 //   "open|<filter>|<ext>|multi" (or "|single"), "save|<filter>|<ext>|prompt" (or "|noprompt"),
 //   "reference|<initial>|<count>", "message|<text>", "close|<text>", "status|<text>", "busy|1" / "busy|0",
 //   "title|<text>", "views".
-// An empty queue answers like a cancelled dialog.
+// An empty queue answers like a cancelled dialog. Progress reports are kept
+// apart, in `progressCalls` as "<text>|<done>|<total>".
 
 #include <algorithm>
+#include <atomic>
 #include <deque>
 #include <optional>
 #include <string>
@@ -65,6 +67,20 @@ public:
     void setBusy(bool busy) override { calls.push_back(busy ? "busy|1" : "busy|0"); }
     void setTitle(const std::string& title) override { calls.push_back("title|" + title); }
     void updateViews() override { calls.push_back("views"); }
+
+    void progress(const std::string& text, int done, int total) override {
+        progressCalls.push_back(text + "|" + std::to_string(done) + "|" + std::to_string(total));
+        if (cancelAfterProgress >= 0 && static_cast<int>(progressCalls.size()) >= cancelAfterProgress) cancel = true;
+    }
+    void endProgress() override { ++endProgressCalls; }
+    bool cancelRequested() override { return cancel; }
+
+    std::vector<std::string> progressCalls;
+    int endProgressCalls = 0;
+    // Set by the test (from any thread), or once `cancelAfterProgress`
+    // progress reports have come (-1: never).
+    std::atomic<bool> cancel{false};
+    int cancelAfterProgress = -1;
 
     // The recorded calls that start with `prefix` (e.g. "status|").
     std::vector<std::string> callsStartingWith(const std::string& prefix) const {

@@ -1,0 +1,77 @@
+// The report's lines on how well a calibration fits: the RMS error with the
+// frames and points behind it, and each parameter with its deviation, in
+// text that does not depend on the numeric locale.
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "calibration/calibration_report.h"
+#include "calibration/fixed_format.h"
+
+namespace {
+
+CalibrationRecord camera() {
+    CalibrationRecord record;
+    record.camera(0) = 700.0712;
+    record.camera(2) = 319.5049;
+    record.camera(4) = 699.9;
+    record.camera(5) = 240.25;
+    record.distortion(0) = -0.18034;
+    record.distortion(1) = 0.0123;
+    record.distortion(2) = 0.0;
+    record.distortion(3) = -0.000251;
+    return record;
+}
+
+CalibrationStats fit() {
+    CalibrationStats stats;
+    stats.valid = true;
+    stats.frames = {0, 2, 5};
+    stats.pointCounts = {100, 94, 1000};
+    stats.rms = 0.046549;
+    stats.stdDeviations = {0.16, 0.0123, 2.5, 0.049, 0.00123, 0.0, 1e-5, 0.5};
+    return stats;
+}
+
+TEST(CalibrationQualityLines, RmsWithFramesAndPointsThenEachValueWithItsDeviation) {
+    const std::vector<std::string> lines = calibrationQualityLines(camera(), fit());
+    const std::vector<std::string> expected = {
+        "RMS reprojection error = 0.0465 px (3 frames, 1194 points)",
+        "fx = 700.07 \u00b1 0.16",
+        "fy = 699.900 \u00b1 0.012",   // two digits of the deviation
+        "cx = 319.50 \u00b1 2.50",     // never fewer than two decimals
+        "cy = 240.250 \u00b1 0.049",
+        "k1 = -0.1803 \u00b1 0.0012",
+        "k2 = 0.01 \u00b1 0.00",       // no deviation known
+        "p1 = 0.000000 \u00b1 0.000010",
+        "p2 = -0.00 \u00b1 0.50",
+    };
+    EXPECT_EQ(lines, expected);
+
+    // No calibration: no lines; one frame and one point are singular.
+    EXPECT_TRUE(calibrationQualityLines(camera(), CalibrationStats{}).empty());
+    CalibrationStats one = fit();
+    one.frames = {4};
+    one.pointCounts = {1};
+    EXPECT_EQ(calibrationQualityLines(camera(), one).front(), "RMS reprojection error = 0.0465 px (1 frame, 1 point)");
+}
+
+TEST(CalibrationQualityLines, DecimalPointWhateverTheLocaleAndNonFiniteValuesSpelledOut) {
+    const char* previous = std::setlocale(LC_NUMERIC, nullptr);
+    const std::string saved = previous ? previous : "C";
+    // A locale with a decimal comma, where one is installed.
+    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") || std::setlocale(LC_NUMERIC, "fr_FR.UTF-8")) {
+        EXPECT_EQ(calibrationQualityLines(camera(), fit())[1], "fx = 700.07 \u00b1 0.16");
+    }
+    std::setlocale(LC_NUMERIC, saved.c_str());
+    EXPECT_EQ(vexel::formatDecimals(-std::numeric_limits<double>::infinity(), 2), "-inf");
+    CalibrationStats broken = fit();
+    broken.stdDeviations[0] = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_EQ(calibrationQualityLines(camera(), broken)[1], "fx = 700.07 \u00b1 nan");
+}
+
+}  // namespace
