@@ -268,7 +268,7 @@ TEST_F(MainFrameTest, RefineCornersIsADocumentSettingOffByDefault) {
     EXPECT_TRUE(doc->m_refineCorners);
     EXPECT_TRUE(refine->isChecked());
     EXPECT_FALSE(doc->GridStatus(0).extracted);
-    EXPECT_EQ(frame->statusBar()->currentMessage(), "Refine Corners on: the grids are searched again");
+    EXPECT_EQ(frame->ResultField()->text(), "Refine Corners on: the grids are searched again");
     frame->OnCommand(cmd::EXTRACT_GRIDS);
     EXPECT_TRUE(doc->GridStatus(0).extracted);
     EXPECT_GE(doc->m_gridSet.getPointCount(0), plain - 2);
