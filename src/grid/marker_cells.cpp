@@ -87,6 +87,14 @@ bool refinementWindowInside(double x, double y, int width, int height, int halfW
     return x >= reach && y >= reach && x <= width - 1 - reach && y <= height - 1 - reach;
 }
 
+bool unrefinedStart(double x, double y) {
+    // Corners are found on the half-resolution frame at whole pixels and
+    // doubled; the sub-pixel refinement moves every corner it settles off
+    // those even whole numbers.
+    auto evenWhole = [](double v) { return std::isfinite(v) && v == 2.0 * std::floor(v / 2.0); };
+    return evenWhole(x) && evenWhole(y);
+}
+
 std::string latticeReason(g_container<g_node*>& imageNodes, g_container<g_node*>& patternNodes) {
     std::map<std::pair<int, int>, cv::Point2d> at;
     const uint32_t n = std::min(imageNodes.numberOfItems(), patternNodes.numberOfItems());
@@ -278,6 +286,7 @@ bool labelFrameGrid(GridSet& set, int frame, const cv::Mat& image, std::array<Gr
     for (int k = 0; k < n; ++k) {
         const g_vector imageAt = imageList.item(static_cast<uint32_t>(k))->getCoordinates();
         if (!refinementWindowInside(imageAt.x, imageAt.y, image.cols, image.rows)) continue;
+        if (unrefinedStart(imageAt.x, imageAt.y)) continue;
         const g_vector patternAt = patternList.item(static_cast<uint32_t>(k))->getCoordinates();
         set.imagePoints[offset + kept] = GridPoint{static_cast<float>(imageAt.x), static_cast<float>(imageAt.y)};
         set.patternPoints[offset + kept] =

@@ -88,6 +88,11 @@ constexpr double kBorderMargin = 2.0;
 // image at least kBorderMargin pixels from its edge.
 bool refinementWindowInside(double x, double y, int width, int height, int halfWindow = kRefineHalfWindow);
 
+// Whether (x, y) is still where the corner search put it before refinement
+// (even whole pixels): the refinement gave up on such a corner, which can lie
+// pixels away from the board's corner, so it is not output.
+bool unrefinedStart(double x, double y);
+
 // Finds the marker cells, labels the frame's cells (labelGrid) and writes
 // the correspondences into the frame's slots and point count.
 //

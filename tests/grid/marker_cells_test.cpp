@@ -216,8 +216,12 @@ TEST(FindMarkerCells, FillsSlotsInCellOrder) {
 
 // The printed board with its three markers, as the grid part of frame 0.
 struct BoardFrame {
-    explicit BoardFrame(int turns, std::vector<PaintedSpot> extraSpots = {}, bool extraCellsFirst = false)
-        : layout{turns, 20.0, 320.0, 240.0} {
+    // The corners lie off whole pixels by `offset`, as refined corners do:
+    // corners still at even whole pixels are the corner search's unrefined
+    // starts, which are not output.
+    explicit BoardFrame(int turns, std::vector<PaintedSpot> extraSpots = {}, bool extraCellsFirst = false,
+                        double offset = 0.25)
+        : layout{turns, 20.0, 320.0 + offset, 240.0 + offset} {
         set.allocate(1, 200);
         mesh = std::make_unique<BoardMesh>(layout, -5, 5, -5, 6);
         // Hand the mesh's cells to the frame's grid part in mesh order,
@@ -295,6 +299,21 @@ TEST(LabelFrameGrid, FalseMarkerInWindowIsRefusedEvenWithoutSlot) {
     std::string rejected;
     EXPECT_FALSE(labelFrameGrid(frame.set, 0, frame.image, nullptr, &rejected));
     EXPECT_NE(rejected, "");
+    EXPECT_EQ(frame.set.getPointCount(0), 0);
+}
+
+// A corner the refinement gave up on (still at the even whole pixels the
+// search found it at) is left out; refined corners stay.
+TEST(LabelFrameGrid, CornersLeftUnrefinedAreNotOutput) {
+    EXPECT_TRUE(unrefinedStart(320.0, 240.0));
+    EXPECT_TRUE(unrefinedStart(0.0, -18.0));
+    EXPECT_FALSE(unrefinedStart(321.0, 240.0));
+    EXPECT_FALSE(unrefinedStart(320.0, 240.5));
+    EXPECT_FALSE(unrefinedStart(320.0001, 240.0));
+
+    // A board whose every corner is at even whole pixels gives nothing.
+    BoardFrame frame(0, {}, false, 0.0);
+    EXPECT_FALSE(labelFrameGrid(frame.set, 0, frame.image));
     EXPECT_EQ(frame.set.getPointCount(0), 0);
 }
 
