@@ -111,7 +111,8 @@ TEST_F(ExtractCalibrateCli, RefineGivesACloserFit) {
     for (int refine = 0; refine < 2; ++refine) {
         const auto r = run("extract " + shellQuote(dir / "views.iml") + (refine ? " --refine" : "") + " --json");
         ASSERT_EQ(r.status, 0) << r.out;
-        for (const auto& frame : nlohmann::json::parse(r.out)["frames"]) points[refine] += frame["points"].get<int>();
+        const nlohmann::json report = nlohmann::json::parse(r.out);
+        for (const auto& frame : report["frames"]) points[refine] += frame["points"].get<int>();
     }
     EXPECT_GE(points[1], points[0] * 98 / 100);
 }
