@@ -686,7 +686,7 @@ bool boardInsideFrame(const Camera& camera, const ViewPose& pose, double marginP
     return true;
 }
 
-std::vector<ViewPose> rimPoses(const Camera& camera, int count, uint32_t seed) {
+std::vector<ViewPose> rimPoses(const Camera& camera, int count, uint32_t seed, double nearest) {
     std::vector<ViewPose> poses;
     if (count <= 0 || !validCamera(camera)) return poses;
     PortableRandom random(seed);
@@ -699,7 +699,7 @@ std::vector<ViewPose> rimPoses(const Camera& camera, int count, uint32_t seed) {
     while (static_cast<int>(poses.size()) < count && attempts < count * 400) {
         ++attempts;
         const double direction = random.uniform(0.0, 2.0 * pi);
-        const double reach = random.uniform(0.45, 1.0);
+        const double reach = random.uniform(std::clamp(nearest, 0.0, 1.0), 1.0);
         const double tilt = random.uniform(0.0, 40.0) * pi / 180.0;
         const double tiltAxis = random.uniform(0.0, 2.0 * pi);
         const double roll = random.uniform(0.0, 2.0 * pi);

@@ -167,13 +167,14 @@ std::vector<CornerTruth> trueCorners(const Camera& camera, const ViewPose& pose)
 RenderedView renderView(const Camera& camera, const ViewPose& pose, const RenderOptions& options = {});
 
 // `count` poses of a wide-angle camera towards the rim of its view: the
-// board's centre at 45 to 100 % of the way from the image centre to the
-// frame's edge, turned to face the camera within 40 degrees, so that the
-// board is seen under the strongest distortion and often only in part. The
-// origin marker and its two neighbouring markers, with the cells around
-// them, stay inside the frame, so the labelling can succeed. Same inputs,
-// same poses.
-std::vector<ViewPose> rimPoses(const Camera& camera, int count, uint32_t seed);
+// board's markers at `nearest` (0 .. 1) to 100 % of the way from the image
+// centre to the frame's edge, the board turned to face the camera within 40
+// degrees, with cells of 25 to 60 pixels, so that it is seen under the
+// strongest distortion and often only in part. The origin marker and its two
+// neighbouring markers, with the cells around them, stay inside the frame,
+// so the labelling can succeed. With `nearest` 0 the views spread over the
+// whole frame. Same inputs, same poses.
+std::vector<ViewPose> rimPoses(const Camera& camera, int count, uint32_t seed, double nearest = 0.45);
 
 // `count` well-spread poses: tilt up to 50 degrees about a random axis, any
 // in-plane rotation, the board covering 30 to 80 % of the frame's area (in
