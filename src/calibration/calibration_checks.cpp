@@ -133,8 +133,14 @@ std::string calibrationFieldName(std::size_t index) {
     return {};
 }
 
-std::string calibrationFileField(char form, int position) {
+std::string calibrationFileField(char form, int position, LensModel model) {
     if (position < 0) return {};
+    if (form == 'm') {
+        // fx, fy, cx, cy, the model's coefficients, then as the labelled form.
+        const int count = lensCoefficientCount(model);
+        if (position >= 4 && position < 4 + count) return lensCoefficientName(model, position - 4);
+        return calibrationFileField('c', position < 4 ? position : position - count + 4);
+    }
     if (form == 'c') {
         // fx, fy, cx, cy, the distortion, the translation, the rotation.
         static const std::size_t order[20] = {0,  4,  2,  5,  21, 22, 23, 24, 18, 19,
@@ -146,7 +152,16 @@ std::string calibrationFileField(char form, int position) {
 
 std::string calibrationValueProblem(const CalibrationRecord& record) {
     for (std::size_t i = 0; i < CalibrationRecord::SIZE; ++i)
-        if (!std::isfinite(record.values[i])) return calibrationFieldName(i) + " is not a finite number";
+        if (!std::isfinite(record.values[i])) {
+            // The first four coefficients of another model have its names.
+            if (i >= CalibrationRecord::DISTORTION && record.model != LensModel::OpenCv4)
+                return std::string(lensCoefficientName(record.model, static_cast<int>(i - CalibrationRecord::DISTORTION))) +
+                       " is not a finite number";
+            return calibrationFieldName(i) + " is not a finite number";
+        }
+    for (int i = 4; i < lensCoefficientCount(record.model); ++i)
+        if (!std::isfinite(record.distortion(static_cast<std::size_t>(i))))
+            return std::string(lensCoefficientName(record.model, i)) + " is not a finite number";
     if (record.fx() <= 0) return "fx is " + shortNumber(record.fx()) + " (it must be above 0)";
     if (record.fy() <= 0) return "fy is " + shortNumber(record.fy()) + " (it must be above 0)";
     return {};

@@ -43,11 +43,13 @@ std::vector<std::string> calibrationWarnings(const CalibrationStats& stats, doub
 // element 1", "rotation matrix element 4", "translation x", "k1", "p2", ...
 std::string calibrationFieldName(std::size_t index);
 
-// The name of the value a calibration file of `form` ('b', 't' or 'c')
-// carries at `position` in reading order (empty past its last value).
-std::string calibrationFileField(char form, int position);
+// The name of the value a calibration file of `form` ('b', 't', 'c', or 'm'
+// with lens model `model`) carries at `position` in reading order (empty
+// past its last value).
+std::string calibrationFileField(char form, int position, LensModel model = LensModel::OpenCv4);
 
 // The first value of `record` no camera can have, as "<field> is <value>":
-// a value that is not a finite number, or fx or fy not above 0. Empty when
-// every value is usable.
+// a value that is not a finite number (the model's coefficients after the
+// fourth included), or fx or fy not above 0. Empty when every value is
+// usable.
 std::string calibrationValueProblem(const CalibrationRecord& record);

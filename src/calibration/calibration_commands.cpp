@@ -16,6 +16,7 @@
 #include "calibration/calibration_views.h"
 #include "calibration/camera_calibration.h"
 #include "calibration/fixed_format.h"
+#include "calibration/lens_fit.h"
 #include "calibration/points_file.h"
 #include "calibration/replace_file.h"
 #include "document/grid_commands.h"
@@ -72,10 +73,15 @@ bool LoadCalibrationFile(CVexelDoc& doc, const std::string& path) {
         doc.Ui().showStatus("Load Calibration: " + path + " is not a calibration file");
         return false;
     }
+    if (!result.problem.empty()) {
+        doc.Ui().showStatus("Load Calibration: " + path + ": " + result.problem + unchanged);
+        return false;
+    }
     if (!result.complete()) {
         doc.Ui().showStatus("Load Calibration: " + path + " is truncated: read " + std::to_string(result.valuesRead) +
                             " of " + std::to_string(result.valuesExpected) + " values, " +
-                            calibrationFileField(result.form, result.valuesRead) + " is missing" + unchanged);
+                            calibrationFileField(result.form, result.valuesRead, result.model) + " is missing" +
+                            unchanged);
         return false;
     }
     if (std::string problem = calibrationValueProblem(record); !problem.empty()) {
@@ -86,6 +92,9 @@ bool LoadCalibrationFile(CVexelDoc& doc, const std::string& path) {
     *doc.m_calibration = record;
     doc.m_calibrationStats = CalibrationStats{};
     doc.m_calibrationModified = false;
+    // The next calibration fits the model of the calibration held.
+    doc.m_lensModel = record.model;
+    doc.m_chooseLensModel = false;
     // The loaded pose belongs to none of the frames in the list.
     doc.m_referenceFrame = -1;
     doc.Ui().showStatus("Loaded calibration from " + path);
@@ -225,6 +234,7 @@ void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
                 }
                 if (!m_calibration) m_calibration = std::make_unique<CalibrationRecord>();
                 *m_calibration = result.record;
+                m_lensModel = result.record.model;
                 m_calibrationModified = true;
                 // The record's pose is now that of the first frame used, so
                 // no frame is shown as the reference frame any more.
@@ -238,14 +248,24 @@ void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
                 stats.framesOtherSize = otherSize;
                 stats.imageSize = size;
                 stats.stdDeviations = result.stdDeviations;
+                stats.covariance = result.covariance;
                 stats.solver = solverName(result.solver);
+                stats.modelChoice = result.modelChoice;
+                stats.modelCandidates = result.candidates;
+                stats.flex = result.flex;
                 stats.distinctViews = distinctViewCount(views);
                 stats.warnings = calibrationWarnings(stats, result.record.fx());
+                for (std::string& warning : lensFitWarnings(views, result, size, options))
+                    stats.warnings.push_back(std::move(warning));
                 stats.poseFrame = views.frames.front();
                 m_calibrationStats = stats;
                 Ui().showStatus(withWarnings("Intrinsic Calibration: " + std::to_string(views.viewCount()) +
                                                  " frames, " + std::to_string(views.totalPoints()) +
                                                  " points, RMS reprojection error " + pixels(result.rms) +
+                                                 (result.record.model != LensModel::OpenCv4
+                                                      ? std::string(", lens model ") +
+                                                            lensModelName(result.record.model)
+                                                      : std::string()) +
                                                  (leftOutByUser > 0
                                                       ? ", " + std::to_string(leftOutByUser) +
                                                             (leftOutByUser == 1 ? " frame" : " frames") + " left out"

@@ -4,6 +4,7 @@
 #include <numeric>
 
 #include "calibration/fixed_format.h"
+#include "calibration/lens_fit.h"
 
 using vexel::appendFixed;
 
@@ -45,7 +46,14 @@ std::vector<std::string> calibrationReportLines(const CalibrationRecord& record,
     lines.push_back("focal length x pixel height = " + vexel::formatFixed(record.fy()));
     const double principal[2] = {record.cx(), record.cy()};
     lines.push_back(bracketed("principle point = ", principal, 2));
-    lines.push_back(bracketed("distortion coefficients = ", &record.values[CalibrationRecord::DISTORTION], 4));
+    const std::vector<double> coefficients = record.distortionCoefficients();
+    lines.push_back(bracketed("distortion coefficients = ", coefficients.data(), static_cast<int>(coefficients.size())));
+    if (record.model != LensModel::OpenCv4) {
+        std::string names;
+        for (int i = 0; i < lensCoefficientCount(record.model); ++i)
+            names += std::string(i > 0 ? " " : "") + lensCoefficientName(record.model, i);
+        lines.push_back(std::string("lens model = ") + lensModelName(record.model) + " (" + names + ")");
+    }
     if (extrinsic) {
         lines.push_back("Rotation matrix:");
         for (int row = 0; row < 3; ++row) lines.push_back(wideRow(&record.values[CalibrationRecord::ROTATION + 3 * row]));
@@ -55,7 +63,8 @@ std::vector<std::string> calibrationReportLines(const CalibrationRecord& record,
     return lines;
 }
 
-std::vector<std::string> calibrationQualityLines(const CalibrationRecord& record, const CalibrationStats& stats) {
+std::vector<std::string> calibrationQualityLines(const CalibrationRecord& record, const CalibrationStats& stats,
+                                                 double cellMm) {
     std::vector<std::string> lines;
     if (!stats.valid) return lines;
     const int frames = static_cast<int>(stats.frames.size());
@@ -63,15 +72,16 @@ std::vector<std::string> calibrationQualityLines(const CalibrationRecord& record
     lines.push_back("RMS reprojection error = " + vexel::formatDecimals(stats.rms, 4) + " px (" +
                     std::to_string(frames) + (frames == 1 ? " frame, " : " frames, ") + std::to_string(points) +
                     (points == 1 ? " point)" : " points)"));
-    static const char* const NAMES[8] = {"fx", "fy", "cx", "cy", "k1", "k2", "p1", "p2"};
-    const double values[8] = {record.fx(),           record.fy(),           record.cx(),
-                              record.cy(),           record.distortion(0), record.distortion(1),
-                              record.distortion(2), record.distortion(3)};
-    for (int i = 0; i < 8; ++i) {
-        const double deviation = stats.stdDeviations[static_cast<std::size_t>(i)];
+    const std::vector<std::string> names = intrinsicParameterNames(record.model);
+    std::vector<double> values = {record.fx(), record.fy(), record.cx(), record.cy()};
+    for (double k : record.distortionCoefficients()) values.push_back(k);
+    for (std::size_t i = 0; i < names.size() && i < stats.stdDeviations.size(); ++i) {
+        const double deviation = stats.stdDeviations[i];
         const int decimals = decimalsFor(deviation);
-        lines.push_back(std::string(NAMES[i]) + " = " + vexel::formatDecimals(values[i], decimals) + " \u00b1 " +
+        lines.push_back(names[i] + " = " + vexel::formatDecimals(values[i], decimals) + " \u00b1 " +
                         vexel::formatDecimals(deviation, decimals));
     }
+    if (!stats.modelChoice.empty()) lines.push_back("lens model chosen: " + stats.modelChoice);
+    if (stats.flex.estimated) lines.push_back(boardFlexLine(stats.flex, cellMm));
     return lines;
 }

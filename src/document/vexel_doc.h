@@ -87,8 +87,20 @@ public:
     // were searched with the other setting, so every frame counts as not
     // searched again; with the overlay on they are searched at once.
     void OnRefineCorners();
-    // The options choose the solver and when it stops (Auto by default).
-    void OnIntrinsicCalibration(const IntrinsicOptions& options = {});
+    // The options choose the solver, the lens model and when it stops.
+    void OnIntrinsicCalibration(const IntrinsicOptions& options);
+    // Intrinsic Calibration from the menu: with IntrinsicSettings().
+    void OnIntrinsicCalibration();
+    // Calibration > Lens Model: the model the next intrinsic calibration
+    // fits, or (OnLensModelAuto) the one it chooses from the views. Then the
+    // title-and-views step.
+    void OnLensModel(LensModel model);
+    void OnLensModelAuto();
+    // Calibration > Board Flex: switches m_boardFlex.
+    void OnBoardFlex();
+    // The options Intrinsic Calibration from the menu uses: the lens model
+    // and board flex as chosen, the solver picked by the view count.
+    IntrinsicOptions IntrinsicSettings() const;
     void OnExtrinsicCalibration();
 
     // --- non-dialog entry points (the On... handlers end up here) ---------
@@ -256,6 +268,13 @@ public:
     // Whether the grid search refines the labelled corners once more
     // (ExtractOptions::refineCorners); off by default. Kept over New.
     bool m_refineCorners = false;
+    // How Intrinsic Calibration from the menu fits: the lens model (set
+    // also by a calibration and by Load Calibration, so that it is the
+    // model of the calibration held), whether it is chosen from the views,
+    // and whether the board's bend is estimated. Kept over New.
+    LensModel m_lensModel = LensModel::OpenCv4;
+    bool m_chooseLensModel = false;
+    bool m_boardFlex = false;
     // Kept by the grid and calibration commands: per frame whether and how
     // it was searched (frames beyond its end are not searched yet), the fit
     // of the last intrinsic calibration, whether the calibration changed

@@ -156,3 +156,29 @@ TEST_F(CalibrationExport, AFileThatCannotBeWrittenIsReportedAndLeavesTheOldOne) 
     // Nothing but the two files and the folder: no temporary file is left.
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
 }
+
+TEST_F(CalibrationExport, EachLensModelIsWrittenAsTheOtherToolsNameIt) {
+    const struct {
+        LensModel model;
+        int coefficients;
+        const char* ros;
+    } expected[] = {{LensModel::OpenCv5, 5, "plumb_bob"},
+                    {LensModel::Rational, 8, "rational_polynomial"},
+                    {LensModel::Fisheye, 4, "equidistant"}};
+    for (const auto& e : expected) {
+        SCOPED_TRACE(lensModelName(e.model));
+        record.setLens(e.model, {0.5, 0.25, 0.125, 0.0625, 0.03125, 1.5, 2.5, 3.5});
+        const fs::path yml = dir / "camera.yml", info = dir / "camera_info.yaml";
+        ASSERT_TRUE(writeOpenCvYaml(yml.string(), record, stats));
+        ASSERT_TRUE(writeCameraInfoYaml(info.string(), record, stats, "cam"));
+        cv::FileStorage fs(yml.string(), cv::FileStorage::READ);
+        cv::Mat d;
+        fs["distortion_coefficients"] >> d;
+        EXPECT_EQ(d.size(), cv::Size(e.coefficients, 1));
+        for (int i = 0; i < e.coefficients; ++i) EXPECT_EQ(d.at<double>(0, i), record.distortion(i)) << i;
+        EXPECT_EQ(static_cast<int>(fs["fisheye_model"]), e.model == LensModel::Fisheye ? 1 : 0);
+        YAML::Node node = YAML::LoadFile(info.string());
+        EXPECT_EQ(node["distortion_model"].as<std::string>(), e.ros);
+        EXPECT_EQ(node["distortion_coefficients"]["data"].as<std::vector<double>>(), record.distortionCoefficients());
+    }
+}
