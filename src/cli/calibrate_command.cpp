@@ -35,12 +35,13 @@ struct CalibrateArgs {
     std::string rosYaml;
     std::string cameraName = "camera";
     std::string solver = "auto";
+    std::string model = "opencv4";
+    bool boardFlex = false;
+    double cellMm = 0.0;
     std::vector<int> leaveOut;
     ExtractionOptions extraction;
     InputOptions input;
 };
-
-const char* const DEVIATION_NAMES[8] = {"fx", "fy", "cx", "cy", "k1", "k2", "p1", "p2"};
 
 // The quality section of the text output: the parameters' standard
 // deviations, every used frame's error and the frames that fit far worse
@@ -50,9 +51,10 @@ void writeQuality(std::ostream& out, CVexelDoc& doc) {
     const std::vector<std::string>& names = doc.FrameNames();
     auto name = [&](int f) { return static_cast<std::size_t>(f) < names.size() ? names[f] : std::string(); };
     out << "\nStandard deviations:\n";
-    for (int i = 0; i < 8; ++i)
-        out << "  " << DEVIATION_NAMES[i] << " = " << formatFixed(stats.stdDeviations[i])
-            << (i % 4 == 3 ? "\n" : "");
+    const std::vector<std::string> parameters = intrinsicParameterNames(doc.m_calibration->model);
+    for (std::size_t i = 0; i < parameters.size(); ++i)
+        out << "  " << parameters[i] << " = " << formatFixed(stats.stdDeviations[i])
+            << (i % 4 == 3 || i + 1 == parameters.size() ? "\n" : "");
     out << "RMS reprojection error per frame (pixels):\n";
     for (std::size_t i = 0; i < stats.frames.size() && i < stats.perViewErrors.size(); ++i) {
         out << "  frame " << stats.frames[i] << ": " << formatFixed(stats.perViewErrors[i]) << ", "
@@ -112,6 +114,12 @@ int runCalibrate(const CalibrateArgs& a) {
     if (framesWithGrid(doc) == 0) return fail("no frame with 4 or more points");
     IntrinsicOptions intrinsic;
     parseSolverName(a.solver, intrinsic.solver);
+    intrinsic.chooseModel = a.model == "auto";
+    parseLensModelName(a.model, intrinsic.model);
+    intrinsic.boardFlex = a.boardFlex;
+    if (a.boardFlex && intrinsic.solver == IntrinsicSolver::Library)
+        return reportFailure("calibrate", "--board-flex needs the sparse solver (--solver auto or sparse)", EXIT_USAGE,
+                             a.json);
     doc.OnIntrinsicCalibration(intrinsic);
     if (!doc.m_calibration || !doc.m_calibrationStats.valid) return fail(ui.lastMessage());
 
@@ -140,12 +148,27 @@ int runCalibrate(const CalibrateArgs& a) {
         out["imageSize"] = {{"width", stats.imageSize.width}, {"height", stats.imageSize.height}};
         out["camera"] = {{"fx", r.fx()}, {"fy", r.fy()}, {"cx", r.cx()}, {"cy", r.cy()},
                          {"matrix", values(r, CalibrationRecord::CAMERA, 9)}};
-        out["distortion"] = values(r, CalibrationRecord::DISTORTION, 4);
+        out["model"] = lensModelName(r.model);
+        out["distortion"] = r.distortionCoefficients();
         out["rms"] = stats.rms;
         out["solver"] = stats.solver;
         nlohmann::json deviations;
-        for (int i = 0; i < 8; ++i) deviations[DEVIATION_NAMES[i]] = stats.stdDeviations[i];
+        const std::vector<std::string> parameters = intrinsicParameterNames(r.model);
+        for (std::size_t i = 0; i < parameters.size(); ++i) deviations[parameters[i]] = stats.stdDeviations[i];
         out["stdDev"] = deviations;
+        if (!stats.modelChoice.empty()) {
+            out["modelChoice"] = stats.modelChoice;
+            nlohmann::json tried;
+            for (const auto& [model, rms] : stats.modelCandidates)
+                tried[lensModelName(model)] = rms >= 0 ? nlohmann::json(rms) : nlohmann::json(nullptr);
+            out["modelRms"] = tried;
+        }
+        if (stats.flex.estimated) {
+            out["boardFlex"] = {{"alongX", stats.flex.alongX}, {"alongY", stats.flex.alongY},
+                                {"sdX", stats.flex.sdX},       {"sdY", stats.flex.sdY},
+                                {"atCentre", stats.flex.atCentre()}};
+            if (a.cellMm > 0) out["boardFlex"]["atCentreMm"] = stats.flex.atCentre() * a.cellMm;
+        }
         out["suspectFrames"] = suspectFrames(stats);
         out["rotation"] = values(r, CalibrationRecord::ROTATION, 9);
         out["translation"] = values(r, CalibrationRecord::TRANSLATION, 3);
@@ -155,7 +178,7 @@ int runCalibrate(const CalibrateArgs& a) {
         std::cout << out.dump(1) << '\n';
     } else {
         for (const std::string& line : calibrationReportLines(r, withReference)) std::cout << line << '\n';
-        for (const std::string& line : calibrationQualityLines(r, stats)) std::cout << line << '\n';
+        for (const std::string& line : calibrationQualityLines(r, stats, a.cellMm)) std::cout << line << '\n';
         std::cout << "frames used = " << stats.frames.size() << " of " << doc.FrameCount() << " (" << stats.imageSize.width
                   << " x " << stats.imageSize.height << "), pose of frame " << stats.poseFrame << '\n';
         std::cout << "solver = " << stats.solver << '\n';
@@ -188,6 +211,14 @@ CommandRun setupCalibrate(CLI::App& sub) {
                    "Intrinsic solver: library, sparse, or auto (default: the library's up to 40 frames, the sparse "
                    "solver above)")
         ->check(CLI::IsMember({"auto", "library", "sparse"}));
+    sub.add_option("--model", a->model,
+                   "Lens model: opencv4 (k1 k2 p1 p2, the default), opencv5 (+ k3), rational (k1 .. k6, p1, p2), "
+                   "fisheye (equidistant, k1 .. k4), or auto (the simplest that fits)")
+        ->check(CLI::IsMember({"opencv4", "opencv5", "rational", "fisheye", "auto"}));
+    sub.add_flag("--board-flex", a->boardFlex,
+                 "Also estimate how far the board bends out of its plane (with the sparse solver)");
+    sub.add_option("--cell-mm", a->cellMm, "The printed cell side in millimetres, to give the board's bend in mm")
+        ->check(CLI::PositiveNumber);
     sub.add_option("--leave-out", a->leaveOut,
                    "Leave these frames (counted from 0) out of the calibrations; they are still searched")
         ->delimiter(',')
@@ -197,9 +228,9 @@ CommandRun setupCalibrate(CLI::App& sub) {
     addVideoOptions(sub, a->input);
     sub.footer(R"(DESCRIPTION
   Finds the pattern's grid in every frame, calibrates the camera from every
-  frame with 4 or more points (focal lengths, principal point, two radial and
-  two tangential distortion coefficients) and, with --reference, computes the
-  pose of that frame. Prints the calibration report, the RMS reprojection
+  frame with 4 or more points (focal lengths, principal point and the
+  distortion coefficients of the lens model: by default two radial and two
+  tangential) and, with --reference, computes the pose of that frame. Prints the calibration report, the RMS reprojection
   error, the standard deviations of fx, fy, cx, cy, k1, k2, p1, p2, the error
   of every frame used, and names the frames whose error is far above the
   rest (over 3 times the median and over 0.5 px) as likely bad detections,
@@ -212,7 +243,17 @@ CommandRun setupCalibrate(CLI::App& sub) {
   Only the frames of the image size most frames have take part. Warnings
   follow when fewer than 3 distinct views were used, when a standard
   deviation of fx, fy, cx or cy is over 1 % of fx, or when frames were left
-  out for their size. Frames named by --leave-out keep their points but take
+  out for their size; when the lens model does not fit (RMS above 0.5 px, or
+  residuals growing towards the image corners), naming a model that fits;
+  and when the residuals show a bent board.
+  --model auto fits every lens model and keeps the simplest (fewest
+  parameters: opencv4, fisheye, opencv5, rational) whose RMS is within 5 %
+  (plus 0.005 px) of the best; the report says which and why. A calibration
+  with another model than opencv4 is written in the labelled .cal form only,
+  whose first line is "m" and second the model's name. --board-flex
+  estimates a parabolic bend of the board along each of its axes with the
+  camera and reports how far its centre stands above its corners.
+  Frames named by --leave-out keep their points but take
   no part in either calibration. With --json everything goes out as one JSON object
   instead ("warnings", "imageSize", "framesOtherSize", and "poseFrame" for the
   frame the pose belongs to), and a failure as an object with "error". Every
@@ -224,6 +265,7 @@ EXIT STATUS
 
 EXAMPLES
   vexel-cli calibrate views.iml --cal camera.cal --opencv-yaml camera.yml
+  vexel-cli calibrate fisheye/*.jpg --model auto --ros-yaml camera_info.yaml
   vexel-cli calibrate clip.mp4 --max-frames 200 --cal camera.cal
   ls shots/*.jpg | vexel-cli calibrate - --reference 0 --ros-yaml camera_info.yaml --jobs 2)");
     return [a]() { return runCalibrate(*a); };
