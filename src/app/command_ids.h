@@ -40,5 +40,13 @@ constexpr int VIEW_UNDISTORTED = 32801;
 constexpr int VIEW_COVERAGE = 32802;
 constexpr int USE_ALL_FRAMES = 32803;
 constexpr int REFINE_CORNERS = 32795;
+// Calibration > Lens Model, one per model in lensModels() order, then auto;
+// Calibration > Board Flex.
+constexpr int LENS_MODEL_OPENCV4 = 32810;
+constexpr int LENS_MODEL_OPENCV5 = 32811;
+constexpr int LENS_MODEL_RATIONAL = 32812;
+constexpr int LENS_MODEL_FISHEYE = 32813;
+constexpr int LENS_MODEL_AUTO = 32814;
+constexpr int BOARD_FLEX = 32815;
 
 }  // namespace vexel::cmd

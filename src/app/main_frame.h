@@ -54,8 +54,8 @@ public:
     void SetFailureReporter(FailureReporter reporter) { m_reportFailure = std::move(reporter); }
 
     // Check marks of Grid, Shrink Large Images, Toolbar, Status Bar,
-    // Undistorted and Coverage; the frame list and the chart re-read the
-    // document.
+    // Undistorted, Coverage, Refine Corners, Lens Model and Board Flex; the
+    // frame list and the chart re-read the document.
     void UpdateCommandUi();
     // The frame list and the error chart re-read the document.
     void RefreshDocks();

@@ -116,7 +116,10 @@ TEST_F(MainFrameTest, MenusHoldTheirItemsWithTextsIdentifiersAndKeys) {
           {"E&xtrinsic Calibration", 32781, "F7"},
           {"", 0, ""},
           {"&Refine Corners", cmd::REFINE_CORNERS, ""},
-          {"&Use All Frames", cmd::USE_ALL_FRAMES, ""}}},
+          {"&Use All Frames", cmd::USE_ALL_FRAMES, ""},
+          {"", 0, ""},
+          {"&Lens Model", 0, ""},
+          {"&Board Flex", cmd::BOARD_FLEX, ""}}},
         {"&Help", {{"&About Vexel...", 57664, ""}}},
     };
     const QList<QAction*> menus = frame->menuBar()->actions();
@@ -136,6 +139,7 @@ TEST_F(MainFrameTest, MenusHoldTheirItemsWithTextsIdentifiersAndKeys) {
                 continue;
             }
             EXPECT_EQ(item->text(), QString(want.text));
+            if (item->menu()) continue;  // a submenu has no command of its own
             EXPECT_EQ(item->data().toInt(), want.id);
             EXPECT_EQ(item->shortcut(), QKeySequence(QString(want.shortcut)));
             EXPECT_EQ(frame->Action(want.id), item);
@@ -279,6 +283,34 @@ TEST_F(MainFrameTest, RefineCornersIsADocumentSettingOffByDefault) {
     refine->trigger();
     EXPECT_FALSE(doc->m_refineCorners);
     EXPECT_FALSE(refine->isChecked());
+}
+
+// Calibration > Lens Model checks one model, the default at first; the
+// choice and Board Flex are what the next Intrinsic Calibration uses.
+TEST_F(MainFrameTest, LensModelSubmenuAndBoardFlexSetTheNextCalibration) {
+    QMenu* lens = nullptr;
+    for (QAction* item : frame->menuBar()->actions()[2]->menu()->actions())
+        if (item->text() == "&Lens Model") lens = item->menu();
+    ASSERT_NE(lens, nullptr);
+    QStringList texts;
+    for (QAction* item : lens->actions()) texts << item->text();
+    EXPECT_EQ(texts, QStringList({"opencv&4 (k1 k2 p1 p2)", "opencv&5 (k1 k2 p1 p2 k3)", "&rational (k1 .. k6, p1 p2)",
+                                  "&fisheye (equidistant, k1 .. k4)", "", "&auto"}));
+    frame->UpdateCommandUi();
+    EXPECT_TRUE(frame->Action(cmd::LENS_MODEL_OPENCV4)->isChecked());
+
+    CVexelDoc* doc = app->Document();
+    frame->Action(cmd::LENS_MODEL_FISHEYE)->trigger();
+    EXPECT_EQ(doc->m_lensModel, LensModel::Fisheye);
+    EXPECT_TRUE(frame->Action(cmd::LENS_MODEL_FISHEYE)->isChecked());
+    EXPECT_FALSE(frame->Action(cmd::LENS_MODEL_OPENCV4)->isChecked());
+    frame->Action(cmd::LENS_MODEL_AUTO)->trigger();
+    frame->Action(cmd::BOARD_FLEX)->trigger();
+    EXPECT_TRUE(frame->Action(cmd::BOARD_FLEX)->isChecked());
+    const IntrinsicOptions options = doc->IntrinsicSettings();
+    EXPECT_TRUE(options.chooseModel);
+    EXPECT_TRUE(options.boardFlex);
+    EXPECT_TRUE(frame->Action(cmd::LENS_MODEL_AUTO)->isChecked());
 }
 
 TEST_F(MainFrameTest, TitleNamesTheFirstOfTwoImportedImages) {
