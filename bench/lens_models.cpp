@@ -126,7 +126,8 @@ void printRow(const Run& r) {
 
 bool within(const vp::Camera& truth, const IntrinsicResult& r, double focalShare, double principal) {
     const CalibrationRecord& c = r.record;
-    return std::abs(c.fx() - truth.fx) <= focalShare * truth.fx && std::abs(c.fy() - truth.fy) <= focalShare * truth.fy &&
+    return std::abs(c.fx() - truth.fx) <= focalShare * truth.fx &&
+           std::abs(c.fy() - truth.fy) <= focalShare * truth.fy &&
            std::abs(c.cx() - truth.cx) <= principal && std::abs(c.cy() - truth.cy) <= principal;
 }
 

@@ -35,7 +35,9 @@ QList<int> framesFromEnvironment(const char* name) {
 // window to OUT.png and quits (exit status 0 when the picture was saved).
 // VEXEL_SCREENSHOT_LEAVE_OUT lists frames to leave out of the calibration,
 // VEXEL_SCREENSHOT_FRAME the frame to show; VEXEL_SCREENSHOT_MODES may name
-// "undistorted" and "coverage" (comma-separated) to draw the frame so.
+// "undistorted" and "coverage" (comma-separated) to draw the frame so;
+// VEXEL_SCREENSHOT_LENS_MODEL the lens model to calibrate with (a model's
+// name or "auto").
 void scheduleScreenshot(CVexelApp& app, const QString& out) {
     QTimer::singleShot(0, &app, [&app, out] {
         CMainFrame* frame = app.MainFrame();
@@ -46,6 +48,10 @@ void scheduleScreenshot(CVexelApp& app, const QString& out) {
         });
         frame->OnCommand(vexel::cmd::EXTRACT_GRIDS);
         for (int leftOut : framesFromEnvironment("VEXEL_SCREENSHOT_LEAVE_OUT")) doc->SetFrameExcluded(leftOut, true);
+        const std::string model = qEnvironmentVariable("VEXEL_SCREENSHOT_LENS_MODEL").toStdString();
+        LensModel lens = LensModel::OpenCv4;
+        if (model == "auto") frame->OnCommand(vexel::cmd::LENS_MODEL_AUTO);
+        if (parseLensModelName(model, lens)) frame->OnCommand(vexel::cmd::LENS_MODEL_OPENCV4 + static_cast<int>(lens));
         frame->OnCommand(vexel::cmd::INTRINSIC_CALIBRATION);
         if (!doc->m_showGrid) frame->OnCommand(vexel::cmd::GRID);
         for (int shown : framesFromEnvironment("VEXEL_SCREENSHOT_FRAME"))

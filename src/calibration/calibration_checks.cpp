@@ -154,9 +154,10 @@ std::string calibrationValueProblem(const CalibrationRecord& record) {
     for (std::size_t i = 0; i < CalibrationRecord::SIZE; ++i)
         if (!std::isfinite(record.values[i])) {
             // The first four coefficients of another model have its names.
-            if (i >= CalibrationRecord::DISTORTION && record.model != LensModel::OpenCv4)
-                return std::string(lensCoefficientName(record.model, static_cast<int>(i - CalibrationRecord::DISTORTION))) +
-                       " is not a finite number";
+            if (i >= CalibrationRecord::DISTORTION && record.model != LensModel::OpenCv4) {
+                const int coefficient = static_cast<int>(i - CalibrationRecord::DISTORTION);
+                return std::string(lensCoefficientName(record.model, coefficient)) + " is not a finite number";
+            }
             return calibrationFieldName(i) + " is not a finite number";
         }
     for (int i = 4; i < lensCoefficientCount(record.model); ++i)

@@ -47,7 +47,8 @@ std::vector<std::string> calibrationReportLines(const CalibrationRecord& record,
     const double principal[2] = {record.cx(), record.cy()};
     lines.push_back(bracketed("principle point = ", principal, 2));
     const std::vector<double> coefficients = record.distortionCoefficients();
-    lines.push_back(bracketed("distortion coefficients = ", coefficients.data(), static_cast<int>(coefficients.size())));
+    lines.push_back(
+        bracketed("distortion coefficients = ", coefficients.data(), static_cast<int>(coefficients.size())));
     if (record.model != LensModel::OpenCv4) {
         std::string names;
         for (int i = 0; i < lensCoefficientCount(record.model); ++i)

@@ -113,7 +113,8 @@ std::vector<std::string> lensFitWarnings(const CalibrationViews& allViews, const
         else
             warning += "the RMS reprojection error " + vexel::formatDecimals(result.rms, 2) +
                        " px is far above what the corners allow";
-        const std::string better = options.chooseModel ? std::string() : betterModel(allViews, imageSize, options, result);
+        const std::string better =
+            options.chooseModel ? std::string() : betterModel(allViews, imageSize, options, result);
         if (!better.empty())
             warning += "; try --model " + better;
         else

@@ -188,7 +188,8 @@ TEST_F(CalibrationFileTest, OtherLensModelsHaveTheirOwnFormThatOldReadersRefuse)
         EXPECT_EQ(result.form, 'm');
         EXPECT_EQ(result.valuesRead, 16 + lensCoefficientCount(model));
         EXPECT_EQ(read.model, model);
-        for (int i = 0; i < MAX_LENS_COEFFICIENTS; ++i) EXPECT_NEAR(read.distortion(i), written.distortion(i), 5e-7) << i;
+        for (int i = 0; i < MAX_LENS_COEFFICIENTS; ++i)
+            EXPECT_NEAR(read.distortion(i), written.distortion(i), 5e-7) << i;
         EXPECT_DOUBLE_EQ(read.cy(), 241.0625);
         for (int i = 0; i < 9; ++i) EXPECT_NEAR(read.rotation(i), written.rotation(i), 5e-7) << i;
 

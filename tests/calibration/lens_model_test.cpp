@@ -119,7 +119,8 @@ TEST_P(LensModels, TheMatchingModelRecoversTheCameraWithBothSolvers) {
 INSTANTIATE_TEST_SUITE_P(RenderedLenses, LensModels, ::testing::Values("fisheye", "k3", "rational"));
 
 TEST(LensFit, ASoundFitOfTheDefaultCameraWarnsOfNothing) {
-    const CalibrationViews views = vexel::test::pointsFileViews(VEXEL_TEST_DATA_DIR "/calibration/rendered_views.points", 20);
+    const CalibrationViews views =
+        vexel::test::pointsFileViews(VEXEL_TEST_DATA_DIR "/calibration/rendered_views.points", 20);
     const IntrinsicResult result = calibrateIntrinsic(views, {640, 480});
     EXPECT_TRUE(lensFitWarnings(views, result, {640, 480}, {}).empty());
     const ResidualRings rings = residualRings(views, result, {640, 480});
@@ -131,7 +132,8 @@ TEST(BoardFlex, TheBendIsEstimatedWithTheCameraAndNoticedWithoutIt) {
     const vp::Camera camera;
     std::vector<vp::ViewPose> poses = vp::randomPoses(camera, 8, 17);
     for (vp::ViewPose& pose : poses) pose.bend = {0.08, 0.02};  // 2 mm along x, 0.5 along y of a 25 mm cell
-    const CalibrationViews views = vexel::test::renderedCalibrationViews(camera, poses, vexel::test::cameraLikeOptions());
+    const CalibrationViews views =
+        vexel::test::renderedCalibrationViews(camera, poses, vexel::test::cameraLikeOptions());
     ASSERT_GE(views.viewCount(), 7);
     const cv::Size size(640, 480);
 
@@ -179,5 +181,6 @@ TEST(LensModels, APoseThroughAFisheyeLensAndItsUndistortedPoints) {
     std::vector<cv::Point2f> ideal, undistorted;
     cv::projectPoints(object, pose.rvec, pose.tvec, camera.matrix, cv::noArray(), ideal);
     undistortLensPoints(camera, image, undistorted, &camera.matrix);
-    for (std::size_t i = 0; i < ideal.size(); ++i) EXPECT_LT(cv::norm(undistorted[i] - ideal[i]), 1e-3 * (1 + cv::norm(ideal[i])));
+    for (std::size_t i = 0; i < ideal.size(); ++i)
+        EXPECT_LT(cv::norm(undistorted[i] - ideal[i]), 1e-3 * (1 + cv::norm(ideal[i]))) << i;
 }

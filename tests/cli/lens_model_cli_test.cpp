@@ -75,8 +75,8 @@ TEST_F(LensModelCli, TheDefaultModelWarnsAndOldFormsRefuseAnotherModel) {
         warned = warned || warning.get<std::string>().find("try --model fisheye") != std::string::npos;
     EXPECT_TRUE(warned) << out["warnings"].dump();
 
-    const auto binary = run("calibrate " + quote(dir / "views.iml") + " --model fisheye --json --cal-form binary --cal " +
-                            quote(dir / "b.cal"));
+    const auto binary = run("calibrate " + quote(dir / "views.iml") +
+                            " --model fisheye --json --cal-form binary --cal " + quote(dir / "b.cal"));
     EXPECT_EQ(binary.status, 1);
     EXPECT_NE(binary.out.find("holds only the opencv4 lens model"), std::string::npos) << binary.out;
     EXPECT_FALSE(fs::exists(dir / "b.cal"));

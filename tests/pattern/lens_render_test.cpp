@@ -68,7 +68,8 @@ TEST(LensRender, TruthFollowsTheLibrarysRationalAndFisheyeModels) {
                                                               0.0005 * std::pow(75 * std::numbers::pi / 180, 8)),
                 640.0, 1e-9);
     cv::fisheye::projectPoints(cornerObjects(trueCorners(fisheye, pose)), expected, pose.rvec, pose.tvec,
-                               cv::Mat(fisheye.cameraMatrix()), cv::Vec4d(fisheye.k1, fisheye.k2, fisheye.k3, fisheye.k4));
+                               cv::Mat(fisheye.cameraMatrix()),
+                               cv::Vec4d(fisheye.k1, fisheye.k2, fisheye.k3, fisheye.k4));
     const std::vector<CornerTruth> seen = trueCorners(fisheye, pose);
     for (std::size_t k = 0; k < seen.size(); ++k) {
         EXPECT_NEAR(seen[k].imageX, expected[k].x, 1e-7);
@@ -128,7 +129,8 @@ TEST(LensRender, FisheyeAndBentSheetViewsShowTheCornersWhereTheTruthSays) {
     const std::vector<CornerTruth> flat = trueCorners(camera, {bent.rvec, bent.tvec});
     double moved = 0;
     for (std::size_t k = 0; k < flat.size(); ++k)
-        moved = std::max(moved, std::hypot(flat[k].imageX - view.corners[k].imageX, flat[k].imageY - view.corners[k].imageY));
+        moved = std::max(moved,
+                         std::hypot(flat[k].imageX - view.corners[k].imageX, flat[k].imageY - view.corners[k].imageY));
     EXPECT_GT(moved, 1.0);
     EXPECT_DOUBLE_EQ(sheetHeight(bent.bend, -0.5, 0.0), 0.2);
     EXPECT_DOUBLE_EQ(sheetHeight(bent.bend, kBoardMinX, kBoardMaxY), 0.0);
