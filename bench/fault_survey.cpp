@@ -61,6 +61,7 @@ struct Category {
     vp::FaultKind kind;
     int views;
     bool barrel = false;
+    bool onOrigin = false;  // the glare right on the origin marker, which it hides
 };
 
 std::vector<Category> defaultCategories() {
@@ -68,7 +69,7 @@ std::vector<Category> defaultCategories() {
     return {{"none", K::None, 6},       {"shadow", K::Shadow, 8},   {"hand", K::Hand, 8},
             {"glare", K::Glare, 8},     {"motion", K::MotionBlur, 8}, {"defocus", K::Defocus, 6},
             {"overexposed", K::OverExposed, 6}, {"lowlight", K::LowLight, 6}, {"small", K::SmallBoard, 8},
-            {"jpeg", K::Jpeg, 4},       {"barrel", K::None, 4, true}};
+            {"jpeg", K::Jpeg, 4},       {"barrel", K::None, 4, true}, {"origin", K::Glare, 6, false, true}};
 }
 
 struct Options {
@@ -337,12 +338,15 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::vector<Category> categories;
-    for (const Category& c : defaultCategories()) {
-        if (!options.only.empty() && std::find(options.only.begin(), options.only.end(), c.name) == options.only.end())
+    std::vector<uint32_t> seeds;  // per category, from its place in the full list
+    const std::vector<Category> all = defaultCategories();
+    for (size_t c = 0; c < all.size(); ++c) {
+        if (!options.only.empty() && std::find(options.only.begin(), options.only.end(), all[c].name) == options.only.end())
             continue;
-        Category scaled = c;
-        scaled.views = std::max(1, static_cast<int>(std::lround(c.views * options.scale)));
+        Category scaled = all[c];
+        scaled.views = std::max(1, static_cast<int>(std::lround(all[c].views * options.scale)));
         categories.push_back(scaled);
+        seeds.push_back(options.seed * 7919u + static_cast<uint32_t>(c) * 104729u);
     }
     const std::vector<Detector> detectors = options.peers ? std::vector<Detector>{Ours, OursRefined, Classic, Sector}
                                                           : std::vector<Detector>{Ours, OursRefined};
@@ -358,7 +362,7 @@ int main(int argc, char** argv) {
     for (size_t c = 0; c < categories.size(); ++c) {
         const Category& category = categories[c];
         const vp::Camera camera = cameraFor(width, height, category.barrel);
-        const uint32_t seed = options.seed * 7919u + static_cast<uint32_t>(c) * 104729u;
+        const uint32_t seed = seeds[c];
         vp::PoseSpread spread = vp::poseSpreadFor(category.kind);
         if (category.barrel) spread.minFill = 0.5, spread.maxFill = 0.85;
         const std::vector<vp::ViewPose> poses = vp::randomPoses(camera, category.views, seed, spread);
@@ -371,7 +375,12 @@ int main(int argc, char** argv) {
             render.noiseSigma = draws.uniform(1.5, 2.5);
             render.noiseSeed = seed * 31u + static_cast<uint32_t>(v);
             render.backdropSeed = seed + static_cast<uint32_t>(v) + 1u;
-            const vp::PhotoFaults faults = vp::drawFaults(category.kind, camera, poses[v], draws);
+            vp::PhotoFaults faults = vp::drawFaults(category.kind, camera, poses[v], draws);
+            if (category.onOrigin) {
+                // A spot of glare on the origin marker's centre, (-0.5, 2.5).
+                vp::projectPatternPoint(camera, poses[v], -0.5, 2.5, faults.glareCentre);
+                faults.glareLength = 0.0;
+            }
             const vp::FaultyView view = vp::renderFaultyView(camera, poses[v], render, faults);
             if (!options.writeDir.empty()) {
                 const std::filesystem::path dir = std::filesystem::path(options.writeDir) / category.name;
@@ -401,6 +410,20 @@ int main(int argc, char** argv) {
                 wrong = static_cast<long>(detection.image.size()) - good;
                 line << "  " << kDetectorNames[d] << " " << good << (wrong > 0 ? "+" + std::to_string(wrong) + "!" : "")
                      << (detection.timedOut ? " (timed out)" : "");
+                if (wrong > 0 && options.verbose && (d == Ours || d == OursRefined)) {
+                    // Name the wrong points: label, where they are, how far off.
+                    for (size_t i = 0; i < detection.image.size(); ++i) {
+                        for (const vp::CornerTruth& t : view.view.corners) {
+                            if (static_cast<float>(t.patternX) != detection.pattern[i].x ||
+                                static_cast<float>(t.patternY) != detection.pattern[i].y)
+                                continue;
+                            const double e = std::hypot(t.imageX - detection.image[i].x, t.imageY - detection.image[i].y);
+                            if (e > kWrong)
+                                line << " (" << t.patternX << "," << t.patternY << ")@" << fixed(detection.image[i].x, 1, 0)
+                                     << "," << fixed(detection.image[i].y, 1, 0) << ":" << fixed(e, 2, 0);
+                        }
+                    }
+                }
             }
             if (options.peers) {
                 // Corner RMS on the corners that ours and the finder both label.
