@@ -17,7 +17,7 @@
 #include "calibration/camera_calibration.h"
 #include "calibration/fixed_format.h"
 #include "calibration/points_file.h"
-#include "calibration/replace_file.h"
+#include "calibration/output_file.h"
 #include "document/grid_commands.h"
 #include "document/vexel_doc.h"
 
@@ -92,13 +92,14 @@ bool LoadCalibrationFile(CVexelDoc& doc, const std::string& path) {
     return true;
 }
 
-bool SaveCalibrationFile(CVexelDoc& doc, const std::string& path, int form, std::string* error) {
+bool SaveCalibrationFile(CVexelDoc& doc, const std::string& path, int form, std::string* error,
+                         const vexel::OutputOptions& output) {
     std::string reason;
     bool ok = false;
     if (!doc.m_calibration) {
         reason = "there is no calibration to save";
     } else {
-        ok = CalibrationFileWriter(*doc.m_calibration, path, form, &reason);
+        ok = CalibrationFileWriter(*doc.m_calibration, path, form, &reason, output);
     }
     if (!ok) {
         doc.Ui().showStatus("Save Calibration: " + reason);
@@ -110,7 +111,8 @@ bool SaveCalibrationFile(CVexelDoc& doc, const std::string& path, int form, std:
     return true;
 }
 
-bool SaveCorrespondencesFile(CVexelDoc& doc, const std::string& path, std::string* error) {
+bool SaveCorrespondencesFile(CVexelDoc& doc, const std::string& path, std::string* error,
+                             const vexel::OutputOptions& output) {
     // Every frame's points are those of the frame now at its index.
     doc.ExtractMissingGrids();
     // The grid set is read under the lock; the file is written after it.
@@ -120,7 +122,7 @@ bool SaveCorrespondencesFile(CVexelDoc& doc, const std::string& path, std::strin
         text = formatCorrespondences(doc.m_gridSet, doc.m_frameCount);
     }
     std::string reason;
-    if (!vexel::replaceFileContents(path, text, &reason)) {
+    if (!vexel::writeOutputFile(path, text, &reason, output)) {
         doc.Ui().showStatus("Save Correspondences: " + reason);
         if (error) *error = reason;
         return false;
