@@ -14,7 +14,6 @@
 #include "cli/cli_ui.h"
 #include "cli/progress_bar.h"
 #include "document/grid_commands.h"
-#include "document/parallel_extraction.h"
 #include "document/regular_file.h"
 #include "document/vexel_doc.h"
 #include "document/video_file.h"
@@ -79,17 +78,20 @@ void addExtractionOptions(CLI::App& sub, ExtractionOptions& options) {
 bool runExtraction(CVexelDoc& doc, CliUi& ui, const ExtractionOptions& options, std::string& error) {
     ui.setProgressBar(!options.quiet && ProgressBar::stderrIsTerminal());
     doc.m_refineCorners = options.refine;
+    doc.SetExtractionThreads(options.jobs);
+    GridSearch search;
+    search.threads = options.jobs;
+    search.everyFrame = true;
+    search.statusPerFrame = false;
     try {
-        extractAllFramesParallel(
-            doc, options.jobs, [&](int done, int total) { ui.progress("Extracting", done, total); }, &std::cerr);
+        const GridSearchResult result = searchGrids(doc, search);
+        if (result.failure) std::rethrow_exception(result.failure);
     } catch (const std::exception& e) {
         // A broken geometry check (Fatal_Error) or an exhausted resource
         // ends this command with a message instead of ending the process.
-        ui.endProgress();
         error = std::string("grid extraction failed: ") + e.what();
         return false;
     }
-    ui.endProgress();
     ui.showStatus(extractionSummary(doc));
     return true;
 }

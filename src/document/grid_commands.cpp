@@ -1,8 +1,15 @@
 #include "document/grid_commands.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <new>
+#include <sstream>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "calibration/busy_cursor.h"
@@ -99,108 +106,241 @@ bool prepareGridFrames(CVexelDoc& doc) {
     return true;
 }
 
-// Searches the current frame, once decoded, into grid frame `frame` and
-// notes the outcome. False when the frame cannot be read.
-bool extractCurrentFrame(CVexelDoc& doc, int frame, cv::Mat& work, const FrameExtractor& extract) {
-    doc.EnsureCurrentFrameLoaded();
-    // CopyFrameToImage reshapes the work image to the frame's own size.
-    if (!doc.CopyFrameToImage(work) || work.empty()) {
-        doc.m_gridFrames[static_cast<std::size_t>(frame)] = FrameExtraction{true, GridFailure::NotRead, cv::Size()};
-        return false;
+// One frame's search as the thread that searched it leaves it, waiting to
+// be taken into the document's grid set in visiting order.
+struct FrameResult {
+    bool done = false;
+    bool read = false;
+    cv::Size size;
+    int pointCount = 0;
+    std::vector<GridPoint> imagePoints, patternPoints;
+    std::unique_ptr<g_part> triangles, grid;
+    std::string rejected, diagnostics, errors;
+    std::exception_ptr failure;
+};
+
+// The frames of one run, handed out in visiting order to the threads that
+// search them (the calling thread among them) and taken into the document
+// by the calling thread in the same order. At most `window` frames are
+// searched ahead of the one taken next.
+class SearchRun {
+public:
+    SearchRun(CVexelDoc& doc, std::vector<int> frames, FrameExtractor extract, int threads)
+        : m_doc(doc),
+          m_frames(std::move(frames)),
+          m_extract(std::move(extract)),
+          m_results(m_frames.size()),
+          m_window(2 * threads),
+          m_withDiagnostics(doc.m_diagnostics != nullptr),
+          m_withErrors(doc.m_errors != nullptr) {
+        try {
+            for (int i = 1; i < threads; ++i) m_workers.emplace_back([this] { work(); });
+        } catch (const std::system_error&) {
+            // Fewer threads than asked for: the results are the same.
+        }
     }
-    // Corner detection runs only on a frame whose count is the slot count.
-    resetGridFrame(doc.m_gridSet, frame, doc.m_gridSet.maxPoints);
-    std::string rejected;
-    extract(doc.m_gridSet, frame, work, &rejected);
-    recordExtraction(doc, frame, work.size(), rejected);
-    return true;
-}
 
-// Puts the starting frame back on screen; used also while a failure is on
-// its way out, so it throws nothing of its own.
-void restoreCurrentFrame(CVexelDoc& doc, int start) noexcept {
-    try {
-        doc.GoToFrame(start);
-        doc.StartLoader();
-    } catch (...) {
-        // The frame stays where the loop stopped; the failure that ends the
-        // loop is the one to report.
+    ~SearchRun() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stop = true;
+        }
+        m_changed.notify_all();
+        for (std::thread& t : m_workers) t.join();
     }
-}
 
-}  // namespace
+    SearchRun(const SearchRun&) = delete;
+    SearchRun& operator=(const SearchRun&) = delete;
 
+    int frame(int i) const { return m_frames[static_cast<std::size_t>(i)]; }
+
+    // The result of the i-th frame, searching it (or frames after it, while
+    // another thread has it) on this thread in `own`. For i = 0, 1, ...
+    FrameResult& await(int i, GridSet& own) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        while (!m_results[static_cast<std::size_t>(i)].done) {
+            if (claimable()) {
+                const int next = m_next++;
+                lock.unlock();
+                search(next, own);
+                lock.lock();
+            } else {
+                m_changed.wait(lock);
+            }
+        }
+        return m_results[static_cast<std::size_t>(i)];
+    }
+
+    // The i-th frame has been taken into the document.
+    void taken(int i) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_taken = i + 1;
+        }
+        m_changed.notify_all();
+    }
+
+private:
+    int total() const { return static_cast<int>(m_frames.size()); }
+    bool claimable() const { return !m_stop && m_next < total() && m_next < m_taken + m_window; }
+
+    void work() {
+        GridSet own;
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            m_changed.wait(lock, [this] { return m_stop || m_next >= total() || claimable(); });
+            if (!claimable()) return;
+            const int next = m_next++;
+            lock.unlock();
+            search(next, own);
+            lock.lock();
+        }
+    }
+
+    // Searches the i-th frame in `own`, the searching thread's grid set,
+    // and moves the frame's record out of it into the result.
+    void search(int i, GridSet& own) {
+        FrameResult result;
+        const int f = frame(i);
+        try {
+            cv::Mat image = m_doc.ReadFrame(f);
+            if (!image.empty()) {
+                result.read = true;
+                result.size = image.size();
+                if (!own.hasFrame(f)) own.allocate(m_doc.FrameCount(), GRID_POINTS_PER_FRAME);
+                if (!own.hasFrame(f)) throw std::bad_alloc();
+                std::ostringstream diagnostics, errors;
+                FrameNotes notes{m_withDiagnostics ? &diagnostics : nullptr, m_withErrors ? &errors : nullptr, {}};
+                m_extract(own, f, image, notes);
+                const auto s = static_cast<std::size_t>(f);
+                const auto first = own.imagePoints.begin() + own.pointOffset[s];
+                const auto pattern = own.patternPoints.begin() + own.pointOffset[s];
+                result.pointCount = own.pointCount[s];
+                result.imagePoints.assign(first, first + own.maxPoints);
+                result.patternPoints.assign(pattern, pattern + own.maxPoints);
+                result.triangles = std::move(own.triangleParts[s]);
+                result.grid = std::move(own.gridParts[s]);
+                result.rejected = std::move(notes.rejected);
+                result.diagnostics = diagnostics.str();
+                result.errors = errors.str();
+            }
+        } catch (...) {
+            result.failure = std::current_exception();
+        }
+        // The work list may still name cells of the record moved out.
+        own.pendingElements.clear();
+        result.done = true;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_results[static_cast<std::size_t>(i)] = std::move(result);
+        }
+        m_changed.notify_all();
+    }
+
+    CVexelDoc& m_doc;
+    const std::vector<int> m_frames;
+    const FrameExtractor m_extract;
+    std::vector<FrameResult> m_results;
+    const int m_window;
+    const bool m_withDiagnostics, m_withErrors;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_next = 0;   // the next frame to hand out
+    int m_taken = 0;  // frames taken into the document
+    bool m_stop = false;
+    std::vector<std::thread> m_workers;
+};
+
+// Notes in the document that grid frame `frame` now holds what was found in
+// the frame now at that index, read at `size`. Without points, the failure
+// is "markers do not fit the grid" when the marker check refused the labels,
+// else "no board found".
 void recordExtraction(CVexelDoc& doc, int frame, cv::Size size, const std::string& rejected) {
-    if (frame < 0) return;
-    if (doc.m_gridFrames.size() <= static_cast<std::size_t>(frame))
-        doc.m_gridFrames.resize(static_cast<std::size_t>(frame) + 1);
     GridFailure failure = GridFailure::None;
     if (doc.m_gridSet.getPointCount(frame) <= 0)
         failure = rejected.empty() ? GridFailure::NoBoardFound : GridFailure::MarkersMisfit;
     doc.m_gridFrames[static_cast<std::size_t>(frame)] = FrameExtraction{true, failure, size};
 }
 
-int extractMissingFrames(CVexelDoc& doc, const FrameExtractor& extract, int only) {
-    const int count = doc.FrameCount();
-    if (count <= 0 || only >= count) return 0;
-    if (!prepareGridFrames(doc)) return 0;
+// Takes one frame's result into the document's grid set and notes the
+// outcome; its lines go to the document's streams.
+void takeResult(CVexelDoc& doc, int frame, FrameResult& result) {
+    GridSet& set = doc.m_gridSet;
+    const auto f = static_cast<std::size_t>(frame);
+    if (!result.read) {
+        set.pointCount[f] = 0;
+        doc.m_gridFrames[f] = FrameExtraction{true, GridFailure::NotRead, cv::Size()};
+        return;
+    }
+    set.pointCount[f] = result.pointCount;
+    std::copy(result.imagePoints.begin(), result.imagePoints.end(), set.imagePoints.begin() + set.pointOffset[f]);
+    std::copy(result.patternPoints.begin(), result.patternPoints.end(), set.patternPoints.begin() + set.pointOffset[f]);
+    set.triangleParts[f] = std::move(result.triangles);
+    set.gridParts[f] = std::move(result.grid);
+    recordExtraction(doc, frame, result.size, result.rejected);
+    if (doc.m_diagnostics) *doc.m_diagnostics << result.diagnostics;
+    if (doc.m_errors) *doc.m_errors << result.errors;
+}
 
-    const int start = doc.CurrentFrame();
+// The document's own extraction: the whole pipeline with the document's
+// Refine Corners setting.
+FrameExtractor documentExtractor(const CVexelDoc& doc) {
+    ExtractOptions options;
+    options.refineCorners = doc.m_refineCorners;
+    return [options](GridSet& set, int frame, const cv::Mat& image, FrameNotes& notes) {
+        ExtractTrace trace;
+        extractFrame(set, frame, image, &trace, notes.diagnostics, notes.errors, options);
+        notes.rejected = std::move(trace.rejected);
+    };
+}
+
+}  // namespace
+
+GridSearchResult searchGrids(CVexelDoc& doc, const GridSearch& search) {
+    GridSearchResult outcome;
+    const int count = doc.FrameCount();
+    if (count <= 0 || search.only >= count) return outcome;
+    if (search.everyFrame) doc.m_gridFrames.assign(static_cast<std::size_t>(count), FrameExtraction{});
+    if (!prepareGridFrames(doc)) return outcome;
+
     std::vector<int> frames;
     for (int k = 0; k < count; ++k) {
-        const int f = (start + k) % count;
-        if (!doc.m_gridFrames[static_cast<std::size_t>(f)].extracted && (only < 0 || f == only)) frames.push_back(f);
+        const int f = (doc.CurrentFrame() + k) % count;
+        if (!doc.m_gridFrames[static_cast<std::size_t>(f)].extracted && (search.only < 0 || f == search.only))
+            frames.push_back(f);
     }
-    if (frames.empty()) return 0;
+    if (frames.empty()) return outcome;
 
-    cv::Mat work;
-    int read = 0;
-    int current = -1;  // the frame being searched, while it is
-    try {
-        const int total = static_cast<int>(frames.size());
+    const int total = static_cast<int>(frames.size());
+    {
+        SearchRun run(doc, std::move(frames), search.extract ? search.extract : documentExtractor(doc),
+                      std::clamp(search.threads, 1, total));
+        GridSet own;
         for (int i = 0; i < total; ++i) {
             // A stop asked for takes effect between frames: the frames done
             // keep what was found, the others stay to be searched.
-            if (doc.Ui().cancelRequested()) break;
-            current = frames[static_cast<std::size_t>(i)];
+            if (doc.Ui().cancelRequested()) {
+                outcome.stopped = true;
+                break;
+            }
             const std::string step = "Extracting frame " + std::to_string(i + 1) + " of " + std::to_string(total);
-            doc.Ui().showStatus(step);
+            if (search.statusPerFrame) doc.Ui().showStatus(step);
             doc.Ui().progress(step, i, total);
-            doc.GoToFrame(current);
-            doc.StartLoader();
-            if (extractCurrentFrame(doc, current, work, extract)) ++read;
-            current = -1;
+            FrameResult& result = run.await(i, own);
+            if (result.failure) {
+                outcome.failedFrame = run.frame(i);
+                outcome.failure = result.failure;
+                break;
+            }
+            takeResult(doc, run.frame(i), result);
+            run.taken(i);
+            ++outcome.searched;
+            if (result.read) ++outcome.read;
+            if (i + 1 == total) doc.Ui().progress(step, total, total);
         }
-    } catch (...) {
-        // The frame that failed may hold half of its search: it holds
-        // nothing and is searched again by the next command that needs it.
-        if (current >= 0 && doc.m_gridSet.hasFrame(current)) {
-            resetGridFrame(doc.m_gridSet, current, 0);
-            doc.m_gridFrames[static_cast<std::size_t>(current)] = FrameExtraction{};
-        }
-        restoreCurrentFrame(doc, start);
-        doc.Ui().endProgress();
-        throw;
     }
-    restoreCurrentFrame(doc, start);
     doc.Ui().endProgress();
-    return read;
-}
-
-int extractAllFrames(CVexelDoc& doc, const FrameExtractor& extract) {
-    doc.m_gridFrames.assign(static_cast<std::size_t>(std::max(doc.FrameCount(), 0)), FrameExtraction{});
-    return extractMissingFrames(doc, extract);
-}
-
-FrameExtractor documentExtractor(CVexelDoc& doc) {
-    std::ostream* diagnostics = doc.m_diagnostics;
-    ExtractOptions options;
-    options.refineCorners = doc.m_refineCorners;
-    return [diagnostics, options](GridSet& set, int frame, const cv::Mat& image, std::string* rejected) {
-        ExtractTrace trace;
-        extractFrame(set, frame, image, &trace, diagnostics, &std::cerr, options);
-        *rejected = trace.rejected;
-    };
+    return outcome;
 }
 
 std::string cancelledNote(CVexelDoc& doc) {
@@ -250,7 +390,11 @@ int CVexelDoc::ExtractMissingGrids(int frame) {
     if (frame >= 0 ? GridStatus(frame).extracted : before == 0) return 0;
     {
         BusyCursor busy(Ui());
-        extractMissingFrames(*this, documentExtractor(*this), frame);
+        GridSearch search;
+        search.threads = m_extractionThreads;
+        search.only = frame;
+        const GridSearchResult result = searchGrids(*this, search);
+        if (result.failure) std::rethrow_exception(result.failure);
     }
     Ui().showStatus(extractionSummary(*this) + cancelledNote(*this));
     return before - FramesNotExtracted();
@@ -289,7 +433,11 @@ void CVexelDoc::OnExtractGrids() {
     if (m_frameCount <= 0) return;
     {
         BusyCursor busy(Ui());
-        extractAllFrames(*this, documentExtractor(*this));
+        GridSearch search;
+        search.threads = m_extractionThreads;
+        search.everyFrame = true;
+        const GridSearchResult result = searchGrids(*this, search);
+        if (result.failure) std::rethrow_exception(result.failure);
     }
     Ui().showStatus(extractionSummary(*this) + cancelledNote(*this));
     UpdateTitleAndViews();

@@ -196,6 +196,11 @@ public:
     // frames come from a sequence. Safe to call from several threads at once
     // while the frame list does not change.
     cv::Mat DecodeFrame(int frame) const;
+    // Frame `frame` as a frame image, from its file (DecodeFrame) or from
+    // the sequence, leaving the cache and the current frame alone. Empty
+    // when it cannot be read. Safe from several threads at once while the
+    // frame list does not change.
+    cv::Mat ReadFrame(int frame) const;
     // Slots released since creation (a slot that held an image and was freed).
     std::uint64_t ReleaseCount() const { return m_releaseCount; }
 
@@ -204,12 +209,16 @@ public:
     FrameGridStatus GridStatus(int frame) const;
     // Frames of the list not searched since they came into it.
     int FramesNotExtracted() const;
-    // Searches every frame not searched yet (from the current frame onwards,
-    // with wrap-around; the current frame is the same again at the end),
-    // with the wait cursor and, when any frame was searched, the outcome in
-    // the status message. With `frame` >= 0 only that frame is searched, if
-    // it was not yet. Returns the number of frames searched.
+    // Searches every frame not searched yet (searchGrids, from the current
+    // frame onwards, with wrap-around), with the wait cursor and, when any
+    // frame was searched, the outcome in the status message. With `frame`
+    // >= 0 only that frame is searched, if it was not yet. Returns the
+    // number of frames searched. A failure of a frame's search is thrown
+    // again.
     int ExtractMissingGrids(int frame = -1);
+    // Frames the grid commands search at once (1 unless set; at least 1).
+    void SetExtractionThreads(int threads) { m_extractionThreads = threads > 1 ? threads : 1; }
+    int ExtractionThreads() const { return m_extractionThreads; }
     // Empties the grid set and forgets everything found in the frames: the
     // per-frame state, the overlay flag, the reference frame and the
     // per-frame figures of the last calibration, the frames left out. For
@@ -268,6 +277,8 @@ public:
     CalibrationStats m_calibrationStats;
     bool m_calibrationModified = false;
     std::ostream* m_diagnostics = &std::cout;
+    // Where the grid search says why it gave a frame up (null: dropped).
+    std::ostream* m_errors = &std::cerr;
 
 private:
     // Both with m_lock held.
@@ -290,4 +301,5 @@ private:
     FrameDecoder m_decode;
     std::uint64_t m_releaseCount = 0;
     bool m_lookAhead = true;
+    int m_extractionThreads = 1;
 };

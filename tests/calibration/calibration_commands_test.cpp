@@ -18,6 +18,7 @@
 #include "document/grid_commands.h"
 #include "document/vexel_doc.h"
 #include "support/scripted_ui.h"
+#include "support/search_grids.h"
 
 namespace fs = std::filesystem;
 
@@ -140,14 +141,14 @@ TEST_F(CalibrationCommandsTest, ExtractionVisitsEveryFrameFromTheCurrentOneAtIts
     doc.StartLoader();
 
     std::vector<int> visited;
-    int read = extractAllFrames(doc, [&](GridSet& set, int frame, const cv::Mat& image, std::string*) {
+    int read = searchAll(doc, 1, [&](GridSet& set, int frame, const cv::Mat& image, FrameNotes&) {
         visited.push_back(frame);
         // The image is the frame's own, fully decoded, in a padded frame image.
         EXPECT_EQ(image.size(), sizes[frame]) << frame;
         EXPECT_EQ(image.at<uchar>(image.rows - 1, image.cols - 1), 10 * frame + 5) << frame;
         EXPECT_EQ(image.step[0] % 4, 0u);
         set.pointCount[frame] = frame;
-    });
+    }).read;
     EXPECT_EQ(read, 10);
     EXPECT_EQ(visited, (std::vector<int>{3, 4, 5, 6, 7, 8, 9, 0, 1, 2}));
     EXPECT_EQ(doc.CurrentFrame(), 3);
@@ -164,7 +165,7 @@ TEST_F(CalibrationCommandsTest, AFrameThatCannotBeDecodedIsNotExtracted) {
     ASSERT_TRUE(doc.ImportImageFiles({broken.string()}));
 
     std::vector<int> visited;
-    EXPECT_EQ(extractAllFrames(doc, [&](GridSet&, int frame, const cv::Mat&, std::string*) { visited.push_back(frame); }),
+    EXPECT_EQ(searchAll(doc, 1, [&](GridSet&, int frame, const cv::Mat&, FrameNotes&) { visited.push_back(frame); }).read,
               2);
     EXPECT_EQ(visited, (std::vector<int>{0, 1}));
     EXPECT_EQ(doc.m_gridSet.getPointCount(2), 0);  // not the "not searched" count
@@ -365,9 +366,9 @@ TEST_F(CalibrationCommandsTest, GridStatusSaysWhyAFrameHasNoPoints) {
     EXPECT_FALSE(doc.GridStatus(0).extracted);
 
     // Frame 0 gets points, frame 1 none, frame 2 has its labels refused.
-    extractAllFrames(doc, [](GridSet& set, int frame, const cv::Mat&, std::string* rejected) {
+    searchAll(doc, 1, [](GridSet& set, int frame, const cv::Mat&, FrameNotes& notes) {
         set.pointCount[frame] = frame == 0 ? 12 : 0;
-        if (frame == 2) *rejected = "a false marker";
+        if (frame == 2) notes.rejected = "a false marker";
     });
     EXPECT_EQ(doc.FramesNotExtracted(), 0);
     const FrameGridStatus found = doc.GridStatus(0);
@@ -389,10 +390,12 @@ TEST_F(CalibrationCommandsTest, GridStatusSaysWhyAFrameHasNoPoints) {
     EXPECT_EQ(doc.GridStatus(5).points, 0);
     EXPECT_EQ(doc.GridStatus(0).points, 12);
     std::vector<int> visited;
-    extractMissingFrames(doc, [&](GridSet& set, int frame, const cv::Mat&, std::string*) {
+    GridSearch missing;
+    missing.extract = [&](GridSet& set, int frame, const cv::Mat&, FrameNotes&) {
         visited.push_back(frame);
         set.pointCount[frame] = 7;
-    });
+    };
+    searchGrids(doc, missing);
     EXPECT_EQ(visited, (std::vector<int>{4, 5}));
     EXPECT_EQ(doc.GridStatus(0).points, 12);
     EXPECT_EQ(doc.GridStatus(2).failure, GridFailure::MarkersMisfit);
