@@ -216,10 +216,10 @@ nlohmann::json framesJson(CVexelDoc& doc) {
         nlohmann::json frame;
         frame["index"] = f;
         frame["name"] = static_cast<std::size_t>(f) < names.size() ? names[f] : std::string();
-        const FrameGridStatus status = doc.GridStatus(f);
-        frame["points"] = status.points;
-        frame["failure"] = status.failure == GridFailure::None ? nlohmann::json(nullptr)
-                                                               : nlohmann::json(gridFailureText(status.failure));
+        const FrameGrid& grid = doc.GridOf(f);
+        frame["points"] = grid.pointCount;
+        frame["failure"] = grid.failure == GridFailure::None ? nlohmann::json(nullptr)
+                                                             : nlohmann::json(gridFailureText(grid.failure));
         double rms = doc.m_calibrationStats.valid ? doc.m_calibrationStats.frameError(f) : -1.0;
         frame["rms"] = rms >= 0 ? nlohmann::json(rms) : nlohmann::json(nullptr);
         frames.push_back(frame);
@@ -231,9 +231,9 @@ std::string framesText(CVexelDoc& doc) {
     std::string out;
     const std::vector<std::string>& names = doc.FrameNames();
     for (int f = 0; f < doc.FrameCount(); ++f) {
-        const FrameGridStatus status = doc.GridStatus(f);
-        out += "frame " + std::to_string(f) + ": " + std::to_string(status.points) + " points";
-        if (status.failure != GridFailure::None) out += std::string(" (") + gridFailureText(status.failure) + ")";
+        const FrameGrid& grid = doc.GridOf(f);
+        out += "frame " + std::to_string(f) + ": " + std::to_string(grid.pointCount) + " points";
+        if (grid.failure != GridFailure::None) out += std::string(" (") + gridFailureText(grid.failure) + ")";
         if (static_cast<std::size_t>(f) < names.size()) out += ", " + names[f];
         out += '\n';
     }

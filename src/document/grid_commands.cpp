@@ -10,6 +10,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "calibration/busy_cursor.h"
@@ -19,90 +20,26 @@
 
 namespace {
 
-// Gives grid frame `frame` two empty parts, zero-filled slots and the point
-// count `count` (the slot count, for a frame about to be searched; 0 for one
-// that holds nothing).
-void resetGridFrame(GridSet& set, int frame, int count) {
-    const auto f = static_cast<std::size_t>(frame);
-    // The work list may still name cells of the parts freed here.
-    set.pendingElements.clear();
-    // Elements go before the nodes they are registered with, in both parts.
-    if (set.triangleParts[f]) set.triangleParts[f]->clearElements();
-    if (set.gridParts[f]) set.gridParts[f]->clearElements();
-    set.triangleParts[f] = std::make_unique<g_part>();
-    set.gridParts[f] = std::make_unique<g_part>();
-    const auto first = set.imagePoints.begin() + set.pointOffset[f];
-    std::fill(first, first + set.maxPoints, GridPoint{0.0f, 0.0f});
-    const auto pattern = set.patternPoints.begin() + set.pointOffset[f];
-    std::fill(pattern, pattern + set.maxPoints, GridPoint{0.0f, 0.0f});
-    set.pointCount[f] = count;
-}
-
-// One searched frame's record, while the grid set is sized anew.
-struct KeptFrame {
-    int frame = 0;
-    int pointCount = 0;
-    std::vector<GridPoint> imagePoints, patternPoints;
-    std::unique_ptr<g_part> triangles, grid;
-
-    KeptFrame() = default;
-    KeptFrame(KeptFrame&&) = default;
-    KeptFrame& operator=(KeptFrame&&) = delete;
-    ~KeptFrame() {
-        if (triangles) triangles->clearElements();
-        if (grid) grid->clearElements();
-    }
-};
-
 // Sizes the grid set for all of the document's frames, keeping the records
 // of the frames already searched; every other frame holds no points and no
 // cells. False (and nothing searched any more) when the grid set cannot be
-// allocated.
+// had.
 bool prepareGridFrames(CVexelDoc& doc) {
     GridSet& set = doc.m_gridSet;
     const int count = doc.FrameCount();
-    std::vector<FrameExtraction>& states = doc.m_gridFrames;
-    states.resize(static_cast<std::size_t>(count));
-
-    const bool usable = set.maxPoints == GRID_POINTS_PER_FRAME && set.hasFrame(0);
-    if (!usable || set.frameCount != count) {
-        const int keep = usable ? std::min(set.frameCount, count) : 0;
-        std::vector<KeptFrame> kept;
-        for (int f = 0; f < keep; ++f) {
-            if (!states[static_cast<std::size_t>(f)].extracted) continue;
-            const auto s = static_cast<std::size_t>(f);
-            KeptFrame k;
-            k.frame = f;
-            k.pointCount = set.pointCount[s];
-            const auto first = set.pointOffset[s];
-            k.imagePoints.assign(set.imagePoints.begin() + first, set.imagePoints.begin() + first + set.maxPoints);
-            k.patternPoints.assign(set.patternPoints.begin() + first,
-                                   set.patternPoints.begin() + first + set.maxPoints);
-            k.triangles = std::move(set.triangleParts[s]);
-            k.grid = std::move(set.gridParts[s]);
-            kept.push_back(std::move(k));
-        }
-        set.pendingElements.clear();
-        set.allocate(count, GRID_POINTS_PER_FRAME);
-        if (!set.hasFrame(0)) {
-            states.assign(static_cast<std::size_t>(count), FrameExtraction{});
+    if (set.maxPoints != GRID_POINTS_PER_FRAME) {
+        set.allocate(0, 0);
+        set.maxPoints = GRID_POINTS_PER_FRAME;
+    }
+    set.resize(count);
+    for (int f = 0; f < count; ++f) {
+        const FrameGrid& record = set.frames[static_cast<std::size_t>(f)];
+        if (record.searched && set.hasFrame(f)) continue;
+        if (!set.resetFrame(f, 0)) {
+            set.release();
             return false;
         }
-        std::vector<bool> restored(static_cast<std::size_t>(count), false);
-        for (KeptFrame& k : kept) {
-            const auto s = static_cast<std::size_t>(k.frame);
-            set.pointCount[s] = k.pointCount;
-            std::copy(k.imagePoints.begin(), k.imagePoints.end(), set.imagePoints.begin() + set.pointOffset[s]);
-            std::copy(k.patternPoints.begin(), k.patternPoints.end(), set.patternPoints.begin() + set.pointOffset[s]);
-            set.triangleParts[s] = std::move(k.triangles);
-            set.gridParts[s] = std::move(k.grid);
-            restored[s] = true;
-        }
-        for (int f = 0; f < count; ++f)
-            if (!restored[static_cast<std::size_t>(f)]) states[static_cast<std::size_t>(f)] = FrameExtraction{};
     }
-    for (int f = 0; f < count; ++f)
-        if (!states[static_cast<std::size_t>(f)].extracted) resetGridFrame(set, f, 0);
     return true;
 }
 
@@ -111,10 +48,7 @@ bool prepareGridFrames(CVexelDoc& doc) {
 struct FrameResult {
     bool done = false;
     bool read = false;
-    cv::Size size;
-    int pointCount = 0;
-    std::vector<GridPoint> imagePoints, patternPoints;
-    std::unique_ptr<g_part> triangles, grid;
+    FrameGrid record;
     std::string rejected, diagnostics, errors;
     std::exception_ptr failure;
 };
@@ -206,26 +140,24 @@ private:
             cv::Mat image = m_doc.ReadFrame(f);
             if (!image.empty()) {
                 result.read = true;
-                result.size = image.size();
-                if (!own.hasFrame(f)) own.allocate(m_doc.FrameCount(), GRID_POINTS_PER_FRAME);
-                if (!own.hasFrame(f)) throw std::bad_alloc();
+                // The thread's grid set holds a record only for the frame
+                // it searches, under the frame's own index.
+                own.maxPoints = GRID_POINTS_PER_FRAME;
+                own.resize(m_doc.FrameCount());
+                if (!own.resetFrame(f, own.maxPoints)) throw std::bad_alloc();
                 std::ostringstream diagnostics, errors;
                 FrameNotes notes{m_withDiagnostics ? &diagnostics : nullptr, m_withErrors ? &errors : nullptr, {}};
                 m_extract(own, f, image, notes);
-                const auto s = static_cast<std::size_t>(f);
-                const auto first = own.imagePoints.begin() + own.pointOffset[s];
-                const auto pattern = own.patternPoints.begin() + own.pointOffset[s];
-                result.pointCount = own.pointCount[s];
-                result.imagePoints.assign(first, first + own.maxPoints);
-                result.patternPoints.assign(pattern, pattern + own.maxPoints);
-                result.triangles = std::move(own.triangleParts[s]);
-                result.grid = std::move(own.gridParts[s]);
+                result.record = std::exchange(own.frames[static_cast<std::size_t>(f)], FrameGrid{});
+                result.record.size = image.size();
                 result.rejected = std::move(notes.rejected);
                 result.diagnostics = diagnostics.str();
                 result.errors = errors.str();
             }
         } catch (...) {
             result.failure = std::current_exception();
+            // The record may hold half of the search.
+            own.release();
         }
         // The work list may still name cells of the record moved out.
         own.pendingElements.clear();
@@ -251,35 +183,22 @@ private:
     std::vector<std::thread> m_workers;
 };
 
-// Notes in the document that grid frame `frame` now holds what was found in
-// the frame now at that index, read at `size`. Without points, the failure
-// is "markers do not fit the grid" when the marker check refused the labels,
-// else "no board found".
-void recordExtraction(CVexelDoc& doc, int frame, cv::Size size, const std::string& rejected) {
-    GridFailure failure = GridFailure::None;
-    if (doc.m_gridSet.getPointCount(frame) <= 0)
-        failure = rejected.empty() ? GridFailure::NoBoardFound : GridFailure::MarkersMisfit;
-    doc.m_gridFrames[static_cast<std::size_t>(frame)] = FrameExtraction{true, failure, size};
-}
-
-// Takes one frame's result into the document's grid set and notes the
-// outcome; its lines go to the document's streams.
+// Takes one frame's result into the document's grid set, noting how its
+// search ended; its lines go to the document's streams. Without points, the
+// failure is "markers do not fit the grid" when the marker check refused the
+// labels, else "no board found".
 void takeResult(CVexelDoc& doc, int frame, FrameResult& result) {
-    GridSet& set = doc.m_gridSet;
-    const auto f = static_cast<std::size_t>(frame);
-    if (!result.read) {
-        set.pointCount[f] = 0;
-        doc.m_gridFrames[f] = FrameExtraction{true, GridFailure::NotRead, cv::Size()};
-        return;
+    FrameGrid& record = doc.m_gridSet.frames[static_cast<std::size_t>(frame)];
+    if (result.read) {
+        record = std::move(result.record);
+        if (record.pointCount <= 0)
+            record.failure = result.rejected.empty() ? GridFailure::NoBoardFound : GridFailure::MarkersMisfit;
+        if (doc.m_diagnostics) *doc.m_diagnostics << result.diagnostics;
+        if (doc.m_errors) *doc.m_errors << result.errors;
+    } else {
+        record.failure = GridFailure::NotRead;
     }
-    set.pointCount[f] = result.pointCount;
-    std::copy(result.imagePoints.begin(), result.imagePoints.end(), set.imagePoints.begin() + set.pointOffset[f]);
-    std::copy(result.patternPoints.begin(), result.patternPoints.end(), set.patternPoints.begin() + set.pointOffset[f]);
-    set.triangleParts[f] = std::move(result.triangles);
-    set.gridParts[f] = std::move(result.grid);
-    recordExtraction(doc, frame, result.size, result.rejected);
-    if (doc.m_diagnostics) *doc.m_diagnostics << result.diagnostics;
-    if (doc.m_errors) *doc.m_errors << result.errors;
+    record.searched = true;
 }
 
 // The document's own extraction: the whole pipeline with the document's
@@ -300,14 +219,13 @@ GridSearchResult searchGrids(CVexelDoc& doc, const GridSearch& search) {
     GridSearchResult outcome;
     const int count = doc.FrameCount();
     if (count <= 0 || search.only >= count) return outcome;
-    if (search.everyFrame) doc.m_gridFrames.assign(static_cast<std::size_t>(count), FrameExtraction{});
+    if (search.everyFrame) doc.ForgetGrids();
     if (!prepareGridFrames(doc)) return outcome;
 
     std::vector<int> frames;
     for (int k = 0; k < count; ++k) {
         const int f = (doc.CurrentFrame() + k) % count;
-        if (!doc.m_gridFrames[static_cast<std::size_t>(f)].extracted && (search.only < 0 || f == search.only))
-            frames.push_back(f);
+        if (!doc.GridOf(f).searched && (search.only < 0 || f == search.only)) frames.push_back(f);
     }
     if (frames.empty()) return outcome;
 
@@ -354,9 +272,9 @@ std::string extractionSummary(const CVexelDoc& doc) {
     int withGrid = 0;
     int unread = 0;
     for (int f = 0; f < frames; ++f) {
-        const FrameGridStatus status = doc.GridStatus(f);
-        if (status.points >= MIN_FRAME_POINTS) ++withGrid;
-        if (status.failure == GridFailure::NotRead) ++unread;
+        const FrameGrid& grid = doc.GridOf(f);
+        if (grid.pointCount >= MIN_FRAME_POINTS) ++withGrid;
+        if (grid.failure == GridFailure::NotRead) ++unread;
     }
     std::string status = "Extract Grid(s): " + std::to_string(withGrid) + " of " + std::to_string(frames) +
                          " frames with 4 or more points, " + std::to_string(doc.m_gridSet.getTotalPointCount()) +
@@ -365,29 +283,29 @@ std::string extractionSummary(const CVexelDoc& doc) {
     return status;
 }
 
-FrameGridStatus CVexelDoc::GridStatus(int frame) const {
-    FrameGridStatus status;
-    if (frame < 0 || frame >= m_frameCount || static_cast<std::size_t>(frame) >= m_gridFrames.size()) return status;
-    const FrameExtraction& extraction = m_gridFrames[static_cast<std::size_t>(frame)];
-    if (!extraction.extracted) return status;
-    status.extracted = true;
-    status.points = m_gridSet.getPointCount(frame);
-    status.failure = extraction.failure;
-    status.size = extraction.size;
-    return status;
+const FrameGrid& CVexelDoc::GridOf(int frame) const {
+    static const FrameGrid notSearched;
+    if (frame < 0 || frame >= m_frameCount || frame >= m_gridSet.frameCount()) return notSearched;
+    const FrameGrid& grid = m_gridSet.frames[static_cast<std::size_t>(frame)];
+    return grid.searched ? grid : notSearched;
+}
+
+void CVexelDoc::ForgetGrids() {
+    for (int f = 0; f < m_gridSet.frameCount(); ++f)
+        if (m_gridSet.frames[static_cast<std::size_t>(f)].searched) m_gridSet.resetFrame(f, 0);
 }
 
 int CVexelDoc::FramesNotExtracted() const {
     int missing = 0;
     for (int f = 0; f < m_frameCount; ++f)
-        if (!GridStatus(f).extracted) ++missing;
+        if (!GridOf(f).searched) ++missing;
     return missing;
 }
 
 int CVexelDoc::ExtractMissingGrids(int frame) {
     if (m_frameCount <= 0 || frame >= m_frameCount) return 0;
     const int before = FramesNotExtracted();
-    if (frame >= 0 ? GridStatus(frame).extracted : before == 0) return 0;
+    if (frame >= 0 ? GridOf(frame).searched : before == 0) return 0;
     {
         BusyCursor busy(Ui());
         GridSearch search;
@@ -402,8 +320,7 @@ int CVexelDoc::ExtractMissingGrids(int frame) {
 
 void CVexelDoc::ClearGrids() {
     m_gridSet.pendingElements.clear();
-    m_gridSet.allocate(0, 0);
-    m_gridFrames.clear();
+    m_gridSet.resize(0);
     m_excludedFrames.clear();
     m_showGrid = false;
     m_referenceFrame = -1;
@@ -420,9 +337,8 @@ void CVexelDoc::OnGrid() {
 
 void CVexelDoc::OnRefineCorners() {
     m_refineCorners = !m_refineCorners;
-    bool searched = false;
-    for (const FrameExtraction& frame : m_gridFrames) searched = searched || frame.extracted;
-    m_gridFrames.assign(m_gridFrames.size(), FrameExtraction{});
+    const bool searched = FramesNotExtracted() < m_frameCount;
+    ForgetGrids();
     Ui().showStatus(std::string("Refine Corners ") + (m_refineCorners ? "on" : "off") +
                     (searched ? ": the grids are searched again" : ""));
     if (searched && m_showGrid) ExtractMissingGrids();

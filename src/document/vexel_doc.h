@@ -30,7 +30,6 @@
 #include "calibration/calibration_stats.h"
 #include "calibration/camera_calibration.h"
 #include "document/document_ui.h"
-#include "document/frame_grid_status.h"
 #include "document/video_file.h"
 #include "document/video_sequence.h"
 #include "grid/grid_set.h"
@@ -205,8 +204,12 @@ public:
     std::uint64_t ReleaseCount() const { return m_releaseCount; }
 
     // --- the grids of the frames (with the grid commands) -----------------
-    // The grid of frame `frame` as the grid set holds it now.
-    FrameGridStatus GridStatus(int frame) const;
+    // Frame `frame`'s record in the grid set: its points and cells, and how
+    // its search ended. A frame not searched since it came into the list
+    // (or out of range) gives an empty record, `searched` false.
+    const FrameGrid& GridOf(int frame) const;
+    // Every frame counts as not searched again and holds nothing.
+    void ForgetGrids();
     // Frames of the list not searched since they came into it.
     int FramesNotExtracted() const;
     // Searches every frame not searched yet (searchGrids, from the current
@@ -265,17 +268,15 @@ public:
     // Whether the grid search refines the labelled corners once more
     // (ExtractOptions::refineCorners); off by default. Kept over New.
     bool m_refineCorners = false;
-    // Kept by the grid and calibration commands: per frame whether and how
-    // it was searched (frames beyond its end are not searched yet), the fit
-    // of the last intrinsic calibration, whether the calibration changed
-    // since it was last saved or loaded, and where the triangulation's
-    // diagnostic lines go (null: dropped).
-    std::vector<FrameExtraction> m_gridFrames;
     // Per frame whether the calibrations leave it out (frames beyond its
     // end are used).
     std::vector<bool> m_excludedFrames;
+    // Kept by the calibration commands: the fit of the last intrinsic
+    // calibration, whether the calibration changed since it was last saved
+    // or loaded.
     CalibrationStats m_calibrationStats;
     bool m_calibrationModified = false;
+    // Where the triangulation's diagnostic lines go (null: dropped).
     std::ostream* m_diagnostics = &std::cout;
     // Where the grid search says why it gave a frame up (null: dropped).
     std::ostream* m_errors = &std::cerr;

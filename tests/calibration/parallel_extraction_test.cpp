@@ -65,9 +65,9 @@ std::string snapshot(CVexelDoc& doc) {
     std::ostringstream out;
     out << formatCorrespondences(doc.m_gridSet, doc.FrameCount());
     for (int f = 0; f < doc.FrameCount(); ++f) {
-        const FrameGridStatus status = doc.GridStatus(f);
+        const FrameGrid& status = doc.GridOf(f);
         out << "frame " << f << " size " << status.size.width << 'x' << status.size.height << " searched "
-            << status.extracted << " failure " << gridFailureText(status.failure) << " cells "
+            << status.searched << " failure " << gridFailureText(status.failure) << " cells "
             << doc.m_gridSet.getCellCount(f) << '\n';
         for (int c = 0; c < doc.m_gridSet.getCellCount(f); ++c) {
             GridElement* cell = doc.m_gridSet.getCell(f, c);
@@ -177,7 +177,7 @@ TEST_F(ParallelExtraction, NoFramesMeansNothingToDo) {
     ScriptedUi ui;
     CVexelDoc doc(&ui);
     EXPECT_EQ(searchAll(doc, 4).searched, 0);
-    EXPECT_EQ(doc.m_gridSet.frameCount, 0);
+    EXPECT_EQ(doc.m_gridSet.frameCount(), 0);
 }
 
 TEST_F(ParallelExtraction, ExtractGridsReportsEachFrameInTheStatusLine) {

@@ -328,14 +328,14 @@ TEST_F(WorkingSet, EachFrameSaysWhyItHasNoPoints) {
 
     ASSERT_TRUE(doc.ImportImageFiles({setA().files[0], marked.string(), flat.string(), broken.string()}));
     doc.OnExtractGrids();
-    const FrameGridStatus good = doc.GridStatus(0);
-    EXPECT_TRUE(good.extracted);
-    EXPECT_GE(good.points, 4);
+    const FrameGrid& good = doc.GridOf(0);
+    EXPECT_TRUE(good.searched);
+    EXPECT_GE(good.pointCount, 4);
     EXPECT_EQ(good.failure, GridFailure::None);
     EXPECT_EQ(good.size, cv::Size(640, 480));
-    EXPECT_EQ(doc.GridStatus(1).failure, GridFailure::MarkersMisfit);
-    EXPECT_EQ(doc.GridStatus(1).points, 0);
-    EXPECT_EQ(doc.GridStatus(2).failure, GridFailure::NoBoardFound);
-    EXPECT_EQ(doc.GridStatus(3).failure, GridFailure::NotRead);
+    EXPECT_EQ(doc.GridOf(1).failure, GridFailure::MarkersMisfit);
+    EXPECT_EQ(doc.GridOf(1).pointCount, 0);
+    EXPECT_EQ(doc.GridOf(2).failure, GridFailure::NoBoardFound);
+    EXPECT_EQ(doc.GridOf(3).failure, GridFailure::NotRead);
     EXPECT_EQ(doc.FramesNotExtracted(), 0);
 }

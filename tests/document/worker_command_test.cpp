@@ -99,7 +99,7 @@ protected:
         extractWhileQuerying();
         EXPECT_EQ(ui.progressCalls.size(), 5u);
         EXPECT_EQ(doc.FramesNotExtracted(), FRAMES - 5);
-        for (int f = 0; f < FRAMES; ++f) EXPECT_EQ(doc.GridStatus(f).extracted, f >= 3 && f < 8) << f;
+        for (int f = 0; f < FRAMES; ++f) EXPECT_EQ(doc.GridOf(f).searched, f >= 3 && f < 8) << f;
         EXPECT_EQ(doc.CurrentFrame(), 3);
         EXPECT_NE(ui.lastStatus().find("stopped, 7 frames not searched"), std::string::npos) << ui.lastStatus();
         EXPECT_EQ(ui.endProgressCalls, 1);
