@@ -36,16 +36,13 @@ struct StoppedByUser {};
 
 std::string pixels(double value) { return vexel::formatFixed(value) + " px"; }
 
-// The size a grid frame was searched at; empty when unknown.
-cv::Size gridFrameSize(const CVexelDoc& doc, int frame) { return doc.GridStatus(frame).size; }
-
 // The size to calibrate at: that of most frames in use with 4 or more
 // points, ties going to the current frame's size.
 cv::Size calibrationSize(CVexelDoc& doc, cv::Size current) {
     std::vector<cv::Size> sizes;
     for (int f = 0; f < doc.FrameCount(); ++f)
         if (doc.m_gridSet.getPointCount(f) >= MIN_FRAME_POINTS && !doc.FrameExcluded(f))
-            sizes.push_back(gridFrameSize(doc, f));
+            sizes.push_back(doc.GridOf(f).size);
     const cv::Size common = mostCommonSize(sizes, current);
     return common.empty() ? current : common;
 }
@@ -195,7 +192,7 @@ void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
                 ++leftOutByUser;
                 return false;
             }
-            cv::Size own = gridFrameSize(*this, frame);
+            cv::Size own = GridOf(frame).size;
             if (own.empty() || own == size) return true;
             ++otherSize;
             return false;
@@ -288,7 +285,7 @@ void CVexelDoc::OnExtrinsicCalibration() {
         UpdateTitleAndViews();
         return;
     }
-    if (!GridStatus(r).extracted) {
+    if (!GridOf(r).searched) {
         // Only the reference frame is searched, on screen; the other
         // frames keep what they hold or stay to be searched.
         BusyCursor busy(Ui());
