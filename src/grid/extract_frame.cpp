@@ -1,9 +1,8 @@
 #include "grid/extract_frame.h"
 
+#include <algorithm>
 #include <ostream>
 #include <streambuf>
-
-#include <algorithm>
 #include <utility>
 
 #include "grid/corner_detection.h"
@@ -36,15 +35,15 @@ SearchOutcome runSearch(GridSet& set, int frame, const cv::Mat& image, const Cor
                         std::ostream& diagnostics, bool refine, bool traced) {
     SearchOutcome outcome;
     detectCornersWith(set, frame, image, search);
+    FrameGrid& record = set.frames[static_cast<size_t>(frame)];
     if (traced) {
-        const int count = set.getPointCount(frame);
-        const auto first = set.imagePoints.begin() + set.pointOffset[frame];
-        outcome.corners.assign(first, first + count);
+        const auto first = record.imagePoints.begin();
+        outcome.corners.assign(first, first + std::clamp(record.pointCount, 0, set.maxPoints));
     }
     try {
         triangulateCorners(set, frame, diagnostics);
     } catch (const TriangulationError& failure) {
-        set.pointCount[frame] = 0;
+        record.pointCount = 0;
         outcome.failure = failure.what();
         return outcome;
     }
@@ -56,15 +55,14 @@ SearchOutcome runSearch(GridSet& set, int frame, const cv::Mat& image, const Cor
 // Moves the record of frame 0 of `from` (its points and both parts) into
 // frame `frame` of `into`; the parts of `into` go to `from`.
 void adoptFrame(GridSet& into, int frame, GridSet& from) {
-    const int count = std::min(from.getPointCount(0), into.maxPoints);
-    const size_t to = static_cast<size_t>(into.pointOffset[frame]);
-    for (int k = 0; k < count; ++k) {
-        into.imagePoints[to + k] = from.imagePoints[static_cast<size_t>(k)];
-        into.patternPoints[to + k] = from.patternPoints[static_cast<size_t>(k)];
-    }
-    into.pointCount[frame] = count;
-    std::swap(into.triangleParts[frame], from.triangleParts[0]);
-    std::swap(into.gridParts[frame], from.gridParts[0]);
+    FrameGrid& to = into.frames[static_cast<size_t>(frame)];
+    FrameGrid& source = from.frames[0];
+    const int count = std::clamp(source.pointCount, 0, into.maxPoints);
+    std::copy_n(source.imagePoints.begin(), count, to.imagePoints.begin());
+    std::copy_n(source.patternPoints.begin(), count, to.patternPoints.begin());
+    to.pointCount = count;
+    std::swap(to.trianglePart, source.trianglePart);
+    std::swap(to.gridPart, source.gridPart);
 }
 
 }  // namespace
@@ -93,13 +91,14 @@ void extractFrame(GridSet& set, int frame, const cv::Mat& image, ExtractTrace* t
     SearchOutcome outcome = runSearch(set, frame, image, CornerSearch{},
                                       diagnostics != nullptr ? *diagnostics : nullStream, options.refineCorners,
                                       trace != nullptr);
-    // A frame the first search does not label (too few corners, no grid,
-    // no markers, or labels refused) is searched the other ways in turn,
-    // each in a record of its own; one that labels more takes the frame's
-    // place, until one labels the whole board. A frame the first search
-    // labels keeps what it found.
+    // A frame where the first search labels less than half the board (too
+    // few corners, no grid, no markers, labels refused, or a fragment) is
+    // searched the other ways in turn, each in a record of its own; one that
+    // labels more takes the frame's place, until one labels the whole board.
+    // A frame the first search labels to half the board or more keeps what
+    // it found.
     int search = 0;
-    if (set.getPointCount(frame) == 0 && image.type() == CV_8UC1) {
+    if (set.getPointCount(frame) < kFirstSearchEnough && image.type() == CV_8UC1) {
         const std::vector<CornerSearch>& further = furtherSearches();
         for (size_t k = 0; k < further.size() && set.getPointCount(frame) < kBoardCorners; ++k) {
             GridSet scratch;

@@ -34,6 +34,9 @@ struct ExtractOptions {
 
 // The whole board: every labelled corner of the pattern.
 constexpr int kBoardCorners = 110;
+// Half the board: a frame where the first search labels this many corners
+// keeps its result.
+constexpr int kFirstSearchEnough = kBoardCorners / 2;
 
 // The searches tried after the first one: the contrast normalised locally
 // (shadows, glare, dim parts), the same smoothed by kBlurredSmoothing of the
@@ -50,10 +53,11 @@ const std::vector<CornerSearch>& furtherSearches();
 
 // Runs detectCorners, triangulateCorners, buildGridCells, labelFrameGrid on one frame
 // (which refines every correspondence when options.refineCorners is set).
-// When that labels nothing, the further searches run in turn, each through
-// the same stages in a record of its own, and one that labels more than the
-// frame holds replaces the frame's record (points and both parts), until the
-// whole board is labelled. A frame the first search labels keeps its result.
+// When that labels fewer than kFirstSearchEnough corners, the further
+// searches run in turn, each through the same stages in a record of its own,
+// and one that labels more than the frame holds replaces the frame's record
+// (points and both parts), until the whole board is labelled. A frame the
+// first search labels to half the board or more keeps its result.
 // `diagnostics` receives the triangulation's two diagnostic lines (null: dropped); `errors` receives one line when
 // the frame is given up (triangulation failure, marker check) (null: dropped).
 // Does nothing unless the frame is allocated and the image is not empty. A

@@ -35,11 +35,6 @@ bool usableImage(const cv::Mat& image) {
     return !image.empty() && image.depth() == CV_8U && image.dims == 2;
 }
 
-bool frameAllocated(const GridSet& set, int frame) {
-    return set.hasFrame(frame) && static_cast<size_t>(frame) < set.gridParts.size() &&
-           set.gridParts[frame] != nullptr;
-}
-
 // Deletes the pattern nodes made by labelGrid when the call ends, whatever way.
 struct PatternNodeRelease {
     g_container<g_node*>& nodes;
@@ -225,13 +220,13 @@ bool sitsInLattice(GridElement* cell) {
 
 void findMarkerCells(GridSet& set, int frame, const cv::Mat& image, GridElement** slots, int slotCount,
                      std::vector<FoundMarker>* found) {
-    if (!frameAllocated(set, frame) || slots == nullptr || !usableImage(image)) return;
+    if (!set.hasFrame(frame) || slots == nullptr || !usableImage(image)) return;
     const uint8_t* pixels = image.data;
     const int rowStep = static_cast<int>(image.step[0]);
     const int bitsPerPixel = 8 * image.channels();
     for (int j = 0; j < slotCount; ++j) slots[j] = nullptr;
 
-    g_container<g_element*>& cells = set.gridParts[frame]->elements();
+    g_container<g_element*>& cells = set.frames[static_cast<size_t>(frame)].gridPart->elements();
     const uint32_t count = cells.numberOfItems();
     for (uint32_t i = 0; i < count; ++i) {
         auto* cell = dynamic_cast<GridElement*>(cells.item(i));
@@ -605,12 +600,10 @@ bool labelFrameGrid(GridSet& set, int frame, const cv::Mat& image, std::array<Gr
                     std::string* rejected, bool refine) {
     if (markers != nullptr) markers->fill(nullptr);
     if (rejected != nullptr) rejected->clear();
-    if (!frameAllocated(set, frame) || !usableImage(image)) return false;
-    if (set.pointCount.empty() || set.pointOffset.empty() || set.imagePoints.empty() ||
-        set.patternPoints.empty() || set.triangleParts.empty())
-        return false;
+    if (!set.hasFrame(frame) || !usableImage(image)) return false;
+    FrameGrid& record = set.frames[static_cast<size_t>(frame)];
 
-    g_part& part = *set.gridParts[frame];
+    g_part& part = *record.gridPart;
     g_container<g_element*>& cells = part.elements();
     std::vector<LabelledPoint> points;
     std::vector<g_node*> nodes;
@@ -652,15 +645,12 @@ bool labelFrameGrid(GridSet& set, int frame, const cv::Mat& image, std::array<Gr
 
     // Every image node is one of the frame's corner nodes, so the points fit
     // the frame's slots; the bound only guards against a record built otherwise.
-    const size_t offset = static_cast<size_t>(std::max(set.pointOffset[frame], 0));
-    const size_t room = std::min({static_cast<size_t>(std::max(set.maxPoints, 0)),
-                                  set.imagePoints.size() - std::min(offset, set.imagePoints.size()),
-                                  set.patternPoints.size() - std::min(offset, set.patternPoints.size())});
+    const auto room = static_cast<size_t>(std::max(set.maxPoints, 0));
     if (points.size() > room) points.resize(room);
     for (size_t k = 0; k < points.size(); ++k) {
-        set.imagePoints[offset + k] = GridPoint{points[k].at.x, points[k].at.y};
-        set.patternPoints[offset + k] = GridPoint{static_cast<float>(points[k].x), static_cast<float>(points[k].y)};
+        record.imagePoints[k] = GridPoint{points[k].at.x, points[k].at.y};
+        record.patternPoints[k] = GridPoint{static_cast<float>(points[k].x), static_cast<float>(points[k].y)};
     }
-    set.pointCount[frame] = static_cast<int>(points.size());
+    record.pointCount = static_cast<int>(points.size());
     return !points.empty();
 }
