@@ -109,6 +109,7 @@ int runCalibrate(const CalibrateArgs& a) {
     }
 
     if (!runExtraction(doc, ui, a.extraction, error)) return fail(error);
+    if (noFrameRead(doc)) return reportFailure("calibrate", "no frame could be read", EXIT_USAGE, a.json);
     if (framesWithGrid(doc) == 0) return fail("no frame with 4 or more points");
     IntrinsicOptions intrinsic;
     parseSolverName(a.solver, intrinsic.solver);
@@ -220,7 +221,8 @@ CommandRun setupCalibrate(CLI::App& sub) {
 
 EXIT STATUS
   0 calibrated; 1 no frame with 4 or more points, the calibration failed or a
-  file could not be written; 2 bad arguments or unreadable inputs.
+  file could not be written; 2 bad arguments, unreadable inputs or no frame
+  could be read.
 
 EXAMPLES
   vexel-cli calibrate views.iml --cal camera.cal --opencv-yaml camera.yml

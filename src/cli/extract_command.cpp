@@ -36,6 +36,7 @@ int runExtract(const ExtractArgs& a) {
     if (int status = importInputsOrReport("extract", doc, a.inputs, a.json, input); status != EXIT_OK) return status;
     std::string error;
     if (!runExtraction(doc, ui, a.extraction, error)) return reportFailure("extract", error, EXIT_FAILED, a.json);
+    if (noFrameRead(doc)) return reportFailure("extract", "no frame could be read", EXIT_USAGE, a.json);
 
     if (!a.points.empty() && !SaveCorrespondencesFile(doc, a.points, &error))
         return reportFailure("extract", error, EXIT_FAILED, a.json);
@@ -84,7 +85,8 @@ CommandRun setupExtract(CLI::App& sub) {
 
 EXIT STATUS
   0 at least one frame has 4 or more points; 1 no frame has, or a file could
-  not be written; 2 bad arguments or unreadable inputs.
+  not be written; 2 bad arguments, unreadable inputs or no frame could be
+  read.
 
 EXAMPLES
   vexel-cli extract views/*.pgm --points views.points

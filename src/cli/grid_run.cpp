@@ -72,7 +72,8 @@ void addExtractionOptions(CLI::App& sub, ExtractionOptions& options) {
     sub.add_option("-j,--jobs", options.jobs, "Extract frames on N threads (default: the number of cores)")
         ->type_name("N")
         ->check(CLI::Range(1, 1024));
-    sub.add_flag("-q,--quiet", options.quiet, "No progress bar and no status lines on standard error");
+    sub.add_flag("-q,--quiet", options.quiet,
+                 "Nothing on standard error but errors: no progress bar, no status lines, no frame's diagnostics");
     sub.add_flag("--refine", options.refine, "Refine the labelled corners once more (Calibration > Refine Corners)");
 }
 
@@ -81,7 +82,8 @@ bool runExtraction(CVexelDoc& doc, CliUi& ui, const ExtractionOptions& options, 
     doc.m_refineCorners = options.refine;
     try {
         extractAllFramesParallel(
-            doc, options.jobs, [&](int done, int total) { ui.progress("Extracting", done, total); }, &std::cerr);
+            doc, options.jobs, [&](int done, int total) { ui.progress("Extracting", done, total); },
+            options.quiet ? nullptr : &std::cerr);
     } catch (const std::exception& e) {
         // A broken geometry check (Fatal_Error) or an exhausted resource
         // ends this command with a message instead of ending the process.
@@ -198,6 +200,12 @@ int importInputsOrReport(const char* command, CVexelDoc& doc, const std::vector<
     std::string error;
     const int status = importInputs(doc, inputs, error, options);
     return status == EXIT_OK ? status : reportFailure(command, error, status, json);
+}
+
+bool noFrameRead(CVexelDoc& doc) {
+    for (int f = 0; f < doc.FrameCount(); ++f)
+        if (doc.GridStatus(f).failure != GridFailure::NotRead) return false;
+    return true;
 }
 
 int framesWithGrid(CVexelDoc& doc) {

@@ -41,8 +41,8 @@ CommandRun setupInspect(CLI::App& sub) {
   over the frame for a look in a browser.
 
 EXIT STATUS
-  0 done; 1 the extraction failed or the SVG could not be written; 2 bad
-  arguments or an unreadable image.
+  0 correspondences were found; 1 none were found, the extraction failed or
+  the SVG could not be written; 2 bad arguments or an unreadable image.
 
 EXAMPLES
   vexel-cli inspect view_000.pgm
@@ -84,7 +84,7 @@ EXAMPLES
                 return 1;
             }
         }
-        return std::cout ? 0 : 1;
+        return std::cout && !report.correspondences.empty() ? 0 : 1;
     };
 }
 

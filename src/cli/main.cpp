@@ -8,6 +8,7 @@
 #include <map>
 
 #include "cli/command_registry.h"
+#include "vexel_version.h"
 
 namespace vexel::cli {
 std::vector<Command>& commands() {
@@ -25,8 +26,8 @@ int main(int argc, char** argv) {
     // memory stays with the process.
     mallopt(M_MMAP_THRESHOLD, 64 << 20);
     mallopt(M_TRIM_THRESHOLD, 256 << 20);
-    CLI::App app{"vexel-cli: find the calibration pattern in frames and calibrate a camera."};
-    app.set_version_flag("--version", "vexel-cli 1.0");
+    CLI::App app{"vexel-cli: find the calibration pattern in frames and calibrate a camera.", "vexel-cli"};
+    app.set_version_flag("--version", "vexel-cli " VEXEL_VERSION);
     app.require_subcommand(0, 1);
 
     auto& all = commands();
@@ -48,6 +49,7 @@ int main(int argc, char** argv) {
     for (auto& [sub, run] : runs) {
         if (sub->parsed()) return run();
     }
-    std::cout << app.help();
-    return 0;
+    // No subcommand: the usage, as for any other usage error.
+    std::cerr << app.help();
+    return 2;
 }
