@@ -4,6 +4,8 @@
 // was searched holds no points. The frame list of the desktop program and the
 // batch tool's JSON read the same state.
 
+#include <string>
+
 #include <opencv2/core/types.hpp>
 
 // Why a searched frame holds no points.
@@ -24,6 +26,13 @@ inline const char* gridFailureText(GridFailure failure) {
         case GridFailure::None: break;
     }
     return "";
+}
+
+// Why a searched frame holds no points, from its point count and the
+// marker check's refusal (empty when the check did not refuse it).
+inline GridFailure searchFailure(int points, const std::string& rejected) {
+    if (points > 0) return GridFailure::None;
+    return rejected.empty() ? GridFailure::NoBoardFound : GridFailure::MarkersMisfit;
 }
 
 // One frame's extraction as the document keeps it beside the grid set.

@@ -134,9 +134,7 @@ void recordExtraction(CVexelDoc& doc, int frame, cv::Size size, const std::strin
     if (frame < 0) return;
     if (doc.m_gridFrames.size() <= static_cast<std::size_t>(frame))
         doc.m_gridFrames.resize(static_cast<std::size_t>(frame) + 1);
-    GridFailure failure = GridFailure::None;
-    if (doc.m_gridSet.getPointCount(frame) <= 0)
-        failure = rejected.empty() ? GridFailure::NoBoardFound : GridFailure::MarkersMisfit;
+    const GridFailure failure = searchFailure(doc.m_gridSet.getPointCount(frame), rejected);
     doc.m_gridFrames[static_cast<std::size_t>(frame)] = FrameExtraction{true, failure, size};
 }
 
