@@ -17,7 +17,7 @@
 #include "calibration/camera_calibration.h"
 #include "calibration/fixed_format.h"
 #include "calibration/points_file.h"
-#include "calibration/replace_file.h"
+#include "calibration/output_file.h"
 #include "document/grid_commands.h"
 #include "document/vexel_doc.h"
 
@@ -36,16 +36,13 @@ struct StoppedByUser {};
 
 std::string pixels(double value) { return vexel::formatFixed(value) + " px"; }
 
-// The size a grid frame was searched at; empty when unknown.
-cv::Size gridFrameSize(const CVexelDoc& doc, int frame) { return doc.GridStatus(frame).size; }
-
 // The size to calibrate at: that of most frames in use with 4 or more
 // points, ties going to the current frame's size.
 cv::Size calibrationSize(CVexelDoc& doc, cv::Size current) {
     std::vector<cv::Size> sizes;
     for (int f = 0; f < doc.FrameCount(); ++f)
         if (doc.m_gridSet.getPointCount(f) >= MIN_FRAME_POINTS && !doc.FrameExcluded(f))
-            sizes.push_back(gridFrameSize(doc, f));
+            sizes.push_back(doc.GridOf(f).size);
     const cv::Size common = mostCommonSize(sizes, current);
     return common.empty() ? current : common;
 }
@@ -104,13 +101,14 @@ bool LoadCalibrationFile(CVexelDoc& doc, const std::string& path) {
     return true;
 }
 
-bool SaveCalibrationFile(CVexelDoc& doc, const std::string& path, int form, std::string* error) {
+bool SaveCalibrationFile(CVexelDoc& doc, const std::string& path, int form, std::string* error,
+                         const vexel::OutputOptions& output) {
     std::string reason;
     bool ok = false;
     if (!doc.m_calibration) {
         reason = "there is no calibration to save";
     } else {
-        ok = CalibrationFileWriter(*doc.m_calibration, path, form, &reason);
+        ok = CalibrationFileWriter(*doc.m_calibration, path, form, &reason, output);
     }
     if (!ok) {
         doc.Ui().showStatus("Save Calibration: " + reason);
@@ -122,7 +120,8 @@ bool SaveCalibrationFile(CVexelDoc& doc, const std::string& path, int form, std:
     return true;
 }
 
-bool SaveCorrespondencesFile(CVexelDoc& doc, const std::string& path, std::string* error) {
+bool SaveCorrespondencesFile(CVexelDoc& doc, const std::string& path, std::string* error,
+                             const vexel::OutputOptions& output) {
     // Every frame's points are those of the frame now at its index.
     doc.ExtractMissingGrids();
     // The grid set is read under the lock; the file is written after it.
@@ -132,7 +131,7 @@ bool SaveCorrespondencesFile(CVexelDoc& doc, const std::string& path, std::strin
         text = formatCorrespondences(doc.m_gridSet, doc.m_frameCount);
     }
     std::string reason;
-    if (!vexel::replaceFileContents(path, text, &reason)) {
+    if (!vexel::writeOutputFile(path, text, &reason, output)) {
         doc.Ui().showStatus("Save Correspondences: " + reason);
         if (error) *error = reason;
         return false;
@@ -205,7 +204,7 @@ void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
                 ++leftOutByUser;
                 return false;
             }
-            cv::Size own = gridFrameSize(*this, frame);
+            cv::Size own = GridOf(frame).size;
             if (own.empty() || own == size) return true;
             ++otherSize;
             return false;
@@ -286,7 +285,7 @@ void CVexelDoc::OnExtrinsicCalibration() {
         UpdateTitleAndViews();
         return;
     }
-    if (!GridStatus(r).extracted) {
+    if (!GridOf(r).searched) {
         // Only the reference frame is searched, on screen; the other
         // frames keep what they hold or stay to be searched.
         BusyCursor busy(Ui());

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "calibration/output_file.h"
+
 class CVexelDoc;
 
 struct CalibrationRecord;
@@ -32,9 +34,11 @@ bool LoadCalibrationFile(CVexelDoc& doc, const std::string& path);
 // Writes the document's record to `path` in `form` (0 binary, 1 plain text,
 // 2 labelled text). False, with the reason in `error` and the status
 // message, when there is no record or the file could not be written.
-bool SaveCalibrationFile(CVexelDoc& doc, const std::string& path, int form, std::string* error = nullptr);
+bool SaveCalibrationFile(CVexelDoc& doc, const std::string& path, int form, std::string* error = nullptr,
+                         const vexel::OutputOptions& output = {});
 
 // Writes the correspondences of every frame to `path` with the document's
 // lock held. False, with the reason in `error` and the status message, when
 // the file could not be written.
-bool SaveCorrespondencesFile(CVexelDoc& doc, const std::string& path, std::string* error = nullptr);
+bool SaveCorrespondencesFile(CVexelDoc& doc, const std::string& path, std::string* error = nullptr,
+                             const vexel::OutputOptions& output = {});

@@ -10,9 +10,9 @@
 #include <memory>
 #include <string>
 
-#include "calibration/replace_file.h"
 #include "cli/command_registry.h"
 #include "cli/grid_run.h"
+#include "cli/output_args.h"
 #include "document/plugin_library.h"
 #include "pattern/printable_board.h"
 
@@ -29,6 +29,7 @@ struct PatternArgs {
     CLI::Option* cellPixelsOption = nullptr;
     CLI::Option* paperOption = nullptr;
     CLI::Option* dpiOption = nullptr;
+    OutputArgs outputs;
 };
 
 std::string lowerExtension(const std::string& path) {
@@ -44,10 +45,7 @@ std::string millimetresDown(double mm) {
     return std::to_string(tenths / 10) + (tenths % 10 ? "." + std::to_string(tenths % 10) : "");
 }
 
-int fail(const std::string& reason, int status) {
-    std::cerr << "vexel-cli pattern: " << reason << "\n";
-    return status;
-}
+int fail(const std::string& reason, int status) { return reportFailure("pattern", reason, status); }
 
 int writePdf(const PatternArgs& a) {
     const pattern::Paper paper = *pattern::paperNamed(a.paper);
@@ -61,7 +59,7 @@ int writePdf(const PatternArgs& a) {
     auto write = pluginFunction<pattern::BoardPdfWriter>("print", pattern::BOARD_PDF_WRITER, error);
     std::string bytes;
     if (!write || !write(*layout, bytes, error)) return fail(a.output + ": " + error, EXIT_FAILED);
-    if (!replaceFileContents(a.output, bytes, &error)) return fail(error, EXIT_USAGE);
+    if (!writeOutputFile(a.output, bytes, &error, a.outputs.options())) return fail(error, EXIT_USAGE);
     if (!a.quiet)
         std::cout << "wrote " << a.output << " (" << paper.name << ", cells of "
                   << millimetresDown(layout->cellMm) << " mm)\n";
@@ -69,6 +67,7 @@ int writePdf(const PatternArgs& a) {
 }
 
 int runPattern(const PatternArgs& a) {
+    if (std::string problem = a.outputs.problem({}); !problem.empty()) return fail(problem, EXIT_USAGE);
     const std::string ext = lowerExtension(a.output);
     if (a.paperOption->count() > 0 && ext != ".pdf") return fail("--paper applies to PDF output only", EXIT_USAGE);
     if (a.dpiOption->count() > 0 && ext != ".png") return fail("--dpi applies to PNG output only", EXIT_USAGE);
@@ -83,8 +82,9 @@ int runPattern(const PatternArgs& a) {
         cellPixels = static_cast<int>(std::lround(a.cellMillimetres * a.dotsPerInch / 25.4));
         dotsPerInch = 0.0;
     }
-    std::string error;
-    if (!pattern::writePrintableBoard(a.output, cellPixels, a.cellMillimetres, error, dotsPerInch))
+    std::string bytes, error;
+    if (!pattern::encodePrintableBoard(a.output, cellPixels, a.cellMillimetres, bytes, error, dotsPerInch) ||
+        !writeOutputFile(a.output, bytes, &error, a.outputs.options()))
         return fail(error, EXIT_USAGE);
     if (!a.quiet) std::cout << "wrote " << a.output << "\n";
     return EXIT_OK;
@@ -92,7 +92,8 @@ int runPattern(const PatternArgs& a) {
 
 CommandRun setupPattern(CLI::App& sub) {
     auto a = std::make_shared<PatternArgs>();
-    sub.add_option("output", a->output, "Output file: .pdf, .png, .pgm or .svg")->required();
+    a->outputs.add(sub, "output", a->output, "Output file: .pdf, .png, .pgm or .svg")->required();
+    a->outputs.addInPlaceFlag(sub);
     a->cellPixelsOption =
         sub.add_option("--cell-px", a->cellPixels, "Pixels per cell in raster output (and SVG without --cell-mm)")
             ->check(CLI::Range(pattern::kMinPrintCellPixels, pattern::kMaxPrintCellPixels));

@@ -7,7 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
+#include <vector>
 #include <stdexcept>
 
 #include "pattern/image_encoding.h"
@@ -157,8 +157,8 @@ std::string printableBoardSvg(int cellPixels, double cellMillimetres) {
     return s;
 }
 
-bool writePrintableBoard(const std::string& path, int cellPixels, double cellMillimetres, std::string& error,
-                         double dotsPerInch) {
+bool encodePrintableBoard(const std::string& path, int cellPixels, double cellMillimetres, std::string& bytes,
+                          std::string& error, double dotsPerInch) {
     const std::string ext = lowerExtension(path);
     if (ext != ".png" && ext != ".pgm" && ext != ".svg") {
         error = path + ": unknown extension \"" + ext + "\" (use .png, .pgm or .svg)";
@@ -177,7 +177,6 @@ bool writePrintableBoard(const std::string& path, int cellPixels, double cellMil
         error = path + ": the resolution must be positive";
         return false;
     }
-    std::string bytes;
     if (ext == ".svg") {
         bytes = printableBoardSvg(cellPixels, cellMillimetres);
     } else {
@@ -191,11 +190,8 @@ bool writePrintableBoard(const std::string& path, int cellPixels, double cellMil
         const cv::Mat sheet = renderPrintableBoard(cellPixels, named);
         bytes = png ? encodePng(sheet, dotsPerInch) : encodePgm(sheet);
     }
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (out && !bytes.empty()) out << bytes;
-    if (out) out.close();
-    if (!out || bytes.empty()) {
-        error = path + ": cannot write the file";
+    if (bytes.empty()) {
+        error = path + ": cannot encode the picture";
         return false;
     }
     return true;

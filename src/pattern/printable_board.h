@@ -45,15 +45,15 @@ cv::Point2d printablePixelOf(int cellPixels, double x, double y);
 // at cellPixels per cell.
 std::string printableBoardSvg(int cellPixels, double cellMillimetres = 0.0);
 
-// Writes the sheet to `path`, the format chosen by its extension (.png, .pgm,
-// .svg, any case). A PNG file carries a resolution when a size is asked
-// for: `dotsPerInch` when above 0 (the caption then names the cell side that
-// gives, unless cellMillimetres names it), else the one that prints cells of
-// cellMillimetres when that is above 0. Returns false with a
-// message naming the file and the problem for an unknown extension, bad sizes
-// or a file that cannot be written.
-bool writePrintableBoard(const std::string& path, int cellPixels, double cellMillimetres, std::string& error,
-                         double dotsPerInch = 0.0);
+// The bytes of the sheet's file `path`, the format chosen by its extension
+// (.png, .pgm, .svg, any case); the caller writes them. A PNG file carries a
+// resolution when a size is asked for: `dotsPerInch` when above 0 (the
+// caption then names the cell side that gives, unless cellMillimetres names
+// it), else the one that prints cells of cellMillimetres when that is above
+// 0. Returns false with a message naming the file and the problem for an
+// unknown extension or bad sizes.
+bool encodePrintableBoard(const std::string& path, int cellPixels, double cellMillimetres, std::string& bytes,
+                          std::string& error, double dotsPerInch = 0.0);
 
 // A paper size for the PDF sheet, portrait, in millimetres.
 struct Paper {

@@ -21,7 +21,7 @@
 #include "calibration/calibration_views.h"
 #include "calibration/camera_calibration.h"
 #include "calibration/points_file.h"
-#include "document/frame_grid_status.h"
+#include "grid/frame_grid.h"
 #include "document/grid_commands.h"
 #include "grid/extract_frame.h"
 #include "grid/frame_image.h"
