@@ -26,6 +26,7 @@ struct RenderArgs {
     uint32_t backdrop = 0;
     std::string format = "pgm";
     std::string fault;
+    bool quiet = false;
     CLI::Option* optFx = nullptr;
     CLI::Option* optFy = nullptr;
     CLI::Option* optCx = nullptr;
@@ -67,6 +68,7 @@ CommandRun setupRender(CLI::App& sub) {
                    "A photographic fault in every view, drawn per view: shadow, hand, glare, motion, defocus, "
                    "overexposed, lowlight, small, jpeg (or none); the hidden corners go to faults.json")
         ->check(CLI::IsMember(faultNames));
+    sub.add_flag("-q,--quiet", a->quiet, "Nothing on standard output; errors only on standard error");
     sub.footer(R"(DESCRIPTION
   Renders synthetic views of the board seen by a known camera from random
   poses, with an image list views.iml and the true corners and camera in
@@ -157,8 +159,9 @@ EXAMPLES
             std::cerr << "vexel-cli render: " << error << "\n";
             return 2;
         }
-        std::cout << "wrote " << poses.size() << " views, views.iml" << (faulty ? ", faults.json" : "")
-                  << " and truth.json to " << a->outputDir << "\n";
+        if (!a->quiet)
+            std::cout << "wrote " << poses.size() << " views, views.iml" << (faulty ? ", faults.json" : "")
+                      << " and truth.json to " << a->outputDir << "\n";
         return 0;
     };
 }
