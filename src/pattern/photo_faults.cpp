@@ -1,6 +1,5 @@
 #include "pattern/photo_faults.h"
 
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 #include <utility>
 
 #include "pattern/board.h"
+#include "pattern/image_encoding.h"
 
 namespace vexel::pattern {
 
@@ -385,9 +385,8 @@ FaultyView renderFaultyView(const Camera& camera, const ViewPose& pose, const Re
         }
     }
     if (faults.jpegQuality > 0) {
-        std::vector<uchar> bytes;
-        cv::imencode(".jpg", grey, bytes, {cv::IMWRITE_JPEG_QUALITY, faults.jpegQuality});
-        grey = cv::imdecode(bytes, cv::IMREAD_GRAYSCALE);
+        const cv::Mat decoded = decodeJpegGrey(encodeJpeg(grey, faults.jpegQuality));
+        if (!decoded.empty()) grey = decoded;
     }
 
     // Frame images have rows padded to a multiple of 4 bytes.

@@ -725,7 +725,7 @@ bool writeRenderSet(const std::string& dir, const Camera& camera, const std::vec
         const std::string name = viewFileName(static_cast<int>(v), format);
         const fs::path path = root / name;
         const std::string bytes = format == ImageFormat::Jpeg ? encodeJpeg(view.image, 95) : encodePgm(view.image);
-        if (bytes.empty() || !writeText(path, bytes, error)) {
+        if (bytes.empty() || !writeTextFile(path.string(), bytes, error)) {
             error = path.string() + ": cannot write the image";
             return false;
         }
