@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "calibration/calibration_commands.h"
+#include "document/calibration_commands.h"
 #include "calibration/calibration_export.h"
 #include "calibration/calibration_file.h"
 #include "calibration/calibration_quality.h"

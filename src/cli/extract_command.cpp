@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "calibration/calibration_commands.h"
+#include "document/calibration_commands.h"
 #include "cli/cli_ui.h"
 #include "cli/command_registry.h"
 #include "cli/grid_run.h"

@@ -14,7 +14,7 @@
 #include "cli/cli_ui.h"
 #include "cli/progress_bar.h"
 #include "document/grid_commands.h"
-#include "document/regular_file.h"
+#include "calibration/regular_file.h"
 #include "document/vexel_doc.h"
 #include "document/video_file.h"
 

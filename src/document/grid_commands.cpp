@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "calibration/busy_cursor.h"
+#include "document/busy_cursor.h"
 #include "calibration/points_file.h"
 #include "document/vexel_doc.h"
 #include "grid/extract_frame.h"

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "calibration/busy_cursor.h"
+#include "document/busy_cursor.h"
 #include "document/frame_decoder.h"
-#include "document/regular_file.h"
+#include "calibration/regular_file.h"
 
 namespace {
 

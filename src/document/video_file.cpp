@@ -14,7 +14,7 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
-#include "document/regular_file.h"
+#include "calibration/regular_file.h"
 
 namespace vexel {
 

@@ -18,7 +18,7 @@
 #include <exception>
 
 #include "calibration/calibration_report.h"
-#include "view/calibration_report.h"
+#include "view/report_drawing.h"
 
 CVexelView::CVexelView(CVexelDoc* doc, QWidget* parent)
     : QAbstractScrollArea(parent), m_doc(doc), m_undistortMaps(std::make_unique<UndistortMaps>()) {

@@ -12,7 +12,7 @@
 
 #include <opencv2/calib3d.hpp>
 
-#include "calibration/calibration_commands.h"
+#include "document/calibration_commands.h"
 #include "document/vexel_doc.h"
 #include "pattern/renderer.h"
 #include "support/scripted_ui.h"

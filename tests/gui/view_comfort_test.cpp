@@ -17,7 +17,7 @@
 #include "app/main_frame.h"
 #include "app/vexel_app.h"
 #include "calibration/calibration_report.h"
-#include "view/calibration_report.h"
+#include "view/report_drawing.h"
 #include "view/vexel_view.h"
 
 using namespace vexel::test;

@@ -2,7 +2,7 @@
 // list, a sequence or a listed image is refused at once with a reason,
 // never read until it ends (it may never end).
 
-#include "document/regular_file.h"
+#include "calibration/regular_file.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

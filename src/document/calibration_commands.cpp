@@ -1,7 +1,7 @@
 // The calibration commands of the document: Load, Save, Save
 // Correspondences, Intrinsic and Extrinsic Calibration.
 
-#include "calibration/calibration_commands.h"
+#include "document/calibration_commands.h"
 
 #include <memory>
 #include <mutex>
@@ -10,7 +10,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "calibration/busy_cursor.h"
+#include "document/busy_cursor.h"
 #include "calibration/calibration_checks.h"
 #include "calibration/calibration_file.h"
 #include "calibration/calibration_views.h"

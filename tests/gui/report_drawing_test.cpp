@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "calibration/calibration_report.h"
-#include "view/calibration_report.h"
+#include "view/report_drawing.h"
 #include "view/vexel_view.h"
 
 using namespace vexel::test;
