@@ -59,7 +59,7 @@ QString CFrameListDock::ResultText(const CVexelDoc& doc, int frame) {
         text = QString::fromLatin1(gridFailureText(grid.failure));
     else
         text = grid.pointCount == 1 ? QStringLiteral("1 point") : QStringLiteral("%1 points").arg(grid.pointCount);
-    const double rms = doc.m_calibrationStats.valid ? doc.m_calibrationStats.frameError(frame) : -1.0;
+    const double rms = doc.Stats().valid ? doc.Stats().frameError(frame) : -1.0;
     if (rms >= 0) text += QStringLiteral(", RMS %1 px").arg(rms, 0, 'f', 3);
     if (doc.FrameExcluded(frame)) text += QStringLiteral(", left out");
     return text;
@@ -83,7 +83,7 @@ void CFrameListDock::Refresh() {
     }
 
     std::vector<bool> flagged(static_cast<std::size_t>(count), false);
-    for (int f : suspectFrames(m_doc->m_calibrationStats))
+    for (int f : suspectFrames(m_doc->Stats()))
         if (f >= 0 && f < count) flagged[static_cast<std::size_t>(f)] = true;
 
     const std::vector<std::string> names = m_doc->FrameNames();

@@ -46,7 +46,7 @@ const char* const DEVIATION_NAMES[8] = {"fx", "fy", "cx", "cy", "k1", "k2", "p1"
 // deviations, every used frame's error and the frames that fit far worse
 // than the rest.
 void writeQuality(std::ostream& out, CVexelDoc& doc) {
-    const CalibrationStats& stats = doc.m_calibrationStats;
+    const CalibrationStats& stats = doc.Stats();
     const std::vector<std::string>& names = doc.FrameNames();
     auto name = [&](int f) { return static_cast<std::size_t>(f) < names.size() ? names[f] : std::string(); };
     out << "\nStandard deviations:\n";
@@ -83,7 +83,7 @@ int runCalibrate(const CalibrateArgs& a) {
     CliUi ui;
     ui.setQuiet(a.extraction.quiet);
     CVexelDoc doc(&ui);
-    doc.m_diagnostics = nullptr;
+    doc.SetGridStreams(nullptr, &std::cerr);
     auto fail = [&](const std::string& reason) { return reportFailure("calibrate", reason, EXIT_FAILED, a.json); };
 
     if (!a.rosYaml.empty() && !isValidUtf8(a.cameraName))
@@ -109,28 +109,28 @@ int runCalibrate(const CalibrateArgs& a) {
     }
 
     if (!runExtraction(doc, ui, a.extraction, error)) return fail(error);
-    if (framesWithGrid(doc) == 0) return fail("no frame with 4 or more points");
+    if (doc.FramesWithGrid() == 0) return fail("no frame with 4 or more points");
     IntrinsicOptions intrinsic;
     parseSolverName(a.solver, intrinsic.solver);
     doc.OnIntrinsicCalibration(intrinsic);
-    if (!doc.m_calibration || !doc.m_calibrationStats.valid) return fail(ui.lastMessage());
+    if (!doc.Calibration() || !doc.Stats().valid) return fail(ui.lastMessage());
 
     if (withReference) {
         ui.addReferenceFrameAnswer(a.reference);
         doc.OnExtrinsicCalibration();
-        if (doc.m_calibrationStats.extrinsicFrame != a.reference) return fail(ui.lastMessage());
+        if (doc.Stats().extrinsicFrame != a.reference) return fail(ui.lastMessage());
     }
 
     if (!a.points.empty() && !SaveCorrespondencesFile(doc, a.points, &error)) return fail(error);
     if (!a.cal.empty() && !SaveCalibrationFile(doc, a.cal, calFormValue(a.calForm), &error)) return fail(error);
-    if (!a.opencvYaml.empty() && !writeOpenCvYaml(a.opencvYaml, *doc.m_calibration, doc.m_calibrationStats, &error))
+    if (!a.opencvYaml.empty() && !writeOpenCvYaml(a.opencvYaml, *doc.Calibration(), doc.Stats(), &error))
         return fail(error);
     if (!a.rosYaml.empty() &&
-        !writeCameraInfoYaml(a.rosYaml, *doc.m_calibration, doc.m_calibrationStats, a.cameraName, &error))
+        !writeCameraInfoYaml(a.rosYaml, *doc.Calibration(), doc.Stats(), a.cameraName, &error))
         return fail(error);
 
-    const CalibrationRecord& r = *doc.m_calibration;
-    const CalibrationStats& stats = doc.m_calibrationStats;
+    const CalibrationRecord& r = *doc.Calibration();
+    const CalibrationStats& stats = doc.Stats();
     if (a.json) {
         nlohmann::json out;
         out["frames"] = framesJson(doc);

@@ -29,7 +29,7 @@ int runExtract(const ExtractArgs& a) {
     CliUi ui;
     ui.setQuiet(a.extraction.quiet);
     CVexelDoc doc(&ui);
-    doc.m_diagnostics = nullptr;
+    doc.SetGridStreams(nullptr, &std::cerr);
 
     InputOptions input = a.input;
     input.progress = !a.extraction.quiet;
@@ -40,7 +40,7 @@ int runExtract(const ExtractArgs& a) {
     if (!a.points.empty() && !SaveCorrespondencesFile(doc, a.points, &error))
         return reportFailure("extract", error, EXIT_FAILED, a.json);
 
-    const int withGrid = framesWithGrid(doc);
+    const int withGrid = doc.FramesWithGrid();
     const char* const noGrid = "no frame with 4 or more points";
     if (a.json) {
         nlohmann::json out;
@@ -48,8 +48,7 @@ int runExtract(const ExtractArgs& a) {
         if (withGrid == 0) out["error"] = noGrid;
         std::cout << out.dump(1) << '\n';
     } else {
-        std::cout << framesText(doc) << withGrid << " of " << doc.FrameCount()
-                  << " frames with 4 or more points, " << doc.m_gridSet.getTotalPointCount() << " points\n";
+        std::cout << framesText(doc) << gridCountText(doc) << '\n';
     }
     if (withGrid == 0) {
         std::cerr << "vexel-cli extract: " << noGrid << '\n';

@@ -10,7 +10,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include "calibration/points_file.h"
 #include "cli/cli_ui.h"
 #include "cli/progress_bar.h"
 #include "document/grid_commands.h"
@@ -77,14 +76,14 @@ void addExtractionOptions(CLI::App& sub, ExtractionOptions& options) {
 
 bool runExtraction(CVexelDoc& doc, CliUi& ui, const ExtractionOptions& options, std::string& error) {
     ui.setProgressBar(!options.quiet && ProgressBar::stderrIsTerminal());
-    doc.m_refineCorners = options.refine;
+    doc.SetRefineCorners(options.refine);
     doc.SetExtractionThreads(options.jobs);
     GridSearch search;
     search.threads = options.jobs;
     search.everyFrame = true;
     search.statusPerFrame = false;
     try {
-        const GridSearchResult result = searchGrids(doc, search);
+        const GridSearchResult result = doc.SearchGrids(search);
         if (result.failure) std::rethrow_exception(result.failure);
     } catch (const std::exception& e) {
         // A broken geometry check (Fatal_Error) or an exhausted resource
@@ -202,13 +201,6 @@ int importInputsOrReport(const char* command, CVexelDoc& doc, const std::vector<
     return status == EXIT_OK ? status : reportFailure(command, error, status, json);
 }
 
-int framesWithGrid(CVexelDoc& doc) {
-    int count = 0;
-    for (int f = 0; f < doc.FrameCount(); ++f)
-        if (doc.m_gridSet.getPointCount(f) >= MIN_FRAME_POINTS) ++count;
-    return count;
-}
-
 nlohmann::json framesJson(CVexelDoc& doc) {
     nlohmann::json frames = nlohmann::json::array();
     const std::vector<std::string>& names = doc.FrameNames();
@@ -220,7 +212,7 @@ nlohmann::json framesJson(CVexelDoc& doc) {
         frame["points"] = grid.pointCount;
         frame["failure"] = grid.failure == GridFailure::None ? nlohmann::json(nullptr)
                                                              : nlohmann::json(gridFailureText(grid.failure));
-        double rms = doc.m_calibrationStats.valid ? doc.m_calibrationStats.frameError(f) : -1.0;
+        double rms = doc.Stats().valid ? doc.Stats().frameError(f) : -1.0;
         frame["rms"] = rms >= 0 ? nlohmann::json(rms) : nlohmann::json(nullptr);
         frames.push_back(frame);
     }

@@ -75,9 +75,6 @@ void addExtractionOptions(CLI::App& sub, ExtractionOptions& options);
 // `error`, when the extraction failed.
 bool runExtraction(CVexelDoc& doc, CliUi& ui, const ExtractionOptions& options, std::string& error);
 
-// Frames with 4 or more points after extraction.
-int framesWithGrid(CVexelDoc& doc);
-
 // [{"index", "name", "points", "failure", "rms"}]: failure says why a
 // frame has no points ("not read", "no board found", "markers do not fit the
 // grid"; null when it has points), rms is from the last intrinsic
