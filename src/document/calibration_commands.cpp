@@ -255,6 +255,7 @@ void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
             } catch (const cv::Exception& e) {
                 Ui().endProgress();
                 Ui().showStatus("Intrinsic Calibration failed: " + e.err + "; the calibration was not changed");
+            }
         }
     }
     UpdateTitleAndViews();

@@ -30,7 +30,6 @@ protected:
     ScriptedUi ui;
     CVexelDoc doc{&ui};
 
-    void SetUp() override { doc.m_diagnostics = nullptr; }
 
     void importImages() {
         doc.SetFrameDecoder([](const std::string& name) {

@@ -2,6 +2,7 @@
 // colours and the grid overlay's placement.
 
 #include "gui/gui_fixture.h"
+#include "support/document_access.h"
 #include "support/scripted_ui.h"
 
 #include <QScrollBar>
@@ -217,7 +218,7 @@ TEST_F(VexelViewTest, GridOverlayOutlinesCellsWhereTheMappingPutsThem) {
     addCell(*doc, 0, {{100, 100}, {300, 100}, {300, 260}, {100, 260}});
     addCell(*doc, 0, {{1400, 1000}, {1600, 1000}, {1600, 1200}, {1400, 1200}});
     addCell(*doc, 0, {{500, 100}, {700, 100}, {700, 260}, {500, 260}}, /*inGrid=*/false);
-    doc->m_showGrid = true;
+    showGridOf(*doc) = true;
     view->resize(900, 700);
     QApplication::processEvents();
 
@@ -248,7 +249,7 @@ TEST_F(VexelViewTest, GridOverlayOutlinesCellsWhereTheMappingPutsThem) {
     EXPECT_FALSE(blueNear(image, QPoint(50, 50), 3));  // where the shrunk corner was
 
     // Overlay off: no blue at all.
-    doc->m_showGrid = false;
+    showGridOf(*doc) = false;
     image = grabImage(*view->viewport());
     EXPECT_FALSE(blueNear(image, QPoint(40, 60), 3));
 }
