@@ -40,19 +40,13 @@ struct CalibrateArgs {
     InputOptions input;
 };
 
-const char* const DEVIATION_NAMES[8] = {"fx", "fy", "cx", "cy", "k1", "k2", "p1", "p2"};
-
-// The quality section of the text output: the parameters' standard
-// deviations, every used frame's error and the frames that fit far worse
-// than the rest.
+// The quality section of the text output (the standard deviations are in
+// the report lines already): every used frame's error and the frames that
+// fit far worse than the rest.
 void writeQuality(std::ostream& out, CVexelDoc& doc) {
     const CalibrationStats& stats = doc.Stats();
     const std::vector<std::string>& names = doc.FrameNames();
     auto name = [&](int f) { return static_cast<std::size_t>(f) < names.size() ? names[f] : std::string(); };
-    out << "\nStandard deviations:\n";
-    for (int i = 0; i < 8; ++i)
-        out << "  " << DEVIATION_NAMES[i] << " = " << formatFixed(stats.stdDeviations[i])
-            << (i % 4 == 3 ? "\n" : "");
     out << "RMS reprojection error per frame (pixels):\n";
     for (std::size_t i = 0; i < stats.frames.size() && i < stats.perViewErrors.size(); ++i) {
         out << "  frame " << stats.frames[i] << ": " << formatFixed(stats.perViewErrors[i]) << ", "

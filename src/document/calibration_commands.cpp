@@ -16,11 +16,11 @@
 #include "calibration/calibration_views.h"
 #include "calibration/camera_calibration.h"
 #include "calibration/fixed_format.h"
+#include "calibration/plural.h"
 #include "calibration/points_file.h"
 #include "calibration/replace_file.h"
 #include "document/grid_commands.h"
 #include "document/vexel_doc.h"
-#include "calibration/plural.h"
 
 namespace {
 

@@ -13,11 +13,12 @@
 #include <utility>
 #include <vector>
 
-#include "document/busy_cursor.h"
 #include "calibration/calibration_views.h"
+#include "calibration/fixed_format.h"
+#include "calibration/plural.h"
+#include "document/busy_cursor.h"
 #include "document/vexel_doc.h"
 #include "grid/extract_frame.h"
-#include "calibration/plural.h"
 
 namespace {
 
@@ -264,6 +265,21 @@ std::string cancelledNote(CVexelDoc& doc) {
 std::string gridCountText(const CVexelDoc& doc) {
     return std::to_string(doc.FramesWithGrid()) + " of " + std::to_string(doc.FrameCount()) +
            " frames with 4 or more points, " + std::to_string(doc.Grids().getTotalPointCount()) + " points";
+}
+
+std::string frameResultText(const CVexelDoc& doc, int frame) {
+    const FrameGrid& grid = doc.GridOf(frame);
+    std::string text;
+    if (!grid.searched)
+        text = "not searched yet";
+    else if (grid.pointCount <= 0 && grid.failure != GridFailure::None)
+        text = gridFailureText(grid.failure);
+    else
+        text = vexel::plural(grid.pointCount, "point", "points");
+    const double rms = doc.Stats().valid ? doc.Stats().frameError(frame) : -1.0;
+    if (rms >= 0) text += ", RMS " + vexel::formatDecimals(rms, 3) + " px";
+    if (doc.FrameExcluded(frame)) text += ", left out";
+    return text;
 }
 
 std::string extractionSummary(const CVexelDoc& doc) {

@@ -80,6 +80,12 @@ struct GridSearchResult {
 // with a grid and the points in all, as the extraction reports them.
 std::string gridCountText(const CVexelDoc& doc);
 
+// Frame `frame`'s result as the frame list shows it: "not searched yet",
+// why the search found nothing ("no board found"...) or "N points", then
+// ", RMS e px" (three decimals) when the last intrinsic calibration used
+// the frame and ", left out" when the calibrations leave it out.
+std::string frameResultText(const CVexelDoc& doc, int frame);
+
 // The status line a search ends with: frames with a grid, points in all and
 // the frames that could not be read, over the whole frame list.
 std::string extractionSummary(const CVexelDoc& doc);

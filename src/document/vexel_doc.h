@@ -17,7 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <iostream>
+#include <ostream>
 #include <memory>
 #include <mutex>
 #include <string>

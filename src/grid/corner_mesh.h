@@ -2,7 +2,7 @@
 // The corner mesh of a frame: two node sets made from the frame's corner
 // slots, and the Delaunay triangles of the first one.
 
-#include <iostream>
+#include <ostream>
 
 #include "geomlib/g_part.h"
 #include "grid/grid_element.h"

@@ -3,7 +3,7 @@
 // labels and correspondences, each stage writing into the frame's record.
 
 #include <array>
-#include <iostream>
+#include <ostream>
 #include <string>
 #include <vector>
 

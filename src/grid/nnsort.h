@@ -2,7 +2,7 @@
 // Delaunay triangulation of a part's nodes by incremental insertion.
 
 #include <array>
-#include <iostream>
+#include <ostream>
 #include <stdexcept>
 #include <vector>
 

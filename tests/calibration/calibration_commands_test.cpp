@@ -21,6 +21,7 @@
 #include "support/grid_views.h"
 #include "support/scripted_ui.h"
 #include "support/search_grids.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -29,24 +30,9 @@ namespace {
 const char* const NEED_INTRINSIC = "message|Must have intrinsic calibration before extrinsic parameters can be used.";
 const char* const NEED_FOUR = "message|Must select an image in which 4 or more points could be mapped.";
 
-std::string readAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 class CalibrationCommandsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("vexel_calcmd_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override {
-        doc.WaitForLoader();
-        fs::remove_all(dir);
-    }
+    void TearDown() override { doc.WaitForLoader(); }
 
     // Frame i is a flat grey image of value 10 * i + 5 and the given size.
     void importFrames(const std::vector<cv::Size>& sizes) {
@@ -88,7 +74,7 @@ protected:
         return record;
     }
 
-    fs::path dir;
+    TempDir dir{"vexel_calcmd"};
     ScriptedUi ui;
     CVexelDoc doc{&ui};
 };
@@ -308,7 +294,7 @@ TEST_F(CalibrationCommandsTest, SaveAndLoadCalibrationThroughTheirDialogs) {
     ui.saveAnswers = {saved.string()};
     doc.OnSaveCalibration();
     EXPECT_EQ(ui.calls[0], "save|Camera Calibration Files (*.cal)|*.cal|||.cal|prompt");
-    EXPECT_EQ(readAll(saved), formatCalibrationFile(record, CAL_LABELLED));
+    EXPECT_EQ(readFile(saved), formatCalibrationFile(record, CAL_LABELLED));
     EXPECT_EQ(ui.calls.back(), "views");
 
     ui.saveAnswers = {(dir / "missing" / "x.cal").string()};
@@ -331,7 +317,7 @@ TEST_F(CalibrationCommandsTest, SaveCorrespondencesOnlyWithPoints) {
     doc.OnSaveCorrespondences();
     EXPECT_EQ(ui.callsStartingWith("save|"),
               (std::vector<std::string>{"save|Correspondence files (*.points)|*.points|||.points|prompt"}));
-    std::string text = readAll(path);
+    std::string text = readFile(path);
     EXPECT_EQ(text.rfind("frame0\n-5.000000 -5.000000 ", 0), 0u) << text.substr(0, 40);
     EXPECT_EQ(text.substr(text.size() - 16), "\nframe1\nframe2\n\n");
 }
@@ -535,7 +521,7 @@ TEST_F(CalibrationCommandsTest, ClosingAsksToSaveACalibrationThatChanged) {
     ui.closeAnswers = {SaveChoice::Save};
     ui.saveAnswers = {path.string()};
     EXPECT_TRUE(doc.ConfirmClose());
-    EXPECT_EQ(readAll(path), formatCalibrationFile(*doc.Calibration(), CAL_LABELLED));
+    EXPECT_EQ(readFile(path), formatCalibrationFile(*doc.Calibration(), CAL_LABELLED));
 
     // Saved: nothing to ask until the calibration changes again.
     ui.calls.clear();

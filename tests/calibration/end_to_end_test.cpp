@@ -17,6 +17,7 @@
 #include "pattern/renderer.h"
 #include "support/document_access.h"
 #include "support/scripted_ui.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using namespace vexel::pattern;
@@ -34,8 +35,8 @@ struct RenderSet {
 const RenderSet& renderSet() {
     static RenderSet set = [] {
         RenderSet s;
-        s.dir = fs::temp_directory_path() / ("vexel_e2e_" + std::to_string(::getpid()));
-        fs::remove_all(s.dir);
+        static const TempDir scratch("vexel_e2e");  // removed when the test program ends
+        s.dir = scratch.path();
         s.poses = randomPoses(s.camera, 16, 20261208);
         RenderOptions options;
         options.samples = 4;
@@ -53,7 +54,6 @@ const RenderSet& renderSet() {
 
 class EndToEnd : public ::testing::Test {
 protected:
-    static void TearDownTestSuite() { fs::remove_all(renderSet().dir); }
     void TearDown() override { doc.WaitForLoader(); }
 
     ScriptedUi ui;

@@ -19,6 +19,7 @@
 #include "support/document_access.h"
 #include "support/grid_views.h"
 #include "support/scripted_ui.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using vexel::test::ScriptedUi;
@@ -27,17 +28,7 @@ namespace {
 
 class FrameExclusionTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("vexel_exclusion_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override {
-        doc.WaitForLoader();
-        fs::remove_all(dir);
-    }
+    void TearDown() override { doc.WaitForLoader(); }
 
     std::vector<std::string> writeFrames(int count, const std::string& stem = "frame_") {
         std::vector<std::string> paths;
@@ -58,7 +49,7 @@ protected:
         projectViews(gridsOf(doc), count);
     }
 
-    fs::path dir;
+    TempDir dir{"vexel_exclusion"};
     ScriptedUi ui;
     CVexelDoc doc{&ui};
 };

@@ -22,6 +22,7 @@
 #include "pattern/renderer.h"
 #include "support/scripted_ui.h"
 #include "support/search_grids.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using namespace vexel::pattern;
@@ -33,8 +34,7 @@ namespace {
 const std::vector<std::string>& frameFiles() {
     static std::vector<std::string> files = [] {
         std::vector<std::string> out;
-        fs::path dir = fs::temp_directory_path() / ("vexel_parallel_" + std::to_string(::getpid()));
-        fs::remove_all(dir);
+        static const TempDir dir("vexel_parallel");  // removed when the test program ends
         Camera camera;
         RenderOptions options;
         options.samples = 2;
@@ -56,8 +56,6 @@ const std::vector<std::string>& frameFiles() {
     }();
     return files;
 }
-
-void removeFrames() { fs::remove_all(fs::path(frameFiles().front()).parent_path()); }
 
 // Everything extraction leaves that a reader of the document can see: the
 // point file text, and per frame its size and its cells' corners and labels.
@@ -84,8 +82,6 @@ std::string snapshot(CVexelDoc& doc) {
 
 class ParallelExtraction : public ::testing::Test {
 protected:
-    static void TearDownTestSuite() { removeFrames(); }
-
     // A document on the frame files with `start` as the current frame.
     static void open(CVexelDoc& doc, int start, std::ostream* diagnostics) {
         doc.SetGridStreams(diagnostics, nullptr);

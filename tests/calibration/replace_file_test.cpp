@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "support/fifo.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -23,24 +24,13 @@ namespace {
 
 class ReplaceFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("vexel_replace_" + std::to_string(::getpid()) + "_" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir / "real");
-    }
-    void TearDown() override {
-        fs::permissions(dir / "real", fs::perms::owner_all, fs::perm_options::add);
-        fs::remove_all(dir);
-    }
+    void SetUp() override { fs::create_directories(dir / "real"); }
+    // The folder a test made read-only can be emptied again.
+    void TearDown() override { fs::permissions(dir / "real", fs::perms::owner_all, fs::perm_options::add); }
 
-    static std::string read(const fs::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    }
     static void write(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
 
-    fs::path dir;
+    TempDir dir{"vexel_replace"};
 };
 
 TEST_F(ReplaceFileTest, SymbolicLinksStayAndTheFileTheyLeadToIsReplaced) {
@@ -52,7 +42,7 @@ TEST_F(ReplaceFileTest, SymbolicLinksStayAndTheFileTheyLeadToIsReplaced) {
     ASSERT_TRUE(vexel::replaceFileContents((dir / "chain.cal").string(), "new", &error)) << error;
     EXPECT_TRUE(fs::is_symlink(dir / "chain.cal"));
     EXPECT_TRUE(fs::is_symlink(dir / "link.cal"));
-    EXPECT_EQ(read(target), "new");
+    EXPECT_EQ(readFile(target), "new");
     // The temporary file was made beside the target, and is gone.
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "real"), fs::directory_iterator()), 1);
 
@@ -60,7 +50,7 @@ TEST_F(ReplaceFileTest, SymbolicLinksStayAndTheFileTheyLeadToIsReplaced) {
     fs::create_symlink("real/later.cal", dir / "dangling.cal");
     ASSERT_TRUE(vexel::replaceFileContents((dir / "dangling.cal").string(), "made", &error)) << error;
     EXPECT_TRUE(fs::is_symlink(dir / "dangling.cal"));
-    EXPECT_EQ(read(dir / "real" / "later.cal"), "made");
+    EXPECT_EQ(readFile(dir / "real" / "later.cal"), "made");
 
     // A loop of links is refused.
     fs::create_symlink("loop2.cal", dir / "loop1.cal");
@@ -75,8 +65,8 @@ TEST_F(ReplaceFileTest, HardLinkedFilesAreWrittenInPlace) {
     fs::create_hard_link(first, second);
     ASSERT_TRUE(vexel::replaceFileContents(second.string(), "new"));
     EXPECT_EQ(fs::hard_link_count(first), 2u);
-    EXPECT_EQ(read(first), "new");
-    EXPECT_EQ(read(second), "new");
+    EXPECT_EQ(readFile(first), "new");
+    EXPECT_EQ(readFile(second), "new");
 }
 
 TEST_F(ReplaceFileTest, AFifoGetsTheBytesAndStaysAFifo) {
@@ -125,7 +115,7 @@ TEST_F(ReplaceFileTest, AWritableFileInAFolderThatTakesNoNewFilesIsWrittenInPlac
             _exit(written && refused ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
-    EXPECT_EQ(read(target), "new");
+    EXPECT_EQ(readFile(target), "new");
 }
 
 }  // namespace

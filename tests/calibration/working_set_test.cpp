@@ -27,13 +27,18 @@
 #include "support/document_access.h"
 #include "support/scripted_ui.h"
 #include "support/search_grids.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using namespace vexel::pattern;
 
 namespace {
 
-fs::path suiteDir() { return fs::temp_directory_path() / ("vexel_working_set_" + std::to_string(::getpid())); }
+// The suite's files, removed with the folder when the test program ends.
+const fs::path& suiteDir() {
+    static const TempDir dir("vexel_working_set");
+    return dir.path();
+}
 
 // Rendered views of one camera, written as PGM files.
 struct ViewSet {
@@ -46,7 +51,6 @@ struct ViewSet {
 ViewSet renderViews(const std::string& name, const Camera& camera, int count, uint32_t seed) {
     ViewSet set;
     set.camera = camera;
-    fs::create_directories(suiteDir());
     RenderOptions options;
     options.samples = 2;
     options.blurSigma = 0.6;
@@ -111,11 +115,6 @@ std::string writeSequence(const ViewSet& set, const std::string& name) {
     return path.string();
 }
 
-std::string readAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 // What a fresh session on `files` computes: Import, Intrinsic Calibration.
 struct FreshRun {
     CalibrationRecord record;
@@ -134,14 +133,13 @@ FreshRun freshRun(const std::vector<std::string>& files) {
     run.frames = doc.Stats().frames;
     const fs::path points = suiteDir() / "fresh.points";
     EXPECT_TRUE(SaveCorrespondencesFile(doc, points.string()));
-    run.points = readAll(points);
+    run.points = readFile(points);
     doc.WaitForLoader();
     return run;
 }
 
 class WorkingSet : public ::testing::Test {
 protected:
-    static void TearDownTestSuite() { fs::remove_all(suiteDir()); }
     void TearDown() override { doc.WaitForLoader(); }
 
     // The document's calibration is the fresh session's, number for number.
@@ -220,7 +218,7 @@ TEST_F(WorkingSet, AppendedFramesAreExtractedAndTakePart) {
 
     const fs::path points = suiteDir() / "appended.points";
     ASSERT_TRUE(SaveCorrespondencesFile(doc, points.string()));
-    EXPECT_EQ(readAll(points), fresh.points);
+    EXPECT_EQ(readFile(points), fresh.points);
 }
 
 TEST_F(WorkingSet, LoadThenExtrinsicThenIntrinsicCalibratesEveryFrame) {

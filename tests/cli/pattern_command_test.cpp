@@ -8,23 +8,17 @@
 #include <unistd.h>
 
 #include "support/run_process.h"
+#include "support/temp_dir.h"
 
 using vexel::test::cliPath;
 using vexel::test::runProcess;
 
 namespace {
 
-std::filesystem::path scratchDir() {
-    auto dir = std::filesystem::temp_directory_path() / ("vexel_cli_pattern_" + std::to_string(::getpid()));
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    return dir;
-}
-
 }  // namespace
 
 TEST(PatternCommand, WritesRasterAndVectorBoards) {
-    const auto dir = scratchDir();
+    const TempDir dir("vexel_cli_pattern");
     auto r = runProcess(cliPath() + " pattern " + (dir / "board.png").string() + " --cell-px 30");
     ASSERT_EQ(r.status, 0);
     const cv::Mat png = cv::imread((dir / "board.png").string(), cv::IMREAD_UNCHANGED);
@@ -42,11 +36,10 @@ TEST(PatternCommand, WritesRasterAndVectorBoards) {
     svg << in.rdbuf();
     EXPECT_NE(svg.str().find("width=\"259mm\" height=\"277.5mm\""), std::string::npos);
     EXPECT_NE(svg.str().find("18.5 mm"), std::string::npos);
-    std::filesystem::remove_all(dir);
 }
 
 TEST(PatternCommand, BadExtensionOrUnwritableFileExitsWithTwo) {
-    const auto dir = scratchDir();
+    const TempDir dir("vexel_cli_pattern");
     auto r = runProcess(cliPath() + " pattern " + (dir / "board.tiff").string() + " 2>&1");
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.out.find("board.tiff"), std::string::npos);
@@ -58,5 +51,4 @@ TEST(PatternCommand, BadExtensionOrUnwritableFileExitsWithTwo) {
 
     r = runProcess(cliPath() + " pattern " + (dir / "board.png").string() + " --cell-px 2 2>/dev/null");
     EXPECT_EQ(r.status, 2);
-    std::filesystem::remove_all(dir);
 }

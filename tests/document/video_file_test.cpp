@@ -20,6 +20,7 @@
 #include "support/rendered_video.h"
 #include "support/scripted_ui.h"
 #include "support/search_grids.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using vexel::FrameStream;
@@ -197,9 +198,9 @@ TEST(VideoFrameSelection, ColourBecomesGreyAndBrokenStreamsAreRefused) {
 class VideoFileTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        dir = fs::temp_directory_path() / ("vexel_video_" + std::to_string(::getpid()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
+        // Removed with everything in it when the test program ends.
+        static const TempDir scratch("vexel_video");
+        dir = scratch.path();
         const vexel::pattern::Camera camera = vexel::test::videoCamera();
         std::string error;
         ASSERT_TRUE(vexel::test::writeRenderedVideo((dir / "clip.avi").string(), camera,
@@ -215,7 +216,6 @@ protected:
         std::ofstream(dir / "cut.avi", std::ios::binary).write(head.data(), static_cast<std::streamsize>(head.size()));
         fs::create_directories(dir / "folder.mkv");
     }
-    static void TearDownTestSuite() { fs::remove_all(dir); }
 
     void TearDown() override { doc.WaitForLoader(); }
 

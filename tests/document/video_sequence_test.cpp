@@ -17,6 +17,7 @@
 #include "grid/frame_image.h"
 #include "support/document_access.h"
 #include "support/scripted_ui.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -35,30 +36,19 @@ std::vector<uint8_t> vsqBytes(const Header& h, std::size_t dataBytes, uint8_t se
     return bytes;
 }
 
-std::vector<uint8_t> readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 class VideoSequenceTest : public ::testing::Test {
 protected:
-    fs::path dir;
+    TempDir dir{"vexel_vsq"};
     ScriptedUi ui;
     CVexelDoc doc{&ui};
 
     void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = fs::temp_directory_path() /
-              ("vexel_vsq_" + std::to_string(getpid()) + "_" + info->test_suite_name() + "_" + info->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
         doc.SetFrameDecoder([](const std::string&) {
             cv::Mat image = makeFrameImage(6, 4);
             image.setTo(9);
             return image;
         });
     }
-    void TearDown() override { fs::remove_all(dir); }
 
     std::string write(const std::string& name, const std::vector<uint8_t>& bytes) {
         const fs::path path = dir / name;
@@ -101,7 +91,7 @@ TEST_F(VideoSequenceTest, ImportGivesNamedFramesAndWritesBackByteIdentical) {
     ASSERT_TRUE(out);
     EXPECT_TRUE(doc.Sequence()->Write(out));
     std::fclose(out);
-    EXPECT_EQ(readAll(copy), bytes);
+    EXPECT_EQ(readFile(copy), std::string(bytes.begin(), bytes.end()));
 }
 
 TEST_F(VideoSequenceTest, ColourSequenceHasThreeChannelsAndExtractsAsGrey) {
@@ -142,7 +132,7 @@ TEST_F(VideoSequenceTest, CutShortFileGivesItsWholeFramesAndEmptyFileNoFrames) {
     std::fclose(out);
     std::vector<uint8_t> expected(bytes.begin(), bytes.begin() + 24 + 32);
     expected[12] = 2;
-    EXPECT_EQ(readAll(copy), expected);
+    EXPECT_EQ(readFile(copy), std::string(expected.begin(), expected.end()));
 
     // No frames: an empty list in sequence mode, reported, and nothing to show.
     ui.calls.clear();

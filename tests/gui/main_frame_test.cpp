@@ -33,6 +33,7 @@
 #include "app/vexel_app.h"
 #include "view/vexel_view.h"
 #include "support/document_access.h"
+#include "support/temp_dir.h"
 
 using namespace vexel::test;
 namespace cmd = vexel::cmd;
@@ -297,15 +298,14 @@ TEST_F(MainFrameTest, TitleNamesTheFirstOfTwoImportedImages) {
 }
 
 TEST_F(MainFrameTest, StartupFilesAreImportedByExtension) {
-    const std::filesystem::path list =
-        std::filesystem::temp_directory_path() / ("gui_startup_" + std::to_string(::getpid()) + ".iml");
+    const TempDir dir("gui_startup");
+    const std::filesystem::path list = dir / "startup.iml";
     {
         std::ofstream out(list);
         out << STEEP << "\n" << FRONTAL << "\n";
     }
     CVexelApp second;
     ASSERT_TRUE(second.InitInstance({QString::fromStdString(FRONTAL), QString::fromStdString(list.string())}, false));
-    std::filesystem::remove(list);
     const std::vector<std::string> expected = {FRONTAL, STEEP, FRONTAL};
     EXPECT_EQ(second.Document()->FrameNames(), expected);
     EXPECT_EQ(second.MainFrame()->windowTitle().toStdString(), "Vexel: image 0, " + FRONTAL + ", 640 x 480");

@@ -4,6 +4,7 @@
 #include "gui/gui_fixture.h"
 #include "support/document_access.h"
 #include "support/scripted_ui.h"
+#include "support/temp_dir.h"
 
 #include <QScrollBar>
 
@@ -156,9 +157,8 @@ TEST_F(VexelViewTest, GreyFrameIsDrawnGrey) {
 TEST_F(VexelViewTest, ColourSequenceFramesKeepTheirColours) {
     // A 3 x 2 frame in blue-green-red order, 24 bits (9 bytes a row, so the
     // picture's rows need padding) and 32 bits (a fourth byte not shown).
-    const std::string path =
-        (std::filesystem::temp_directory_path() / ("gui_view_colour_" + std::to_string(::getpid()) + ".vsq"))
-            .string();
+    const TempDir dir("gui_view_colour");
+    const std::string path = (dir / "colour.vsq").string();
     for (int bits : {24, 32}) {
         SCOPED_TRACE(bits);
         const int bytes = bits / 8;
@@ -178,7 +178,6 @@ TEST_F(VexelViewTest, ColourSequenceFramesKeepTheirColours) {
             std::fclose(file);
         }
         ASSERT_TRUE(doc->ImportVsqFile(path));
-        std::filesystem::remove(path);
         view->OnUpdate();
         ASSERT_EQ(view->Channels(), bytes);
         const QImage image = grabImage(*view->viewport());

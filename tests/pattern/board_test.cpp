@@ -11,6 +11,7 @@
 
 #include "pattern/board.h"
 #include "pattern/printable_board.h"
+#include "support/temp_dir.h"
 
 using namespace vexel::pattern;
 
@@ -19,24 +20,10 @@ namespace {
 // Centre of cell (X, Y) in pattern coordinates.
 double centreOf(int label) { return label - 0.5; }
 
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 size_t countOf(const std::string& text, const std::string& needle) {
     size_t n = 0;
     for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
     return n;
-}
-
-std::filesystem::path scratchDir(const std::string& name) {
-    auto dir = std::filesystem::temp_directory_path() / ("vexel_pattern_" + name + "_" + std::to_string(::getpid()));
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    return dir;
 }
 
 }  // namespace
@@ -191,7 +178,7 @@ TEST(PrintableBoard, SvgIsWellFormedWithOneSquarePerDarkCell) {
 }
 
 TEST(PrintableBoard, WriteChoosesTheFormatByExtensionAndReportsFailures) {
-    const auto dir = scratchDir("print");
+    const TempDir dir("vexel_pattern");
     std::string error;
     ASSERT_TRUE(writePrintableBoard((dir / "b.PNG").string(), 20, 0.0, error)) << error;
     ASSERT_TRUE(writePrintableBoard((dir / "b.pgm").string(), 20, 0.0, error)) << error;
@@ -211,5 +198,4 @@ TEST(PrintableBoard, WriteChoosesTheFormatByExtensionAndReportsFailures) {
     EXPECT_NE(error.find("cannot write"), std::string::npos);
     EXPECT_FALSE(writePrintableBoard((dir / "missing" / "b.svg").string(), 20, 0.0, error));
     EXPECT_FALSE(writePrintableBoard((dir / "c.png").string(), 2, 0.0, error));
-    std::filesystem::remove_all(dir);
 }
