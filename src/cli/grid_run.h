@@ -75,6 +75,9 @@ void addExtractionOptions(CLI::App& sub, ExtractionOptions& options);
 // `error`, when the extraction failed.
 bool runExtraction(CVexelDoc& doc, CliUi& ui, const ExtractionOptions& options, std::string& error);
 
+// Whether no frame could be decoded by the extraction (every frame "not read").
+bool noFrameRead(CVexelDoc& doc);
+
 // [{"index", "name", "points", "failure", "rms"}]: failure says why a
 // frame has no points ("not read", "no board found", "markers do not fit the
 // grid"; null when it has points), rms is from the last intrinsic

@@ -18,7 +18,7 @@
 #include "calibration/fixed_format.h"
 #include "calibration/plural.h"
 #include "calibration/points_file.h"
-#include "calibration/replace_file.h"
+#include "calibration/output_file.h"
 #include "document/grid_commands.h"
 #include "document/vexel_doc.h"
 
@@ -52,30 +52,42 @@ std::string withWarnings(std::string status, const std::vector<std::string>& war
 
 }  // namespace
 
+CalibrationLoad readCalibrationRecord(const std::string& path, CalibrationRecord& record, std::string& reason) {
+    CalibrationRecord read = record;
+    CalibrationReadResult result = CalibrationFileReader(read, path);
+    if (!result.opened) {
+        reason = "cannot read " + path + (result.problem.empty() ? std::string() : ": " + result.problem);
+        return CalibrationLoad::Unreadable;
+    }
+    if (!result.recognised()) {
+        reason = path + " is not a calibration file";
+        return CalibrationLoad::NotCalibration;
+    }
+    if (!result.complete()) {
+        reason = path + " is truncated: read " + std::to_string(result.valuesRead) + " of " +
+                 std::to_string(result.valuesExpected) + " values, " +
+                 calibrationFileField(result.form, result.valuesRead) + " is missing";
+        return CalibrationLoad::Refused;
+    }
+    if (std::string problem = calibrationValueProblem(read); !problem.empty()) {
+        reason = path + ": " + problem;
+        return CalibrationLoad::Refused;
+    }
+    record = read;
+    return CalibrationLoad::Loaded;
+}
+
 bool LoadCalibrationFile(CVexelDoc& doc, const std::string& path) {
     // Read into a copy, so that a file that is refused changes nothing, not
     // even whether a record exists.
     CalibrationRecord record = doc.m_calibration ? *doc.m_calibration : CalibrationRecord{};
-    CalibrationReadResult result = CalibrationFileReader(record, path);
-    const std::string unchanged = "; the calibration was not changed";
-    if (!result.opened) {
-        const std::string why = result.problem.empty() ? std::string() : ": " + result.problem;
-        doc.Ui().showStatus("Load Calibration: cannot read " + path + why);
-        return false;
-    }
-    if (!result.recognised()) {
-        doc.Ui().showStatus("Load Calibration: " + path + " is not a calibration file");
-        return false;
-    }
-    if (!result.complete()) {
-        doc.Ui().showStatus("Load Calibration: " + path + " is truncated: read " + std::to_string(result.valuesRead) +
-                            " of " + std::to_string(result.valuesExpected) + " values, " +
-                            calibrationFileField(result.form, result.valuesRead) + " is missing" + unchanged);
-        return false;
-    }
-    if (std::string problem = calibrationValueProblem(record); !problem.empty()) {
-        doc.Ui().showStatus("Load Calibration: " + path + ": " + problem + unchanged);
-        return false;
+    std::string reason;
+    switch (readCalibrationRecord(path, record, reason)) {
+        case CalibrationLoad::Loaded: break;
+        case CalibrationLoad::Refused:
+            doc.Ui().showStatus("Load Calibration: " + reason + "; the calibration was not changed");
+            return false;
+        default: doc.Ui().showStatus("Load Calibration: " + reason); return false;
     }
     if (!doc.m_calibration) doc.m_calibration = std::make_unique<CalibrationRecord>();
     *doc.m_calibration = record;
@@ -87,13 +99,14 @@ bool LoadCalibrationFile(CVexelDoc& doc, const std::string& path) {
     return true;
 }
 
-bool SaveCalibrationFile(CVexelDoc& doc, const std::string& path, int form, std::string* error) {
+bool SaveCalibrationFile(CVexelDoc& doc, const std::string& path, int form, std::string* error,
+                         const vexel::OutputOptions& output) {
     std::string reason;
     bool ok = false;
     if (!doc.m_calibration) {
         reason = "there is no calibration to save";
     } else {
-        ok = CalibrationFileWriter(*doc.m_calibration, path, form, &reason);
+        ok = CalibrationFileWriter(*doc.m_calibration, path, form, &reason, output);
     }
     if (!ok) {
         doc.Ui().showStatus("Save Calibration: " + reason);
@@ -105,7 +118,8 @@ bool SaveCalibrationFile(CVexelDoc& doc, const std::string& path, int form, std:
     return true;
 }
 
-bool SaveCorrespondencesFile(CVexelDoc& doc, const std::string& path, std::string* error) {
+bool SaveCorrespondencesFile(CVexelDoc& doc, const std::string& path, std::string* error,
+                             const vexel::OutputOptions& output) {
     // Every frame's points are those of the frame now at its index.
     doc.ExtractMissingGrids();
     // The grid set is read under the lock; the file is written after it.
@@ -115,7 +129,7 @@ bool SaveCorrespondencesFile(CVexelDoc& doc, const std::string& path, std::strin
         text = formatCorrespondences(doc.Grids(), doc.FrameCount());
     }
     std::string reason;
-    if (!vexel::replaceFileContents(path, text, &reason)) {
+    if (!vexel::writeOutputFile(path, text, &reason, output)) {
         doc.Ui().showStatus("Save Correspondences: " + reason);
         if (error) *error = reason;
         return false;
@@ -170,20 +184,7 @@ void CVexelDoc::KeepIntrinsicResult(const IntrinsicResult& result, const Calibra
     // The record's pose is now that of the first frame used, so no frame is
     // shown as the reference frame any more.
     m_referenceFrame = -1;
-    CalibrationStats stats;
-    stats.valid = true;
-    stats.frames = views.frames;
-    stats.pointCounts = views.pointCounts();
-    stats.perViewErrors = result.perViewErrors;
-    stats.rms = result.rms;
-    stats.framesOtherSize = framesOtherSize;
-    stats.imageSize = size;
-    stats.stdDeviations = result.stdDeviations;
-    stats.solver = solverName(result.solver);
-    stats.distinctViews = distinctViewCount(views);
-    stats.warnings = calibrationWarnings(stats, result.record.fx());
-    stats.poseFrame = views.frames.front();
-    m_calibrationStats = stats;
+    m_calibrationStats = intrinsicStats(views, result, size, framesOtherSize);
 }
 
 void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {

@@ -170,8 +170,7 @@ void takeResult(GridSet& set, int frame, FrameResult& result, std::ostream* diag
     FrameGrid& record = set.frames[static_cast<std::size_t>(frame)];
     if (result.read) {
         record = std::move(result.record);
-        if (record.pointCount <= 0)
-            record.failure = result.rejected.empty() ? GridFailure::NoBoardFound : GridFailure::MarkersMisfit;
+        record.failure = searchFailure(record.pointCount, result.rejected);
         if (diagnostics) *diagnostics << result.diagnostics;
         if (errors) *errors << result.errors;
     } else {

@@ -29,6 +29,7 @@
 #include "calibration/calibration_record.h"
 #include "calibration/calibration_stats.h"
 #include "calibration/camera_calibration.h"
+#include "calibration/output_file.h"
 #include "document/document_ui.h"
 #include "document/grid_commands.h"
 #include "document/video_file.h"
@@ -280,7 +281,8 @@ public:
 private:
     friend struct DocumentTestAccess;  // the tests' hand-made working sets
     friend bool LoadCalibrationFile(CVexelDoc& doc, const std::string& path);
-    friend bool SaveCalibrationFile(CVexelDoc& doc, const std::string& path, int form, std::string* error);
+    friend bool SaveCalibrationFile(CVexelDoc& doc, const std::string& path, int form, std::string* error,
+                                    const vexel::OutputOptions& output);
 
     // --- the working set --------------------------------------------------
     // Fields read by the loader are written only with m_lock held or while
