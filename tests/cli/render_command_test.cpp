@@ -69,7 +69,8 @@ TEST(RenderCommand, WritesViewsListAndTruthReproducibly) {
 }
 
 TEST(RenderCommand, FaultSetsKeepThePosesAndSayWhatIsHidden) {
-    const auto plain = scratchDir("plain"), hand = scratchDir("hand");
+    const TempDir scratch("vexel_cli_render");
+    const auto plain = scratch / "plain", hand = scratch / "hand";
     const std::string options = " --views 2 --seed 4 --size 320x240";
     ASSERT_EQ(runProcess(cliPath() + " render " + plain.string() + options).status, 0);
     ASSERT_EQ(runProcess(cliPath() + " render " + hand.string() + options + " --fault hand").status, 0);
@@ -85,7 +86,6 @@ TEST(RenderCommand, FaultSetsKeepThePosesAndSayWhatIsHidden) {
     EXPECT_GT(hidden, 0u);  // fingers over the board hide some corners
     EXPECT_NE(readFile(plain / "view_000.pgm"), readFile(hand / "view_000.pgm"));
     EXPECT_EQ(runProcess(cliPath() + " render " + hand.string() + " --fault fog 2>/dev/null").status, 2);
-    for (const auto& dir : {plain, hand}) std::filesystem::remove_all(dir);
 }
 
 TEST(RenderCommand, BadArgumentsAndUnwritableDirectoryExitWithTwo) {
