@@ -33,12 +33,7 @@ struct Outcome {
 };
 
 vp::FaultyView render(const FaultCase& c) {
-    // The renderer's camera scaled to 1920 x 1080, square pixels.
-    vp::Camera camera;
-    const double sx = 1920.0 / camera.width, sy = 1080.0 / camera.height;
-    camera.width = 1920;
-    camera.height = 1080;
-    camera.fx *= sx, camera.fy *= sx, camera.cx *= sx, camera.cy *= sy;
+    const vp::Camera camera = vp::scaledCamera(1920, 1080);
     const vp::ViewPose pose = vp::randomPoses(camera, 1, c.seed, vp::poseSpreadFor(c.kind))[0];
     vp::PortableRandom draws(c.seed + 17u);
     vp::RenderOptions render;
