@@ -12,6 +12,7 @@
 
 #include "calibration/busy_cursor.h"
 #include "calibration/calibration_checks.h"
+#include "calibration/calibration_export.h"
 #include "calibration/calibration_file.h"
 #include "calibration/calibration_views.h"
 #include "calibration/camera_calibration.h"
@@ -30,6 +31,7 @@ const char* const POINTS_EXTENSION = ".points";
 const char* const NEED_INTRINSIC = "Must have intrinsic calibration before extrinsic parameters can be used.";
 const char* const NEED_FOUR_POINTS = "Must select an image in which 4 or more points could be mapped.";
 const char* const SAVE_BEFORE_CLOSING = "Save the calibration before closing?";
+const char* const SAVE_SESSION_BEFORE_CLOSING = "Save the session before closing?";
 
 // Ends a calibration whose result the user no longer wants.
 struct StoppedByUser {};
@@ -50,6 +52,13 @@ cv::Size calibrationSize(CVexelDoc& doc, cv::Size current) {
     return common.empty() ? current : common;
 }
 
+// A calibration command that failed says why in the status message, and the
+// document keeps the reason for the calibration panel.
+void reportProblem(CVexelDoc& doc, const std::string& text) {
+    doc.m_calibrationProblem = text;
+    doc.Ui().showStatus(text);
+}
+
 std::string withWarnings(std::string status, const std::vector<std::string>& warnings) {
     for (const std::string& warning : warnings) status += "; warning: " + warning;
     return status;
@@ -65,21 +74,21 @@ bool LoadCalibrationFile(CVexelDoc& doc, const std::string& path) {
     const std::string unchanged = "; the calibration was not changed";
     if (!result.opened) {
         const std::string why = result.problem.empty() ? std::string() : ": " + result.problem;
-        doc.Ui().showStatus("Load Calibration: cannot read " + path + why);
+        reportProblem(doc, "Load Calibration: cannot read " + path + why);
         return false;
     }
     if (!result.recognised()) {
-        doc.Ui().showStatus("Load Calibration: " + path + " is not a calibration file");
+        reportProblem(doc, "Load Calibration: " + path + " is not a calibration file");
         return false;
     }
     if (!result.complete()) {
-        doc.Ui().showStatus("Load Calibration: " + path + " is truncated: read " + std::to_string(result.valuesRead) +
+        reportProblem(doc, "Load Calibration: " + path + " is truncated: read " + std::to_string(result.valuesRead) +
                             " of " + std::to_string(result.valuesExpected) + " values, " +
                             calibrationFileField(result.form, result.valuesRead) + " is missing" + unchanged);
         return false;
     }
     if (std::string problem = calibrationValueProblem(record); !problem.empty()) {
-        doc.Ui().showStatus("Load Calibration: " + path + ": " + problem + unchanged);
+        reportProblem(doc, "Load Calibration: " + path + ": " + problem + unchanged);
         return false;
     }
     if (!doc.m_calibration) doc.m_calibration = std::make_unique<CalibrationRecord>();
@@ -88,6 +97,7 @@ bool LoadCalibrationFile(CVexelDoc& doc, const std::string& path) {
     doc.m_calibrationModified = false;
     // The loaded pose belongs to none of the frames in the list.
     doc.m_referenceFrame = -1;
+    doc.m_calibrationProblem.clear();
     doc.Ui().showStatus("Loaded calibration from " + path);
     return true;
 }
@@ -129,6 +139,52 @@ bool SaveCorrespondencesFile(CVexelDoc& doc, const std::string& path, std::strin
     return true;
 }
 
+const std::vector<CalibrationExportFormat>& calibrationExportFormats() {
+    static const std::vector<CalibrationExportFormat> formats = {
+        {"OpenCV YAML...", "OpenCV YAML (*.yml;*.yaml)|*.yml;*.yaml||", ".yml"},
+        {"ROS camera_info YAML...", "ROS camera_info YAML (*.yaml)|*.yaml||", ".yaml"},
+        {"Calibration, plain text...", "Camera Calibration Files (*.cal)|*.cal||", ".cal"},
+        {"Calibration, binary...", "Camera Calibration Files (*.cal)|*.cal||", ".cal"},
+    };
+    return formats;
+}
+
+bool ExportCalibrationFile(CVexelDoc& doc, int format, const std::string& path, std::string* error) {
+    std::string reason;
+    bool ok = false;
+    const CalibrationRecord* record = doc.m_calibration.get();
+    if (!record) {
+        reason = "there is no calibration to export";
+    } else if (format == 0) {
+        ok = writeOpenCvYaml(path, *record, doc.m_calibrationStats, &reason, doc.m_cellSizeMm);
+    } else if (format == 1) {
+        ok = writeCameraInfoYaml(path, *record, doc.m_calibrationStats, "camera", &reason);
+    } else if (format == 2 || format == 3) {
+        ok = CalibrationFileWriter(*record, path, format == 2 ? CAL_TEXT : CAL_BINARY, &reason);
+    } else {
+        reason = "no such export format";
+    }
+    if (!ok) {
+        doc.Ui().showStatus("Export Calibration: " + reason);
+        if (error) *error = reason;
+        return false;
+    }
+    doc.Ui().showStatus("Exported calibration to " + path);
+    return true;
+}
+
+void CVexelDoc::OnExportCalibration(int format) {
+    const auto& formats = calibrationExportFormats();
+    if (m_calibration && format >= 0 && static_cast<std::size_t>(format) < formats.size()) {
+        const CalibrationExportFormat& chosen = formats[static_cast<std::size_t>(format)];
+        std::optional<std::string> path = Ui().chooseSaveFile(chosen.filter, chosen.extension, true);
+        if (path && !path->empty()) ExportCalibrationFile(*this, format, *path);
+    } else if (!m_calibration) {
+        Ui().showStatus("Export Calibration: there is no calibration to export");
+    }
+    UpdateTitleAndViews();
+}
+
 void CVexelDoc::OnLoadCalibration() {
     std::vector<std::string> paths = Ui().chooseOpenFiles(CAL_FILTER, CAL_EXTENSION, false);
     if (!paths.empty() && !paths.front().empty()) LoadCalibrationFile(*this, paths.front());
@@ -155,6 +211,16 @@ void CVexelDoc::OnSaveCorrespondences() {
 }
 
 bool CVexelDoc::ConfirmClose() {
+    // With frames the work is a session, which holds the calibration too.
+    if (m_frameCount > 0 || !SessionPath().empty()) {
+        if (!SessionModified()) return true;
+        switch (Ui().askSaveBeforeClosing(SAVE_SESSION_BEFORE_CLOSING)) {
+            case SaveChoice::Discard: return true;
+            case SaveChoice::Save: return SaveSession();
+            case SaveChoice::Cancel: break;
+        }
+        return false;
+    }
     if (!m_calibration || !m_calibrationModified) return true;
     switch (Ui().askSaveBeforeClosing(SAVE_BEFORE_CLOSING)) {
         case SaveChoice::Discard: return true;
@@ -207,7 +273,7 @@ void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
             if (leftOutByUser > 0)
                 leftOut += "; " + std::to_string(leftOutByUser) + (leftOutByUser == 1 ? " frame" : " frames") +
                            " with points left out";
-            Ui().showStatus(std::string("Intrinsic Calibration: no frame ") + (leftOutByUser > 0 ? "in use " : "") +
+            reportProblem(*this, std::string("Intrinsic Calibration: no frame ") + (leftOutByUser > 0 ? "in use " : "") +
                             "has 4 or more points" + leftOut +
                             "; the calibration was not changed");
         } else {
@@ -243,6 +309,7 @@ void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
                 stats.warnings = calibrationWarnings(stats, result.record.fx());
                 stats.poseFrame = views.frames.front();
                 m_calibrationStats = stats;
+                m_calibrationProblem.clear();
                 Ui().showStatus(withWarnings("Intrinsic Calibration: " + std::to_string(views.viewCount()) +
                                                  " frames, " + std::to_string(views.totalPoints()) +
                                                  " points, RMS reprojection error " + pixels(result.rms) +
@@ -253,7 +320,7 @@ void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
                                              stats.warnings));
             } catch (const cv::Exception& e) {
                 Ui().endProgress();
-                Ui().showStatus("Intrinsic Calibration failed: " + e.err + "; the calibration was not changed");
+                reportProblem(*this, "Intrinsic Calibration failed: " + e.err + "; the calibration was not changed");
             } catch (const StoppedByUser&) {
             }
         }
@@ -266,14 +333,25 @@ void CVexelDoc::OnExtrinsicCalibration() {
         Ui().showMessageBox(NEED_INTRINSIC);
         return;
     }
-    std::vector<std::string> names;
-    int initial = 0;
+    // The frames offered are those that can be used: in use, and searched
+    // with 4 or more points or not searched yet.
+    std::vector<ReferenceFrameChoice> choices;
+    int initial = -1;
     {
         std::lock_guard<std::mutex> lock(m_lock);
-        names = FrameNames();
-        initial = m_currentFrame;
+        const std::vector<std::string> names = FrameNames();
+        for (int f = 0; f < m_frameCount; ++f) {
+            const FrameGridStatus status = GridStatus(f);
+            if (FrameExcluded(f) || (status.extracted && status.points < MIN_FRAME_POINTS)) continue;
+            choices.push_back({f, names[static_cast<std::size_t>(f)], status.extracted ? status.points : -1});
+            if (initial < 0 || (f <= m_currentFrame && initial < m_currentFrame)) initial = f;
+        }
     }
-    int r = Ui().chooseReferenceFrame(names, initial);
+    if (choices.empty()) {
+        Ui().showMessageBox(NEED_FOUR_POINTS);
+        return;
+    }
+    int r = Ui().chooseReferenceFrame(choices, initial);
     if (r < 0 || r >= m_frameCount) {
         Ui().setBusy(false);
         UpdateTitleAndViews();
@@ -281,7 +359,7 @@ void CVexelDoc::OnExtrinsicCalibration() {
     }
 
     if (FrameExcluded(r)) {
-        Ui().showStatus("Extrinsic Calibration: frame " + std::to_string(r) +
+        reportProblem(*this, "Extrinsic Calibration: frame " + std::to_string(r) +
                         " is left out of the calibrations; the calibration was not changed");
         UpdateTitleAndViews();
         return;
@@ -296,6 +374,13 @@ void CVexelDoc::OnExtrinsicCalibration() {
     }
     if (Ui().cancelRequested()) {
         Ui().showStatus("Extrinsic Calibration stopped; the calibration was not changed");
+        UpdateTitleAndViews();
+        return;
+    }
+    if (const std::string problem = calibrationSizeProblem(*m_calibration, m_calibrationStats, GridStatus(r).size);
+        !problem.empty()) {
+        reportProblem(*this, "Extrinsic Calibration of frame " + std::to_string(r) + ": " + problem +
+                                 "; the calibration was not changed");
         UpdateTitleAndViews();
         return;
     }
@@ -314,7 +399,7 @@ void CVexelDoc::OnExtrinsicCalibration() {
             ExtrinsicResult pose = calibrateExtrinsic(imagePoints, objectPoints, *m_calibration);
             if (!(pose.rms <= MAX_EXTRINSIC_RMS)) {
                 // The intrinsics do not fit this frame: such a pose is no result.
-                Ui().showStatus("Extrinsic Calibration of frame " + std::to_string(r) +
+                reportProblem(*this, "Extrinsic Calibration of frame " + std::to_string(r) +
                                 " failed: RMS reprojection error " + pixels(pose.rms) + " is above " +
                                 pixels(MAX_EXTRINSIC_RMS) + "; the calibration was not changed");
             } else {
@@ -325,13 +410,27 @@ void CVexelDoc::OnExtrinsicCalibration() {
                 m_calibrationStats.extrinsicFrame = r;
                 m_calibrationStats.extrinsicRms = pose.rms;
                 m_calibrationStats.poseFrame = r;
+                m_calibrationProblem.clear();
                 Ui().showStatus("Extrinsic Calibration of frame " + std::to_string(r) + ": " +
                                 std::to_string(imagePoints.size()) + " points, RMS reprojection error " +
                                 pixels(pose.rms));
             }
         } catch (const cv::Exception& e) {
-            Ui().showStatus("Extrinsic Calibration failed: " + e.err + "; the calibration was not changed");
+            reportProblem(*this, "Extrinsic Calibration failed: " + e.err + "; the calibration was not changed");
         }
+    }
+    UpdateTitleAndViews();
+}
+
+void CVexelDoc::OnCellSize(double millimetres) {
+    if (!(millimetres >= 0 && millimetres <= MAX_CELL_SIZE_MM)) {
+        Ui().showStatus("Cell Size: " + vexel::formatDecimals(millimetres, 2) + " mm is not a cell side (0 to " +
+                        vexel::formatDecimals(MAX_CELL_SIZE_MM, 0) + " mm); the cell size was not changed");
+    } else {
+        m_cellSizeMm = millimetres;
+        Ui().showStatus(millimetres > 0 ? "Cell side " + vexel::formatDecimals(millimetres, 2) +
+                                              " mm: poses are given in millimetres"
+                                        : std::string("Cell side not set: poses are given in cells"));
     }
     UpdateTitleAndViews();
 }

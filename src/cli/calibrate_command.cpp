@@ -33,6 +33,8 @@ struct CalibrateArgs {
     bool json = false;
     std::string opencvYaml;
     std::string rosYaml;
+    std::string session;
+    double cellMm = 0;
     std::string cameraName = "camera";
     std::string solver = "auto";
     std::vector<int> leaveOut;
@@ -108,6 +110,7 @@ int runCalibrate(const CalibrateArgs& a) {
                                  EXIT_USAGE, a.json);
     }
 
+    if (a.cellMm > 0) doc.m_cellSizeMm = a.cellMm;
     if (!runExtraction(doc, ui, a.extraction, error)) return fail(error);
     if (framesWithGrid(doc) == 0) return fail("no frame with 4 or more points");
     IntrinsicOptions intrinsic;
@@ -123,11 +126,14 @@ int runCalibrate(const CalibrateArgs& a) {
 
     if (!a.points.empty() && !SaveCorrespondencesFile(doc, a.points, &error)) return fail(error);
     if (!a.cal.empty() && !SaveCalibrationFile(doc, a.cal, calFormValue(a.calForm), &error)) return fail(error);
-    if (!a.opencvYaml.empty() && !writeOpenCvYaml(a.opencvYaml, *doc.m_calibration, doc.m_calibrationStats, &error))
+    if (!a.opencvYaml.empty() &&
+        !writeOpenCvYaml(a.opencvYaml, *doc.m_calibration, doc.m_calibrationStats, &error, doc.m_cellSizeMm))
         return fail(error);
     if (!a.rosYaml.empty() &&
         !writeCameraInfoYaml(a.rosYaml, *doc.m_calibration, doc.m_calibrationStats, a.cameraName, &error))
         return fail(error);
+
+    if (!a.session.empty() && !doc.SaveSessionFile(a.session, &error)) return fail(error);
 
     const CalibrationRecord& r = *doc.m_calibration;
     const CalibrationStats& stats = doc.m_calibrationStats;
@@ -149,12 +155,20 @@ int runCalibrate(const CalibrateArgs& a) {
         out["suspectFrames"] = suspectFrames(stats);
         out["rotation"] = values(r, CalibrationRecord::ROTATION, 9);
         out["translation"] = values(r, CalibrationRecord::TRANSLATION, 3);
+        if (doc.m_cellSizeMm > 0) {
+            nlohmann::json millimetres = nlohmann::json::array();
+            for (int i = 0; i < 3; ++i) millimetres.push_back(r.translation(i) * doc.m_cellSizeMm);
+            out["translationMm"] = millimetres;
+            out["cellSizeMm"] = doc.m_cellSizeMm;
+        }
         out["poseFrame"] = stats.poseFrame;
         out["referenceFrame"] = withReference ? a.reference : -1;
         out["warnings"] = stats.warnings;
         std::cout << out.dump(1) << '\n';
     } else {
         for (const std::string& line : calibrationReportLines(r, withReference)) std::cout << line << '\n';
+        if (withReference)
+            for (const std::string& line : poseUnitLines(r, doc.m_cellSizeMm)) std::cout << line << '\n';
         for (const std::string& line : calibrationQualityLines(r, stats)) std::cout << line << '\n';
         std::cout << "frames used = " << stats.frames.size() << " of " << doc.FrameCount() << " (" << stats.imageSize.width
                   << " x " << stats.imageSize.height << "), pose of frame " << stats.poseFrame << '\n';
@@ -168,8 +182,8 @@ int runCalibrate(const CalibrateArgs& a) {
 CommandRun setupCalibrate(CLI::App& sub) {
     auto a = std::make_shared<CalibrateArgs>();
     sub.add_option("inputs", a->inputs,
-                   "Image files, image lists (.iml), - for an image list on standard input, one video "
-                   "sequence (.vsq) or one video file (.mp4, .avi, .mov, .mkv)")
+                   "Image files or folders of them, image lists (.iml), - for an image list on standard input, one "
+                   "video sequence (.vsq), one video file (.mp4, .avi, .mov, .mkv) or one session (.vexel)")
         ->required()
         ->type_name("INPUT");
     sub.add_option("--points", a->points, "Write the correspondences to this .points file")->type_name("FILE");
@@ -184,6 +198,15 @@ CommandRun setupCalibrate(CLI::App& sub) {
     sub.add_option("--ros-yaml", a->rosYaml, "Write the camera model as a camera_info YAML file")->type_name("FILE");
     sub.add_option("--camera-name", a->cameraName, "camera_name in the --ros-yaml file (default camera)")
         ->type_name("NAME");
+    sub.add_option("--session", a->session,
+                   "Write the session (frames, what was found in them, the calibration) to this .vexel file, which "
+                   "the desktop program opens and calibrate reads back")
+        ->type_name("FILE");
+    sub.add_option("--cell-mm", a->cellMm,
+                   "Side of one printed cell in millimetres: the pose's translation is given in millimetres too, and "
+                   "the OpenCV YAML gets square_size")
+        ->type_name("MM")
+        ->check(CLI::Range(0.0, CVexelDoc::MAX_CELL_SIZE_MM));
     sub.add_option("--solver", a->solver,
                    "Intrinsic solver: library, sparse, or auto (default: the library's up to 40 frames, the sparse "
                    "solver above)")
@@ -212,7 +235,9 @@ CommandRun setupCalibrate(CLI::App& sub) {
   Only the frames of the image size most frames have take part. Warnings
   follow when fewer than 3 distinct views were used, when a standard
   deviation of fx, fy, cx or cy is over 1 % of fx, or when frames were left
-  out for their size. Frames named by --leave-out keep their points but take
+  out for their size. A session (.vexel, saved by the desktop program or by
+  --session) brings its frames, the frames left out and what was found in
+  them: only frames not searched yet are searched. Frames named by --leave-out keep their points but take
   no part in either calibration. With --json everything goes out as one JSON object
   instead ("warnings", "imageSize", "framesOtherSize", and "poseFrame" for the
   frame the pose belongs to), and a failure as an object with "error". Every
@@ -225,6 +250,8 @@ EXIT STATUS
 EXAMPLES
   vexel-cli calibrate views.iml --cal camera.cal --opencv-yaml camera.yml
   vexel-cli calibrate clip.mp4 --max-frames 200 --cal camera.cal
+  vexel-cli calibrate photos/ --cell-mm 25 --session photos.vexel
+  vexel-cli calibrate photos.vexel --reference 3 --opencv-yaml camera.yml
   ls shots/*.jpg | vexel-cli calibrate - --reference 0 --ros-yaml camera_info.yaml --jobs 2)");
     return [a]() { return runCalibrate(*a); };
 }

@@ -78,10 +78,18 @@ void addExtractionOptions(CLI::App& sub, ExtractionOptions& options) {
 
 bool runExtraction(CVexelDoc& doc, CliUi& ui, const ExtractionOptions& options, std::string& error) {
     ui.setProgressBar(!options.quiet && ProgressBar::stderrIsTerminal());
-    doc.m_refineCorners = options.refine;
+    // A session keeps what was found in its frames, unless they were
+    // searched with the other Refine Corners setting; --refine switches it on.
+    const bool refine = options.refine || (doc.SessionPath().empty() ? false : doc.m_refineCorners);
+    if (refine != doc.m_refineCorners) doc.m_gridFrames.assign(doc.m_gridFrames.size(), FrameExtraction{});
+    doc.m_refineCorners = refine;
     try {
-        extractAllFramesParallel(
-            doc, options.jobs, [&](int done, int total) { ui.progress("Extracting", done, total); }, &std::cerr);
+        const int missing = doc.FramesNotExtracted();
+        if (missing == doc.FrameCount())
+            extractAllFramesParallel(
+                doc, options.jobs, [&](int done, int total) { ui.progress("Extracting", done, total); }, &std::cerr);
+        else if (missing > 0)
+            doc.ExtractMissingGrids();
     } catch (const std::exception& e) {
         // A broken geometry check (Fatal_Error) or an exhausted resource
         // ends this command with a message instead of ending the process.
@@ -112,6 +120,9 @@ int importInputs(CVexelDoc& doc, const std::vector<std::string>& inputs, std::st
             }
             continue;
         }
+        // A folder stands for the image files in it.
+        std::error_code folderError;
+        if (std::filesystem::is_directory(input, folderError)) continue;
         std::string why;
         std::FILE* file = openRegularFile(input, &why);
         if (!file) {
@@ -125,6 +136,10 @@ int importInputs(CVexelDoc& doc, const std::vector<std::string>& inputs, std::st
         }
         if (isVideoFileName(input) && inputs.size() > 1) {
             error = "a video file (" + input + ") must be the only input";
+            return EXIT_USAGE;
+        }
+        if (lowerExtension(input) == ".vexel" && inputs.size() > 1) {
+            error = "a session (" + input + ") must be the only input";
             return EXIT_USAGE;
         }
     }
@@ -145,6 +160,12 @@ int importInputs(CVexelDoc& doc, const std::vector<std::string>& inputs, std::st
                 return EXIT_USAGE;
             }
             images.insert(images.end(), names.begin(), names.end());
+        } else if (ext == ".vexel") {
+            std::string why;
+            if (!doc.OpenSessionFile(input, &why)) {
+                error = "cannot open the session " + input + ": " + why;
+                return EXIT_USAGE;
+            }
         } else if (ext == ".vsq") {
             if (!doc.ImportVsqFile(input)) {
                 error = "cannot read the video sequence " + input;

@@ -261,6 +261,7 @@ void CVexelDoc::ClearGrids() {
     m_gridSet.allocate(0, 0);
     m_gridFrames.clear();
     m_excludedFrames.clear();
+    m_frameNotes.clear();
     m_showGrid = false;
     m_referenceFrame = -1;
     m_calibrationStats.forgetFrames();
@@ -291,6 +292,8 @@ void CVexelDoc::OnExtractGrids() {
         BusyCursor busy(Ui());
         extractAllFrames(*this, documentExtractor(*this));
     }
+    // What was found is shown at once.
+    if (m_gridSet.getTotalPointCount() > 0) m_showGrid = true;
     Ui().showStatus(extractionSummary(*this) + cancelledNote(*this));
     UpdateTitleAndViews();
 }

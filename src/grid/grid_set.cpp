@@ -47,6 +47,22 @@ void GridSet::release() {
     std::vector<std::unique_ptr<g_part>>().swap(gridParts);
 }
 
+void GridSet::removeFrame(int frame) {
+    if (!hasFrame(frame)) return;
+    const auto f = static_cast<std::size_t>(frame);
+    pendingElements.clear();
+    triangleParts[f]->clearElements();
+    gridParts[f]->clearElements();
+    triangleParts.erase(triangleParts.begin() + frame);
+    gridParts.erase(gridParts.begin() + frame);
+    pointCount.erase(pointCount.begin() + frame);
+    const auto first = static_cast<std::ptrdiff_t>(f * static_cast<std::size_t>(maxPoints));
+    imagePoints.erase(imagePoints.begin() + first, imagePoints.begin() + first + maxPoints);
+    patternPoints.erase(patternPoints.begin() + first, patternPoints.begin() + first + maxPoints);
+    pointOffset.pop_back();
+    --frameCount;
+}
+
 bool GridSet::hasFrame(int frame) const {
     if (frame < 0 || frame >= frameCount) return false;
     const size_t f = static_cast<size_t>(frame);

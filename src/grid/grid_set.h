@@ -46,6 +46,10 @@ public:
     // Frees all arrays and parts (elements first); maxPoints, frameCount and
     // pendingElements keep their contents.
     void release();
+    // Removes frame `frame`'s record; the frames after it move down by one.
+    // The work list is emptied (it may name cells of the removed frame).
+    // Nothing happens when the frame is not held.
+    void removeFrame(int frame);
 
     bool hasFrame(int frame) const;
     int getPointCount(int frame) const;
