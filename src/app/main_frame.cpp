@@ -88,8 +88,8 @@ const CommandText COMMANDS[] = {
     {cmd::ZOOM_IN, "Zoom &In\tCtrl++", "Shows the frame larger\nZoom In"},
     {cmd::ZOOM_OUT, "Zoom &Out\tCtrl+-", "Shows the frame smaller\nZoom Out"},
     {cmd::ACTUAL_SIZE, "&Actual Size\tCtrl+0", "Shows one frame pixel per screen pixel\nActual Size"},
-    {cmd::OPEN_SESSION, "Open Sessio&n...", "Open a session (.vexel): frames, results and calibration\nOpen Session"},
-    {cmd::SAVE_SESSION, "Save Sessi&on", "Save the frames, their results and the calibration to the session's file\nSave Session"},
+    {cmd::OPEN_SESSION, "O&pen Session...", "Open a session (.vexel): frames, results and calibration\nOpen Session"},
+    {cmd::SAVE_SESSION, "Save S&ession", "Save the frames, their results and the calibration to the session's file\nSave Session"},
     {cmd::SAVE_SESSION_AS, "Save Session &As...", "Save the session to a new file\nSave Session As"},
     {cmd::CELL_SIZE, "Cell &Size...",
      "Sets the printed board's cell side in millimetres, so that poses are given in millimetres\nCell Size"},
@@ -347,7 +347,7 @@ void CMainFrame::CreateMenus() {
     add(file, {cmd::FILE_NEW, cmd::IMPORT_IMAGES, cmd::IMPORT_IMAGE_SEQUENCE, cmd::IMPORT_VSQ, cmd::IMPORT_VIDEO,
                cmd::LOAD_CALIBRATION, 0,
                cmd::SAVE_CORRESPONDENCES, cmd::SAVE_CALIBRATION});
-    QMenu* exports = file->addMenu(QStringLiteral("&Export Calibration"));
+    QMenu* exports = file->addMenu(QStringLiteral("Expor&t Calibration"));
     exports->menuAction()->setObjectName(QStringLiteral("exportCalibration"));
     for (int id = cmd::EXPORT_CALIBRATION_FIRST; id <= cmd::EXPORT_CALIBRATION_LAST; ++id)
         if (QAction* action = Action(id)) exports->addAction(action);

@@ -211,8 +211,9 @@ void CVexelDoc::OnSaveCorrespondences() {
 }
 
 bool CVexelDoc::ConfirmClose() {
-    // With frames the work is a session, which holds the calibration too.
-    if (m_frameCount > 0 || !SessionPath().empty()) {
+    // Once the work is kept in a session file, the session (which holds the
+    // calibration too) is what is asked about; before that, the calibration.
+    if (!SessionPath().empty()) {
         if (!SessionModified()) return true;
         switch (Ui().askSaveBeforeClosing(SAVE_SESSION_BEFORE_CLOSING)) {
             case SaveChoice::Discard: return true;
@@ -348,7 +349,13 @@ void CVexelDoc::OnExtrinsicCalibration() {
         }
     }
     if (choices.empty()) {
-        Ui().showMessageBox(NEED_FOUR_POINTS);
+        const int leftOut = ExcludedFrameCount();
+        reportProblem(*this, "Extrinsic Calibration: no frame in use has 4 or more points" +
+                                 (leftOut > 0 ? "; " + std::to_string(leftOut) +
+                                                    (leftOut == 1 ? " frame left out" : " frames left out")
+                                              : std::string()) +
+                                 "; the calibration was not changed");
+        UpdateTitleAndViews();
         return;
     }
     int r = Ui().chooseReferenceFrame(choices, initial);

@@ -82,9 +82,9 @@ std::vector<std::string> calibrationQualityLines(const CalibrationRecord& record
 std::vector<std::string> fullReportLines(const CalibrationRecord& record, const CalibrationStats& stats,
                                          bool extrinsic, double cellSizeMm) {
     std::vector<std::string> lines = calibrationReportLines(record, extrinsic);
+    for (std::string& line : calibrationQualityLines(record, stats)) lines.push_back(std::move(line));
     if (extrinsic)
         for (std::string& line : poseUnitLines(record, cellSizeMm)) lines.push_back(std::move(line));
-    for (std::string& line : calibrationQualityLines(record, stats)) lines.push_back(std::move(line));
     return lines;
 }
 

@@ -22,8 +22,9 @@ std::vector<std::string> calibrationReportLines(const CalibrationRecord& record,
 // once those frames are no longer in the list (stats.frames empty).
 std::vector<std::string> calibrationQualityLines(const CalibrationRecord& record, const CalibrationStats& stats);
 
-// The whole report in the order it is shown: the record's lines (with
-// `extrinsic` the pose, followed by its units), then the fit.
+// The whole report as the calibration panel shows it: the record's lines
+// (with `extrinsic` the pose), the fit, then with `extrinsic` the pose with
+// its units.
 std::vector<std::string> fullReportLines(const CalibrationRecord& record, const CalibrationStats& stats,
                                          bool extrinsic, double cellSizeMm);
 

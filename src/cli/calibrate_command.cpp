@@ -167,13 +167,13 @@ int runCalibrate(const CalibrateArgs& a) {
         std::cout << out.dump(1) << '\n';
     } else {
         for (const std::string& line : calibrationReportLines(r, withReference)) std::cout << line << '\n';
-        if (withReference)
-            for (const std::string& line : poseUnitLines(r, doc.m_cellSizeMm)) std::cout << line << '\n';
         for (const std::string& line : calibrationQualityLines(r, stats)) std::cout << line << '\n';
         std::cout << "frames used = " << stats.frames.size() << " of " << doc.FrameCount() << " (" << stats.imageSize.width
                   << " x " << stats.imageSize.height << "), pose of frame " << stats.poseFrame << '\n';
         std::cout << "solver = " << stats.solver << '\n';
         writeQuality(std::cout, doc);
+        if (withReference)
+            for (const std::string& line : poseUnitLines(r, doc.m_cellSizeMm)) std::cout << line << '\n';
         for (const std::string& warning : stats.warnings) std::cout << "Warning: " << warning << '\n';
     }
     return EXIT_OK;

@@ -180,7 +180,9 @@ std::vector<std::string> CVexelView::ReportLines() const {
     const CalibrationRecord* record = m_doc ? m_doc->m_calibration.get() : nullptr;
     if (!record) return {};
     const bool extrinsic = m_doc->m_referenceFrame == m_doc->m_currentFrame;
-    return fullReportLines(*record, m_doc->m_calibrationStats, extrinsic, m_doc->m_cellSizeMm);
+    std::vector<std::string> lines = calibrationReportLines(*record, extrinsic);
+    for (std::string& line : calibrationQualityLines(*record, m_doc->m_calibrationStats)) lines.push_back(line);
+    return lines;
 }
 
 void CVexelView::OnShrinkLargeImages() {
@@ -361,6 +363,8 @@ void CVexelView::DrawBoardAxes(QPainter& painter) {
     static const QColor COLOURS[3] = {QColor(230, 0, 0), QColor(0, 180, 0), QColor(0, 0, 255)};
     static const char* const NAMES[3] = {"X", "Y", "Z"};
     painter.save();
+    // An axis that leaves the frame ends at its edge, clear of the report.
+    painter.setClipRect(QRect(-ScrollX(), -ScrollY(), m_displayWidth, m_displayHeight));
     painter.setRenderHint(QPainter::Antialiasing, true);
     QFont font = painter.font();
     font.setBold(true);
