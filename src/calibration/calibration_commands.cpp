@@ -18,7 +18,7 @@
 #include "calibration/camera_calibration.h"
 #include "calibration/fixed_format.h"
 #include "calibration/points_file.h"
-#include "calibration/replace_file.h"
+#include "calibration/output_file.h"
 #include "document/grid_commands.h"
 #include "document/vexel_doc.h"
 
@@ -38,16 +38,13 @@ struct StoppedByUser {};
 
 std::string pixels(double value) { return vexel::formatFixed(value) + " px"; }
 
-// The size a grid frame was searched at; empty when unknown.
-cv::Size gridFrameSize(const CVexelDoc& doc, int frame) { return doc.GridStatus(frame).size; }
-
 // The size to calibrate at: that of most frames in use with 4 or more
 // points, ties going to the current frame's size.
 cv::Size calibrationSize(CVexelDoc& doc, cv::Size current) {
     std::vector<cv::Size> sizes;
     for (int f = 0; f < doc.FrameCount(); ++f)
         if (doc.m_gridSet.getPointCount(f) >= MIN_FRAME_POINTS && !doc.FrameExcluded(f))
-            sizes.push_back(gridFrameSize(doc, f));
+            sizes.push_back(doc.GridOf(f).size);
     const cv::Size common = mostCommonSize(sizes, current);
     return common.empty() ? current : common;
 }
@@ -102,13 +99,14 @@ bool LoadCalibrationFile(CVexelDoc& doc, const std::string& path) {
     return true;
 }
 
-bool SaveCalibrationFile(CVexelDoc& doc, const std::string& path, int form, std::string* error) {
+bool SaveCalibrationFile(CVexelDoc& doc, const std::string& path, int form, std::string* error,
+                         const vexel::OutputOptions& output) {
     std::string reason;
     bool ok = false;
     if (!doc.m_calibration) {
         reason = "there is no calibration to save";
     } else {
-        ok = CalibrationFileWriter(*doc.m_calibration, path, form, &reason);
+        ok = CalibrationFileWriter(*doc.m_calibration, path, form, &reason, output);
     }
     if (!ok) {
         doc.Ui().showStatus("Save Calibration: " + reason);
@@ -120,7 +118,8 @@ bool SaveCalibrationFile(CVexelDoc& doc, const std::string& path, int form, std:
     return true;
 }
 
-bool SaveCorrespondencesFile(CVexelDoc& doc, const std::string& path, std::string* error) {
+bool SaveCorrespondencesFile(CVexelDoc& doc, const std::string& path, std::string* error,
+                             const vexel::OutputOptions& output) {
     // Every frame's points are those of the frame now at its index.
     doc.ExtractMissingGrids();
     // The grid set is read under the lock; the file is written after it.
@@ -130,7 +129,7 @@ bool SaveCorrespondencesFile(CVexelDoc& doc, const std::string& path, std::strin
         text = formatCorrespondences(doc.m_gridSet, doc.m_frameCount);
     }
     std::string reason;
-    if (!vexel::replaceFileContents(path, text, &reason)) {
+    if (!vexel::writeOutputFile(path, text, &reason, output)) {
         doc.Ui().showStatus("Save Correspondences: " + reason);
         if (error) *error = reason;
         return false;
@@ -260,7 +259,7 @@ void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
                 ++leftOutByUser;
                 return false;
             }
-            cv::Size own = gridFrameSize(*this, frame);
+            cv::Size own = GridOf(frame).size;
             if (own.empty() || own == size) return true;
             ++otherSize;
             return false;
@@ -342,9 +341,9 @@ void CVexelDoc::OnExtrinsicCalibration() {
         std::lock_guard<std::mutex> lock(m_lock);
         const std::vector<std::string> names = FrameNames();
         for (int f = 0; f < m_frameCount; ++f) {
-            const FrameGridStatus status = GridStatus(f);
-            if (FrameExcluded(f) || (status.extracted && status.points < MIN_FRAME_POINTS)) continue;
-            choices.push_back({f, names[static_cast<std::size_t>(f)], status.extracted ? status.points : -1});
+            const FrameGrid& status = GridOf(f);
+            if (FrameExcluded(f) || (status.searched && status.pointCount < MIN_FRAME_POINTS)) continue;
+            choices.push_back({f, names[static_cast<std::size_t>(f)], status.searched ? status.pointCount : -1});
             if (initial < 0 || (f <= m_currentFrame && initial < m_currentFrame)) initial = f;
         }
     }
@@ -371,7 +370,7 @@ void CVexelDoc::OnExtrinsicCalibration() {
         UpdateTitleAndViews();
         return;
     }
-    if (!GridStatus(r).extracted) {
+    if (!GridOf(r).searched) {
         // Only the reference frame is searched, on screen; the other
         // frames keep what they hold or stay to be searched.
         BusyCursor busy(Ui());
@@ -384,7 +383,7 @@ void CVexelDoc::OnExtrinsicCalibration() {
         UpdateTitleAndViews();
         return;
     }
-    if (const std::string problem = calibrationSizeProblem(*m_calibration, m_calibrationStats, GridStatus(r).size);
+    if (const std::string problem = calibrationSizeProblem(*m_calibration, m_calibrationStats, GridOf(r).size);
         !problem.empty()) {
         reportProblem(*this, "Extrinsic Calibration of frame " + std::to_string(r) + ": " + problem +
                                  "; the calibration was not changed");

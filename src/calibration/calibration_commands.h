@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "calibration/output_file.h"
+
 class CVexelDoc;
 
 // Reads a calibration file into the document's record. A file that cannot be
@@ -18,12 +20,14 @@ bool LoadCalibrationFile(CVexelDoc& doc, const std::string& path);
 // Writes the document's record to `path` in `form` (0 binary, 1 plain text,
 // 2 labelled text). False, with the reason in `error` and the status
 // message, when there is no record or the file could not be written.
-bool SaveCalibrationFile(CVexelDoc& doc, const std::string& path, int form, std::string* error = nullptr);
+bool SaveCalibrationFile(CVexelDoc& doc, const std::string& path, int form, std::string* error = nullptr,
+                         const vexel::OutputOptions& output = {});
 
 // Writes the correspondences of every frame to `path` with the document's
 // lock held. False, with the reason in `error` and the status message, when
 // the file could not be written.
-bool SaveCorrespondencesFile(CVexelDoc& doc, const std::string& path, std::string* error = nullptr);
+bool SaveCorrespondencesFile(CVexelDoc& doc, const std::string& path, std::string* error = nullptr,
+                             const vexel::OutputOptions& output = {});
 
 // The forms File > Export Calibration writes: those vexel-cli writes.
 struct CalibrationExportFormat {

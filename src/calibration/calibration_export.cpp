@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "calibration/replace_file.h"
+#include "calibration/output_file.h"
 
 namespace {
 
@@ -149,15 +149,15 @@ std::string formatCameraInfoYaml(const CalibrationRecord& record, const Calibrat
 }
 
 bool writeOpenCvYaml(const std::string& path, const CalibrationRecord& record, const CalibrationStats& stats,
-                     std::string* error, double cellSizeMm) {
-    return vexel::replaceFileContents(path, formatOpenCvYaml(record, stats, cellSizeMm), error);
+                     std::string* error, const vexel::OutputOptions& output, double cellSizeMm) {
+    return vexel::writeOutputFile(path, formatOpenCvYaml(record, stats, cellSizeMm), error, output);
 }
 
 bool writeCameraInfoYaml(const std::string& path, const CalibrationRecord& record, const CalibrationStats& stats,
-                         const std::string& cameraName, std::string* error) {
+                         const std::string& cameraName, std::string* error, const vexel::OutputOptions& output) {
     if (!isValidUtf8(cameraName)) {
         if (error) *error = "cannot write " + path + ": the camera name is not UTF-8 text";
         return false;
     }
-    return vexel::replaceFileContents(path, formatCameraInfoYaml(record, stats, cameraName), error);
+    return vexel::writeOutputFile(path, formatCameraInfoYaml(record, stats, cameraName), error, output);
 }

@@ -18,6 +18,7 @@
 #include "cli/cli_ui.h"
 #include "cli/command_registry.h"
 #include "cli/grid_run.h"
+#include "cli/output_args.h"
 #include "document/vexel_doc.h"
 
 namespace vexel::cli {
@@ -40,6 +41,7 @@ struct CalibrateArgs {
     std::vector<int> leaveOut;
     ExtractionOptions extraction;
     InputOptions input;
+    OutputArgs outputs;
 };
 
 const char* const DEVIATION_NAMES[8] = {"fx", "fy", "cx", "cy", "k1", "k2", "p1", "p2"};
@@ -92,7 +94,12 @@ int runCalibrate(const CalibrateArgs& a) {
         return reportFailure("calibrate", "--camera-name is not UTF-8 text", EXIT_USAGE, a.json);
     InputOptions input = a.input;
     input.progress = !a.extraction.quiet;
+    if (std::string problem = a.outputs.problem(a.inputs); !problem.empty())
+        return reportFailure("calibrate", problem, EXIT_USAGE, a.json);
     if (int status = importInputsOrReport("calibrate", doc, a.inputs, a.json, input); status != EXIT_OK) return status;
+    // The files of the frames that image lists named are inputs too.
+    if (std::string problem = a.outputs.problem(doc.FrameNames()); !problem.empty())
+        return reportFailure("calibrate", problem, EXIT_USAGE, a.json);
     std::string error;
     bool withReference = a.referenceOption && a.referenceOption->count() > 0;
     if (withReference && (a.reference < 0 || a.reference >= doc.FrameCount())) {
@@ -124,13 +131,16 @@ int runCalibrate(const CalibrateArgs& a) {
         if (doc.m_calibrationStats.extrinsicFrame != a.reference) return fail(ui.lastMessage());
     }
 
-    if (!a.points.empty() && !SaveCorrespondencesFile(doc, a.points, &error)) return fail(error);
-    if (!a.cal.empty() && !SaveCalibrationFile(doc, a.cal, calFormValue(a.calForm), &error)) return fail(error);
+    const vexel::OutputOptions& output = a.outputs.options();
+    if (!a.points.empty() && !SaveCorrespondencesFile(doc, a.points, &error, output)) return fail(error);
+    if (!a.cal.empty() && !SaveCalibrationFile(doc, a.cal, calFormValue(a.calForm), &error, output))
+        return fail(error);
     if (!a.opencvYaml.empty() &&
-        !writeOpenCvYaml(a.opencvYaml, *doc.m_calibration, doc.m_calibrationStats, &error, doc.m_cellSizeMm))
+        !writeOpenCvYaml(a.opencvYaml, *doc.m_calibration, doc.m_calibrationStats, &error, output,
+                         doc.m_cellSizeMm))
         return fail(error);
     if (!a.rosYaml.empty() &&
-        !writeCameraInfoYaml(a.rosYaml, *doc.m_calibration, doc.m_calibrationStats, a.cameraName, &error))
+        !writeCameraInfoYaml(a.rosYaml, *doc.m_calibration, doc.m_calibrationStats, a.cameraName, &error, output))
         return fail(error);
 
     if (!a.session.empty() && !doc.SaveSessionFile(a.session, &error)) return fail(error);
@@ -186,16 +196,16 @@ CommandRun setupCalibrate(CLI::App& sub) {
                    "video sequence (.vsq), one video file (.mp4, .avi, .mov, .mkv) or one session (.vexel)")
         ->required()
         ->type_name("INPUT");
-    sub.add_option("--points", a->points, "Write the correspondences to this .points file")->type_name("FILE");
-    sub.add_option("--cal", a->cal, "Write the calibration to this .cal file")->type_name("FILE");
+    a->outputs.add(sub, "--points", a->points, "Write the correspondences to this .points file");
+    a->outputs.add(sub, "--cal", a->cal, "Write the calibration to this .cal file");
     sub.add_option("--cal-form", a->calForm, "Form of the .cal file (default labelled)")
         ->check(CLI::IsMember({"labelled", "text", "binary"}));
     a->referenceOption =
         sub.add_option("--reference", a->reference, "Also compute the pose of this frame (counted from 0)");
-    sub.add_option("--opencv-yaml", a->opencvYaml,
-                   "Write camera matrix, distortion and reprojection errors as an OpenCV FileStorage YAML file")
-        ->type_name("FILE");
-    sub.add_option("--ros-yaml", a->rosYaml, "Write the camera model as a camera_info YAML file")->type_name("FILE");
+    a->outputs.add(sub, "--opencv-yaml", a->opencvYaml,
+                   "Write camera matrix, distortion and reprojection errors as an OpenCV FileStorage YAML file");
+    a->outputs.add(sub, "--ros-yaml", a->rosYaml, "Write the camera model as a camera_info YAML file");
+    a->outputs.addInPlaceFlag(sub);
     sub.add_option("--camera-name", a->cameraName, "camera_name in the --ros-yaml file (default camera)")
         ->type_name("NAME");
     sub.add_option("--session", a->session,
@@ -241,11 +251,15 @@ CommandRun setupCalibrate(CLI::App& sub) {
   no part in either calibration. With --json everything goes out as one JSON object
   instead ("warnings", "imageSize", "framesOtherSize", and "poseFrame" for the
   frame the pose belongs to), and a failure as an object with "error". Every
-  file is replaced only once it is completely written.
+  file is replaced only once it is completely written; one that cannot be
+  replaced safely (hard-linked, or in a folder that takes no new files) is
+  refused unless --in-place is given.
 
 EXIT STATUS
   0 calibrated; 1 no frame with 4 or more points, the calibration failed or a
-  file could not be written; 2 bad arguments or unreadable inputs.
+  file or standard output could not be written; 2 bad arguments (an output
+  with an empty name, naming an input or another output among them) or
+  unreadable inputs.
 
 EXAMPLES
   vexel-cli calibrate views.iml --cal camera.cal --opencv-yaml camera.yml

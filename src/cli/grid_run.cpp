@@ -14,7 +14,6 @@
 #include "cli/cli_ui.h"
 #include "cli/progress_bar.h"
 #include "document/grid_commands.h"
-#include "document/parallel_extraction.h"
 #include "document/regular_file.h"
 #include "document/vexel_doc.h"
 #include "document/video_file.h"
@@ -80,24 +79,24 @@ bool runExtraction(CVexelDoc& doc, CliUi& ui, const ExtractionOptions& options, 
     ui.setProgressBar(!options.quiet && ProgressBar::stderrIsTerminal());
     // A session keeps what was found in its frames, unless they were
     // searched with the other Refine Corners setting; --refine switches it on.
-    const bool refine = options.refine || (doc.SessionPath().empty() ? false : doc.m_refineCorners);
-    if (refine != doc.m_refineCorners) doc.m_gridFrames.assign(doc.m_gridFrames.size(), FrameExtraction{});
+    const bool fromSession = !doc.SessionPath().empty();
+    const bool refine = options.refine || (fromSession && doc.m_refineCorners);
+    if (refine != doc.m_refineCorners) doc.ForgetGrids();
     doc.m_refineCorners = refine;
+    doc.SetExtractionThreads(options.jobs);
+    GridSearch search;
+    search.threads = options.jobs;
+    search.everyFrame = !fromSession;
+    search.statusPerFrame = false;
     try {
-        const int missing = doc.FramesNotExtracted();
-        if (missing == doc.FrameCount())
-            extractAllFramesParallel(
-                doc, options.jobs, [&](int done, int total) { ui.progress("Extracting", done, total); }, &std::cerr);
-        else if (missing > 0)
-            doc.ExtractMissingGrids();
+        const GridSearchResult result = searchGrids(doc, search);
+        if (result.failure) std::rethrow_exception(result.failure);
     } catch (const std::exception& e) {
         // A broken geometry check (Fatal_Error) or an exhausted resource
         // ends this command with a message instead of ending the process.
-        ui.endProgress();
         error = std::string("grid extraction failed: ") + e.what();
         return false;
     }
-    ui.endProgress();
     ui.showStatus(extractionSummary(doc));
     return true;
 }
@@ -235,10 +234,10 @@ nlohmann::json framesJson(CVexelDoc& doc) {
         nlohmann::json frame;
         frame["index"] = f;
         frame["name"] = static_cast<std::size_t>(f) < names.size() ? names[f] : std::string();
-        const FrameGridStatus status = doc.GridStatus(f);
-        frame["points"] = status.points;
-        frame["failure"] = status.failure == GridFailure::None ? nlohmann::json(nullptr)
-                                                               : nlohmann::json(gridFailureText(status.failure));
+        const FrameGrid& grid = doc.GridOf(f);
+        frame["points"] = grid.pointCount;
+        frame["failure"] = grid.failure == GridFailure::None ? nlohmann::json(nullptr)
+                                                             : nlohmann::json(gridFailureText(grid.failure));
         double rms = doc.m_calibrationStats.valid ? doc.m_calibrationStats.frameError(f) : -1.0;
         frame["rms"] = rms >= 0 ? nlohmann::json(rms) : nlohmann::json(nullptr);
         frames.push_back(frame);
@@ -250,9 +249,9 @@ std::string framesText(CVexelDoc& doc) {
     std::string out;
     const std::vector<std::string>& names = doc.FrameNames();
     for (int f = 0; f < doc.FrameCount(); ++f) {
-        const FrameGridStatus status = doc.GridStatus(f);
-        out += "frame " + std::to_string(f) + ": " + std::to_string(status.points) + " points";
-        if (status.failure != GridFailure::None) out += std::string(" (") + gridFailureText(status.failure) + ")";
+        const FrameGrid& grid = doc.GridOf(f);
+        out += "frame " + std::to_string(f) + ": " + std::to_string(grid.pointCount) + " points";
+        if (grid.failure != GridFailure::None) out += std::string(" (") + gridFailureText(grid.failure) + ")";
         if (static_cast<std::size_t>(f) < names.size()) out += ", " + names[f];
         out += '\n';
     }

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "cli/command_registry.h"
+#include "cli/grid_run.h"
+#include "cli/output_args.h"
 #include "pattern/printable_board.h"
 
 namespace vexel::cli {
@@ -16,11 +18,13 @@ struct PatternArgs {
     std::string output;
     int cellPixels = 100;
     double cellMillimetres = 0.0;
+    OutputArgs outputs;
 };
 
 CommandRun setupPattern(CLI::App& sub) {
     auto args = std::make_shared<PatternArgs>();
-    sub.add_option("output", args->output, "Output file: .png, .pgm or .svg")->required();
+    args->outputs.add(sub, "output", args->output, "Output file: .png, .pgm or .svg")->required();
+    args->outputs.addInPlaceFlag(sub);
     sub.add_option("--cell-px", args->cellPixels, "Pixels per cell in raster output (and SVG without --cell-mm)")
         ->check(CLI::Range(pattern::kMinPrintCellPixels, pattern::kMaxPrintCellPixels));
     sub.add_option("--cell-mm", args->cellMillimetres, "Cell side in millimetres (sizes the SVG, named in the caption)")
@@ -37,11 +41,13 @@ EXAMPLES
   vexel-cli pattern board.png --cell-px 120
   vexel-cli pattern board.svg --cell-mm 30)");
     return [args]() {
-        std::string error;
-        if (!pattern::writePrintableBoard(args->output, args->cellPixels, args->cellMillimetres, error)) {
-            std::cerr << "vexel-cli pattern: " << error << "\n";
-            return 2;
-        }
+        std::string bytes, error;
+        if (std::string problem = args->outputs.problem({}); !problem.empty())
+            return reportFailure("pattern", problem, EXIT_USAGE);
+        if (!pattern::encodePrintableBoard(args->output, args->cellPixels, args->cellMillimetres, bytes, error))
+            return reportFailure("pattern", error, EXIT_USAGE);
+        if (!vexel::writeOutputFile(args->output, bytes, &error, args->outputs.options()))
+            return reportFailure("pattern", error, EXIT_USAGE);
         std::cout << "wrote " << args->output << "\n";
         return 0;
     };

@@ -4,8 +4,8 @@
 
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <ostream>
+#include <sstream>
 #include <vector>
 
 namespace vexel::cli {
@@ -143,23 +143,14 @@ bool writeSvgOverlay(std::ostream& out, const cv::Mat& image, const FrameReport&
 }
 
 bool writeSvgOverlayFile(const std::string& path, const cv::Mat& image, const FrameReport& report,
-                         std::string& error) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (!file) {
-        error = path + ": cannot create file";
-        return false;
-    }
+                         std::string& error, const vexel::OutputOptions& options) {
+    std::ostringstream text;
     std::string why;
-    if (!writeSvgOverlay(file, image, report, why)) {
+    if (!writeSvgOverlay(text, image, report, why)) {
         error = path + ": " + why;
         return false;
     }
-    file.close();
-    if (!file) {
-        error = path + ": cannot write file";
-        return false;
-    }
-    return true;
+    return vexel::writeOutputFile(path, text.str(), &error, options);
 }
 
 }  // namespace vexel::cli

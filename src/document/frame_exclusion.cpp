@@ -72,7 +72,6 @@ bool CVexelDoc::RemoveFrame(int frame) {
         m_framePending = m_frameCount > 0;
         m_gridSet.removeFrame(frame);
     }
-    if (f < m_gridFrames.size()) m_gridFrames.erase(m_gridFrames.begin() + frame);
     if (f < m_excludedFrames.size()) m_excludedFrames.erase(m_excludedFrames.begin() + frame);
     if (f < m_frameNotes.size()) m_frameNotes.erase(m_frameNotes.begin() + frame);
     m_calibrationStats.removeFrame(frame);

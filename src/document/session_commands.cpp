@@ -2,6 +2,7 @@
 // Open Session, and whether the working set has changed since its session
 // was last saved or opened.
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -9,7 +10,7 @@
 #include <string>
 
 #include "calibration/calibration_export.h"
-#include "calibration/replace_file.h"
+#include "calibration/output_file.h"
 #include "document/grid_commands.h"
 #include "document/regular_file.h"
 #include "document/session_file.h"
@@ -32,30 +33,30 @@ GridFailure failureOf(const std::string& text) {
     return GridFailure::None;
 }
 
-// Puts what the session found in frame `f` into the grid set, which holds
-// an empty record for it.
+// Puts what the session found in frame `f` into its record of the grid
+// set, made anew.
 void restoreFrame(GridSet& grid, int f, const SessionFrame& frame) {
-    const auto s = static_cast<std::size_t>(f);
-    const int count = static_cast<int>(frame.imagePoints.size());
-    grid.pointCount[s] = count;
-    const auto first = static_cast<std::size_t>(grid.pointOffset[s]);
-    for (int j = 0; j < count; ++j) {
-        grid.imagePoints[first + static_cast<std::size_t>(j)] = frame.imagePoints[static_cast<std::size_t>(j)];
-        grid.patternPoints[first + static_cast<std::size_t>(j)] = frame.patternPoints[static_cast<std::size_t>(j)];
-    }
-    g_part& part = *grid.gridParts[s];
+    if (!grid.resetFrame(f, 0)) return;
+    FrameGrid& record = grid.frames[static_cast<std::size_t>(f)];
+    const std::size_t count = std::min(frame.imagePoints.size(), record.imagePoints.size());
+    std::copy_n(frame.imagePoints.begin(), count, record.imagePoints.begin());
+    std::copy_n(frame.patternPoints.begin(), count, record.patternPoints.begin());
+    record.pointCount = static_cast<int>(count);
     std::vector<g_node*> corners;
     for (std::size_t i = 0; i < frame.cornerX.size(); ++i) {
         auto* node = new g_node(g_vector(frame.cornerX[i], frame.cornerY[i], 0));
-        part.addNode(node);
+        record.gridPart->addNode(node);
         corners.push_back(node);
     }
     for (const std::vector<int>& indices : frame.cells) {
         auto* cell = new GridElement;
         for (int i : indices) cell->addNode(corners[static_cast<std::size_t>(i)]);
         cell->inGrid = 1;
-        part.addElement(cell);
+        record.gridPart->addElement(cell);
     }
+    record.searched = true;
+    record.failure = failureOf(frame.failure);
+    record.size = cv::Size(frame.width, frame.height);
 }
 
 std::string plural(int count, const char* one, const char* many) {
@@ -95,7 +96,7 @@ bool CVexelDoc::SaveSessionFile(const std::string& path, std::string* error) {
                      " is not UTF-8 text, which a session cannot hold";
     if (!isValidUtf8(session.sourcePath))
         reason = "cannot write " + path + ": the video's name is not UTF-8 text, which a session cannot hold";
-    if (!reason.empty() || !vexel::replaceFileContents(path, formatSession(session), &reason)) {
+    if (!reason.empty() || !vexel::writeOutputFile(path, formatSession(session), &reason)) {
         Ui().showStatus("Save Session: " + reason);
         if (error) *error = reason;
         return false;
@@ -157,13 +158,14 @@ bool CVexelDoc::OpenSessionFile(const std::string& path, std::string* error) {
     m_refineCorners = session.refineCorners;
     m_cellSizeMm = session.cellSizeMm;
     m_frameNotes.assign(static_cast<std::size_t>(m_frameCount), std::string());
-    m_gridSet.pendingElements.clear();
-    m_gridSet.allocate(m_frameCount, GRID_POINTS_PER_FRAME);
-    m_gridFrames.assign(static_cast<std::size_t>(m_frameCount), FrameExtraction{});
+    // Every record starts empty and not searched; the frames searched are
+    // filled from the session.
+    m_gridSet.allocate(0, 0);
+    m_gridSet.maxPoints = GRID_POINTS_PER_FRAME;
+    m_gridSet.resize(m_frameCount);
     int missing = 0, changed = 0;
-    for (int f = 0; f < m_frameCount && f < count && m_gridSet.hasFrame(f); ++f) {
+    for (int f = 0; f < m_frameCount && f < count; ++f) {
         const SessionFrame& frame = session.frames[static_cast<std::size_t>(f)];
-        m_gridSet.pointCount[static_cast<std::size_t>(f)] = 0;
         std::string note;
         if (session.source == "images") {
             const FileStamp stamp = fileStamp(FrameName(f));
@@ -185,10 +187,7 @@ bool CVexelDoc::OpenSessionFile(const std::string& path, std::string* error) {
         SetFrameExcluded(f, frame.leftOut);
         if (!frame.searched) continue;
         restoreFrame(m_gridSet, f, frame);
-        m_gridFrames[static_cast<std::size_t>(f)] =
-            FrameExtraction{true, failureOf(frame.failure), cv::Size(frame.width, frame.height)};
     }
-    for (int f = count; f < m_frameCount && m_gridSet.hasFrame(f); ++f) m_gridSet.pointCount[static_cast<std::size_t>(f)] = 0;
 
     if (session.hasCalibration) {
         m_calibration = std::make_unique<CalibrationRecord>(session.record);

@@ -419,13 +419,13 @@ SessionData captureSession(CVexelDoc& doc, const std::string& folder) {
             frame.stamp = fileStamp(name);
         }
         frame.leftOut = doc.FrameExcluded(f);
-        const FrameGridStatus status = doc.GridStatus(f);
-        frame.searched = status.extracted;
+        const FrameGrid& status = doc.GridOf(f);
+        frame.searched = status.searched;
         if (frame.searched) {
             frame.width = status.size.width;
             frame.height = status.size.height;
-            if (status.points <= 0) frame.failure = gridFailureText(status.failure);
-            for (int j = 0; j < status.points; ++j) {
+            if (status.pointCount <= 0) frame.failure = gridFailureText(status.failure);
+            for (int j = 0; j < status.pointCount; ++j) {
                 GridPoint image{}, pattern{};
                 if (!grid.getImagePoint(f, j, image) || !grid.getPatternPoint(f, j, pattern)) break;
                 frame.imagePoints.push_back(image);

@@ -8,7 +8,7 @@
 #include <charconv>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
+#include <vector>
 #include <stdexcept>
 
 namespace vexel::pattern {
@@ -156,7 +156,8 @@ std::string printableBoardSvg(int cellPixels, double cellMillimetres) {
     return s;
 }
 
-bool writePrintableBoard(const std::string& path, int cellPixels, double cellMillimetres, std::string& error) {
+bool encodePrintableBoard(const std::string& path, int cellPixels, double cellMillimetres, std::string& bytes,
+                          std::string& error) {
     const std::string ext = lowerExtension(path);
     if (ext != ".png" && ext != ".pgm" && ext != ".svg") {
         error = path + ": unknown extension \"" + ext + "\" (use .png, .pgm or .svg)";
@@ -172,25 +173,21 @@ bool writePrintableBoard(const std::string& path, int cellPixels, double cellMil
         return false;
     }
     if (ext == ".svg") {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        if (out) out << printableBoardSvg(cellPixels, cellMillimetres);
-        if (out) out.close();
-        if (!out) {
-            error = path + ": cannot write the file";
-            return false;
-        }
+        bytes = printableBoardSvg(cellPixels, cellMillimetres);
         return true;
     }
-    bool written = false;
+    std::vector<uchar> encoded;
+    bool made = false;
     try {
-        written = cv::imwrite(path, renderPrintableBoard(cellPixels, cellMillimetres));
+        made = cv::imencode(ext, renderPrintableBoard(cellPixels, cellMillimetres), encoded);
     } catch (const cv::Exception&) {
-        written = false;
+        made = false;
     }
-    if (!written) {
-        error = path + ": cannot write the file";
+    if (!made) {
+        error = path + ": cannot encode the picture";
         return false;
     }
+    bytes.assign(encoded.begin(), encoded.end());
     return true;
 }
 

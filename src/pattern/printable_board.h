@@ -43,9 +43,11 @@ cv::Point2d printablePixelOf(int cellPixels, double x, double y);
 // at cellPixels per cell.
 std::string printableBoardSvg(int cellPixels, double cellMillimetres = 0.0);
 
-// Writes the sheet to `path`, the format chosen by its extension (.png, .pgm,
-// .svg, any case). Returns false with a message naming the file and the
-// problem for an unknown extension, bad sizes or a file that cannot be written.
-bool writePrintableBoard(const std::string& path, int cellPixels, double cellMillimetres, std::string& error);
+// The bytes of the sheet's file `path`, the format chosen by its extension
+// (.png, .pgm, .svg, any case); the caller writes them. Returns false with a
+// message naming the file and the problem for an unknown extension or bad
+// sizes.
+bool encodePrintableBoard(const std::string& path, int cellPixels, double cellMillimetres, std::string& bytes,
+                          std::string& error);
 
 }  // namespace vexel::pattern

@@ -52,16 +52,21 @@ protected:
                                           picture("d.pgm", 40)}));
         GridSet& grid = doc.m_gridSet;
         grid.allocate(4, GRID_POINTS_PER_FRAME);
-        doc.m_gridFrames.assign(3, FrameExtraction{true, GridFailure::None, cv::Size(8, 6)});
-        doc.m_gridFrames[1].failure = GridFailure::NoBoardFound;
-        for (int f = 0; f < 4; ++f) grid.pointCount[static_cast<std::size_t>(f)] = 0;
+        for (int f = 0; f < 4; ++f) {
+            FrameGrid& record = grid.frames[static_cast<std::size_t>(f)];
+            record.pointCount = 0;
+            record.searched = f < 3;
+            record.size = cv::Size(8, 6);
+        }
+        grid.frames[1].failure = GridFailure::NoBoardFound;
         for (int f : {0, 2}) {
-            grid.pointCount[static_cast<std::size_t>(f)] = 5;
-            for (int j = 0; j < 5; ++j) {
-                grid.imagePoints[static_cast<std::size_t>(grid.pointOffset[f] + j)] = {0.1f * f + j, 1.0f / 3 + j};
-                grid.patternPoints[static_cast<std::size_t>(grid.pointOffset[f] + j)] = {float(j - 5), float(f)};
+            FrameGrid& record = grid.frames[static_cast<std::size_t>(f)];
+            record.pointCount = 5;
+            for (std::size_t j = 0; j < 5; ++j) {
+                record.imagePoints[j] = {0.1f * f + j, 1.0f / 3 + j};
+                record.patternPoints[j] = {float(j) - 5, float(f)};
             }
-            g_part& part = *grid.gridParts[static_cast<std::size_t>(f)];
+            g_part& part = *record.gridPart;
             auto* cell = new GridElement;
             for (auto [x, y] : {std::pair{1.5, 2.0}, {3.0, 2.25}, {3.0, 4.0}, {1.5, 4.0}}) {
                 auto* node = new g_node(g_vector(x + f, y, 0));
@@ -112,15 +117,15 @@ TEST_F(SessionFileTest, ReopenedSessionHoldsEverythingWithoutSearchingAgain) {
     ASSERT_EQ(reopened.FrameCount(), 4);
     EXPECT_EQ(reopened.CurrentFrame(), 2);
     for (int f = 0; f < 4; ++f) {
-        const FrameGridStatus a = doc.GridStatus(f), b = reopened.GridStatus(f);
-        EXPECT_EQ(a.extracted, b.extracted) << f;
-        EXPECT_EQ(a.points, b.points) << f;
+        const FrameGrid &a = doc.GridOf(f), &b = reopened.GridOf(f);
+        EXPECT_EQ(a.searched, b.searched) << f;
+        EXPECT_EQ(a.pointCount, b.pointCount) << f;
         EXPECT_EQ(a.failure, b.failure) << f;
         EXPECT_EQ(a.size, b.size) << f;
         EXPECT_EQ(doc.FrameExcluded(f), reopened.FrameExcluded(f)) << f;
         EXPECT_EQ(doc.m_gridSet.getCellCount(f), reopened.m_gridSet.getCellCount(f)) << f;
         EXPECT_EQ(reopened.FrameNote(f), "") << f;
-        for (int j = 0; j < a.points; ++j) {
+        for (int j = 0; j < a.pointCount; ++j) {
             GridPoint p{}, q{};
             doc.m_gridSet.getImagePoint(f, j, p);
             reopened.m_gridSet.getImagePoint(f, j, q);
@@ -163,7 +168,7 @@ TEST_F(SessionFileTest, FilesThatChangedOrWentAreMarkedAndLeftOut) {
     EXPECT_EQ(reopened.FrameNote(2), "file missing");
     for (int f : {0, 2}) {
         EXPECT_TRUE(reopened.FrameExcluded(f)) << f;
-        EXPECT_FALSE(reopened.GridStatus(f).extracted) << f;
+        EXPECT_FALSE(reopened.GridOf(f).searched) << f;
     }
     // The calibration stays, its figures no longer name frames.
     ASSERT_TRUE(reopened.m_calibration);
