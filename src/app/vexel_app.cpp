@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/main_frame.h"
@@ -97,6 +98,9 @@ CVexelApp::~CVexelApp() {
 bool CVexelApp::InitInstance(const QStringList& files, bool show) {
     m_ui = std::make_unique<QtDocumentUi>();
     m_doc = std::make_unique<CVexelDoc>(m_ui.get());
+    // The grids are searched on every core, as the batch tool does; the
+    // results are the same for any number of threads.
+    m_doc->SetExtractionThreads(static_cast<int>(std::thread::hardware_concurrency()));
     m_frame = std::make_unique<CMainFrame>(this, m_doc.get());
     m_ui->SetMainFrame(m_frame.get());
     m_doc->OnNewDocument();

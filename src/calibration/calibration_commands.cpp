@@ -155,7 +155,7 @@ bool ExportCalibrationFile(CVexelDoc& doc, int format, const std::string& path, 
     if (!record) {
         reason = "there is no calibration to export";
     } else if (format == 0) {
-        ok = writeOpenCvYaml(path, *record, doc.m_calibrationStats, &reason, doc.m_cellSizeMm);
+        ok = writeOpenCvYaml(path, *record, doc.m_calibrationStats, &reason, {}, doc.m_cellSizeMm);
     } else if (format == 1) {
         ok = writeCameraInfoYaml(path, *record, doc.m_calibrationStats, "camera", &reason);
     } else if (format == 2 || format == 3) {
