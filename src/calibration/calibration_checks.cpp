@@ -169,3 +169,21 @@ std::string calibrationSizeProblem(const CalibrationRecord& record, const Calibr
            vexel::formatDecimals(record.cy(), 1) + ") lies outside this " + sizeText(frameSize) +
            " frame: it is for frames of another size";
 }
+
+CalibrationStats intrinsicStats(const CalibrationViews& views, const IntrinsicResult& result, cv::Size imageSize,
+                                int framesOtherSize) {
+    CalibrationStats stats;
+    stats.valid = true;
+    stats.frames = views.frames;
+    stats.pointCounts = views.pointCounts();
+    stats.perViewErrors = result.perViewErrors;
+    stats.rms = result.rms;
+    stats.framesOtherSize = framesOtherSize;
+    stats.imageSize = imageSize;
+    stats.stdDeviations = result.stdDeviations;
+    stats.solver = solverName(result.solver);
+    stats.distinctViews = distinctViewCount(views);
+    stats.warnings = calibrationWarnings(stats, result.record.fx());
+    stats.poseFrame = views.frames.empty() ? -1 : views.frames.front();
+    return stats;
+}

@@ -39,6 +39,13 @@ int distinctViewCount(const CalibrationViews& views);
 // above 1 % of fx, frames left out for their size.
 std::vector<std::string> calibrationWarnings(const CalibrationStats& stats, double fx);
 
+// The figures of the intrinsic calibration `result` of `views` at
+// `imageSize`, framesOtherSize frames with points having been left out for
+// their size: the frames used, their errors, the deviations, the solver, the
+// distinct views and the warnings; the pose is the first view's.
+CalibrationStats intrinsicStats(const CalibrationViews& views, const IntrinsicResult& result, cv::Size imageSize,
+                                int framesOtherSize);
+
 // The name of record value `index`: "fx", "fy", "cx", "cy", "camera matrix
 // element 1", "rotation matrix element 4", "translation x", "k1", "p2", ...
 std::string calibrationFieldName(std::size_t index);

@@ -63,30 +63,42 @@ std::string withWarnings(std::string status, const std::vector<std::string>& war
 
 }  // namespace
 
+CalibrationLoad readCalibrationRecord(const std::string& path, CalibrationRecord& record, std::string& reason) {
+    CalibrationRecord read = record;
+    CalibrationReadResult result = CalibrationFileReader(read, path);
+    if (!result.opened) {
+        reason = "cannot read " + path + (result.problem.empty() ? std::string() : ": " + result.problem);
+        return CalibrationLoad::Unreadable;
+    }
+    if (!result.recognised()) {
+        reason = path + " is not a calibration file";
+        return CalibrationLoad::NotCalibration;
+    }
+    if (!result.complete()) {
+        reason = path + " is truncated: read " + std::to_string(result.valuesRead) + " of " +
+                 std::to_string(result.valuesExpected) + " values, " +
+                 calibrationFileField(result.form, result.valuesRead) + " is missing";
+        return CalibrationLoad::Refused;
+    }
+    if (std::string problem = calibrationValueProblem(read); !problem.empty()) {
+        reason = path + ": " + problem;
+        return CalibrationLoad::Refused;
+    }
+    record = read;
+    return CalibrationLoad::Loaded;
+}
+
 bool LoadCalibrationFile(CVexelDoc& doc, const std::string& path) {
     // Read into a copy, so that a file that is refused changes nothing, not
     // even whether a record exists.
     CalibrationRecord record = doc.m_calibration ? *doc.m_calibration : CalibrationRecord{};
-    CalibrationReadResult result = CalibrationFileReader(record, path);
-    const std::string unchanged = "; the calibration was not changed";
-    if (!result.opened) {
-        const std::string why = result.problem.empty() ? std::string() : ": " + result.problem;
-        reportProblem(doc, "Load Calibration: cannot read " + path + why);
-        return false;
-    }
-    if (!result.recognised()) {
-        reportProblem(doc, "Load Calibration: " + path + " is not a calibration file");
-        return false;
-    }
-    if (!result.complete()) {
-        reportProblem(doc, "Load Calibration: " + path + " is truncated: read " + std::to_string(result.valuesRead) +
-                            " of " + std::to_string(result.valuesExpected) + " values, " +
-                            calibrationFileField(result.form, result.valuesRead) + " is missing" + unchanged);
-        return false;
-    }
-    if (std::string problem = calibrationValueProblem(record); !problem.empty()) {
-        reportProblem(doc, "Load Calibration: " + path + ": " + problem + unchanged);
-        return false;
+    std::string reason;
+    switch (readCalibrationRecord(path, record, reason)) {
+        case CalibrationLoad::Loaded: break;
+        case CalibrationLoad::Refused:
+            reportProblem(doc, "Load Calibration: " + reason + "; the calibration was not changed");
+            return false;
+        default: reportProblem(doc, "Load Calibration: " + reason); return false;
     }
     if (!doc.m_calibration) doc.m_calibration = std::make_unique<CalibrationRecord>();
     *doc.m_calibration = record;
@@ -295,19 +307,7 @@ void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
                 // The record's pose is now that of the first frame used, so
                 // no frame is shown as the reference frame any more.
                 m_referenceFrame = -1;
-                CalibrationStats stats;
-                stats.valid = true;
-                stats.frames = views.frames;
-                stats.pointCounts = views.pointCounts();
-                stats.perViewErrors = result.perViewErrors;
-                stats.rms = result.rms;
-                stats.framesOtherSize = otherSize;
-                stats.imageSize = size;
-                stats.stdDeviations = result.stdDeviations;
-                stats.solver = solverName(result.solver);
-                stats.distinctViews = distinctViewCount(views);
-                stats.warnings = calibrationWarnings(stats, result.record.fx());
-                stats.poseFrame = views.frames.front();
+                const CalibrationStats stats = intrinsicStats(views, result, size, otherSize);
                 m_calibrationStats = stats;
                 m_calibrationProblem.clear();
                 Ui().showStatus(withWarnings("Intrinsic Calibration: " + std::to_string(views.viewCount()) +

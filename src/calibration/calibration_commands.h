@@ -10,6 +10,21 @@
 
 class CVexelDoc;
 
+struct CalibrationRecord;
+
+// How reading a calibration file ended.
+enum class CalibrationLoad {
+    Loaded,
+    Unreadable,      // the file could not be read
+    NotCalibration,  // its first byte names no form
+    Refused,         // truncated, or a value no camera can have
+};
+
+// Reads the calibration file at `path` into `record` when it is complete
+// and every value is usable; otherwise leaves `record` as it was and says
+// why in `reason`, naming the file and the field.
+CalibrationLoad readCalibrationRecord(const std::string& path, CalibrationRecord& record, std::string& reason);
+
 // Reads a calibration file into the document's record. A file that cannot be
 // read, is no calibration file, is truncated or holds a value no camera can
 // have (not a finite number, fx or fy not above 0) leaves the record (and its

@@ -119,6 +119,7 @@ int runCalibrate(const CalibrateArgs& a) {
 
     if (a.cellMm > 0) doc.m_cellSizeMm = a.cellMm;
     if (!runExtraction(doc, ui, a.extraction, error)) return fail(error);
+    if (noFrameRead(doc)) return reportFailure("calibrate", "no frame could be read", EXIT_USAGE, a.json);
     if (framesWithGrid(doc) == 0) return fail("no frame with 4 or more points");
     IntrinsicOptions intrinsic;
     parseSolverName(a.solver, intrinsic.solver);
@@ -258,8 +259,8 @@ CommandRun setupCalibrate(CLI::App& sub) {
 EXIT STATUS
   0 calibrated; 1 no frame with 4 or more points, the calibration failed or a
   file or standard output could not be written; 2 bad arguments (an output
-  with an empty name, naming an input or another output among them) or
-  unreadable inputs.
+  with an empty name, naming an input or another output among them),
+  unreadable inputs or no frame could be read.
 
 EXAMPLES
   vexel-cli calibrate views.iml --cal camera.cal --opencv-yaml camera.yml

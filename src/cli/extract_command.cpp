@@ -43,6 +43,7 @@ int runExtract(const ExtractArgs& a) {
         return reportFailure("extract", problem, EXIT_USAGE, a.json);
     std::string error;
     if (!runExtraction(doc, ui, a.extraction, error)) return reportFailure("extract", error, EXIT_FAILED, a.json);
+    if (noFrameRead(doc)) return reportFailure("extract", "no frame could be read", EXIT_USAGE, a.json);
 
     if (!a.points.empty() && !SaveCorrespondencesFile(doc, a.points, &error, a.outputs.options()))
         return reportFailure("extract", error, EXIT_FAILED, a.json);
@@ -93,8 +94,8 @@ CommandRun setupExtract(CLI::App& sub) {
 EXIT STATUS
   0 at least one frame has 4 or more points; 1 no frame has, or a file or
   standard output could not be written; 2 bad arguments (an output with an
-  empty name, naming an input or another output among them) or unreadable
-  inputs.
+  empty name, naming an input or another output among them), unreadable
+  inputs or no frame could be read.
 
 EXAMPLES
   vexel-cli extract views/*.pgm --points views.points

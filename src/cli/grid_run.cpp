@@ -71,7 +71,8 @@ void addExtractionOptions(CLI::App& sub, ExtractionOptions& options) {
     sub.add_option("-j,--jobs", options.jobs, "Extract frames on N threads (default: the number of cores)")
         ->type_name("N")
         ->check(CLI::Range(1, 1024));
-    sub.add_flag("-q,--quiet", options.quiet, "No progress bar and no status lines on standard error");
+    sub.add_flag("-q,--quiet", options.quiet,
+                 "Nothing on standard error but errors: no progress bar, no status lines, no frame's diagnostics");
     sub.add_flag("--refine", options.refine, "Refine the labelled corners once more (Calibration > Refine Corners)");
 }
 
@@ -83,6 +84,8 @@ bool runExtraction(CVexelDoc& doc, CliUi& ui, const ExtractionOptions& options, 
     const bool refine = options.refine || (fromSession && doc.m_refineCorners);
     if (refine != doc.m_refineCorners) doc.ForgetGrids();
     doc.m_refineCorners = refine;
+    // A frame's own messages (labels not trusted, ...) are diagnostics here.
+    if (options.quiet) doc.m_errors = nullptr;
     doc.SetExtractionThreads(options.jobs);
     GridSearch search;
     search.threads = options.jobs;
@@ -218,6 +221,12 @@ int importInputsOrReport(const char* command, CVexelDoc& doc, const std::vector<
     std::string error;
     const int status = importInputs(doc, inputs, error, options);
     return status == EXIT_OK ? status : reportFailure(command, error, status, json);
+}
+
+bool noFrameRead(CVexelDoc& doc) {
+    for (int f = 0; f < doc.FrameCount(); ++f)
+        if (doc.GridOf(f).failure != GridFailure::NotRead) return false;
+    return true;
 }
 
 int framesWithGrid(CVexelDoc& doc) {

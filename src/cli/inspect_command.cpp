@@ -44,9 +44,9 @@ CommandRun setupInspect(CLI::App& sub) {
   over the frame for a look in a browser.
 
 EXIT STATUS
-  0 done; 1 the extraction failed or the SVG or standard output could not be
-  written; 2 bad arguments (the SVG naming the image among them) or an
-  unreadable image.
+  0 correspondences were found; 1 none were found, the extraction failed or
+  the SVG or standard output could not be written; 2 bad arguments (the SVG
+  naming the image among them) or an unreadable image.
 
 EXAMPLES
   vexel-cli inspect view_000.pgm
@@ -80,7 +80,7 @@ EXAMPLES
         } else {
             writeFrameSummary(std::cout, report);
         }
-        return EXIT_OK;
+        return report.correspondences.empty() ? EXIT_FAILED : EXIT_OK;
     };
 }
 

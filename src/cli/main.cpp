@@ -13,6 +13,7 @@
 #include "calibration/output_file.h"
 #include "cli/command_registry.h"
 #include "cli/grid_run.h"
+#include "vexel_version.h"
 
 namespace vexel::cli {
 std::vector<Command>& commands() {
@@ -43,8 +44,8 @@ int main(int argc, char** argv) {
     // memory stays with the process.
     mallopt(M_MMAP_THRESHOLD, 64 << 20);
     mallopt(M_TRIM_THRESHOLD, 256 << 20);
-    CLI::App app{"vexel-cli: find the calibration pattern in frames and calibrate a camera."};
-    app.set_version_flag("--version", "vexel-cli 1.0");
+    CLI::App app{"vexel-cli: find the calibration pattern in frames and calibrate a camera.", "vexel-cli"};
+    app.set_version_flag("--version", "vexel-cli " VEXEL_VERSION);
     app.require_subcommand(0, 1);
 
     auto& all = commands();
@@ -70,6 +71,7 @@ int main(int argc, char** argv) {
     for (auto& [sub, run] : runs) {
         if (sub->parsed()) return finish(run());
     }
-    std::cout << app.help();
-    return finish(0);
+    // No subcommand: the usage, as for any other usage error.
+    std::cerr << app.help();
+    return finish(2);
 }

@@ -24,6 +24,7 @@ struct RenderArgs {
     double noise = 0.0;
     uint32_t backdrop = 0;
     std::string format = "pgm";
+    bool quiet = false;
     CLI::Option* optFx = nullptr;
     CLI::Option* optFy = nullptr;
     CLI::Option* optCx = nullptr;
@@ -59,6 +60,7 @@ CommandRun setupRender(CLI::App& sub) {
     sub.add_option("--backdrop", a->backdrop,
                    "Seed of a busy scene behind the printed sheet (boxes, print, cables); 0: flat grey");
     sub.add_option("--format", a->format, "Image format")->check(CLI::IsMember({"jpg", "pgm"}));
+    sub.add_flag("-q,--quiet", a->quiet, "Nothing on standard output; errors only on standard error");
     sub.footer(R"(DESCRIPTION
   Renders synthetic views of the board seen by a known camera from random
   poses, with an image list views.iml and the true corners and camera in
@@ -122,7 +124,8 @@ EXAMPLES
             std::cerr << "vexel-cli render: " << error << "\n";
             return 2;
         }
-        std::cout << "wrote " << poses.size() << " views, views.iml and truth.json to " << a->outputDir << "\n";
+        if (!a->quiet)
+            std::cout << "wrote " << poses.size() << " views, views.iml and truth.json to " << a->outputDir << "\n";
         return 0;
     };
 }

@@ -191,8 +191,7 @@ void takeResult(CVexelDoc& doc, int frame, FrameResult& result) {
     FrameGrid& record = doc.m_gridSet.frames[static_cast<std::size_t>(frame)];
     if (result.read) {
         record = std::move(result.record);
-        if (record.pointCount <= 0)
-            record.failure = result.rejected.empty() ? GridFailure::NoBoardFound : GridFailure::MarkersMisfit;
+        record.failure = searchFailure(record.pointCount, result.rejected);
         if (doc.m_diagnostics) *doc.m_diagnostics << result.diagnostics;
         if (doc.m_errors) *doc.m_errors << result.errors;
     } else {

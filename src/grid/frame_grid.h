@@ -4,6 +4,7 @@
 // extraction driver keeps the search's outcome; the hosts read both.
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <opencv2/core/types.hpp>
@@ -26,6 +27,10 @@ enum class GridFailure {
 // The words shown for a failure: "not read", "no board found", "markers do
 // not fit the grid"; empty for None.
 const char* gridFailureText(GridFailure failure);
+
+// Why a searched frame holds no points, from its point count and the marker
+// check's refusal (empty when the check did not refuse its labels).
+GridFailure searchFailure(int points, const std::string& rejected);
 
 struct FrameGrid {
     // Slots in use: the slot count until the corners are searched (corner

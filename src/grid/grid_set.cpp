@@ -14,6 +14,11 @@ const char* gridFailureText(GridFailure failure) {
     return "";
 }
 
+GridFailure searchFailure(int points, const std::string& rejected) {
+    if (points > 0) return GridFailure::None;
+    return rejected.empty() ? GridFailure::NoBoardFound : GridFailure::MarkersMisfit;
+}
+
 GridSet::~GridSet() { release(); }
 
 void GridSet::allocate(int aFrameCount, int aMaxPoints) {

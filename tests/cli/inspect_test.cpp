@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <utility>
@@ -119,6 +120,18 @@ TEST(InspectCommand, UnreadableImageExitsWithStatusTwoNamingTheFile) {
     const auto missing = runProcess(cliPath() + " inspect /no/such/frame.pgm 2>&1");
     EXPECT_EQ(missing.status, 2);
     EXPECT_NE(missing.out.find("/no/such/frame.pgm"), std::string::npos) << missing.out;
+}
+
+TEST(InspectCommand, NothingFoundExitsWithStatusOne) {
+    const std::string blank = ::testing::TempDir() + "vexel_blank.pgm";
+    {
+        std::ofstream out(blank, std::ios::binary);
+        out << "P5\n64 48\n255\n" << std::string(64 * 48, '\x80');
+    }
+    const auto r = runProcess(cliPath() + " inspect '" + blank + "' --json 2>/dev/null");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("\"correspondences\""), std::string::npos) << r.out;
+    std::remove(blank.c_str());
 }
 
 }  // namespace
