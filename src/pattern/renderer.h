@@ -22,6 +22,7 @@
 #include <opencv2/core.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -120,6 +121,16 @@ RenderedView renderView(const Camera& camera, const ViewPose& pose, const Render
 // same camera, count and seed give the same poses.
 std::vector<ViewPose> randomPoses(const Camera& camera, int count, uint32_t seed);
 
+// How randomPoses spreads the poses: the share of the frame the board
+// covers and the largest tilt. The defaults are randomPoses' own; a small
+// share gives small cells (about 0.012 .. 0.03 for cells of 12 to 21 pixels).
+struct PoseSpread {
+    double minFill = 0.3;
+    double maxFill = 0.8;
+    double maxTiltDegrees = 50.0;
+};
+std::vector<ViewPose> randomPoses(const Camera& camera, int count, uint32_t seed, const PoseSpread& spread);
+
 // Area of the board (x in [-6, 5], y in [-6, 6]) in the image over the frame's area.
 double boardAreaFraction(const Camera& camera, const ViewPose& pose);
 
@@ -144,5 +155,17 @@ std::string truthJson(const Camera& camera, const std::vector<std::string>& file
 // message naming the file and the problem when something cannot be written.
 bool writeRenderSet(const std::string& dir, const Camera& camera, const std::vector<ViewPose>& poses,
                     const RenderOptions& options, ImageFormat format, std::string& error);
+
+// Writes `text` to the file `path`; false with a message naming the file
+// when it cannot be written.
+bool writeTextFile(const std::string& path, const std::string& text, std::string& error);
+
+// Renders view `index` of a set from its pose.
+using ViewRenderer = std::function<RenderedView(const ViewPose& pose, int index)>;
+
+// writeRenderSet with the views made by `render` (which may throw
+// std::invalid_argument for a view it cannot make).
+bool writeRenderSet(const std::string& dir, const Camera& camera, const std::vector<ViewPose>& poses,
+                    const ViewRenderer& render, ImageFormat format, std::string& error);
 
 }  // namespace vexel::pattern
