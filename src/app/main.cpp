@@ -50,7 +50,7 @@ void scheduleScreenshot(CVexelApp& app, const QString& out) {
         frame->OnCommand(vexel::cmd::EXTRACT_GRIDS);
         for (int leftOut : framesFromEnvironment("VEXEL_SCREENSHOT_LEAVE_OUT")) doc->SetFrameExcluded(leftOut, true);
         frame->OnCommand(vexel::cmd::INTRINSIC_CALIBRATION);
-        if (!doc->m_showGrid) frame->OnCommand(vexel::cmd::GRID);
+        if (!doc->ShowGrid()) frame->OnCommand(vexel::cmd::GRID);
         for (int shown : framesFromEnvironment("VEXEL_SCREENSHOT_FRAME"))
             frame->RunGuarded(QStringLiteral("Go to Frame"), [doc, shown] { doc->OnGoToFrame(shown); });
         for (const QString& mode : qEnvironmentVariable("VEXEL_SCREENSHOT_MODES").split(QLatin1Char(','), Qt::SkipEmptyParts)) {

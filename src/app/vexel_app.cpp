@@ -18,6 +18,7 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include <iostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -101,6 +102,9 @@ bool CVexelApp::InitInstance(const QStringList& files, bool show) {
     // The grids are searched on every core, as the batch tool does; the
     // results are the same for any number of threads.
     m_doc->SetExtractionThreads(static_cast<int>(std::thread::hardware_concurrency()));
+    // The triangulation's diagnostic lines are dropped; why the grid search
+    // gave a frame up goes to standard error.
+    m_doc->SetGridStreams(nullptr, &std::cerr);
     m_frame = std::make_unique<CMainFrame>(this, m_doc.get());
     m_ui->SetMainFrame(m_frame.get());
     m_doc->OnNewDocument();

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cfloat>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,10 @@ struct IntrinsicOptions {
     int sparseMaxIterations = 100;
     double sparseTolerance = 1e-12;
     int sparseThreads = 1;  // threads of the sparse solver's evaluation and elimination
+    // Asked between the sparse solver's iterations; true ends the
+    // calibration with IntrinsicResult::stopped (the library's solver runs
+    // to its end).
+    std::function<bool()> stopRequested;
 };
 
 struct IntrinsicResult {
@@ -62,6 +67,7 @@ struct IntrinsicResult {
     // calibration estimates them (pixels for the first four).
     std::array<double, 8> stdDeviations{};
     IntrinsicSolver solver = IntrinsicSolver::Library;  // the solver that ran
+    bool stopped = false;  // ended by stopRequested: no result
 };
 
 // Calibrates from all views at once with the four-coefficient lens model (two

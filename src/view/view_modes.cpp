@@ -25,7 +25,7 @@ bool CVexelView::OnUndistorted() {
     return true;
 }
 
-bool CVexelView::Undistorted() const { return m_undistorted && m_doc && m_doc->m_calibration; }
+bool CVexelView::Undistorted() const { return m_undistorted && m_doc && m_doc->Calibration(); }
 
 QString CVexelView::UndistortionProblem() const {
     if (!m_doc || !m_doc->m_calibration)
@@ -55,12 +55,12 @@ bool CVexelView::OnCoverage() {
 
 void CVexelView::PrepareUndistortion() {
     if (!m_undistorted) return;
-    if (!m_doc || !m_doc->m_calibration) {
+    if (!m_doc || !m_doc->Calibration()) {
         m_undistorted = false;
         m_undistortedPicture = QImage();
         return;
     }
-    const CalibrationRecord& record = *m_doc->m_calibration;
+    const CalibrationRecord& record = *m_doc->Calibration();
     if (!UndistortionProblem().isEmpty()) return;
     const bool held = m_undistortedSerial == m_pictureSerial && m_undistortedRecord == record;
     const bool asked = m_undistortPending && m_requestedSerial == m_pictureSerial && m_requestedRecord == record;
@@ -104,7 +104,7 @@ std::vector<QPoint> CVexelView::MapFramePoints(const std::vector<QPointF>& point
 }
 
 void CVexelView::DrawCoverage(QPainter& painter) {
-    const GridSet& grid = m_doc->m_gridSet;
+    const GridSet& grid = m_doc->Grids();
     const cv::Size current(m_imageWidth, m_imageHeight);
     std::vector<QPointF> points;
     for (int f = 0; f < m_doc->FrameCount(); ++f) {
