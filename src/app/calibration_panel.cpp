@@ -79,8 +79,8 @@ CCalibrationPanel::CCalibrationPanel(CVexelDoc* doc, QWidget* parent)
 }
 
 void CCalibrationPanel::Refresh() {
-    const CalibrationRecord* record = m_doc ? m_doc->m_calibration.get() : nullptr;
-    const QString problem = m_doc ? QString::fromStdString(m_doc->m_calibrationProblem) : QString();
+    const CalibrationRecord* record = m_doc ? m_doc->Calibration() : nullptr;
+    const QString problem = m_doc ? QString::fromStdString(m_doc->CalibrationProblem()) : QString();
     if (!record) {
         m_summary->setText(QStringLiteral("No calibration yet: Calibration > Extract Grid(s), then Intrinsic "
                                           "Calibration, or File > Load Calibration."));
@@ -90,12 +90,12 @@ void CCalibrationPanel::Refresh() {
         ShowWarnings({}, problem);
         return;
     }
-    const CalibrationStats& stats = m_doc->m_calibrationStats;
-    m_summary->setText(joinLines(calibrationSummaryLines(*record, stats, m_doc->m_cellSizeMm)));
+    const CalibrationStats& stats = m_doc->Stats();
+    m_summary->setText(joinLines(calibrationSummaryLines(*record, stats, m_doc->CellSizeMm())));
     // The pose is shown whenever there is one of a frame of the list, not
     // only while that frame is on screen.
     const QString report =
-        joinLines(fullReportLines(*record, stats, m_doc->m_referenceFrame >= 0, m_doc->m_cellSizeMm));
+        joinLines(fullReportLines(*record, stats, m_doc->ReferenceFrame() >= 0, m_doc->CellSizeMm()));
     if (m_report->text() != report) m_report->setText(report);
     m_report->show();
     m_copy->setEnabled(true);

@@ -1,5 +1,5 @@
 // Core headers first: they use identifiers that Qt defines as macros.
-#include "calibration/calibration_commands.h"
+#include "document/calibration_commands.h"
 #include "document/vexel_doc.h"
 #include "geomlib/fatal_error.h"
 
@@ -638,7 +638,7 @@ void CMainFrame::OnCellSize() {
     bool ok = false;
     const double millimetres = QInputDialog::getDouble(
         this, QStringLiteral("Cell Size"),
-        QStringLiteral("Side of one printed cell in millimetres (0: not set, poses in cells):"), m_doc->m_cellSizeMm,
+        QStringLiteral("Side of one printed cell in millimetres (0: not set, poses in cells):"), m_doc->CellSizeMm(),
         0.0, CVexelDoc::MAX_CELL_SIZE_MM, 2, &ok);
     if (ok) m_doc->OnCellSize(millimetres);
 }

@@ -1,5 +1,5 @@
 // Core headers first: they use identifiers that Qt defines as macros.
-#include "calibration/calibration_commands.h"
+#include "document/calibration_commands.h"
 #include "document/vexel_doc.h"
 
 #include "app/vexel_app.h"

@@ -111,7 +111,7 @@ int runCalibrate(const CalibrateArgs& a) {
                                  EXIT_USAGE, a.json);
     }
 
-    if (a.cellMm > 0) doc.m_cellSizeMm = a.cellMm;
+    if (a.cellMm > 0) doc.SetCellSizeMm(a.cellMm);
     if (!runExtraction(doc, ui, a.extraction, error)) return fail(error);
     if (noFrameRead(doc)) return reportFailure("calibrate", "no frame could be read", EXIT_USAGE, a.json);
     if (doc.FramesWithGrid() == 0) return fail("no frame with 4 or more points");
@@ -159,11 +159,11 @@ int runCalibrate(const CalibrateArgs& a) {
         out["suspectFrames"] = suspectFrames(stats);
         out["rotation"] = values(r, CalibrationRecord::ROTATION, 9);
         out["translation"] = values(r, CalibrationRecord::TRANSLATION, 3);
-        if (doc.m_cellSizeMm > 0) {
+        if (doc.CellSizeMm() > 0) {
             nlohmann::json millimetres = nlohmann::json::array();
-            for (int i = 0; i < 3; ++i) millimetres.push_back(r.translation(i) * doc.m_cellSizeMm);
+            for (int i = 0; i < 3; ++i) millimetres.push_back(r.translation(i) * doc.CellSizeMm());
             out["translationMm"] = millimetres;
-            out["cellSizeMm"] = doc.m_cellSizeMm;
+            out["cellSizeMm"] = doc.CellSizeMm();
         }
         out["poseFrame"] = stats.poseFrame;
         out["referenceFrame"] = withReference ? a.reference : -1;
@@ -177,7 +177,7 @@ int runCalibrate(const CalibrateArgs& a) {
         std::cout << "solver = " << stats.solver << '\n';
         writeQuality(std::cout, doc);
         if (withReference)
-            for (const std::string& line : poseUnitLines(r, doc.m_cellSizeMm)) std::cout << line << '\n';
+            for (const std::string& line : poseUnitLines(r, doc.CellSizeMm())) std::cout << line << '\n';
         for (const std::string& warning : stats.warnings) std::cout << "Warning: " << warning << '\n';
     }
     return EXIT_OK;

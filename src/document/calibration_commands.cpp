@@ -160,13 +160,13 @@ const std::vector<CalibrationExportFormat>& calibrationExportFormats() {
 bool ExportCalibrationFile(CVexelDoc& doc, int format, const std::string& path, std::string* error) {
     std::string reason;
     bool ok = false;
-    const CalibrationRecord* record = doc.m_calibration.get();
+    const CalibrationRecord* record = doc.Calibration();
     if (!record) {
         reason = "there is no calibration to export";
     } else if (format == 0) {
-        ok = writeOpenCvYaml(path, *record, doc.m_calibrationStats, &reason, {}, doc.m_cellSizeMm);
+        ok = writeOpenCvYaml(path, *record, doc.Stats(), &reason, {}, doc.CellSizeMm());
     } else if (format == 1) {
-        ok = writeCameraInfoYaml(path, *record, doc.m_calibrationStats, "camera", &reason);
+        ok = writeCameraInfoYaml(path, *record, doc.Stats(), "camera", &reason);
     } else if (format == 2 || format == 3) {
         ok = CalibrationFileWriter(*record, path, format == 2 ? CAL_TEXT : CAL_BINARY, &reason);
     } else {

@@ -12,7 +12,7 @@
 #include "calibration/calibration_export.h"
 #include "calibration/output_file.h"
 #include "document/grid_commands.h"
-#include "document/regular_file.h"
+#include "calibration/regular_file.h"
 #include "document/session_file.h"
 #include "document/vexel_doc.h"
 #include "geomlib/g_node.h"

@@ -410,7 +410,7 @@ SessionData captureSession(CVexelDoc& doc, const std::string& folder) {
         if (session.source == "video") session.sourceFrameNumbers = sequence->SourceFrameNumbers();
     }
     const int count = doc.FrameCount();
-    const GridSet& grid = doc.m_gridSet;
+    const GridSet& grid = doc.Grids();
     for (int f = 0; f < count; ++f) {
         SessionFrame frame;
         if (!doc.InSequenceMode()) {
@@ -436,14 +436,14 @@ SessionData captureSession(CVexelDoc& doc, const std::string& folder) {
         session.frames.push_back(std::move(frame));
     }
     session.currentFrame = count > 0 ? doc.CurrentFrame() : 0;
-    session.refineCorners = doc.m_refineCorners;
-    session.cellSizeMm = doc.m_cellSizeMm;
-    session.showGrid = doc.m_showGrid;
-    if (doc.m_calibration) {
+    session.refineCorners = doc.RefineCorners();
+    session.cellSizeMm = doc.CellSizeMm();
+    session.showGrid = doc.ShowGrid();
+    if (doc.Calibration()) {
         session.hasCalibration = true;
-        session.record = *doc.m_calibration;
-        session.stats = doc.m_calibrationStats;
-        session.referenceFrame = doc.m_referenceFrame;
+        session.record = *doc.Calibration();
+        session.stats = doc.Stats();
+        session.referenceFrame = doc.ReferenceFrame();
     }
     return session;
 }

@@ -345,6 +345,7 @@ public:
     std::ostream* Errors() const { return m_errors; }
     // The board's cell side in millimetres (0: not set, poses in cells).
     double CellSizeMm() const { return m_cellSizeMm; }
+    void SetCellSizeMm(double millimetres) { m_cellSizeMm = millimetres; }
     // Why the last calibration command failed (empty: it did not).
     const std::string& CalibrationProblem() const { return m_calibrationProblem; }
     // A calibration command failed: the status message says why, and the

@@ -352,8 +352,8 @@ void CVexelView::DrawCells(QPainter& painter, const std::vector<std::vector<QPoi
 }
 
 void CVexelView::DrawBoardAxes(QPainter& painter) {
-    const CalibrationRecord* record = m_doc->m_calibration.get();
-    if (!record || m_doc->m_referenceFrame < 0 || m_doc->m_referenceFrame != m_doc->m_currentFrame) return;
+    const CalibrationRecord* record = m_doc->Calibration();
+    if (!record || m_doc->ReferenceFrame() < 0 || m_doc->ReferenceFrame() != m_doc->CurrentFrame()) return;
     const std::array<cv::Point2f, 4> axes = projectBoardAxes(*record);
     std::vector<QPointF> ends;
     for (const cv::Point2f& p : axes) {
@@ -377,7 +377,7 @@ void CVexelView::DrawBoardAxes(QPainter& painter) {
     }
     // How long the axes are: one cell, in millimetres once the cell side is known.
     painter.setPen(Qt::white);
-    const double cell = m_doc->m_cellSizeMm;
+    const double cell = m_doc->CellSizeMm();
     painter.drawText(points[0] + QPoint(6, 14), cell > 0 ? QStringLiteral("%1 mm").arg(cell, 0, 'g', 6)
                                                           : QStringLiteral("1 cell"));
     painter.restore();

@@ -28,9 +28,9 @@ bool CVexelView::OnUndistorted() {
 bool CVexelView::Undistorted() const { return m_undistorted && m_doc && m_doc->Calibration(); }
 
 QString CVexelView::UndistortionProblem() const {
-    if (!m_doc || !m_doc->m_calibration)
+    if (!m_doc || !m_doc->Calibration())
         return QStringLiteral("Undistorted needs a calibration: run Intrinsic Calibration or load one");
-    const std::string problem = calibrationSizeProblem(*m_doc->m_calibration, m_doc->m_calibrationStats,
+    const std::string problem = calibrationSizeProblem(*m_doc->Calibration(), m_doc->Stats(),
                                                        cv::Size(m_imageWidth, m_imageHeight));
     return problem.empty() ? QString() : QStringLiteral("Undistorted: ") + QString::fromStdString(problem);
 }
@@ -40,8 +40,8 @@ std::uint64_t CVexelView::UndistortMapBuilds() const { return m_undistortWorker-
 bool CVexelView::OnCoverage() {
     // The dots of frames of the calibration's size would land in the wrong
     // pixels of a frame of another size.
-    if (!m_coverage && m_doc && m_doc->m_calibration) {
-        const std::string problem = calibrationSizeProblem(*m_doc->m_calibration, m_doc->m_calibrationStats,
+    if (!m_coverage && m_doc && m_doc->Calibration()) {
+        const std::string problem = calibrationSizeProblem(*m_doc->Calibration(), m_doc->Stats(),
                                                            cv::Size(m_imageWidth, m_imageHeight));
         if (!problem.empty()) {
             m_coverageProblem = QStringLiteral("Coverage: ") + QString::fromStdString(problem);
@@ -88,8 +88,8 @@ bool CVexelView::UndistortionActive() const {
     // While a command runs the calibration may be changing: the frame is
     // drawn as it is.
     return m_undistorted && !m_docBusy && !m_undistortedPicture.isNull() &&
-           m_undistortedSerial == m_pictureSerial && m_doc && m_doc->m_calibration &&
-           *m_doc->m_calibration == m_undistortedRecord;
+           m_undistortedSerial == m_pictureSerial && m_doc && m_doc->Calibration() &&
+           *m_doc->Calibration() == m_undistortedRecord;
 }
 
 std::vector<QPoint> CVexelView::MapFramePoints(const std::vector<QPointF>& points) const {

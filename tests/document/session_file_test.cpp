@@ -13,6 +13,7 @@
 
 #include "document/grid_commands.h"
 #include "document/session_file.h"
+#include "support/document_access.h"
 #include "document/vexel_doc.h"
 #include "geomlib/g_node.h"
 #include "grid/grid_element.h"
@@ -50,7 +51,7 @@ protected:
     void makeWork(CVexelDoc& doc) {
         ASSERT_TRUE(doc.ImportImageFiles({picture("a.pgm", 10), picture("b.pgm", 20), picture("c.pgm", 30),
                                           picture("d.pgm", 40)}));
-        GridSet& grid = doc.m_gridSet;
+        GridSet& grid = gridsOf(doc);
         grid.allocate(4, GRID_POINTS_PER_FRAME);
         for (int f = 0; f < 4; ++f) {
             FrameGrid& record = grid.frames[static_cast<std::size_t>(f)];
@@ -77,19 +78,19 @@ protected:
             part.addElement(cell);
         }
         doc.SetFrameExcluded(1, true);
-        doc.m_calibration = std::make_unique<CalibrationRecord>();
-        for (std::size_t i = 0; i < CalibrationRecord::SIZE; ++i) doc.m_calibration->values[i] = 0.1 * i + 1.0 / 7;
-        doc.m_calibrationStats.valid = true;
-        doc.m_calibrationStats.frames = {0, 2};
-        doc.m_calibrationStats.pointCounts = {5, 5};
-        doc.m_calibrationStats.perViewErrors = {0.125, 0.25};
-        doc.m_calibrationStats.rms = 0.2;
-        doc.m_calibrationStats.imageSize = cv::Size(8, 6);
-        doc.m_calibrationStats.warnings = {"only 2 distinct views"};
-        doc.m_calibrationStats.poseFrame = doc.m_calibrationStats.extrinsicFrame = 2;
-        doc.m_referenceFrame = 2;
-        doc.m_cellSizeMm = 25;
-        doc.m_showGrid = true;
+        calibrationOf(doc) = std::make_unique<CalibrationRecord>();
+        for (std::size_t i = 0; i < CalibrationRecord::SIZE; ++i) calibrationOf(doc)->values[i] = 0.1 * i + 1.0 / 7;
+        statsOf(doc).valid = true;
+        statsOf(doc).frames = {0, 2};
+        statsOf(doc).pointCounts = {5, 5};
+        statsOf(doc).perViewErrors = {0.125, 0.25};
+        statsOf(doc).rms = 0.2;
+        statsOf(doc).imageSize = cv::Size(8, 6);
+        statsOf(doc).warnings = {"only 2 distinct views"};
+        statsOf(doc).poseFrame = statsOf(doc).extrinsicFrame = 2;
+        referenceFrameOf(doc) = 2;
+        doc.SetCellSizeMm(25);
+        showGridOf(doc) = true;
         doc.GoToFrame(2);
     }
 
@@ -123,25 +124,25 @@ TEST_F(SessionFileTest, ReopenedSessionHoldsEverythingWithoutSearchingAgain) {
         EXPECT_EQ(a.failure, b.failure) << f;
         EXPECT_EQ(a.size, b.size) << f;
         EXPECT_EQ(doc.FrameExcluded(f), reopened.FrameExcluded(f)) << f;
-        EXPECT_EQ(doc.m_gridSet.getCellCount(f), reopened.m_gridSet.getCellCount(f)) << f;
+        EXPECT_EQ(gridsOf(doc).getCellCount(f), gridsOf(reopened).getCellCount(f)) << f;
         EXPECT_EQ(reopened.FrameNote(f), "") << f;
         for (int j = 0; j < a.pointCount; ++j) {
             GridPoint p{}, q{};
-            doc.m_gridSet.getImagePoint(f, j, p);
-            reopened.m_gridSet.getImagePoint(f, j, q);
+            gridsOf(doc).getImagePoint(f, j, p);
+            gridsOf(reopened).getImagePoint(f, j, q);
             EXPECT_EQ(p.x, q.x);
             EXPECT_EQ(p.y, q.y);
         }
     }
     EXPECT_EQ(reopened.FrameName(0), (dir / "elsewhere" / "photos" / "a.pgm").string());
-    ASSERT_TRUE(reopened.m_calibration);
-    EXPECT_EQ(*reopened.m_calibration, *doc.m_calibration);
-    EXPECT_EQ(reopened.m_calibrationStats.perViewErrors, doc.m_calibrationStats.perViewErrors);
-    EXPECT_EQ(reopened.m_calibrationStats.imageSize, cv::Size(8, 6));
-    EXPECT_EQ(reopened.m_calibrationStats.warnings, doc.m_calibrationStats.warnings);
-    EXPECT_EQ(reopened.m_referenceFrame, 2);
-    EXPECT_EQ(reopened.m_cellSizeMm, 25);
-    EXPECT_TRUE(reopened.m_showGrid);
+    ASSERT_TRUE(calibrationOf(reopened));
+    EXPECT_EQ(*calibrationOf(reopened), *calibrationOf(doc));
+    EXPECT_EQ(statsOf(reopened).perViewErrors, statsOf(doc).perViewErrors);
+    EXPECT_EQ(statsOf(reopened).imageSize, cv::Size(8, 6));
+    EXPECT_EQ(statsOf(reopened).warnings, statsOf(doc).warnings);
+    EXPECT_EQ(referenceFrameOf(reopened), 2);
+    EXPECT_EQ(reopened.CellSizeMm(), 25);
+    EXPECT_TRUE(showGridOf(reopened));
     EXPECT_FALSE(reopened.SessionModified());
 
     // Written again, the same text; only the frame not searched yet is
@@ -149,7 +150,7 @@ TEST_F(SessionFileTest, ReopenedSessionHoldsEverythingWithoutSearchingAgain) {
     ASSERT_TRUE(reopened.SaveSessionFile((dir / "elsewhere" / "again.vexel").string()));
     EXPECT_EQ(readAll(dir / "elsewhere" / "again.vexel"), text);
     EXPECT_EQ(reopened.FramesNotExtracted(), 1);
-    reopened.m_diagnostics = nullptr;
+    reopened.SetGridStreams(nullptr, nullptr);
     EXPECT_EQ(reopened.ExtractMissingGrids(), 1);
     EXPECT_TRUE(reopened.SessionModified());
 }
@@ -171,9 +172,9 @@ TEST_F(SessionFileTest, FilesThatChangedOrWentAreMarkedAndLeftOut) {
         EXPECT_FALSE(reopened.GridOf(f).searched) << f;
     }
     // The calibration stays, its figures no longer name frames.
-    ASSERT_TRUE(reopened.m_calibration);
-    EXPECT_TRUE(reopened.m_calibrationStats.frames.empty());
-    EXPECT_EQ(reopened.m_referenceFrame, -1);
+    ASSERT_TRUE(calibrationOf(reopened));
+    EXPECT_TRUE(statsOf(reopened).frames.empty());
+    EXPECT_EQ(referenceFrameOf(reopened), -1);
     EXPECT_NE(ui.calls.back().find("1 file is missing; 1 file has changed since the session was saved"),
               std::string::npos)
         << ui.calls.back();
@@ -212,7 +213,7 @@ TEST_F(SessionFileTest, FilesThatAreNoSessionChangeNothing) {
         EXPECT_EQ(ui.calls[0].rfind("status|Open Session: " + path.string() + ": ", 0), 0u) << ui.calls[0];
         EXPECT_NE(ui.calls[0].find(c.problem), std::string::npos) << ui.calls[0];
         EXPECT_EQ(doc.FrameCount(), 4);
-        EXPECT_TRUE(doc.m_calibration);
+        EXPECT_TRUE(calibrationOf(doc));
     }
 }
 

@@ -3,6 +3,7 @@
 // of Undistorted and sessions reopened without searching again.
 
 #include "gui/gui_fixture.h"
+#include "support/document_access.h"
 
 #include <QAction>
 #include <QApplication>
@@ -59,8 +60,8 @@ protected:
         ASSERT_TRUE(app->InitInstance({}, /*show=*/false));
         frame = app->MainFrame();
         doc = app->Document();
-        doc->m_diagnostics = nullptr;
-        doc->m_errors = nullptr;
+        doc->SetGridStreams(nullptr, nullptr);
+        
     }
     QString photos() const { return QString::fromStdString((dir / "photos").string()); }
 
@@ -97,9 +98,9 @@ TEST_F(WorkbenchTest, PanelShowsTheReportAsSelectableTextWithTheWarnings) {
     app->ImportFiles({photos()});
     ASSERT_TRUE(frame->OnCommand(cmd::EXTRACT_GRIDS));
     // What was found is drawn at once.
-    EXPECT_TRUE(doc->m_showGrid);
+    EXPECT_TRUE(showGridOf(*doc));
     ASSERT_TRUE(frame->OnCommand(cmd::INTRINSIC_CALIBRATION));
-    ASSERT_TRUE(doc->m_calibration);
+    ASSERT_TRUE(calibrationOf(*doc));
 
     const QString report = panel->ReportText();
     EXPECT_TRUE(report.contains(QStringLiteral("RMS reprojection error = "))) << report.toStdString();
@@ -114,7 +115,7 @@ TEST_F(WorkbenchTest, PanelShowsTheReportAsSelectableTextWithTheWarnings) {
     EXPECT_TRUE(QApplication::clipboard()->text().contains(QStringLiteral("fx = ")));
 
     // Another size: Undistorted is refused naming both sizes.
-    doc->m_calibrationStats.imageSize = cv::Size(1920, 1080);
+    statsOf(*doc).imageSize = cv::Size(1920, 1080);
     frame->OnCommand(cmd::VIEW_UNDISTORTED);
     EXPECT_FALSE(frame->View()->Undistorted());
     EXPECT_TRUE(frame->ResultField()->text().contains(QStringLiteral("1920 x 1080")))
@@ -185,8 +186,8 @@ TEST_F(WorkbenchTest, SessionReopensWithEveryResultAndNoSearch) {
     doc->SetFrameExcluded(0, true);
     const std::string session = (dir / "work.vexel").string();
     ASSERT_TRUE(doc->SaveSessionFile(session));
-    const CalibrationRecord record = *doc->m_calibration;
-    const int points = doc->m_gridSet.getTotalPointCount();
+    const CalibrationRecord record = *calibrationOf(*doc);
+    const int points = gridsOf(*doc).getTotalPointCount();
 
     start();
     // Nothing may be searched: a decoder that reads nothing would show it.
@@ -194,11 +195,11 @@ TEST_F(WorkbenchTest, SessionReopensWithEveryResultAndNoSearch) {
     app->ImportFiles({QString::fromStdString(session)});
     ASSERT_EQ(doc->FrameCount(), 2);
     EXPECT_EQ(doc->FramesNotExtracted(), 0);
-    EXPECT_EQ(doc->m_gridSet.getTotalPointCount(), points);
+    EXPECT_EQ(gridsOf(*doc).getTotalPointCount(), points);
     EXPECT_TRUE(doc->FrameExcluded(0));
-    ASSERT_TRUE(doc->m_calibration);
-    EXPECT_EQ(*doc->m_calibration, record);
-    EXPECT_EQ(doc->m_calibrationStats.imageSize, cv::Size(640, 480));
+    ASSERT_TRUE(calibrationOf(*doc));
+    EXPECT_EQ(*calibrationOf(*doc), record);
+    EXPECT_EQ(statsOf(*doc).imageSize, cv::Size(640, 480));
     EXPECT_TRUE(frame->CalibrationPanel()->ReportText().contains(QStringLiteral("fx = ")));
 }
 
