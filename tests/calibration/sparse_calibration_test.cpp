@@ -207,3 +207,17 @@ TEST(SparseSolver, StartsFromViewsSpreadOverTheSet) {
     EXPECT_EQ(spreadViewIndices(5, 20), (std::vector<int>{0, 1, 2, 3, 4}));
     EXPECT_TRUE(spreadViewIndices(0, 20).empty());
 }
+
+TEST(SparseSolver, StopsBetweenIterationsWhenAsked) {
+    const CalibrationViews views = renderedViews(8);
+    IntrinsicOptions options = converged(IntrinsicSolver::Sparse);
+    int asked = 0;
+    options.stopRequested = [&] { return ++asked >= 2; };
+    const IntrinsicResult stopped = calibrateIntrinsic(views, IMAGE_SIZE, options);
+    EXPECT_TRUE(stopped.stopped);
+    EXPECT_EQ(asked, 2);  // not asked again once it said stop
+    options.stopRequested = [] { return false; };
+    const IntrinsicResult finished = calibrateIntrinsic(views, IMAGE_SIZE, options);
+    EXPECT_FALSE(finished.stopped);
+    EXPECT_GT(finished.record.fx(), 0.0);
+}
