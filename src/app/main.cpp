@@ -37,7 +37,8 @@ QList<int> framesFromEnvironment(const char* name) {
 // window to OUT.png and quits (exit status 0 when the picture was saved).
 // VEXEL_SCREENSHOT_LEAVE_OUT lists frames to leave out of the calibration,
 // VEXEL_SCREENSHOT_FRAME the frame to show; VEXEL_SCREENSHOT_MODES may name
-// "undistorted" and "coverage" (comma-separated) to draw the frame so.
+// "undistorted" and "coverage" (comma-separated) to draw the frame so;
+// VEXEL_SCREENSHOT_SIZE=WxH (for example 1024x768) sizes the window.
 void scheduleScreenshot(CVexelApp& app, const QString& out) {
     QTimer::singleShot(0, &app, [&app, out] {
         CMainFrame* frame = app.MainFrame();
@@ -57,8 +58,15 @@ void scheduleScreenshot(CVexelApp& app, const QString& out) {
             if (mode.trimmed() == QStringLiteral("coverage")) frame->OnCommand(vexel::cmd::VIEW_COVERAGE);
         }
         frame->UpdateCommandUi();
-        // Wide enough for the report beside a 640-pixel frame and the docks.
-        frame->resize(1600, 780);
+        // VEXEL_SCREENSHOT_SIZE=WxH sizes the window; by default it is wide
+        // enough for the report beside a 640-pixel frame and the docks.
+        const QStringList size = qEnvironmentVariable("VEXEL_SCREENSHOT_SIZE").split(QLatin1Char('x'));
+        const int width = size.size() == 2 ? size[0].toInt() : 0;
+        const int height = size.size() == 2 ? size[1].toInt() : 0;
+        if (width > 0 && height > 0)
+            frame->resize(width, height);
+        else
+            frame->resize(1600, 780);
         // The first drawing sizes the content to the report; the scroll bars
         // follow on the next pass.
         QApplication::processEvents();
