@@ -48,5 +48,17 @@ constexpr int LENS_MODEL_RATIONAL = 32812;
 constexpr int LENS_MODEL_FISHEYE = 32813;
 constexpr int LENS_MODEL_AUTO = 32814;
 constexpr int BOARD_FLEX = 32815;
+constexpr int VIEW_FIT_TO_WINDOW = 32850;
+constexpr int ZOOM_IN = 32851;
+constexpr int ZOOM_OUT = 32852;
+constexpr int ACTUAL_SIZE = 32853;
+constexpr int CELL_SIZE = 32854;
+constexpr int OPEN_SESSION = 32855;
+constexpr int SAVE_SESSION = 32856;
+constexpr int SAVE_SESSION_AS = 32857;
+// Export Calibration: one command per format, in the order of
+// calibrationExportFormats().
+constexpr int EXPORT_CALIBRATION_FIRST = 32860;
+constexpr int EXPORT_CALIBRATION_LAST = 32879;
 
 }  // namespace vexel::cmd

@@ -1,5 +1,6 @@
 // Core headers first: they use identifiers that Qt defines as macros.
 #include "calibration/calibration_quality.h"
+#include "document/grid_commands.h"
 #include "document/vexel_doc.h"
 
 #include "app/frame_list_dock.h"
@@ -8,6 +9,8 @@
 #include <QFileInfo>
 #include <QFont>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QSignalBlocker>
 #include <QTreeWidget>
 
@@ -40,10 +43,22 @@ CFrameListDock::CFrameListDock(CVexelDoc* doc, QWidget* parent)
     m_tree->setUniformRowHeights(true);
     m_tree->setSelectionMode(QAbstractItemView::SingleSelection);
     m_tree->setAllColumnsShowFocus(true);
-    m_tree->header()->setStretchLastSection(true);
+    // The name takes the room the result leaves; a long one loses its
+    // middle, so that its start and its number stay in sight.
+    m_tree->header()->setStretchLastSection(false);
     m_tree->header()->setSectionResizeMode(INDEX_COLUMN, QHeaderView::ResizeToContents);
-    m_tree->header()->setSectionResizeMode(NAME_COLUMN, QHeaderView::Interactive);
-    m_tree->setColumnWidth(NAME_COLUMN, 110);
+    m_tree->header()->setSectionResizeMode(NAME_COLUMN, QHeaderView::Stretch);
+    m_tree->header()->setSectionResizeMode(RESULT_COLUMN, QHeaderView::ResizeToContents);
+    m_tree->setTextElideMode(Qt::ElideMiddle);
+    m_tree->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_tree->installEventFilter(this);
+    connect(m_tree, &QWidget::customContextMenuRequested, this, [this](const QPoint& position) {
+        QTreeWidgetItem* item = m_tree->itemAt(position);
+        if (!item) return;
+        QMenu* menu = ContextMenu(m_tree->indexOfTopLevelItem(item));
+        menu->exec(m_tree->viewport()->mapToGlobal(position));
+        delete menu;
+    });
     setWidget(m_tree);
     connect(m_tree, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* current, QTreeWidgetItem*) { OnCurrentItemChanged(current); });
@@ -51,17 +66,9 @@ CFrameListDock::CFrameListDock(CVexelDoc* doc, QWidget* parent)
 }
 
 QString CFrameListDock::ResultText(const CVexelDoc& doc, int frame) {
-    const FrameGridStatus status = doc.GridStatus(frame);
-    QString text;
-    if (!status.extracted)
-        text = QStringLiteral("not searched yet");
-    else if (status.points <= 0 && status.failure != GridFailure::None)
-        text = QString::fromLatin1(gridFailureText(status.failure));
-    else
-        text = status.points == 1 ? QStringLiteral("1 point") : QStringLiteral("%1 points").arg(status.points);
-    const double rms = doc.m_calibrationStats.valid ? doc.m_calibrationStats.frameError(frame) : -1.0;
-    if (rms >= 0) text += QStringLiteral(", RMS %1 px").arg(rms, 0, 'f', 3);
-    if (doc.FrameExcluded(frame)) text += QStringLiteral(", left out");
+    QString text = QString::fromStdString(frameResultText(doc, frame));
+    const std::string note = doc.FrameNote(frame);
+    if (!note.empty()) text += QStringLiteral(", ") + QString::fromStdString(note);
     return text;
 }
 
@@ -83,7 +90,7 @@ void CFrameListDock::Refresh() {
     }
 
     std::vector<bool> flagged(static_cast<std::size_t>(count), false);
-    for (int f : suspectFrames(m_doc->m_calibrationStats))
+    for (int f : suspectFrames(m_doc->Stats()))
         if (f >= 0 && f < count) flagged[static_cast<std::size_t>(f)] = true;
 
     const std::vector<std::string> names = m_doc->FrameNames();
@@ -134,4 +141,29 @@ void CFrameListDock::OnItemChanged(QTreeWidgetItem* item, int column) {
     if (m_refreshing || !item || column != INDEX_COLUMN) return;
     const int frame = m_tree->indexOfTopLevelItem(item);
     if (frame >= 0) Q_EMIT FrameUseChanged(frame, item->checkState(INDEX_COLUMN) == Qt::Checked);
+}
+
+QMenu* CFrameListDock::ContextMenu(int frame) {
+    auto* menu = new QMenu(this);
+    menu->addAction(QStringLiteral("Go to Frame %1").arg(frame), this, [this, frame] { Q_EMIT FrameChosen(frame); });
+    const bool leftOut = m_doc && m_doc->FrameExcluded(frame);
+    menu->addAction(leftOut ? QStringLiteral("Use") : QStringLiteral("Leave Out"), this,
+                    [this, frame, leftOut] { Q_EMIT FrameUseChanged(frame, leftOut); });
+    QAction* remove =
+        menu->addAction(QStringLiteral("Remove Frame"), this, [this, frame] { Q_EMIT FrameRemoveRequested(frame); });
+    // The frames of a video sequence stay together.
+    remove->setEnabled(m_doc && !m_doc->InSequenceMode());
+    return menu;
+}
+
+bool CFrameListDock::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_tree && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space) {
+        if (QTreeWidgetItem* item = m_tree->currentItem()) {
+            const int frame = m_tree->indexOfTopLevelItem(item);
+            if (frame >= 0) Q_EMIT FrameUseChanged(frame, item->checkState(INDEX_COLUMN) != Qt::Checked);
+        }
+        return true;
+    }
+    return QDockWidget::eventFilter(watched, event);
 }

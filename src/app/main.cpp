@@ -12,10 +12,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "app/command_ids.h"
 #include "app/main_frame.h"
 #include "app/vexel_app.h"
+#include "vexel_version.h"
 
 namespace {
 
@@ -38,6 +40,7 @@ QList<int> framesFromEnvironment(const char* name) {
 // "undistorted" and "coverage" (comma-separated) to draw the frame so;
 // VEXEL_SCREENSHOT_LENS_MODEL the lens model to calibrate with (a model's
 // name or "auto").
+// VEXEL_SCREENSHOT_SIZE=WxH (for example 1024x768) sizes the window.
 void scheduleScreenshot(CVexelApp& app, const QString& out) {
     QTimer::singleShot(0, &app, [&app, out] {
         CMainFrame* frame = app.MainFrame();
@@ -53,7 +56,7 @@ void scheduleScreenshot(CVexelApp& app, const QString& out) {
         if (model == "auto") frame->OnCommand(vexel::cmd::LENS_MODEL_AUTO);
         if (parseLensModelName(model, lens)) frame->OnCommand(vexel::cmd::LENS_MODEL_OPENCV4 + static_cast<int>(lens));
         frame->OnCommand(vexel::cmd::INTRINSIC_CALIBRATION);
-        if (!doc->m_showGrid) frame->OnCommand(vexel::cmd::GRID);
+        if (!doc->ShowGrid()) frame->OnCommand(vexel::cmd::GRID);
         for (int shown : framesFromEnvironment("VEXEL_SCREENSHOT_FRAME"))
             frame->RunGuarded(QStringLiteral("Go to Frame"), [doc, shown] { doc->OnGoToFrame(shown); });
         for (const QString& mode : qEnvironmentVariable("VEXEL_SCREENSHOT_MODES").split(QLatin1Char(','), Qt::SkipEmptyParts)) {
@@ -61,8 +64,15 @@ void scheduleScreenshot(CVexelApp& app, const QString& out) {
             if (mode.trimmed() == QStringLiteral("coverage")) frame->OnCommand(vexel::cmd::VIEW_COVERAGE);
         }
         frame->UpdateCommandUi();
-        // Wide enough for the report beside a 640-pixel frame and the docks.
-        frame->resize(1600, 780);
+        // VEXEL_SCREENSHOT_SIZE=WxH sizes the window; by default it is wide
+        // enough for the report beside a 640-pixel frame and the docks.
+        const QStringList size = qEnvironmentVariable("VEXEL_SCREENSHOT_SIZE").split(QLatin1Char('x'));
+        const int width = size.size() == 2 ? size[0].toInt() : 0;
+        const int height = size.size() == 2 ? size[1].toInt() : 0;
+        if (width > 0 && height > 0)
+            frame->resize(width, height);
+        else
+            frame->resize(1600, 780);
         // The first drawing sizes the content to the report; the scroll bars
         // follow on the next pass.
         QApplication::processEvents();
@@ -75,9 +85,44 @@ void scheduleScreenshot(CVexelApp& app, const QString& out) {
     });
 }
 
+const char* const USAGE = R"(Usage: vexel [OPTION] [FILE...]
+The desktop program of Vexel: calibrates a camera from pictures of a printed
+checkerboard whose marker cells carry a central spot. Opens a window with the
+FILEs imported as frames: images (JPEG, PGM and the other formats the image
+library reads), image lists (.iml), one video sequence (.vsq) or video files
+(.mp4, .avi, .mov, .mkv). Then Calibration > Extract Grid(s) finds the board in
+every frame and Calibration > Intrinsic Calibration computes the camera.
+
+Options:
+  -h, --help     Print this help and exit
+  --version      Print the version and exit
+The toolkit's own options (such as -platform NAME or -style NAME) are accepted
+too.
+
+Batch work without a window: vexel-cli.
+)";
+
+// --help and --version are answered before the window system is touched,
+// so they work without a display.
+bool answeredWithoutWindow(int argc, char** argv, int& status) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(USAGE, stdout);
+        } else if (std::strcmp(argv[i], "--version") == 0) {
+            std::puts("vexel " VEXEL_VERSION);
+        } else {
+            continue;
+        }
+        status = std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (int status = 0; answeredWithoutWindow(argc, argv, status)) return status;
     QApplication application(argc, argv);
     CVexelApp app;
     QStringList files = QApplication::arguments();

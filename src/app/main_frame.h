@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 
+class CCalibrationPanel;
 class CErrorChart;
 class CFrameListDock;
 class CVexelApp;
@@ -34,6 +35,7 @@ public:
     CVexelView* View() const { return m_view; }
     QToolBar* ToolBar() const { return m_toolBar; }
     CFrameListDock* FrameList() const { return m_frameList; }
+    CCalibrationPanel* CalibrationPanel() const { return m_calibrationPanel; }
     CErrorChart* ErrorChart() const { return m_errorChart; }
     QDockWidget* ErrorChartDock() const { return m_errorDock; }
     // The action of a command identifier (menus, toolbar and accelerators share it).
@@ -57,7 +59,8 @@ public:
     // Undistorted, Coverage, Refine Corners, Lens Model and Board Flex; the
     // frame list and the chart re-read the document.
     void UpdateCommandUi();
-    // The frame list and the error chart re-read the document.
+    // The frame list, the calibration panel and the error chart re-read the
+    // document.
     void RefreshDocks();
 
     // Whether the command runs on the worker thread: the extraction and
@@ -88,15 +91,22 @@ protected:
     // whether to save a calibration that changed; Cancel keeps it open.
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    // Files and folders dropped on the window are opened as those named on
+    // the command line are (CVexelApp::ImportFiles).
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void CreateActions();
     void CreateMenus();
     void CreateToolBar();
     void CreateStatusBar();
-    // The frame list dock with the error chart's dock under it, on the right.
+    // The frame list dock with the calibration panel and the error chart's
+    // dock under it, on the right.
     void CreateDocks();
     void RouteCommand(int id);
+    // Calibration > Cell Size...: asks for the cell side, then the document's command.
+    void OnCellSize();
     // After a failed command: puts the cursor back, shows what there is and
     // reports `reason`.
     void ReportFailure(const QString& name, const QString& reason);
@@ -107,6 +117,7 @@ private:
     CVexelView* m_view;
     QToolBar* m_toolBar = nullptr;
     CFrameListDock* m_frameList = nullptr;
+    CCalibrationPanel* m_calibrationPanel = nullptr;
     QDockWidget* m_errorDock = nullptr;
     CErrorChart* m_errorChart = nullptr;
     std::map<int, QAction*> m_actions;

@@ -7,6 +7,8 @@
 #include <utility>
 
 #include "calibration/fixed_format.h"
+#include "calibration/lens_fit.h"
+#include "calibration/plural.h"
 
 namespace {
 
@@ -49,6 +51,7 @@ std::string shortNumber(double value) {
 const char* const CAMERA_NAMES[9] = {"fx", "", "cx", "", "fy", "cy", "", "", ""};
 const char* const TRANSLATION_NAMES[3] = {"translation x", "translation y", "translation z"};
 const char* const DISTORTION_NAMES[4] = {"k1", "k2", "p1", "p2"};
+// The parameters every lens model shares, first of its deviations.
 const char* const DEVIATION_NAMES[4] = {"fx", "fy", "cx", "cy"};
 
 }  // namespace
@@ -89,8 +92,7 @@ int distinctViewCount(const CalibrationViews& views) {
 std::vector<std::string> calibrationWarnings(const CalibrationStats& stats, double fx) {
     std::vector<std::string> warnings;
     if (stats.distinctViews < MIN_DISTINCT_VIEWS) {
-        std::string warning = "only " + std::to_string(stats.distinctViews);
-        warning += stats.distinctViews == 1 ? " distinct view (" : " distinct views (";
+        std::string warning = "only " + vexel::plural(stats.distinctViews, "distinct view", "distinct views") + " (";
         warning += std::to_string(MIN_DISTINCT_VIEWS) + " or more are needed for a reliable calibration)";
         warnings.push_back(std::move(warning));
     }
@@ -112,8 +114,7 @@ std::vector<std::string> calibrationWarnings(const CalibrationStats& stats, doub
     }
     if (!uncertain.empty()) warnings.push_back("uncertain result: standard deviation of " + uncertain + " (over 1 % of fx)");
     if (stats.framesOtherSize > 0) {
-        std::string warning = std::to_string(stats.framesOtherSize);
-        warning += stats.framesOtherSize == 1 ? " frame" : " frames";
+        std::string warning = vexel::plural(stats.framesOtherSize, "frame", "frames");
         warning += " of another size left out (calibrated at " + std::to_string(stats.imageSize.width) + " x " +
                    std::to_string(stats.imageSize.height) + ")";
         warnings.push_back(std::move(warning));
@@ -166,4 +167,46 @@ std::string calibrationValueProblem(const CalibrationRecord& record) {
     if (record.fx() <= 0) return "fx is " + shortNumber(record.fx()) + " (it must be above 0)";
     if (record.fy() <= 0) return "fy is " + shortNumber(record.fy()) + " (it must be above 0)";
     return {};
+}
+
+std::string calibrationSizeProblem(const CalibrationRecord& record, const CalibrationStats& stats,
+                                   cv::Size frameSize) {
+    const auto sizeText = [](cv::Size size) {
+        return std::to_string(size.width) + " x " + std::to_string(size.height);
+    };
+    if (frameSize.empty()) return {};
+    if (!stats.imageSize.empty()) {
+        if (stats.imageSize == frameSize) return {};
+        return "the calibration is for " + sizeText(stats.imageSize) + " frames, this frame is " +
+               sizeText(frameSize);
+    }
+    if (record.cx() >= 0 && record.cx() < frameSize.width && record.cy() >= 0 && record.cy() < frameSize.height)
+        return {};
+    return "the calibration's principal point (" + vexel::formatDecimals(record.cx(), 1) + ", " +
+           vexel::formatDecimals(record.cy(), 1) + ") lies outside this " + sizeText(frameSize) +
+           " frame: it is for frames of another size";
+}
+
+CalibrationStats intrinsicStats(const CalibrationViews& views, const IntrinsicResult& result, cv::Size imageSize,
+                                int framesOtherSize, const IntrinsicOptions& options) {
+    CalibrationStats stats;
+    stats.valid = true;
+    stats.frames = views.frames;
+    stats.pointCounts = views.pointCounts();
+    stats.perViewErrors = result.perViewErrors;
+    stats.rms = result.rms;
+    stats.framesOtherSize = framesOtherSize;
+    stats.imageSize = imageSize;
+    stats.stdDeviations = result.stdDeviations;
+    stats.covariance = result.covariance;
+    stats.solver = solverName(result.solver);
+    stats.modelChoice = result.modelChoice;
+    stats.modelCandidates = result.candidates;
+    stats.flex = result.flex;
+    stats.distinctViews = distinctViewCount(views);
+    stats.warnings = calibrationWarnings(stats, result.record.fx());
+    for (std::string& warning : lensFitWarnings(views, result, imageSize, options))
+        stats.warnings.push_back(std::move(warning));
+    stats.poseFrame = views.frames.empty() ? -1 : views.frames.front();
+    return stats;
 }

@@ -39,6 +39,15 @@ int distinctViewCount(const CalibrationViews& views);
 // above 1 % of fx, frames left out for their size.
 std::vector<std::string> calibrationWarnings(const CalibrationStats& stats, double fx);
 
+// The figures of the intrinsic calibration `result` of `views` at
+// `imageSize`, framesOtherSize frames with points having been left out for
+// their size, with `options`: the frames used, their errors, the
+// deviations, the solver, the model's choice, the board's bend, the distinct
+// views and the warnings (the lens fit's included); the pose is the first
+// view's.
+CalibrationStats intrinsicStats(const CalibrationViews& views, const IntrinsicResult& result, cv::Size imageSize,
+                                int framesOtherSize, const IntrinsicOptions& options);
+
 // The name of record value `index`: "fx", "fy", "cx", "cy", "camera matrix
 // element 1", "rotation matrix element 4", "translation x", "k1", "p2", ...
 std::string calibrationFieldName(std::size_t index);
@@ -53,3 +62,10 @@ std::string calibrationFileField(char form, int position, LensModel model = Lens
 // fourth included), or fx or fy not above 0. Empty when every value is
 // usable.
 std::string calibrationValueProblem(const CalibrationRecord& record);
+
+// Why a calibration cannot be used on frames of `frameSize`, or empty when
+// it can: "the calibration is for 1920 x 1080 frames, this frame is 640 x
+// 480". A calibration of unknown size (read from a .cal file, which holds
+// none) is refused only when its principal point lies outside the frame.
+std::string calibrationSizeProblem(const CalibrationRecord& record, const CalibrationStats& stats,
+                                   cv::Size frameSize);

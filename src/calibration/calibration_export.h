@@ -8,14 +8,17 @@
 #include <string_view>
 
 #include "calibration/calibration_record.h"
+#include "calibration/output_file.h"
 #include "calibration/calibration_stats.h"
 
 // image_width, image_height, camera_matrix (3 x 3), distortion_coefficients
 // (1 x 5 for the default model, whose fifth, k3, is 0, and for opencv5; 1 x 8
 // for the rational model; 1 x 4 for the fisheye model, which also gets
 // fisheye_model: 1), avg_reprojection_error, per_view_reprojection_errors
-// (one per frame used) and nr_of_frames.
-std::string formatOpenCvYaml(const CalibrationRecord& record, const CalibrationStats& stats);
+// (one per frame used) and nr_of_frames; with a cell side above 0 also
+// square_size, in millimetres.
+std::string formatOpenCvYaml(const CalibrationRecord& record, const CalibrationStats& stats,
+                             double cellSizeMm = 0);
 
 // image_width, image_height, camera_name, camera_matrix, distortion_model
 // (plumb_bob for the default and opencv5 models, rational_polynomial,
@@ -32,6 +35,8 @@ bool isValidUtf8(std::string_view text);
 // refused); false, with a reason naming the file in
 // `error`, when the file could not be written (it is then left as it was).
 bool writeOpenCvYaml(const std::string& path, const CalibrationRecord& record, const CalibrationStats& stats,
-                     std::string* error = nullptr);
+                     std::string* error = nullptr, const vexel::OutputOptions& output = {},
+                     double cellSizeMm = 0);
 bool writeCameraInfoYaml(const std::string& path, const CalibrationRecord& record, const CalibrationStats& stats,
-                         const std::string& cameraName, std::string* error = nullptr);
+                         const std::string& cameraName, std::string* error = nullptr,
+                         const vexel::OutputOptions& output = {});

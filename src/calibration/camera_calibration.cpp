@@ -6,7 +6,6 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/core.hpp>
 
-#include "calibration/aligned_allocations.h"
 #include "calibration/fisheye_start.h"
 #include "calibration/lens_choice.h"
 #include "calibration/lens_projection.h"
@@ -162,7 +161,6 @@ IntrinsicResult calibrateFisheyeWithLibrary(const CalibrationViews& views, cv::S
 }
 
 IntrinsicResult calibrateModel(const CalibrationViews& views, cv::Size imageSize, const IntrinsicOptions& options) {
-    AlignedAllocations repeatable;
     bool sparse = options.solver == IntrinsicSolver::Sparse || options.boardFlex ||
                   (options.solver == IntrinsicSolver::Auto && views.viewCount() > LIBRARY_SOLVER_MAX_VIEWS);
     if (sparse) return calibrateSparse(views, imageSize, options);
@@ -229,7 +227,6 @@ ExtrinsicResult calibrateExtrinsic(const std::vector<cv::Point2f>& imagePoints,
     if (imagePoints.size() < 4 || imagePoints.size() != objectPoints.size())
         CV_Error(cv::Error::StsBadArg, "a pose needs at least 4 point pairs");
 
-    AlignedAllocations repeatable;
     if (intrinsic.model != LensModel::OpenCv4) return lensExtrinsic(imagePoints, objectPoints, intrinsic);
 
     // The intrinsics go to the pose estimation as the single-precision values

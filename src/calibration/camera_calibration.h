@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cfloat>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -60,6 +61,10 @@ struct IntrinsicOptions {
     int sparseMaxIterations = 100;
     double sparseTolerance = 1e-12;
     int sparseThreads = 1;  // threads of the sparse solver's evaluation and elimination
+    // Asked between the sparse solver's iterations; true ends the
+    // calibration with IntrinsicResult::stopped (the library's solver runs
+    // to its end).
+    std::function<bool()> stopRequested;
 };
 
 // Rotation vector and translation of one view.
@@ -88,6 +93,7 @@ struct IntrinsicResult {
     // (negative when its calibration failed), in lensModels() order.
     std::string modelChoice;
     std::vector<std::pair<LensModel, double>> candidates;
+    bool stopped = false;  // ended by stopRequested: no result
 };
 
 // Calibrates from all views at once with the options' lens model (the same

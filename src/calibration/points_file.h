@@ -1,16 +1,14 @@
 #pragma once
 // The correspondence file (.points): for every frame of the document a
-// header line "frame<i>", then, when the frame has at least 4 points, one
+// header line "frame<i>", then, when the frame has a view (frameHasView), one
 // line per point with pattern x, pattern y, image x and image y (six
 // decimals, single blanks); a final empty line ends the file.
 
 #include <string>
 
-class GridSet;
+#include "calibration/output_file.h"
 
-// Frames with fewer points than this take part in neither the calibrations
-// nor the correspondence file.
-constexpr int MIN_FRAME_POINTS = 4;
+class GridSet;
 
 // The file's text for frames 0 to frameCount - 1 (frames beyond the grid
 // set's own frame count get their header only).
@@ -19,4 +17,4 @@ std::string formatCorrespondences(const GridSet& set, int frameCount);
 // Writes that text to `path`; the target is replaced only when the whole
 // file was written. False on failure, with the reason in `error`.
 bool CorrespondenceFileWriter(const GridSet& set, int frameCount, const std::string& path,
-                              std::string* error = nullptr);
+                              std::string* error = nullptr, const vexel::OutputOptions& output = {});

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -411,6 +412,18 @@ void describe(const std::vector<std::unique_ptr<ViewReprojection<Lens, FLEX>>>& 
     }
 }
 
+// Ends the solver between iterations once the caller asks it to stop.
+class StopWhenAsked : public ceres::IterationCallback {
+public:
+    explicit StopWhenAsked(const std::function<bool()>& asked) : m_asked(asked) {}
+    ceres::CallbackReturnType operator()(const ceres::IterationSummary&) override {
+        return m_asked() ? ceres::SOLVER_ABORT : ceres::SOLVER_CONTINUE;
+    }
+
+private:
+    const std::function<bool()>& m_asked;
+};
+
 template <class Lens, bool FLEX>
 IntrinsicResult solve(const CalibrationViews& views, cv::Size imageSize, const IntrinsicOptions& options) {
     constexpr int INTRINSICS = 4 + Lens::COEFFICIENTS;
@@ -451,8 +464,16 @@ IntrinsicResult solve(const CalibrationViews& views, cv::Size imageSize, const I
 
     std::string invalid;
     if (!solverOptions.IsValid(&invalid)) CV_Error(cv::Error::StsBadArg, "sparse solver options: " + invalid);
+    StopWhenAsked stop(options.stopRequested);
+    if (options.stopRequested) solverOptions.callbacks.push_back(&stop);
     ceres::Solver::Summary summary;
     ceres::Solve(solverOptions, &problem, &summary);
+    if (options.stopRequested && summary.termination_type == ceres::USER_FAILURE) {
+        IntrinsicResult stopped;
+        stopped.solver = IntrinsicSolver::Sparse;
+        stopped.stopped = true;
+        return stopped;
+    }
     if (!summary.IsSolutionUsable())
         CV_Error(cv::Error::StsNoConv, "the sparse solver failed: " + summary.message);
 
@@ -545,6 +566,9 @@ std::vector<int> spreadViewIndices(int viewCount, int count) {
 }
 
 IntrinsicResult calibrateSparse(const CalibrationViews& views, cv::Size imageSize, const IntrinsicOptions& options) {
+    if (views.viewCount() == 0 || static_cast<int>(views.imagePoints.size()) != views.viewCount() ||
+        static_cast<int>(views.objectPoints.size()) != views.viewCount())
+        CV_Error(cv::Error::StsBadArg, "no views to calibrate from");
     checkViews(views);
     return options.boardFlex ? solveModel<true>(views, imageSize, options)
                              : solveModel<false>(views, imageSize, options);

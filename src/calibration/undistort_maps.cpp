@@ -17,6 +17,28 @@ bool usableCamera(const CalibrationRecord& record) {
     return record.fx() > 0 && record.fy() > 0;
 }
 
+// Undistorts through the lens of `model` with its coefficients, in the
+// model's order.
+void undistortWith(const cv::Matx33d& k, LensModel model, const double* coefficients,
+                   std::vector<cv::Point2f>& points) {
+    if (points.empty()) return;
+    std::vector<cv::Point2f> out;
+    if (model != LensModel::OpenCv4) {
+        LensCamera camera;
+        camera.model = model;
+        camera.matrix = k;
+        camera.distortion.assign(coefficients, coefficients + lensCoefficientCount(model));
+        undistortLensPoints(camera, points, out, &k);
+    } else {
+        const cv::Vec4d d(coefficients[0], coefficients[1], coefficients[2], coefficients[3]);
+        // More iterations than the library's default five: strong distortion
+        // near the corners needs them.
+        cv::undistortPoints(points, out, k, d, cv::noArray(), k,
+                            cv::TermCriteria(cv::TermCriteria::COUNT + cv::TermCriteria::EPS, 50, 1e-9));
+    }
+    points.swap(out);
+}
+
 }  // namespace
 
 void UndistortMaps::clear() {
@@ -61,22 +83,12 @@ bool UndistortMaps::remap(const cv::Mat& in, cv::Mat& out) const {
 }
 
 void UndistortMaps::undistortPoints(std::vector<cv::Point2f>& points) const {
-    if (!ready() || points.empty()) return;
-    const cv::Matx33d k(m_camera.data());
-    std::vector<cv::Point2f> out;
-    if (m_model != LensModel::OpenCv4) {
-        LensCamera camera;
-        camera.model = m_model;
-        camera.matrix = k;
-        camera.distortion.assign(m_distortion.begin(), m_distortion.begin() + lensCoefficientCount(m_model));
-        undistortLensPoints(camera, points, out, &k);
-        points.swap(out);
-        return;
-    }
-    const cv::Vec4d d(m_distortion[0], m_distortion[1], m_distortion[2], m_distortion[3]);
-    // More iterations than the library's default five: strong distortion
-    // near the corners needs them.
-    cv::undistortPoints(points, out, k, d, cv::noArray(), k,
-                        cv::TermCriteria(cv::TermCriteria::COUNT + cv::TermCriteria::EPS, 50, 1e-9));
-    points.swap(out);
+    if (!ready()) return;
+    undistortWith(cv::Matx33d(m_camera.data()), m_model, m_distortion.data(), points);
+}
+
+void UndistortMaps::undistortPoints(const CalibrationRecord& record, std::vector<cv::Point2f>& points) {
+    if (!usableCamera(record)) return;
+    const std::vector<double> coefficients = record.distortionCoefficients();
+    undistortWith(cv::Matx33d(&record.values[CalibrationRecord::CAMERA]), record.model, coefficients.data(), points);
 }

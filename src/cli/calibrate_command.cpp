@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "calibration/calibration_commands.h"
+#include "document/calibration_commands.h"
 #include "calibration/calibration_export.h"
 #include "calibration/calibration_file.h"
 #include "calibration/calibration_quality.h"
@@ -18,6 +18,7 @@
 #include "cli/cli_ui.h"
 #include "cli/command_registry.h"
 #include "cli/grid_run.h"
+#include "cli/output_args.h"
 #include "document/vexel_doc.h"
 
 namespace vexel::cli {
@@ -33,28 +34,25 @@ struct CalibrateArgs {
     bool json = false;
     std::string opencvYaml;
     std::string rosYaml;
+    std::string session;
+    double cellMm = 0;
     std::string cameraName = "camera";
     std::string solver = "auto";
     std::string model = "opencv4";
     bool boardFlex = false;
-    double cellMm = 0.0;
     std::vector<int> leaveOut;
     ExtractionOptions extraction;
     InputOptions input;
+    OutputArgs outputs;
 };
 
-// The quality section of the text output: the parameters' standard
-// deviations, every used frame's error and the frames that fit far worse
-// than the rest.
+// The quality section of the text output (the standard deviations are in
+// the report lines already): every used frame's error and the frames that
+// fit far worse than the rest.
 void writeQuality(std::ostream& out, CVexelDoc& doc) {
-    const CalibrationStats& stats = doc.m_calibrationStats;
+    const CalibrationStats& stats = doc.Stats();
     const std::vector<std::string>& names = doc.FrameNames();
     auto name = [&](int f) { return static_cast<std::size_t>(f) < names.size() ? names[f] : std::string(); };
-    out << "\nStandard deviations:\n";
-    const std::vector<std::string> parameters = intrinsicParameterNames(doc.m_calibration->model);
-    for (std::size_t i = 0; i < parameters.size(); ++i)
-        out << "  " << parameters[i] << " = " << formatFixed(stats.stdDeviations[i])
-            << (i % 4 == 3 || i + 1 == parameters.size() ? "\n" : "");
     out << "RMS reprojection error per frame (pixels):\n";
     for (std::size_t i = 0; i < stats.frames.size() && i < stats.perViewErrors.size(); ++i) {
         out << "  frame " << stats.frames[i] << ": " << formatFixed(stats.perViewErrors[i]) << ", "
@@ -85,14 +83,19 @@ int runCalibrate(const CalibrateArgs& a) {
     CliUi ui;
     ui.setQuiet(a.extraction.quiet);
     CVexelDoc doc(&ui);
-    doc.m_diagnostics = nullptr;
+    doc.SetGridStreams(nullptr, &std::cerr);
     auto fail = [&](const std::string& reason) { return reportFailure("calibrate", reason, EXIT_FAILED, a.json); };
 
     if (!a.rosYaml.empty() && !isValidUtf8(a.cameraName))
         return reportFailure("calibrate", "--camera-name is not UTF-8 text", EXIT_USAGE, a.json);
     InputOptions input = a.input;
     input.progress = !a.extraction.quiet;
+    if (std::string problem = a.outputs.problem(a.inputs); !problem.empty())
+        return reportFailure("calibrate", problem, EXIT_USAGE, a.json);
     if (int status = importInputsOrReport("calibrate", doc, a.inputs, a.json, input); status != EXIT_OK) return status;
+    // The files of the frames that image lists named are inputs too.
+    if (std::string problem = a.outputs.problem(doc.FrameNames()); !problem.empty())
+        return reportFailure("calibrate", problem, EXIT_USAGE, a.json);
     std::string error;
     bool withReference = a.referenceOption && a.referenceOption->count() > 0;
     if (withReference && (a.reference < 0 || a.reference >= doc.FrameCount())) {
@@ -110,8 +113,10 @@ int runCalibrate(const CalibrateArgs& a) {
                                  EXIT_USAGE, a.json);
     }
 
+    if (a.cellMm > 0) doc.SetCellSizeMm(a.cellMm);
     if (!runExtraction(doc, ui, a.extraction, error)) return fail(error);
-    if (framesWithGrid(doc) == 0) return fail("no frame with 4 or more points");
+    if (noFrameRead(doc)) return reportFailure("calibrate", "no frame could be read", EXIT_USAGE, a.json);
+    if (doc.FramesWithGrid() == 0) return fail("no frame with 4 or more points");
     IntrinsicOptions intrinsic;
     parseSolverName(a.solver, intrinsic.solver);
     intrinsic.chooseModel = a.model == "auto";
@@ -121,24 +126,29 @@ int runCalibrate(const CalibrateArgs& a) {
         return reportFailure("calibrate", "--board-flex needs the sparse solver (--solver auto or sparse)", EXIT_USAGE,
                              a.json);
     doc.OnIntrinsicCalibration(intrinsic);
-    if (!doc.m_calibration || !doc.m_calibrationStats.valid) return fail(ui.lastMessage());
+    if (!doc.Calibration() || !doc.Stats().valid) return fail(ui.lastMessage());
 
     if (withReference) {
         ui.addReferenceFrameAnswer(a.reference);
         doc.OnExtrinsicCalibration();
-        if (doc.m_calibrationStats.extrinsicFrame != a.reference) return fail(ui.lastMessage());
+        if (doc.Stats().extrinsicFrame != a.reference) return fail(ui.lastMessage());
     }
 
-    if (!a.points.empty() && !SaveCorrespondencesFile(doc, a.points, &error)) return fail(error);
-    if (!a.cal.empty() && !SaveCalibrationFile(doc, a.cal, calFormValue(a.calForm), &error)) return fail(error);
-    if (!a.opencvYaml.empty() && !writeOpenCvYaml(a.opencvYaml, *doc.m_calibration, doc.m_calibrationStats, &error))
+    const vexel::OutputOptions& output = a.outputs.options();
+    if (!a.points.empty() && !SaveCorrespondencesFile(doc, a.points, &error, output)) return fail(error);
+    if (!a.cal.empty() && !SaveCalibrationFile(doc, a.cal, calFormValue(a.calForm), &error, output))
+        return fail(error);
+    if (!a.opencvYaml.empty() &&
+        !writeOpenCvYaml(a.opencvYaml, *doc.Calibration(), doc.Stats(), &error, output, doc.CellSizeMm()))
         return fail(error);
     if (!a.rosYaml.empty() &&
-        !writeCameraInfoYaml(a.rosYaml, *doc.m_calibration, doc.m_calibrationStats, a.cameraName, &error))
+        !writeCameraInfoYaml(a.rosYaml, *doc.Calibration(), doc.Stats(), a.cameraName, &error, output))
         return fail(error);
 
-    const CalibrationRecord& r = *doc.m_calibration;
-    const CalibrationStats& stats = doc.m_calibrationStats;
+    if (!a.session.empty() && !doc.SaveSessionFile(a.session, &error)) return fail(error);
+
+    const CalibrationRecord& r = *doc.Calibration();
+    const CalibrationStats& stats = doc.Stats();
     if (a.json) {
         nlohmann::json out;
         out["frames"] = framesJson(doc);
@@ -167,22 +177,30 @@ int runCalibrate(const CalibrateArgs& a) {
             out["boardFlex"] = {{"alongX", stats.flex.alongX}, {"alongY", stats.flex.alongY},
                                 {"sdX", stats.flex.sdX},       {"sdY", stats.flex.sdY},
                                 {"atCentre", stats.flex.atCentre()}};
-            if (a.cellMm > 0) out["boardFlex"]["atCentreMm"] = stats.flex.atCentre() * a.cellMm;
+            if (doc.CellSizeMm() > 0) out["boardFlex"]["atCentreMm"] = stats.flex.atCentre() * doc.CellSizeMm();
         }
         out["suspectFrames"] = suspectFrames(stats);
         out["rotation"] = values(r, CalibrationRecord::ROTATION, 9);
         out["translation"] = values(r, CalibrationRecord::TRANSLATION, 3);
+        if (doc.CellSizeMm() > 0) {
+            nlohmann::json millimetres = nlohmann::json::array();
+            for (int i = 0; i < 3; ++i) millimetres.push_back(r.translation(i) * doc.CellSizeMm());
+            out["translationMm"] = millimetres;
+            out["cellSizeMm"] = doc.CellSizeMm();
+        }
         out["poseFrame"] = stats.poseFrame;
         out["referenceFrame"] = withReference ? a.reference : -1;
         out["warnings"] = stats.warnings;
         std::cout << out.dump(1) << '\n';
     } else {
         for (const std::string& line : calibrationReportLines(r, withReference)) std::cout << line << '\n';
-        for (const std::string& line : calibrationQualityLines(r, stats, a.cellMm)) std::cout << line << '\n';
+        for (const std::string& line : calibrationQualityLines(r, stats, doc.CellSizeMm())) std::cout << line << '\n';
         std::cout << "frames used = " << stats.frames.size() << " of " << doc.FrameCount() << " (" << stats.imageSize.width
                   << " x " << stats.imageSize.height << "), pose of frame " << stats.poseFrame << '\n';
         std::cout << "solver = " << stats.solver << '\n';
         writeQuality(std::cout, doc);
+        if (withReference)
+            for (const std::string& line : poseUnitLines(r, doc.CellSizeMm())) std::cout << line << '\n';
         for (const std::string& warning : stats.warnings) std::cout << "Warning: " << warning << '\n';
     }
     return EXIT_OK;
@@ -191,22 +209,31 @@ int runCalibrate(const CalibrateArgs& a) {
 CommandRun setupCalibrate(CLI::App& sub) {
     auto a = std::make_shared<CalibrateArgs>();
     sub.add_option("inputs", a->inputs,
-                   "Image files, image lists (.iml), - for an image list on standard input, one video "
-                   "sequence (.vsq) or one video file (.mp4, .avi, .mov, .mkv)")
+                   "Image files or folders of them, image lists (.iml), - for an image list on standard input, one "
+                   "video sequence (.vsq), one video file (.mp4, .avi, .mov, .mkv) or one session (.vexel)")
         ->required()
         ->type_name("INPUT");
-    sub.add_option("--points", a->points, "Write the correspondences to this .points file")->type_name("FILE");
-    sub.add_option("--cal", a->cal, "Write the calibration to this .cal file")->type_name("FILE");
+    a->outputs.add(sub, "--points", a->points, "Write the correspondences to this .points file");
+    a->outputs.add(sub, "--cal", a->cal, "Write the calibration to this .cal file");
     sub.add_option("--cal-form", a->calForm, "Form of the .cal file (default labelled)")
         ->check(CLI::IsMember({"labelled", "text", "binary"}));
     a->referenceOption =
         sub.add_option("--reference", a->reference, "Also compute the pose of this frame (counted from 0)");
-    sub.add_option("--opencv-yaml", a->opencvYaml,
-                   "Write camera matrix, distortion and reprojection errors as an OpenCV FileStorage YAML file")
-        ->type_name("FILE");
-    sub.add_option("--ros-yaml", a->rosYaml, "Write the camera model as a camera_info YAML file")->type_name("FILE");
+    a->outputs.add(sub, "--opencv-yaml", a->opencvYaml,
+                   "Write camera matrix, distortion and reprojection errors as an OpenCV FileStorage YAML file");
+    a->outputs.add(sub, "--ros-yaml", a->rosYaml, "Write the camera model as a camera_info YAML file");
+    a->outputs.addInPlaceFlag(sub);
     sub.add_option("--camera-name", a->cameraName, "camera_name in the --ros-yaml file (default camera)")
         ->type_name("NAME");
+    sub.add_option("--session", a->session,
+                   "Write the session (frames, what was found in them, the calibration) to this .vexel file, which "
+                   "the desktop program opens and calibrate reads back")
+        ->type_name("FILE");
+    sub.add_option("--cell-mm", a->cellMm,
+                   "Side of one printed cell in millimetres: the pose's translation and the board's bend are given in "
+                   "millimetres too, and the OpenCV YAML gets square_size")
+        ->type_name("MM")
+        ->check(CLI::Range(0.0, CVexelDoc::MAX_CELL_SIZE_MM));
     sub.add_option("--solver", a->solver,
                    "Intrinsic solver: library, sparse, or auto (default: the library's up to 40 frames, the sparse "
                    "solver above)")
@@ -217,8 +244,6 @@ CommandRun setupCalibrate(CLI::App& sub) {
         ->check(CLI::IsMember({"opencv4", "opencv5", "rational", "fisheye", "auto"}));
     sub.add_flag("--board-flex", a->boardFlex,
                  "Also estimate how far the board bends out of its plane (with the sparse solver)");
-    sub.add_option("--cell-mm", a->cellMm, "The printed cell side in millimetres, to give the board's bend in mm")
-        ->check(CLI::PositiveNumber);
     sub.add_option("--leave-out", a->leaveOut,
                    "Leave these frames (counted from 0) out of the calibrations; they are still searched")
         ->delimiter(',')
@@ -231,7 +256,7 @@ CommandRun setupCalibrate(CLI::App& sub) {
   frame with 4 or more points (focal lengths, principal point and the
   distortion coefficients of the lens model: by default two radial and two
   tangential) and, with --reference, computes the pose of that frame. Prints the calibration report, the RMS reprojection
-  error, the standard deviations of fx, fy, cx, cy, k1, k2, p1, p2, the error
+  error, the standard deviations of fx, fy, cx, cy and the coefficients, the error
   of every frame used, and names the frames whose error is far above the
   rest (over 3 times the median and over 0.5 px) as likely bad detections,
   and says which solver ran: the vision library's, which solves one dense
@@ -253,20 +278,28 @@ CommandRun setupCalibrate(CLI::App& sub) {
   whose first line is "m" and second the model's name. --board-flex
   estimates a parabolic bend of the board along each of its axes with the
   camera and reports how far its centre stands above its corners.
-  Frames named by --leave-out keep their points but take
+  A session (.vexel, saved by the desktop program or by
+  --session) brings its frames, the frames left out and what was found in
+  them: only frames not searched yet are searched. Frames named by --leave-out keep their points but take
   no part in either calibration. With --json everything goes out as one JSON object
   instead ("warnings", "imageSize", "framesOtherSize", and "poseFrame" for the
   frame the pose belongs to), and a failure as an object with "error". Every
-  file is replaced only once it is completely written.
+  file is replaced only once it is completely written; one that cannot be
+  replaced safely (hard-linked, or in a folder that takes no new files) is
+  refused unless --in-place is given.
 
 EXIT STATUS
   0 calibrated; 1 no frame with 4 or more points, the calibration failed or a
-  file could not be written; 2 bad arguments or unreadable inputs.
+  file or standard output could not be written; 2 bad arguments (an output
+  with an empty name, naming an input or another output among them),
+  unreadable inputs or no frame could be read.
 
 EXAMPLES
   vexel-cli calibrate views.iml --cal camera.cal --opencv-yaml camera.yml
   vexel-cli calibrate fisheye/*.jpg --model auto --ros-yaml camera_info.yaml
   vexel-cli calibrate clip.mp4 --max-frames 200 --cal camera.cal
+  vexel-cli calibrate photos/ --cell-mm 25 --session photos.vexel
+  vexel-cli calibrate photos.vexel --reference 3 --opencv-yaml camera.yml
   ls shots/*.jpg | vexel-cli calibrate - --reference 0 --ros-yaml camera_info.yaml --jobs 2)");
     return [a]() { return runCalibrate(*a); };
 }

@@ -12,9 +12,10 @@
 
 #include "cli/command_registry.h"
 #include "cli/frame_report.h"
+#include "cli/grid_run.h"
+#include "cli/output_args.h"
 #include "cli/svg_overlay.h"
 #include "document/frame_decoder.h"
-#include "geomlib/fatal_error.h"
 
 namespace vexel::cli {
 namespace {
@@ -25,13 +26,15 @@ struct InspectArgs {
     std::string svg;
     bool verbose = false;
     bool refine = false;
+    OutputArgs outputs;
 };
 
 CommandRun setupInspect(CLI::App& sub) {
     auto a = std::make_shared<InspectArgs>();
     sub.add_option("image", a->image, "Image file (JPEG, PGM, ...)")->required();
     sub.add_flag("--json", a->json, "Print the results of every stage as one JSON object");
-    sub.add_option("--svg", a->svg, "Write the frame with the results drawn over it to this SVG file");
+    a->outputs.add(sub, "--svg", a->svg, "Write the frame with the results drawn over it to this SVG file");
+    a->outputs.addInPlaceFlag(sub);
     sub.add_flag("--verbose", a->verbose, "Show the triangulation's diagnostic lines on standard error");
     sub.add_flag("--refine", a->refine, "Refine the labelled corners once more (Calibration > Refine Corners)");
     sub.footer(R"(DESCRIPTION
@@ -41,20 +44,22 @@ CommandRun setupInspect(CLI::App& sub) {
   over the frame for a look in a browser.
 
 EXIT STATUS
-  0 done; 1 the extraction failed or the SVG could not be written; 2 bad
-  arguments or an unreadable image.
+  0 correspondences were found; 1 none were found, the extraction failed or
+  the SVG or standard output could not be written; 2 bad arguments (the SVG
+  naming the image among them) or an unreadable image.
 
 EXAMPLES
   vexel-cli inspect view_000.pgm
   vexel-cli inspect "shots/frame 12.jpg" --json --svg frame12.svg)");
 
     return [a]() {
+        const auto fail = [&](const std::string& reason, int status) {
+            return reportFailure("inspect", reason, status, a->json);
+        };
+        if (std::string problem = a->outputs.problem({a->image}); !problem.empty()) return fail(problem, EXIT_USAGE);
         std::string error;
         const cv::Mat frame = decodeFrameFile(a->image, &error);
-        if (frame.empty()) {
-            std::cerr << "vexel-cli inspect: " << error << "\n";
-            return 2;
-        }
+        if (frame.empty()) return fail(error, EXIT_USAGE);
 
         FrameReport report;
         try {
@@ -63,28 +68,19 @@ EXAMPLES
             ExtractOptions options;
             options.refineCorners = a->refine;
             report = reportFrame(a->image, frame, a->verbose ? &std::cerr : nullptr, &std::cerr, options);
-        } catch (const Fatal_Error& e) {
-            std::cerr << "vexel-cli inspect: " << a->image << ": grid extraction failed: " << e.what() << "\n";
-            return 1;
         } catch (const std::exception& e) {
-            std::cerr << "vexel-cli inspect: " << a->image << ": grid extraction failed: " << e.what() << "\n";
-            return 1;
+            // A broken geometry check (Fatal_Error) or an exhausted resource.
+            return fail(a->image + ": grid extraction failed: " + e.what(), EXIT_FAILED);
         }
 
+        if (!a->svg.empty() && !writeSvgOverlayFile(a->svg, frame, report, error, a->outputs.options()))
+            return fail(error, EXIT_FAILED);
         if (a->json) {
             std::cout << formatJson(frameReportJson(report)) << "\n";
         } else {
             writeFrameSummary(std::cout, report);
         }
-        std::cout.flush();
-
-        if (!a->svg.empty()) {
-            if (!writeSvgOverlayFile(a->svg, frame, report, error)) {
-                std::cerr << "vexel-cli inspect: " << error << "\n";
-                return 1;
-            }
-        }
-        return std::cout ? 0 : 1;
+        return report.correspondences.empty() ? EXIT_FAILED : EXIT_OK;
     };
 }
 

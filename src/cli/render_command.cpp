@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "cli/command_registry.h"
+#include "pattern/photo_faults.h"
 #include "pattern/renderer.h"
 
 namespace vexel::cli {
@@ -30,6 +31,8 @@ struct RenderArgs {
     double noise = 0.0;
     uint32_t backdrop = 0;
     std::string format = "pgm";
+    std::string fault;
+    bool quiet = false;
     CLI::Option* optFx = nullptr;
     CLI::Option* optFy = nullptr;
     CLI::Option* optCx = nullptr;
@@ -88,6 +91,13 @@ CommandRun setupRender(CLI::App& sub) {
     sub.add_option("--backdrop", a->backdrop,
                    "Seed of a busy scene behind the printed sheet (boxes, print, cables); 0: flat grey");
     sub.add_option("--format", a->format, "Image format")->check(CLI::IsMember({"jpg", "pgm"}));
+    std::vector<std::string> faultNames;
+    for (pattern::FaultKind kind : pattern::allFaultKinds()) faultNames.emplace_back(pattern::faultKindName(kind));
+    sub.add_option("--fault", a->fault,
+                   "A photographic fault in every view, drawn per view: shadow, hand, glare, motion, defocus, "
+                   "overexposed, lowlight, small, jpeg (or none); the hidden corners go to faults.json")
+        ->check(CLI::IsMember(faultNames));
+    sub.add_flag("-q,--quiet", a->quiet, "Nothing on standard output; errors only on standard error");
     sub.footer(R"(DESCRIPTION
   Renders synthetic views of the board seen by a known camera from random
   poses, with an image list views.iml and the true corners and camera in
@@ -97,6 +107,10 @@ CommandRun setupRender(CLI::App& sub) {
   the higher radial terms of the perspective lens; --bend bends the sheet
   into a parabolic arch along each board axis; --rim-views places views
   towards the frame's rim, often with the board partly outside it.
+  --fault puts a photographic fault into every view (its strength and place
+  drawn per view: a cast shadow, a hand over the board, a glare, motion blur,
+  defocus, over- or under-exposure, small cells, strong JPEG compression);
+  faults.json then says per view which corners cannot be seen.
 
 EXIT STATUS
   0 written; 2 bad arguments, a camera that cannot see the whole board, or
@@ -107,6 +121,7 @@ EXAMPLES
   vexel-cli render cluttered --views 12 --backdrop 3 --blur 0.6 --noise 1.5
   vexel-cli render fisheye --size 1280x960 --fisheye 140 --views 16 --rim-views 8
   vexel-cli render bent --views 15 --bend 0.1
+  vexel-cli render shadows --views 8 --size 1920x1080 --backdrop 5 --fault shadow --format jpg
   vexel-cli render "test views" --k1 -0.2 --format jpg && vexel-cli calibrate "test views/views.iml")");
 
     return [a]() {
@@ -152,8 +167,11 @@ EXAMPLES
             return 2;
         }
 
+        pattern::FaultKind fault = pattern::FaultKind::None;
+        const bool faulty = !a->fault.empty() && pattern::faultKindFromName(a->fault, fault);
         const int rim = std::min(a->rimViews, a->views);
-        std::vector<pattern::ViewPose> poses = pattern::randomPoses(camera, a->views - rim, a->seed);
+        std::vector<pattern::ViewPose> poses =
+            pattern::randomPoses(camera, a->views - rim, a->seed, pattern::poseSpreadFor(fault));
         if (static_cast<int>(poses.size()) < a->views - rim) {
             std::cerr << "vexel-cli render: cannot place the whole board in the frame with this camera ("
                       << poses.size() << " of " << a->views - rim << " views)\n";
@@ -175,11 +193,32 @@ EXAMPLES
         options.noiseSeed = a->seed * 2654435761u + 12345u;
         const auto format = a->format == "jpg" ? pattern::ImageFormat::Jpeg : pattern::ImageFormat::Pgm;
         std::string error;
-        if (!pattern::writeRenderSet(a->outputDir, camera, poses, options, format, error)) {
+        bool written = false;
+        if (!faulty) {
+            written = pattern::writeRenderSet(a->outputDir, camera, poses, options, format, error);
+        } else {
+            // The faults draw a stream of their own too, so that a set with
+            // faults shows the same poses as the set without.
+            pattern::PortableRandom draws(a->seed * 40503u + 977u);
+            std::vector<pattern::FaultRecord> records;
+            const pattern::ViewRenderer render = [&](const pattern::ViewPose& pose, int index) {
+                pattern::RenderOptions viewOptions = options;
+                viewOptions.noiseSeed = options.noiseSeed + static_cast<uint32_t>(index);
+                const pattern::PhotoFaults faults = pattern::drawFaults(fault, camera, pose, draws);
+                pattern::FaultyView view = pattern::renderFaultyView(camera, pose, viewOptions, faults);
+                records.push_back(pattern::faultRecord(pattern::viewFileName(index, format), fault, view));
+                return std::move(view.view);
+            };
+            written = pattern::writeRenderSet(a->outputDir, camera, poses, render, format, error) &&
+                      pattern::writeTextFile(a->outputDir + "/faults.json", pattern::faultsJson(records), error);
+        }
+        if (!written) {
             std::cerr << "vexel-cli render: " << error << "\n";
             return 2;
         }
-        std::cout << "wrote " << poses.size() << " views, views.iml and truth.json to " << a->outputDir << "\n";
+        if (!a->quiet)
+            std::cout << "wrote " << poses.size() << " views, views.iml" << (faulty ? ", faults.json" : "")
+                      << " and truth.json to " << a->outputDir << "\n";
         return 0;
     };
 }

@@ -1,12 +1,12 @@
 #include "cli/svg_overlay.h"
 
-#include <opencv2/imgcodecs.hpp>
-
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <ostream>
+#include <sstream>
 #include <vector>
+
+#include "pattern/image_encoding.h"
 
 namespace vexel::cli {
 namespace {
@@ -83,14 +83,9 @@ std::string base64Encode(const unsigned char* data, size_t size) {
 }
 
 bool writeSvgOverlay(std::ostream& out, const cv::Mat& image, const FrameReport& report, std::string& error) {
-    std::vector<unsigned char> png;
-    try {
-        if (image.empty() || !cv::imencode(".png", image, png)) {
-            error = "cannot encode the frame as PNG";
-            return false;
-        }
-    } catch (const cv::Exception& e) {
-        error = std::string("cannot encode the frame as PNG: ") + e.what();
+    const std::string png = pattern::encodePng(image);
+    if (png.empty()) {
+        error = "cannot encode the frame as PNG";
         return false;
     }
 
@@ -100,7 +95,7 @@ bool writeSvgOverlay(std::ostream& out, const cv::Mat& image, const FrameReport&
         << "\" viewBox=\"0 0 " << image.cols << ' ' << image.rows << "\">\n"
         << "<title>" << escapeXml(report.image) << "</title>\n"
         << "<image x=\"0\" y=\"0\" width=\"" << image.cols << "\" height=\"" << image.rows
-        << "\" href=\"data:image/png;base64," << base64Encode(png.data(), png.size()) << "\"/>\n";
+        << "\" href=\"data:image/png;base64," << base64Encode(reinterpret_cast<const unsigned char*>(png.data()), png.size()) << "\"/>\n";
 
     out << "<g id=\"triangles\" fill=\"none\" stroke=\"#3080ff\" stroke-width=\"0.5\" stroke-opacity=\"0.7\">\n";
     for (const StagePolygon& t : report.triangles) {
@@ -143,23 +138,14 @@ bool writeSvgOverlay(std::ostream& out, const cv::Mat& image, const FrameReport&
 }
 
 bool writeSvgOverlayFile(const std::string& path, const cv::Mat& image, const FrameReport& report,
-                         std::string& error) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (!file) {
-        error = path + ": cannot create file";
-        return false;
-    }
+                         std::string& error, const vexel::OutputOptions& options) {
+    std::ostringstream text;
     std::string why;
-    if (!writeSvgOverlay(file, image, report, why)) {
+    if (!writeSvgOverlay(text, image, report, why)) {
         error = path + ": " + why;
         return false;
     }
-    file.close();
-    if (!file) {
-        error = path + ": cannot write file";
-        return false;
-    }
-    return true;
+    return vexel::writeOutputFile(path, text.str(), &error, options);
 }
 
 }  // namespace vexel::cli

@@ -8,6 +8,7 @@
 
 #include <opencv2/core/mat.hpp>
 
+#include "calibration/output_file.h"
 #include "cli/frame_report.h"
 
 namespace vexel::cli {
@@ -19,8 +20,9 @@ std::string base64Encode(const unsigned char* data, size_t size);
 // frame cannot be encoded as PNG.
 bool writeSvgOverlay(std::ostream& out, const cv::Mat& image, const FrameReport& report, std::string& error);
 
-// The same into the file at `path`; `error` names the file on failure.
+// The same into the output `path` (written with writeOutputFile); `error`
+// names the file on failure.
 bool writeSvgOverlayFile(const std::string& path, const cv::Mat& image, const FrameReport& report,
-                         std::string& error);
+                         std::string& error, const vexel::OutputOptions& options = {});
 
 }  // namespace vexel::cli

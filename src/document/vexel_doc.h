@@ -17,7 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <iostream>
+#include <ostream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -29,8 +29,9 @@
 #include "calibration/calibration_record.h"
 #include "calibration/calibration_stats.h"
 #include "calibration/camera_calibration.h"
+#include "calibration/output_file.h"
 #include "document/document_ui.h"
-#include "document/frame_grid_status.h"
+#include "document/grid_commands.h"
 #include "document/video_file.h"
 #include "document/video_sequence.h"
 #include "grid/grid_set.h"
@@ -42,6 +43,13 @@ struct FrameSlot {
     cv::Mat image;
     bool holdsImage() const { return !image.empty(); }
 };
+
+// The image files (by their extension: .jpg, .jpeg, .png, .bmp and the
+// netpbm ones) directly in `folder`, sorted by name with runs of digits
+// compared by their value ("IMG_2" before "IMG_10").
+std::vector<std::string> imageFilesInFolder(const std::string& folder);
+// That order of names.
+bool naturalLess(const std::string& a, const std::string& b);
 
 class CVexelDoc {
 public:
@@ -62,11 +70,13 @@ public:
     // grids, the overlay flag, the reference frame). Frame 0 is current
     // again and the title is "Vexel".
     void OnNewDocument();
-    // Before the working set is thrown away (New, Exit, closing the window):
-    // when the calibration changed since it was last saved or loaded, asks
-    // whether to save it first. True when the caller may go on (saved,
-    // discarded, or nothing to save); false when the user cancelled or the
-    // save did not happen.
+    // Before the working set is thrown away (New, Exit, closing the window,
+    // Open Session): when the session changed since it was last saved or
+    // opened (SessionModified), asks whether to save it first; without
+    // frames, when the calibration changed since it was last saved or
+    // loaded, asks whether to save that. True when the caller may go on
+    // (saved, discarded, or nothing to save); false when the user cancelled
+    // or the save did not happen.
     bool ConfirmClose();
 
     // --- commands ---------------------------------------------------------
@@ -80,8 +90,13 @@ public:
     // Implemented with the calibration and grid commands.
     void OnLoadCalibration();
     void OnSaveCalibration();
+    // Export Calibration in format `format` (calibrationExportFormats()):
+    // asks for the file name, then writes the calibration.
+    void OnExportCalibration(int format);
     void OnSaveCorrespondences();
     void OnGrid();
+    // Extract Grid(s): searches every frame anew; the grid overlay is
+    // switched on when any point was found.
     void OnExtractGrids();
     // Refine Corners: switches m_refineCorners. The frames already searched
     // were searched with the other setting, so every frame counts as not
@@ -102,11 +117,20 @@ public:
     // and board flex as chosen, the solver picked by the view count.
     IntrinsicOptions IntrinsicSettings() const;
     void OnExtrinsicCalibration();
+    // Cell Size: the printed board's cell side in millimetres (0 clears
+    // it), then the title-and-views step. A value that is not a finite
+    // number from 0 to MAX_CELL_SIZE_MM changes nothing and is reported.
+    void OnCellSize(double millimetres);
+    static constexpr double MAX_CELL_SIZE_MM = 10000;
 
     // --- non-dialog entry points (the On... handlers end up here) ---------
     // Appends the paths to the frame list (a loaded sequence and its names are
-    // dropped first) and starts a loader pass. False when `paths` is empty.
+    // dropped first) and starts a loader pass. A folder stands for the image
+    // files in it (imageFilesInFolder); a folder without any is reported in
+    // the status message. False when there is nothing to append.
     bool ImportImageFiles(const std::vector<std::string>& paths);
+    // The same with every path taken as a file's (no folder is opened).
+    bool AppendImageFiles(const std::vector<std::string>& paths);
     // Appends every name of the image-list file whose file can be opened.
     // Relative names resolve against the list file's folder. False, with a
     // status message and nothing changed (a loaded sequence stays), when the
@@ -208,20 +232,38 @@ public:
     // frames come from a sequence. Safe to call from several threads at once
     // while the frame list does not change.
     cv::Mat DecodeFrame(int frame) const;
+    // Frame `frame` as a frame image, from its file (DecodeFrame) or from
+    // the sequence, leaving the cache and the current frame alone. Empty
+    // when it cannot be read. Safe from several threads at once while the
+    // frame list does not change.
+    cv::Mat ReadFrame(int frame) const;
     // Slots released since creation (a slot that held an image and was freed).
     std::uint64_t ReleaseCount() const { return m_releaseCount; }
 
     // --- the grids of the frames (with the grid commands) -----------------
-    // The grid of frame `frame` as the grid set holds it now.
-    FrameGridStatus GridStatus(int frame) const;
+    // Frame `frame`'s record in the grid set: its points and cells, and how
+    // its search ended. A frame not searched since it came into the list
+    // (or out of range) gives an empty record, `searched` false.
+    const FrameGrid& GridOf(int frame) const;
+    // Every frame counts as not searched again and holds nothing.
+    void ForgetGrids();
     // Frames of the list not searched since they came into it.
     int FramesNotExtracted() const;
-    // Searches every frame not searched yet (from the current frame onwards,
-    // with wrap-around; the current frame is the same again at the end),
-    // with the wait cursor and, when any frame was searched, the outcome in
-    // the status message. With `frame` >= 0 only that frame is searched, if
-    // it was not yet. Returns the number of frames searched.
+    // Searches every frame not searched yet (searchGrids, from the current
+    // frame onwards, with wrap-around), with the wait cursor and, when any
+    // frame was searched, the outcome in the status message. With `frame`
+    // >= 0 only that frame is searched, if it was not yet. Returns the
+    // number of frames searched. A failure of a frame's search is thrown
+    // again.
     int ExtractMissingGrids(int frame = -1);
+    // The extraction driver: searches the frames as `search` says (see
+    // grid_commands.h).
+    GridSearchResult SearchGrids(const GridSearch& search);
+    // Frames with enough points to take part in the calibrations.
+    int FramesWithGrid() const;
+    // Frames the grid commands search at once (1 unless set; at least 1).
+    void SetExtractionThreads(int threads) { m_extractionThreads = threads > 1 ? threads : 1; }
+    int ExtractionThreads() const { return m_extractionThreads; }
     // Empties the grid set and forgets everything found in the frames: the
     // per-frame state, the overlay flag, the reference frame and the
     // per-frame figures of the last calibration, the frames left out. For
@@ -246,10 +288,100 @@ public:
     // Puts frame `frame` on screen (the frame list's and the chart's
     // click): the loader starts there, then the title-and-views step.
     void OnGoToFrame(int frame);
+    // Remove Frame: frame `frame` leaves the list, with what was found in
+    // it; the frames after it move down by one. Frames of a video sequence
+    // cannot be removed. False (and nothing changed) when the frame is not
+    // in the list or comes from a sequence.
+    bool RemoveFrame(int frame);
+    // RemoveFrame with the outcome in the status message, then the
+    // title-and-views step.
+    void OnRemoveFrame(int frame);
+
+    // --- sessions (session_commands.cpp) ---------------------------------
+    // Writes the working set to the session file `path` (see
+    // session_file.h), which becomes the session's own file. False, with
+    // the reason in `error` and the status message, when it could not be
+    // written.
+    bool SaveSessionFile(const std::string& path, std::string* error = nullptr);
+    // Replaces the working set with the session in `path`: its frames, the
+    // frames left out, the settings, what was found in each frame and the
+    // calibration, without searching the frames again. A frame whose file
+    // is missing or changed since the session was saved keeps nothing of
+    // what was found in it, is left out and noted (FrameNote). A session
+    // file that cannot be read, and one whose video cannot be read, leave
+    // everything as it was; the status message says why. Returns whether
+    // it opened.
+    bool OpenSessionFile(const std::string& path, std::string* error = nullptr);
+    // Saves the session to its own file, asking for one the first time or
+    // with `ask`. False when the question was cancelled or the file could
+    // not be written.
+    bool SaveSession(bool ask = false);
+    // Save Session and Save Session As: SaveSession, then the
+    // title-and-views step.
+    void OnSaveSession();
+    void OnSaveSessionAs();
+    // Open Session: asks for the file, then whether to save the work first.
+    void OnOpenSession();
+    // The session's own file (empty until saved or opened).
+    const std::string& SessionPath() const { return m_sessionPath; }
+    // Whether there is work that its session file does not hold: frames
+    // searched, left out or calibrated, changed since the session was last
+    // saved or opened (or never saved).
+    bool SessionModified();
+    // What is known about frame `frame`'s file beyond its search: "file
+    // missing", "file changed since the session was saved"; empty mostly.
+    std::string FrameNote(int frame) const;
+
+    // --- the results, for the views and the hosts -------------------------
+    const GridSet& Grids() const { return m_gridSet; }
+    // The calibration, or null before one was computed or loaded.
+    const CalibrationRecord* Calibration() const { return m_calibration.get(); }
+    // How well the last calibrations fit their views.
+    const CalibrationStats& Stats() const { return m_calibrationStats; }
+    // The frame of the last extrinsic calibration (-1: none).
+    int ReferenceFrame() const { return m_referenceFrame; }
+    // Whether the calibration changed since it was last saved or loaded.
+    bool CalibrationModified() const { return m_calibrationModified; }
+    bool ShowGrid() const { return m_showGrid; }
+    // Whether the grid search refines the labelled corners once more
+    // (ExtractOptions::refineCorners); off by default, kept over New.
+    bool RefineCorners() const { return m_refineCorners; }
+    void SetRefineCorners(bool on) { m_refineCorners = on; }
+    // Where the grid search writes the triangulation's diagnostic lines and
+    // the line saying why it gave a frame up; null (the default): dropped.
+    void SetGridStreams(std::ostream* diagnostics, std::ostream* errors) {
+        m_diagnostics = diagnostics;
+        m_errors = errors;
+    }
+    std::ostream* Diagnostics() const { return m_diagnostics; }
+    std::ostream* Errors() const { return m_errors; }
+    // How Intrinsic Calibration from the menu fits (IntrinsicSettings): the
+    // lens model, whether it is chosen from the views, whether the board's
+    // bend is estimated.
+    LensModel LensModelSetting() const { return m_lensModel; }
+    bool ChooseLensModel() const { return m_chooseLensModel; }
+    bool BoardFlexOn() const { return m_boardFlex; }
+    // The board's cell side in millimetres (0: not set, poses in cells).
+    double CellSizeMm() const { return m_cellSizeMm; }
+    void SetCellSizeMm(double millimetres) { m_cellSizeMm = millimetres; }
+    // Why the last calibration command failed (empty: it did not).
+    const std::string& CalibrationProblem() const { return m_calibrationProblem; }
+    // A calibration command failed: the status message says why, and the
+    // reason is kept for the calibration panel.
+    void ReportCalibrationProblem(const std::string& text) {
+        m_calibrationProblem = text;
+        Ui().showStatus(text);
+    }
+
+private:
+    friend struct DocumentTestAccess;  // the tests' hand-made working sets
+    friend bool LoadCalibrationFile(CVexelDoc& doc, const std::string& path);
+    friend bool SaveCalibrationFile(CVexelDoc& doc, const std::string& path, int form, std::string* error,
+                                    const vexel::OutputOptions& output);
 
     // --- the working set --------------------------------------------------
-    // Read by the view and the calibration commands. Fields read by the
-    // loader are written only with m_lock held or while no pass runs.
+    // Fields read by the loader are written only with m_lock held or while
+    // no pass runs.
     std::array<FrameSlot, SLOT_COUNT> m_slots;
     // One path per image frame. Empty in sequence mode: a sequence's frame
     // names are made from its path when asked for (FrameName).
@@ -265,8 +397,6 @@ public:
     std::thread m_loaderThread;
     GridSet m_gridSet;
     bool m_showGrid = false;
-    // Whether the grid search refines the labelled corners once more
-    // (ExtractOptions::refineCorners); off by default. Kept over New.
     bool m_refineCorners = false;
     // How Intrinsic Calibration from the menu fits: the lens model (set
     // also by a calibration and by Load Calibration, so that it is the
@@ -275,20 +405,31 @@ public:
     LensModel m_lensModel = LensModel::OpenCv4;
     bool m_chooseLensModel = false;
     bool m_boardFlex = false;
-    // Kept by the grid and calibration commands: per frame whether and how
-    // it was searched (frames beyond its end are not searched yet), the fit
-    // of the last intrinsic calibration, whether the calibration changed
-    // since it was last saved or loaded, and where the triangulation's
-    // diagnostic lines go (null: dropped).
-    std::vector<FrameExtraction> m_gridFrames;
     // Per frame whether the calibrations leave it out (frames beyond its
     // end are used).
     std::vector<bool> m_excludedFrames;
     CalibrationStats m_calibrationStats;
     bool m_calibrationModified = false;
-    std::ostream* m_diagnostics = &std::cout;
+    std::ostream* m_diagnostics = nullptr;
+    std::ostream* m_errors = nullptr;
+    int m_extractionThreads = 1;
+    DocumentUi* m_ui;
+    FrameDecoder m_decode;
+    std::uint64_t m_releaseCount = 0;
+    bool m_lookAhead = true;
+    // The board's cell side in millimetres, 0 when not set: poses are then
+    // given in cells. A setting: kept over New.
+    double m_cellSizeMm = 0;
+    // Why the last calibration command (load, intrinsic, extrinsic) failed;
+    // empty when it succeeded or none ran since New.
+    std::string m_calibrationProblem;
+    // Per frame what is known about its file (FrameNote; frames beyond its
+    // end have no note).
+    std::vector<std::string> m_frameNotes;
+    std::string m_sessionPath;
+    std::size_t m_sessionState = 0;
+    bool m_sessionSaved = false;
 
-private:
     // Both with m_lock held.
     void ReleaseSlot(int i);
     void StoreSlot(int i, int frame, cv::Mat image);
@@ -304,9 +445,15 @@ private:
     // Makes `sequence`, read from `path`, the working set (Import VSQ and
     // Import Video).
     void InstallSequence(std::unique_ptr<VideoSequence> sequence, const std::string& path);
+    // Sizes the grid set for every frame, keeping the records of the frames
+    // already searched; false when it cannot be had.
+    bool PrepareGridFrames();
+    // Makes `result`, calibrated from `views` at `size`, the calibration
+    // and its fit; `framesOtherSize` frames with points were left out for
+    // their size; `options` are those it was calibrated with.
+    void KeepIntrinsicResult(const IntrinsicResult& result, const CalibrationViews& views, cv::Size size,
+                             int framesOtherSize, const IntrinsicOptions& options);
 
-    DocumentUi* m_ui;
-    FrameDecoder m_decode;
-    std::uint64_t m_releaseCount = 0;
-    bool m_lookAhead = true;
+    // A hash of the session as last saved or opened, without the current frame.
+    std::size_t SessionState();
 };

@@ -8,7 +8,7 @@ class GridSet;
 
 // Finds up to `set.maxPoints` corners in `image` (8-bit, one channel, the full
 // resolution frame) and stores their positions, in full-resolution pixels, in
-// the frame's first slots of `imagePoints`, their number in `pointCount[frame]`.
+// the first slots of the frame's `imagePoints`, their number in its `pointCount`.
 //
 // The search runs on a half-resolution copy (Gaussian pyramid step), keeps the
 // corners whose smaller gradient eigenvalue reaches a quarter of the strongest,
@@ -18,8 +18,35 @@ class GridSet;
 // runs out of the window) is refined again from the same start in a 13 x 13
 // window and then once more in the 9 x 9 window.
 //
-// Works only while pointCount[frame] == maxPoints, i.e. once per allocation.
+// Works only while the frame's pointCount == maxPoints, i.e. once per allocation.
 // Does nothing for a missing record or frame, or an image that is not 8-bit
 // one-channel. A frame narrower or lower than 2 pixels gives 0 corners. When
 // the vision library fails (e.g. out of memory) the record is left as it was.
 void detectCorners(GridSet& set, int frame, const cv::Mat& image);
+
+// Another way to search a frame's corners, for frames the first search
+// does not label.
+struct CornerSearch {
+    // Search the frame itself rather than its half-resolution copy (cells
+    // too small for the half-resolution search's minimum distance).
+    bool fullResolution = false;
+    // Normalise the contrast locally before the search (shadows, glare, dim
+    // parts of the frame), so that the strongest corner of the frame does
+    // not set the bar for all.
+    bool normalised = false;
+    // Gaussian smoothing before the search, as a share of the searched
+    // image's longer side (blurred frames: a motion-blurred corner shows two
+    // peaks of corner strength, sharp print in the surroundings outshines
+    // the board; smoothed, both become one blur).
+    double smoothingShare = 0.0;
+    // Least distance between two corners, in pixels of the searched image.
+    double minDistance = 8.0;
+    // Half-size of the refinement window on the frame; the default one's
+    // corners that run out of it are tried again in a wider window.
+    int refineHalfWindow = 4;
+};
+
+// detectCorners with `search`; the default search is detectCorners' own.
+// Other searches leave out the corners that are blobs of the searched image
+// (a blurred marker spot) and those the refinement gave up on.
+void detectCornersWith(GridSet& set, int frame, const cv::Mat& image, const CornerSearch& search);

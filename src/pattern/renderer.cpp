@@ -1,7 +1,6 @@
 #include "pattern/renderer.h"
 
 #include <opencv2/calib3d.hpp>
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -17,6 +16,7 @@
 
 #include "pattern/backdrop.h"
 #include "pattern/board.h"
+#include "pattern/image_encoding.h"
 
 namespace vexel::pattern {
 
@@ -745,8 +745,15 @@ std::vector<ViewPose> rimPoses(const Camera& camera, int count, uint32_t seed, d
 }
 
 std::vector<ViewPose> randomPoses(const Camera& camera, int count, uint32_t seed) {
+    return randomPoses(camera, count, seed, PoseSpread{});
+}
+
+std::vector<ViewPose> randomPoses(const Camera& camera, int count, uint32_t seed, const PoseSpread& spread) {
     std::vector<ViewPose> poses;
     if (count <= 0 || !validCamera(camera)) return poses;
+    if (!(spread.minFill > 0.0 && spread.minFill <= spread.maxFill && spread.maxFill <= 1.0 &&
+          spread.maxTiltDegrees >= 0.0 && spread.maxTiltDegrees < 90.0))
+        return poses;
     PortableRandom random(seed);
     const double pi = std::numbers::pi;
     const double margin = 2.0;
@@ -761,10 +768,10 @@ std::vector<ViewPose> randomPoses(const Camera& camera, int count, uint32_t seed
     int attempts = 0;
     while (static_cast<int>(poses.size()) < count && attempts < count * 200) {
         ++attempts;
-        const double tilt = random.uniform(0.0, 50.0) * pi / 180.0;
+        const double tilt = random.uniform(0.0, spread.maxTiltDegrees) * pi / 180.0;
         const double tiltAxis = random.uniform(0.0, 2.0 * pi);
         const double roll = random.uniform(0.0, 2.0 * pi);
-        const double fill = random.uniform(0.3, 0.8);
+        const double fill = random.uniform(spread.minFill, spread.maxFill);
         const double placeX = random.uniform();
         const double placeY = random.uniform();
 
@@ -802,7 +809,7 @@ std::vector<ViewPose> randomPoses(const Camera& camera, int count, uint32_t seed
         const Extent e = boardExtent(camera, r, t);
         if (!e.valid) continue;
         const double area = projectedBoardArea(camera, r, t) / frameArea;
-        if (!(area >= 0.3 - 1e-3 && area <= 0.8 + 1e-3)) continue;
+        if (!(area >= spread.minFill - 1e-3 && area <= spread.maxFill + 1e-3)) continue;
         ViewPose pose;
         cv::Rodrigues(r, pose.rvec);
         pose.tvec = t;
@@ -901,23 +908,29 @@ std::string truthJson(const Camera& camera, const std::vector<std::string>& file
     return s;
 }
 
-namespace {
-
-bool writeText(const std::filesystem::path& path, const std::string& text, std::string& error) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+bool writeTextFile(const std::string& path, const std::string& text, std::string& error) {
+    std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
     if (out) out << text;
     if (out) out.close();
     if (!out) {
-        error = path.string() + ": cannot write the file";
+        error = path + ": cannot write the file";
         return false;
     }
     return true;
 }
 
-}  // namespace
-
 bool writeRenderSet(const std::string& dir, const Camera& camera, const std::vector<ViewPose>& poses,
                     const RenderOptions& options, ImageFormat format, std::string& error) {
+    const ViewRenderer render = [&camera, &options](const ViewPose& pose, int index) {
+        RenderOptions viewOptions = options;
+        viewOptions.noiseSeed = options.noiseSeed + static_cast<uint32_t>(index);
+        return renderView(camera, pose, viewOptions);
+    };
+    return writeRenderSet(dir, camera, poses, render, format, error);
+}
+
+bool writeRenderSet(const std::string& dir, const Camera& camera, const std::vector<ViewPose>& poses,
+                    const ViewRenderer& render, ImageFormat format, std::string& error) {
     namespace fs = std::filesystem;
     const fs::path root(dir);
     std::error_code ec;
@@ -933,34 +946,25 @@ bool writeRenderSet(const std::string& dir, const Camera& camera, const std::vec
     std::vector<std::string> files;
     std::string list;
     for (size_t v = 0; v < poses.size(); ++v) {
-        RenderOptions viewOptions = options;
-        viewOptions.noiseSeed = options.noiseSeed + static_cast<uint32_t>(v);
         RenderedView view;
         try {
-            view = renderView(camera, poses[v], viewOptions);
+            view = render(poses[v], static_cast<int>(v));
         } catch (const std::invalid_argument& e) {
             error = dir + ": " + e.what();
             return false;
         }
         const std::string name = viewFileName(static_cast<int>(v), format);
         const fs::path path = root / name;
-        bool written = false;
-        try {
-            std::vector<int> params;
-            if (format == ImageFormat::Jpeg) params = {cv::IMWRITE_JPEG_QUALITY, 95};
-            written = cv::imwrite(path.string(), view.image, params);
-        } catch (const cv::Exception&) {
-            written = false;
-        }
-        if (!written) {
+        const std::string bytes = format == ImageFormat::Jpeg ? encodeJpeg(view.image, 95) : encodePgm(view.image);
+        if (bytes.empty() || !writeTextFile(path.string(), bytes, error)) {
             error = path.string() + ": cannot write the image";
             return false;
         }
         files.push_back(name);
         list += name + "\n";
     }
-    if (!writeText(root / "views.iml", list, error)) return false;
-    return writeText(root / "truth.json", truthJson(camera, files, poses), error);
+    if (!writeTextFile((root / "views.iml").string(), list, error)) return false;
+    return writeTextFile((root / "truth.json").string(), truthJson(camera, files, poses), error);
 }
 
 }  // namespace vexel::pattern

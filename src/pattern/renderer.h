@@ -28,6 +28,7 @@
 #include <opencv2/core.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -82,6 +83,21 @@ struct SheetBend {
 
 // Height of the sheet above its plane at pattern point (x, y), in cells.
 double sheetHeight(const SheetBend& bend, double x, double y);
+
+// The default camera scaled to a frame of width x height: the focal lengths
+// with the width (so a 16:9 frame keeps the pixels square), the principal
+// point with each side.
+inline Camera scaledCamera(int width, int height) {
+    Camera camera;
+    const double sx = width / static_cast<double>(camera.width), sy = height / static_cast<double>(camera.height);
+    camera.width = width;
+    camera.height = height;
+    camera.fx *= sx;
+    camera.fy *= sx;
+    camera.cx *= sx;
+    camera.cy *= sy;
+    return camera;
+}
 
 // Pose of the pattern in the camera frame: X_c = R(rvec) X_pattern + tvec,
 // and the shape of the sheet in this view.
@@ -183,6 +199,16 @@ std::vector<ViewPose> rimPoses(const Camera& camera, int count, uint32_t seed, d
 // same camera, count and seed give the same poses.
 std::vector<ViewPose> randomPoses(const Camera& camera, int count, uint32_t seed);
 
+// How randomPoses spreads the poses: the share of the frame the board
+// covers and the largest tilt. The defaults are randomPoses' own; a small
+// share gives small cells (about 0.012 .. 0.03 for cells of 12 to 21 pixels).
+struct PoseSpread {
+    double minFill = 0.3;
+    double maxFill = 0.8;
+    double maxTiltDegrees = 50.0;
+};
+std::vector<ViewPose> randomPoses(const Camera& camera, int count, uint32_t seed, const PoseSpread& spread);
+
 // Area of the board (x in [-6, 5], y in [-6, 6]) in the image over the frame's area.
 double boardAreaFraction(const Camera& camera, const ViewPose& pose);
 
@@ -211,5 +237,17 @@ std::string truthJson(const Camera& camera, const std::vector<std::string>& file
 // message naming the file and the problem when something cannot be written.
 bool writeRenderSet(const std::string& dir, const Camera& camera, const std::vector<ViewPose>& poses,
                     const RenderOptions& options, ImageFormat format, std::string& error);
+
+// Writes `text` to the file `path`; false with a message naming the file
+// when it cannot be written.
+bool writeTextFile(const std::string& path, const std::string& text, std::string& error);
+
+// Renders view `index` of a set from its pose.
+using ViewRenderer = std::function<RenderedView(const ViewPose& pose, int index)>;
+
+// writeRenderSet with the views made by `render` (which may throw
+// std::invalid_argument for a view it cannot make).
+bool writeRenderSet(const std::string& dir, const Camera& camera, const std::vector<ViewPose>& poses,
+                    const ViewRenderer& render, ImageFormat format, std::string& error);
 
 }  // namespace vexel::pattern

@@ -184,3 +184,26 @@ TEST(LensModels, APoseThroughAFisheyeLensAndItsUndistortedPoints) {
     for (std::size_t i = 0; i < ideal.size(); ++i)
         EXPECT_LT(cv::norm(undistorted[i] - ideal[i]), 1e-3 * (1 + cv::norm(ideal[i]))) << i;
 }
+
+// Ten views of a camera of fx 1400 and ten of one of fx 800, of the same
+// size, fit no single camera: the calibration warns.
+TEST(LensFit, ViewsOfTwoCamerasAreNotReportedAsSound) {
+    CalibrationViews views;
+    for (double focal : {1400.0, 800.0}) {
+        vp::Camera camera;
+        camera.fx = camera.fy = focal;
+        for (const vp::ViewPose& pose : vp::randomPoses(camera, 10, 5)) {
+            views.frames.push_back(views.viewCount());
+            views.imagePoints.emplace_back();
+            views.objectPoints.emplace_back();
+            for (const vp::CornerTruth& corner : vp::trueCorners(camera, pose)) {
+                views.imagePoints.back().emplace_back(corner.imageX, corner.imageY);
+                views.objectPoints.back().emplace_back(corner.patternX, corner.patternY, 0.0f);
+            }
+        }
+    }
+    const cv::Size size(vp::Camera().width, vp::Camera().height);
+    const IntrinsicResult result = calibrateIntrinsic(views, size);
+    EXPECT_GT(result.rms, POOR_FIT_RMS);
+    EXPECT_FALSE(lensFitWarnings(views, result, size, {}).empty());
+}

@@ -9,17 +9,17 @@
 #include "calibration/calibration_views.h"
 #include "calibration/points_file.h"
 #include "grid/grid_set.h"
+#include "support/temp_dir.h"
 
 namespace {
 
 // Gives frame `frame` `count` correspondences: pattern (j, -j), image
 // (10.5 + j, 20.25 + 2j).
 void fillFrame(GridSet& set, int frame, int count) {
-    set.pointCount[frame] = count;
+    set.frames[frame].pointCount = count;
     for (int j = 0; j < count; ++j) {
-        int s = set.pointOffset[frame] + j;
-        set.patternPoints[s] = {static_cast<float>(j), static_cast<float>(-j)};
-        set.imagePoints[s] = {10.5f + j, 20.25f + 2.0f * j};
+        set.frames[frame].patternPoints[j] = {static_cast<float>(j), static_cast<float>(-j)};
+        set.frames[frame].imagePoints[j] = {10.5f + j, 20.25f + 2.0f * j};
     }
 }
 
@@ -50,12 +50,10 @@ TEST(PointsFile, DocumentFramesBeyondTheGridSetGetHeadersAndTheFileIsWritten) {
               std::string::npos)
         << text;
 
-    auto path = std::filesystem::temp_directory_path() / ("vexel_points_" + std::to_string(::getpid()) + ".points");
+    const TempDir dir("vexel_points");
+    const auto path = dir / "all.points";
     ASSERT_TRUE(CorrespondenceFileWriter(set, 5, path.string()));
-    std::ifstream in(path, std::ios::binary);
-    std::string onDisk((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(onDisk, text);
-    std::filesystem::remove(path);
+    EXPECT_EQ(readFile(path), text);
 
     GridSet empty;
     EXPECT_EQ(formatCorrespondences(empty, 2), "frame0\nframe1\n\n");

@@ -14,6 +14,7 @@
 #include "pattern/renderer.h"
 #include "support/fifo.h"
 #include "support/run_process.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using vexel::test::cliPath;
@@ -26,8 +27,9 @@ std::string shellQuote(const fs::path& p) { return "'" + p.string() + "'"; }
 class ExtractCalibrateCli : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        dir = fs::temp_directory_path() / ("vexel_cli_cal_" + std::to_string(::getpid()));
-        fs::remove_all(dir);
+        // Removed with everything in it when the test program ends.
+        static const TempDir scratch("vexel_cli_cal");
+        dir = scratch.path();
         vexel::pattern::Camera camera;
         vexel::pattern::RenderOptions options;
         options.samples = 4;
@@ -40,7 +42,6 @@ protected:
         cv::Mat flat(48, 64, CV_8UC1, cv::Scalar(128));
         ASSERT_TRUE(cv::imwrite((dir / "flat.pgm").string(), flat));
     }
-    static void TearDownTestSuite() { fs::remove_all(dir); }
 
     static vexel::test::ProcessResult run(const std::string& arguments) {
         return runProcess("timeout 120 " + shellQuote(cliPath()) + " " + arguments + " 2>/dev/null");
@@ -171,6 +172,30 @@ TEST_F(ExtractCalibrateCli, FailuresAndUsageErrorsHaveTheirExitStatus) {
     EXPECT_EQ(run("calibrate " + shellQuote(dir / "views.iml") + " " + shellQuote(dir / "seq.vsq")).status, 2);
 }
 
+TEST_F(ExtractCalibrateCli, OutputsAreCheckedBeforeAnyWorkAndStandardOutputToo) {
+    const std::string list = shellQuote(dir / "views.iml");
+    std::ifstream listFile(dir / "views.iml");
+    const std::string listBefore((std::istreambuf_iterator<char>(listFile)), std::istreambuf_iterator<char>());
+    const std::string same = shellQuote(dir / "same.dat");
+    for (const std::string& outputs : {"--points " + same + " --cal " + same, "--points " + list,
+                                       // a frame the list names
+                                       "--cal " + shellQuote(dir / "view_000.pgm"), std::string("--points ''")}) {
+        SCOPED_TRACE(outputs);
+        auto refused = run("calibrate " + list + " " + outputs + " --json");
+        EXPECT_EQ(refused.status, 2);
+        EXPECT_TRUE(nlohmann::json::parse(refused.out).contains("error")) << refused.out;
+    }
+    EXPECT_FALSE(fs::exists(dir / "same.dat"));
+    std::ifstream listAfter(dir / "views.iml");
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(listAfter)), std::istreambuf_iterator<char>()), listBefore);
+
+    // What cannot reach standard output is a failure.
+    EXPECT_EQ(runProcess(shellQuote(cliPath()) + " extract " + shellQuote(dir / "view_000.pgm") +
+                         " --json >/dev/full 2>/dev/null")
+                  .status,
+              1);
+}
+
 TEST_F(ExtractCalibrateCli, AnUnderDeterminedCalibrationComesWithWarnings) {
     // One view, and the same view four times: a camera comes out, but with
     // the warning that it rests on too few distinct views.
@@ -295,4 +320,19 @@ TEST_F(ExtractCalibrateCli, FramesLeftOutKeepTheirPointsButAreNotCalibrated) {
 
     auto wrong = run("calibrate " + shellQuote(dir / "views.iml") + " --leave-out 12");
     EXPECT_EQ(wrong.status, 2);
+}
+
+TEST_F(ExtractCalibrateCli, SessionWrittenByCalibrateIsReadBackWithTheSameResult) {
+    const fs::path session = dir / "work.vexel";
+    auto first = run("calibrate " + shellQuote(dir / "views.iml") + " --json --cell-mm 25 --session " +
+                     shellQuote(session));
+    ASSERT_EQ(first.status, 0) << first.out;
+    // Read back, the frames are not searched again: the same points give the
+    // same camera, bit for bit, and the cell side comes with the session.
+    auto again = run("calibrate " + shellQuote(session) + " --json");
+    ASSERT_EQ(again.status, 0) << again.out;
+    const nlohmann::json a = nlohmann::json::parse(first.out), b = nlohmann::json::parse(again.out);
+    EXPECT_EQ(a["camera"], b["camera"]);
+    EXPECT_EQ(a["framesUsed"], b["framesUsed"]);
+    EXPECT_EQ(b["cellSizeMm"], 25.0);
 }

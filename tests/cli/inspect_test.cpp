@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <utility>
@@ -12,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support/run_process.h"
+#include "support/temp_dir.h"
 
 using vexel::test::cliPath;
 using vexel::test::runProcess;
@@ -19,13 +21,6 @@ using vexel::test::runProcess;
 namespace {
 
 const std::string framesDir = std::string(VEXEL_TEST_DATA_DIR) + "/frames";
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::string stripTrailingNewline(std::string text) {
     while (!text.empty() && text.back() == '\n') text.pop_back();
@@ -78,9 +73,8 @@ TEST(InspectCommand, RefineMovesCorrespondencesTowardsTheTruth) {
 }
 
 TEST(InspectCommand, SummaryAndOverlay) {
-    const std::string svg = (std::filesystem::temp_directory_path() /
-                             ("vexel_inspect_" + std::to_string(::getpid()) + ".svg"))
-                                .string();
+    const TempDir dir("vexel_inspect");
+    const std::string svg = (dir / "overlay.svg").string();
     const auto r = runProcess(cliPath() + " inspect '" + framesDir + "/frontal.pgm' --svg '" + svg + "'");
     ASSERT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("640 x 480"), std::string::npos) << r.out;
@@ -90,7 +84,6 @@ TEST(InspectCommand, SummaryAndOverlay) {
     EXPECT_EQ(r.out.find("BGS"), std::string::npos) << r.out;
 
     const std::string picture = readFile(svg);
-    std::filesystem::remove(svg);
     ASSERT_FALSE(picture.empty());
     EXPECT_EQ(picture.rfind("<?xml", 0), 0u);
     EXPECT_NE(picture.find("data:image/png;base64,iVBORw0KGgo"), std::string::npos);
@@ -111,14 +104,26 @@ TEST(InspectCommand, VerboseSendsDiagnosticsToStandardError) {
 
 TEST(InspectCommand, UnreadableImageExitsWithStatusTwoNamingTheFile) {
     const std::string notImage = std::string(VEXEL_TEST_DATA_DIR) + "/README.md";
-    const auto r = runProcess(cliPath() + " inspect '" + notImage + "' --json 2>&1");
+    // With --json the failure is a JSON object too.
+    const auto r = runProcess(cliPath() + " inspect '" + notImage + "' --json 2>/dev/null");
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.out.find(notImage), std::string::npos) << r.out;
-    EXPECT_EQ(r.out.find('{'), std::string::npos) << r.out;
+    EXPECT_EQ(nlohmann::json::parse(r.out)["error"], notImage + ": unsupported image format") << r.out;
 
     const auto missing = runProcess(cliPath() + " inspect /no/such/frame.pgm 2>&1");
     EXPECT_EQ(missing.status, 2);
     EXPECT_NE(missing.out.find("/no/such/frame.pgm"), std::string::npos) << missing.out;
+}
+
+TEST(InspectCommand, NothingFoundExitsWithStatusOne) {
+    const std::string blank = ::testing::TempDir() + "vexel_blank.pgm";
+    {
+        std::ofstream out(blank, std::ios::binary);
+        out << "P5\n64 48\n255\n" << std::string(64 * 48, '\x80');
+    }
+    const auto r = runProcess(cliPath() + " inspect '" + blank + "' --json 2>/dev/null");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("\"correspondences\""), std::string::npos) << r.out;
+    std::remove(blank.c_str());
 }
 
 }  // namespace

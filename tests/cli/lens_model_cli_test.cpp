@@ -4,13 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
 #include "support/run_process.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using vexel::test::cliPath;
@@ -19,11 +18,6 @@ using vexel::test::runProcess;
 namespace {
 
 std::string quote(const fs::path& p) { return "'" + p.string() + "'"; }
-
-std::string readAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 class LensModelCli : public ::testing::Test {
 protected:
@@ -61,8 +55,8 @@ TEST_F(LensModelCli, AutoChoosesTheFisheyeModelAndEveryOutputNamesIt) {
     EXPECT_EQ(out["distortion"].size(), 4u);
     EXPECT_TRUE(out["stdDev"].contains("k4"));
     EXPECT_FALSE(out["stdDev"].contains("p1"));
-    EXPECT_EQ(readAll(cal).rfind("m\nmodel = fisheye\n", 0), 0u);
-    EXPECT_NE(readAll(ros).find("distortion_model: equidistant\n"), std::string::npos);
+    EXPECT_EQ(readFile(cal).rfind("m\nmodel = fisheye\n", 0), 0u);
+    EXPECT_NE(readFile(ros).find("distortion_model: equidistant\n"), std::string::npos);
 }
 
 TEST_F(LensModelCli, TheDefaultModelWarnsAndOldFormsRefuseAnotherModel) {
