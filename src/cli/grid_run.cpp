@@ -10,6 +10,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "calibration/calibration_export.h"
 #include "cli/cli_ui.h"
 #include "cli/progress_bar.h"
 #include "document/grid_commands.h"
@@ -228,7 +229,7 @@ bool noFrameRead(CVexelDoc& doc) {
     return true;
 }
 
-nlohmann::json framesJson(CVexelDoc& doc) {
+nlohmann::json framesJson(CVexelDoc& doc, bool withPoints) {
     nlohmann::json frames = nlohmann::json::array();
     const std::vector<std::string>& names = doc.FrameNames();
     for (int f = 0; f < doc.FrameCount(); ++f) {
@@ -241,6 +242,19 @@ nlohmann::json framesJson(CVexelDoc& doc) {
                                                              : nlohmann::json(gridFailureText(grid.failure));
         double rms = doc.Stats().valid ? doc.Stats().frameError(f) : -1.0;
         frame["rms"] = rms >= 0 ? nlohmann::json(rms) : nlohmann::json(nullptr);
+        if (withPoints) {
+            nlohmann::json points = nlohmann::json::array();
+            const std::size_t count = std::min({static_cast<std::size_t>(std::max(grid.pointCount, 0)),
+                                                grid.imagePoints.size(), grid.patternPoints.size()});
+            for (std::size_t j = 0; j < count; ++j) {
+                const GridPoint& image = grid.imagePoints[j];
+                const GridPoint& board = grid.patternPoints[j];
+                points.push_back({{"image", {image.x, image.y}},
+                                  {"board", {board.x, board.y}},
+                                  {"label", boardCornerNumber(board.x, board.y)}});
+            }
+            frame["correspondences"] = points;
+        }
         frames.push_back(frame);
     }
     return frames;
