@@ -87,7 +87,7 @@ CommandRun setupExtract(CLI::App& sub) {
     sub.add_flag("--json", a->json, "Print the frames as one JSON object");
     sub.add_flag("--with-points", a->withPoints,
                  "With --json, give every frame's correspondences: image and board position and the corner's "
-                 "number on the board");
+                 "label");
     addExtractionOptions(sub, a->extraction);
     addVideoOptions(sub, a->input);
     sub.footer(R"(DESCRIPTION

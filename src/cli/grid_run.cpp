@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -10,7 +11,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include "calibration/calibration_export.h"
 #include "cli/cli_ui.h"
 #include "cli/progress_bar.h"
 #include "document/grid_commands.h"
@@ -250,8 +250,8 @@ nlohmann::json framesJson(CVexelDoc& doc, bool withPoints) {
                 const GridPoint& image = grid.imagePoints[j];
                 const GridPoint& board = grid.patternPoints[j];
                 points.push_back({{"image", {image.x, image.y}},
-                                  {"board", {board.x, board.y}},
-                                  {"label", boardCornerNumber(board.x, board.y)}});
+                                  {"board", {board.x, board.y, 0.0}},
+                                  {"label", {std::lround(board.x), std::lround(board.y)}}});
             }
             frame["correspondences"] = points;
         }

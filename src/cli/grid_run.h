@@ -82,9 +82,9 @@ bool noFrameRead(CVexelDoc& doc);
 // frame has no points ("not read", "no board found", "markers do not fit the
 // grid"; null when it has points), rms is from the last intrinsic
 // calibration (null for frames it did not use). With `withPoints` every
-// frame also gets "correspondences": [{"image": [x, y], "board": [x, y],
-// "label"}], board positions in cells and the label the corner's number in
-// the board's row-major order (boardCornerNumber, as in mrcal's corner list).
+// frame also gets "correspondences": [{"image": [x, y], "board": [x, y, 0],
+// "label": [i, j]}], the board position in cells and the corner's integer
+// label, as the Python module gives them.
 nlohmann::json framesJson(CVexelDoc& doc, bool withPoints = false);
 
 // One line per frame: index, point count (and why there are none) and name.
