@@ -191,7 +191,7 @@ int runCalibrate(const CalibrateArgs& a) {
         for (const std::string& line : calibrationReportLines(r, withReference)) report << line << '\n';
         for (const std::string& line : calibrationQualityLines(r, stats)) report << line << '\n';
         report << "frames used = " << stats.frames.size() << " of " << doc.FrameCount() << " (" << stats.imageSize.width
-                  << " x " << stats.imageSize.height << "), pose of frame " << stats.poseFrame << '\n';
+               << " x " << stats.imageSize.height << "), pose of frame " << stats.poseFrame << '\n';
         report << "solver = " << stats.solver << '\n';
         writeQuality(report, doc);
         if (withReference)
@@ -275,8 +275,9 @@ CommandRun setupCalibrate(CLI::App& sub) {
   output; the report then goes to standard error, and --json is refused.
   Into other tools: --mrcal-corners writes every corner of the 10 x 11
   corner board for every frame, row by row from the top-left corner of the
-  printed side, with "- - -" for a corner not found, so that partial views
-  reach mrcal-calibrate-cameras (--object-width-n 10 --object-height-n 11);
+  printed side, with level "-" (left out by mrcal) for a corner not found,
+  so that partial views reach mrcal-calibrate-cameras (--object-width-n 10
+  --object-height-n 11);
   --mrcal-model, --kalibr-yaml and --colmap-cameras write the camera in
   those tools' own files. --json --with-points adds every frame's
   correspondences.
