@@ -13,6 +13,7 @@
 #include "calibration/busy_cursor.h"
 #include "calibration/calibration_checks.h"
 #include "calibration/calibration_file.h"
+#include "calibration/calibration_insight.h"
 #include "calibration/calibration_views.h"
 #include "calibration/camera_calibration.h"
 #include "calibration/fixed_format.h"
@@ -242,6 +243,7 @@ void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
                 stats.distinctViews = distinctViewCount(views);
                 stats.warnings = calibrationWarnings(stats, result.record.fx());
                 stats.poseFrame = views.frames.front();
+                stats.insight = analyseCalibration(views, result.record, result.poses, size);
                 m_calibrationStats = stats;
                 Ui().showStatus(withWarnings("Intrinsic Calibration: " + std::to_string(views.viewCount()) +
                                                  " frames, " + std::to_string(views.totalPoints()) +

@@ -4,10 +4,13 @@
 
 #include <array>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <opencv2/core/types.hpp>
+
+struct CalibrationInsight;
 
 struct CalibrationStats {
     bool valid = false;                 // an intrinsic calibration has filled these
@@ -35,6 +38,10 @@ struct CalibrationStats {
     // frame; -1 when it is no frame of the list (none, or a loaded pose).
     int poseFrame = -1;
 
+    // The residuals, poses, coverage and uncertainty of the last intrinsic
+    // calibration (calibration_insight.h); null without one.
+    std::shared_ptr<const CalibrationInsight> insight;
+
     // Forgets what refers to frames by index, for when the frame list is
     // replaced; the figures of the calibration itself stay.
     void forgetFrames() {
@@ -43,6 +50,7 @@ struct CalibrationStats {
         perViewErrors.clear();
         extrinsicFrame = -1;
         poseFrame = -1;
+        insight.reset();
     }
 
     // The frame's RMS error, or a negative value when it was not used.

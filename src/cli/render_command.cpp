@@ -24,6 +24,7 @@ struct RenderArgs {
     double noise = 0.0;
     uint32_t backdrop = 0;
     std::string format = "pgm";
+    std::string poses = "random";
     CLI::Option* optFx = nullptr;
     CLI::Option* optFy = nullptr;
     CLI::Option* optCx = nullptr;
@@ -59,6 +60,10 @@ CommandRun setupRender(CLI::App& sub) {
     sub.add_option("--backdrop", a->backdrop,
                    "Seed of a busy scene behind the printed sheet (boxes, print, cables); 0: flat grey");
     sub.add_option("--format", a->format, "Image format")->check(CLI::IsMember({"jpg", "pgm"}));
+    sub.add_option("--poses", a->poses,
+                   "random: well spread (default); frontal: facing the camera in the middle of the frame; "
+                   "corners: tilted by 30-50 degrees in the frame's corners")
+        ->check(CLI::IsMember({"random", "frontal", "corners"}));
     sub.footer(R"(DESCRIPTION
   Renders synthetic views of the board seen by a known camera from random
   poses, with an image list views.iml and the true corners and camera in
@@ -72,6 +77,7 @@ EXIT STATUS
 EXAMPLES
   vexel-cli render views --views 20 --size 1280x960 --noise 1.5
   vexel-cli render cluttered --views 12 --backdrop 3 --blur 0.6 --noise 1.5
+  vexel-cli render frontal --views 10 --poses frontal
   vexel-cli render "test views" --k1 -0.2 --format jpg && vexel-cli calibrate "test views/views.iml")");
 
     return [a]() {
@@ -104,7 +110,10 @@ EXAMPLES
             return 2;
         }
 
-        const std::vector<pattern::ViewPose> poses = pattern::randomPoses(camera, a->views, a->seed);
+        const pattern::PoseRange range = a->poses == "frontal"   ? pattern::frontalPoseRange()
+                                         : a->poses == "corners" ? pattern::cornerPoseRange()
+                                                                 : pattern::PoseRange{};
+        const std::vector<pattern::ViewPose> poses = pattern::randomPoses(camera, a->views, a->seed, range);
         if (static_cast<int>(poses.size()) < a->views) {
             std::cerr << "vexel-cli render: cannot place the whole board in the frame with this camera ("
                       << poses.size() << " of " << a->views << " views)\n";
