@@ -15,6 +15,7 @@
 
 #include "app/command_ids.h"
 #include "app/main_frame.h"
+#include "app/pose_view.h"
 #include "app/vexel_app.h"
 
 namespace {
@@ -35,7 +36,10 @@ QList<int> framesFromEnvironment(const char* name) {
 // window to OUT.png and quits (exit status 0 when the picture was saved).
 // VEXEL_SCREENSHOT_LEAVE_OUT lists frames to leave out of the calibration,
 // VEXEL_SCREENSHOT_FRAME the frame to show; VEXEL_SCREENSHOT_MODES may name
-// "undistorted" and "coverage" (comma-separated) to draw the frame so.
+// "undistorted", "coverage", "residuals", "uncertainty" (comma-separated) to
+// draw the frame so, "poses" or "board-centred" to show the poses (centred on
+// the camera or the board) and "nogrid" to leave the grid out.
+// VEXEL_SCREENSHOT_SIZE=WxH sets the window's size (default 1600x780).
 void scheduleScreenshot(CVexelApp& app, const QString& out) {
     QTimer::singleShot(0, &app, [&app, out] {
         CMainFrame* frame = app.MainFrame();
@@ -47,16 +51,22 @@ void scheduleScreenshot(CVexelApp& app, const QString& out) {
         frame->OnCommand(vexel::cmd::EXTRACT_GRIDS);
         for (int leftOut : framesFromEnvironment("VEXEL_SCREENSHOT_LEAVE_OUT")) doc->SetFrameExcluded(leftOut, true);
         frame->OnCommand(vexel::cmd::INTRINSIC_CALIBRATION);
-        if (!doc->m_showGrid) frame->OnCommand(vexel::cmd::GRID);
+        const QStringList modes = qEnvironmentVariable("VEXEL_SCREENSHOT_MODES").split(QLatin1Char(','), Qt::SkipEmptyParts);
+        auto wanted = [&modes](const char* mode) { return modes.contains(QLatin1String(mode)); };
+        if (!doc->m_showGrid && !wanted("nogrid")) frame->OnCommand(vexel::cmd::GRID);
         for (int shown : framesFromEnvironment("VEXEL_SCREENSHOT_FRAME"))
             frame->RunGuarded(QStringLiteral("Go to Frame"), [doc, shown] { doc->OnGoToFrame(shown); });
-        for (const QString& mode : qEnvironmentVariable("VEXEL_SCREENSHOT_MODES").split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-            if (mode.trimmed() == QStringLiteral("undistorted")) frame->OnCommand(vexel::cmd::VIEW_UNDISTORTED);
-            if (mode.trimmed() == QStringLiteral("coverage")) frame->OnCommand(vexel::cmd::VIEW_COVERAGE);
-        }
+        if (wanted("undistorted")) frame->OnCommand(vexel::cmd::VIEW_UNDISTORTED);
+        if (wanted("coverage")) frame->OnCommand(vexel::cmd::VIEW_COVERAGE);
+        if (wanted("uncertainty")) frame->OnCommand(vexel::cmd::VIEW_UNCERTAINTY);
+        if (wanted("residuals")) frame->OnCommand(vexel::cmd::VIEW_RESIDUALS);
+        if (wanted("poses") || wanted("board-centred")) frame->OnCommand(vexel::cmd::VIEW_POSES);
+        if (wanted("board-centred")) frame->PoseView()->SetCentre(PoseCentre::Board);
         frame->UpdateCommandUi();
         // Wide enough for the report beside a 640-pixel frame and the docks.
-        frame->resize(1600, 780);
+        int width = 1600, height = 780;
+        std::sscanf(qEnvironmentVariable("VEXEL_SCREENSHOT_SIZE").toLatin1().constData(), "%dx%d", &width, &height);
+        frame->resize(width, height);
         // The first drawing sizes the content to the report; the scroll bars
         // follow on the next pass.
         QApplication::processEvents();

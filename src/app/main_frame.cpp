@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDockWidget>
 #include <QEventLoop>
 #include <QKeySequence>
 #include <QLabel>
@@ -76,6 +77,11 @@ const CommandText COMMANDS[] = {
      "Draws the frame with the lens distortion of the calibration removed\nUndistorted"},
     {cmd::VIEW_COVERAGE, "&Coverage",
      "Draws the correspondences of every frame over the current frame\nCoverage"},
+    {cmd::VIEW_RESIDUALS, "&Residuals",
+     "Draws every correspondence's detected and reprojected point and the error between them, enlarged\nResiduals"},
+    {cmd::VIEW_POSES, "&Poses", "Shows the board of every frame in front of the camera in 3-D\nPoses"},
+    {cmd::VIEW_UNCERTAINTY, "Unc&ertainty",
+     "Draws how far a projection may be off across the frame, and where more views are needed\nUncertainty"},
     {cmd::USE_ALL_FRAMES, "&Use All Frames", "Puts every frame left out back into the calibrations\nUse All Frames"},
     // Accelerators without a menu item.
     {cmd::FILE_OPEN, "&Open...\tCtrl+O", "Open an existing document\nOpen"},
@@ -289,7 +295,8 @@ QAction* CMainFrame::MakeAction(int id, const char* menuText, const char* prompt
 void CMainFrame::CreateActions() {
     for (const CommandText& command : COMMANDS) MakeAction(command.id, command.menuText, command.prompt);
     for (int id : {cmd::GRID, cmd::SHRINK_LARGE_IMAGES, cmd::VIEW_TOOLBAR, cmd::VIEW_STATUS_BAR,
-                   cmd::VIEW_UNDISTORTED, cmd::VIEW_COVERAGE, cmd::REFINE_CORNERS})
+                   cmd::VIEW_UNDISTORTED, cmd::VIEW_COVERAGE, cmd::REFINE_CORNERS, cmd::VIEW_RESIDUALS, cmd::VIEW_POSES,
+                   cmd::VIEW_UNCERTAINTY})
         m_actions[id]->setCheckable(true);
     for (auto& [id, action] : m_actions) action->setIcon(toolIcon(id));
 }
@@ -323,7 +330,8 @@ void CMainFrame::CreateMenus() {
                cmd::SAVE_CORRESPONDENCES, cmd::SAVE_CALIBRATION, 0, cmd::APP_EXIT});
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
     add(view, {cmd::VIEW_TOOLBAR, cmd::VIEW_STATUS_BAR, 0, cmd::GRID, cmd::SHRINK_LARGE_IMAGES, 0, cmd::FRAME_FORWARD,
-               cmd::FRAME_BACK, 0, cmd::VIEW_UNDISTORTED, cmd::VIEW_COVERAGE});
+               cmd::FRAME_BACK, 0, cmd::VIEW_UNDISTORTED, cmd::VIEW_COVERAGE, 0, cmd::VIEW_RESIDUALS, cmd::VIEW_POSES,
+               cmd::VIEW_UNCERTAINTY});
     QMenu* calibration = menuBar()->addMenu(QStringLiteral("&Calibration"));
     add(calibration, {cmd::EXTRACT_GRIDS, cmd::INTRINSIC_CALIBRATION, cmd::EXTRINSIC_CALIBRATION, 0,
                       cmd::REFINE_CORNERS, cmd::USE_ALL_FRAMES});
@@ -381,6 +389,9 @@ void CMainFrame::UpdateCommandUi() {
     if (QAction* tools = Action(cmd::VIEW_TOOLBAR)) tools->setChecked(m_toolBar && !m_toolBar->isHidden());
     if (QAction* status = Action(cmd::VIEW_STATUS_BAR)) status->setChecked(!statusBar()->isHidden());
     if (QAction* coverage = Action(cmd::VIEW_COVERAGE)) coverage->setChecked(m_view->Coverage());
+    if (QAction* residuals = Action(cmd::VIEW_RESIDUALS)) residuals->setChecked(m_view->Residuals());
+    if (QAction* uncertainty = Action(cmd::VIEW_UNCERTAINTY)) uncertainty->setChecked(m_view->Uncertainty());
+    if (QAction* poses = Action(cmd::VIEW_POSES)) poses->setChecked(m_poseDock && !m_poseDock->isHidden());
 }
 
 bool CMainFrame::RunGuarded(const QString& name, const std::function<void()>& command) {
@@ -559,6 +570,20 @@ void CMainFrame::RouteCommand(int id) {
                     QStringLiteral("Undistorted needs a calibration: run Intrinsic Calibration or load one"));
             break;
         case cmd::VIEW_COVERAGE: m_view->OnCoverage(); break;
+        case cmd::VIEW_RESIDUALS:
+            m_view->OnResiduals();
+            if (m_view->Residuals()) ShowDock(m_residualDock);
+            break;
+        case cmd::VIEW_UNCERTAINTY:
+            m_view->OnUncertainty();
+            if (m_view->Uncertainty()) ShowDock(m_coverageDock);
+            break;
+        case cmd::VIEW_POSES:
+            if (m_poseDock->isHidden())
+                ShowDock(m_poseDock);
+            else
+                m_poseDock->hide();
+            break;
         case cmd::FILE_PRINT:
             if (!m_view->OnFilePrint()) ShowResult(QStringLiteral("Printing is not available"));
             break;

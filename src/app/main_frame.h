@@ -10,8 +10,11 @@
 #include <functional>
 #include <map>
 
+class CCoveragePanel;
 class CErrorChart;
 class CFrameListDock;
+class CPoseView;
+class CResidualPlot;
 class CVexelApp;
 class CVexelDoc;
 class CVexelView;
@@ -36,6 +39,14 @@ public:
     CFrameListDock* FrameList() const { return m_frameList; }
     CErrorChart* ErrorChart() const { return m_errorChart; }
     QDockWidget* ErrorChartDock() const { return m_errorDock; }
+    // The residual summary, the coverage figures with the verdict, and the
+    // poses in 3-D, each in a dock beside the error chart.
+    CResidualPlot* ResidualPlot() const { return m_residualPlot; }
+    CCoveragePanel* CoveragePanel() const { return m_coveragePanel; }
+    CPoseView* PoseView() const { return m_poseView; }
+    QDockWidget* ResidualDock() const { return m_residualDock; }
+    QDockWidget* CoverageDock() const { return m_coverageDock; }
+    QDockWidget* PoseDock() const { return m_poseDock; }
     // The action of a command identifier (menus, toolbar and accelerators share it).
     QAction* Action(int id) const;
     // The command's name as its menu shows it, without '&' and "...".
@@ -54,8 +65,8 @@ public:
     void SetFailureReporter(FailureReporter reporter) { m_reportFailure = std::move(reporter); }
 
     // Check marks of Grid, Shrink Large Images, Toolbar, Status Bar,
-    // Undistorted and Coverage; the frame list and the chart re-read the
-    // document.
+    // Undistorted, Coverage, Residuals, Poses and Uncertainty; the frame
+    // list and the charts re-read the document.
     void UpdateCommandUi();
     // The frame list and the error chart re-read the document.
     void RefreshDocks();
@@ -97,6 +108,8 @@ private:
     // The frame list dock with the error chart's dock under it, on the right.
     void CreateDocks();
     void RouteCommand(int id);
+    // Shows the dock and brings it to the front of its tabs.
+    void ShowDock(QDockWidget* dock);
     // After a failed command: puts the cursor back, shows what there is and
     // reports `reason`.
     void ReportFailure(const QString& name, const QString& reason);
@@ -109,6 +122,12 @@ private:
     CFrameListDock* m_frameList = nullptr;
     QDockWidget* m_errorDock = nullptr;
     CErrorChart* m_errorChart = nullptr;
+    QDockWidget* m_residualDock = nullptr;
+    CResidualPlot* m_residualPlot = nullptr;
+    QDockWidget* m_coverageDock = nullptr;
+    CCoveragePanel* m_coveragePanel = nullptr;
+    QDockWidget* m_poseDock = nullptr;
+    CPoseView* m_poseView = nullptr;
     std::map<int, QAction*> m_actions;
     QLabel* m_result = nullptr;
     FailureReporter m_reportFailure;

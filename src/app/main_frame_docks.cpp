@@ -1,6 +1,7 @@
-// The main window's docks: the frame list and, under it, the error chart.
-// Both only read the document; what the user does in them runs as the
-// document's commands, under the same guard as the menu's.
+// The main window's docks: the frame list and, under it, the error chart
+// with the residual summary, the coverage figures and the poses as tabs
+// beside it. All only read the document; what the user does in them runs as
+// the document's commands, under the same guard as the menu's.
 
 // Core headers first: they use identifiers that Qt defines as macros.
 #include "document/vexel_doc.h"
@@ -9,21 +10,48 @@
 
 #include <QDockWidget>
 
+#include "app/coverage_panel.h"
 #include "app/error_chart.h"
 #include "app/frame_list_dock.h"
+#include "app/pose_view.h"
+#include "app/residual_plot.h"
+
+namespace {
+
+QDockWidget* makeDock(const QString& title, const QString& name, QWidget* parent) {
+    auto* dock = new QDockWidget(title, parent);
+    dock->setObjectName(name);
+    dock->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
+    return dock;
+}
+
+}  // namespace
 
 void CMainFrame::CreateDocks() {
     m_frameList = new CFrameListDock(m_doc, this);
     addDockWidget(Qt::RightDockWidgetArea, m_frameList);
 
-    m_errorDock = new QDockWidget(QStringLiteral("Per-frame error"), this);
-    m_errorDock->setObjectName(QStringLiteral("errorChartDock"));
-    m_errorDock->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
+    m_errorDock = makeDock(QStringLiteral("Per-frame error"), QStringLiteral("errorChartDock"), this);
     m_errorChart = new CErrorChart(m_doc, m_errorDock);
     m_errorDock->setWidget(m_errorChart);
     addDockWidget(Qt::RightDockWidgetArea, m_errorDock);
     splitDockWidget(m_frameList, m_errorDock, Qt::Vertical);
     resizeDocks({m_frameList}, {330}, Qt::Horizontal);
+
+    m_residualDock = makeDock(QStringLiteral("Residuals"), QStringLiteral("residualDock"), this);
+    m_residualPlot = new CResidualPlot(m_doc, m_residualDock);
+    m_residualDock->setWidget(m_residualPlot);
+    m_coverageDock = makeDock(QStringLiteral("Coverage"), QStringLiteral("coverageDock"), this);
+    m_coveragePanel = new CCoveragePanel(m_doc, m_coverageDock);
+    m_coverageDock->setWidget(m_coveragePanel);
+    // Poses is shown by View > Poses, and can be closed.
+    m_poseDock = makeDock(QStringLiteral("Poses"), QStringLiteral("poseDock"), this);
+    m_poseDock->setFeatures(m_poseDock->features() | QDockWidget::DockWidgetClosable);
+    m_poseView = new CPoseView(m_doc, m_poseDock);
+    m_poseDock->setWidget(m_poseView);
+    for (QDockWidget* dock : {m_residualDock, m_coverageDock, m_poseDock}) tabifyDockWidget(m_errorDock, dock);
+    m_poseDock->hide();
+    m_errorDock->raise();
 
     auto goTo = [this](int frame) {
         RunGuarded(QStringLiteral("Go to Frame"), [this, frame] { m_doc->OnGoToFrame(frame); });
@@ -31,6 +59,7 @@ void CMainFrame::CreateDocks() {
     };
     connect(m_frameList, &CFrameListDock::FrameChosen, this, goTo);
     connect(m_errorChart, &CErrorChart::FrameClicked, this, goTo);
+    connect(m_poseView, &CPoseView::FrameClicked, this, goTo);
     connect(m_frameList, &CFrameListDock::FrameUseChanged, this, [this](int frame, bool used) {
         RunGuarded(QStringLiteral("Use Frame"), [this, frame, used] { m_doc->OnExcludeFrame(frame, !used); });
         UpdateCommandUi();
@@ -41,4 +70,13 @@ void CMainFrame::RefreshDocks() {
     if (!m_doc) return;
     if (m_frameList) m_frameList->Refresh();
     if (m_errorChart) m_errorChart->Refresh();
+    if (m_residualPlot) m_residualPlot->Refresh();
+    if (m_coveragePanel) m_coveragePanel->Refresh();
+    if (m_poseView) m_poseView->Refresh();
+}
+
+void CMainFrame::ShowDock(QDockWidget* dock) {
+    if (!dock) return;
+    dock->show();
+    dock->raise();
 }

@@ -1,4 +1,5 @@
 // Core headers first: they use identifiers that Qt defines as macros.
+#include "calibration/calibration_insight.h"
 #include "calibration/undistort_maps.h"
 #include "document/vexel_doc.h"
 #include "geomlib/g_node.h"
@@ -116,6 +117,7 @@ void CVexelView::TakeSnapshot() {
     if (!m_doc) return;
     m_snapshot.frame = m_doc->m_currentFrame;
     m_snapshot.report = ReportLines();
+    m_snapshot.insight = m_doc->m_calibrationStats.insight;
     if (m_doc->m_showGrid) m_snapshot.cells = GridCells(m_snapshot.frame);
 }
 
@@ -281,6 +283,15 @@ void CVexelView::Draw(QPainter& painter) {
         if (m_doc->m_showGrid) DrawCells(painter, GridCells(m_doc->m_currentFrame));
         // The dots read every frame's points: not while a command changes them.
         if (m_coverage) DrawCoverage(painter);
+    }
+    m_legendRight = 0;
+    if (m_residuals || m_uncertainty) {
+        const std::shared_ptr<const CalibrationInsight> insight = InsightForFrame();
+        const int frame = m_docBusy ? m_snapshot.frame : m_doc->m_currentFrame;
+        if (insight && (!m_docBusy || frame == m_doc->CurrentFrameLocked())) {
+            if (m_uncertainty) DrawUncertainty(painter, insight);
+            if (m_residuals) DrawResiduals(painter, *insight, frame);
+        }
     }
     DrawReport(painter);
 }
