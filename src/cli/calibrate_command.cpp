@@ -12,12 +12,14 @@
 #include "calibration/calibration_commands.h"
 #include "calibration/calibration_export.h"
 #include "calibration/calibration_file.h"
+#include "calibration/calibration_insight.h"
 #include "calibration/calibration_quality.h"
 #include "calibration/calibration_report.h"
 #include "calibration/fixed_format.h"
 #include "cli/cli_ui.h"
 #include "cli/command_registry.h"
 #include "cli/grid_run.h"
+#include "cli/html_report.h"
 #include "document/vexel_doc.h"
 
 namespace vexel::cli {
@@ -33,6 +35,7 @@ struct CalibrateArgs {
     bool json = false;
     std::string opencvYaml;
     std::string rosYaml;
+    std::string report;
     std::string cameraName = "camera";
     std::string solver = "auto";
     std::vector<int> leaveOut;
@@ -71,6 +74,37 @@ int calFormValue(const std::string& name) {
     if (name == "binary") return CAL_BINARY;
     if (name == "text") return CAL_TEXT;
     return CAL_LABELLED;
+}
+
+// The coverage figures against their marks, the verdict, and the
+// projection uncertainty at the image's centre and corners.
+void addInsightJson(nlohmann::json& out, const CalibrationInsight& insight) {
+    const CoverageFigures& f = insight.coverage;
+    out["coverage"] = {{"imageShare", f.imageShare},
+                       {"zoneShares", f.zoneShares},
+                       {"smallestTilt", f.smallestTilt},
+                       {"largestTilt", f.largestTilt},
+                       {"nearest", f.nearest},
+                       {"farthest", f.farthest},
+                       {"typicalDepth", f.typicalDepth},
+                       {"goodEnough",
+                        {{"imageShare", GOOD_IMAGE_SHARE},
+                         {"zoneShare", GOOD_ZONE_SHARE},
+                         {"largestTilt", GOOD_LARGEST_TILT},
+                         {"distanceRatio", GOOD_DISTANCE_RATIO}}},
+                       {"imageGood", insight.verdict.imageGood},
+                       {"tiltGood", insight.verdict.tiltGood},
+                       {"distanceGood", insight.verdict.distanceGood}};
+    out["verdict"] = insight.verdict.line;
+    out["verdictGood"] = insight.verdict.good();
+    nlohmann::json uncertainty;
+    uncertainty["depth"] = insight.uncertainty.empty() ? nlohmann::json() : nlohmann::json(insight.uncertainty.depth);
+    const char* const keys[5] = {"centre", "topLeft", "topRight", "bottomLeft", "bottomRight"};
+    for (std::size_t i = 0; i < 5; ++i) {
+        const double v = insight.uncertaintyAtPoints[i];
+        uncertainty[keys[i]] = std::isfinite(v) ? nlohmann::json(v) : nlohmann::json();
+    }
+    out["uncertainty"] = uncertainty;
 }
 
 nlohmann::json values(const CalibrationRecord& r, std::size_t first, std::size_t count) {
@@ -128,6 +162,7 @@ int runCalibrate(const CalibrateArgs& a) {
     if (!a.rosYaml.empty() &&
         !writeCameraInfoYaml(a.rosYaml, *doc.m_calibration, doc.m_calibrationStats, a.cameraName, &error))
         return fail(error);
+    if (!a.report.empty() && !writeCalibrationReport(a.report, doc, withReference, error)) return fail(error);
 
     const CalibrationRecord& r = *doc.m_calibration;
     const CalibrationStats& stats = doc.m_calibrationStats;
@@ -152,6 +187,7 @@ int runCalibrate(const CalibrateArgs& a) {
         out["poseFrame"] = stats.poseFrame;
         out["referenceFrame"] = withReference ? a.reference : -1;
         out["warnings"] = stats.warnings;
+        if (stats.insight) addInsightJson(out, *stats.insight);
         std::cout << out.dump(1) << '\n';
     } else {
         for (const std::string& line : calibrationReportLines(r, withReference)) std::cout << line << '\n';
@@ -160,6 +196,12 @@ int runCalibrate(const CalibrateArgs& a) {
                   << " x " << stats.imageSize.height << "), pose of frame " << stats.poseFrame << '\n';
         std::cout << "solver = " << stats.solver << '\n';
         writeQuality(std::cout, doc);
+        if (stats.insight) {
+            const std::vector<std::string> lines = insightLines(*stats.insight);
+            std::cout << "Coverage:\n";
+            for (std::size_t i = 0; i + 1 < lines.size(); ++i) std::cout << "  " << lines[i] << '\n';
+            std::cout << lines.back() << '\n';
+        }
         for (const std::string& warning : stats.warnings) std::cout << "Warning: " << warning << '\n';
     }
     return EXIT_OK;
@@ -182,6 +224,10 @@ CommandRun setupCalibrate(CLI::App& sub) {
                    "Write camera matrix, distortion and reprojection errors as an OpenCV FileStorage YAML file")
         ->type_name("FILE");
     sub.add_option("--ros-yaml", a->rosYaml, "Write the camera model as a camera_info YAML file")->type_name("FILE");
+    sub.add_option("--report", a->report,
+                   "Write one self-contained HTML page with the parameters, warnings, per-frame errors, residual "
+                   "plots, poses and the uncertainty map")
+        ->type_name("FILE");
     sub.add_option("--camera-name", a->cameraName, "camera_name in the --ros-yaml file (default camera)")
         ->type_name("NAME");
     sub.add_option("--solver", a->solver,
@@ -203,6 +249,11 @@ CommandRun setupCalibrate(CLI::App& sub) {
   error, the standard deviations of fx, fy, cx, cy, k1, k2, p1, p2, the error
   of every frame used, and names the frames whose error is far above the
   rest (over 3 times the median and over 0.5 px) as likely bad detections,
+  then how well the frames cover the image, the range of tilts and of
+  distances, each against a mark that is good enough, the projection
+  uncertainty at the centre and the worst corner, and a verdict line that
+  says which pictures to add ("verdict: coverage good; tilt range small: add
+  views tilted by 30-50 degrees; ..."),
   and says which solver ran: the vision library's, which solves one dense
   system and slows down with the cube of the frame count, or the sparse
   solver, which eliminates every frame's pose and takes seconds for
@@ -215,7 +266,10 @@ CommandRun setupCalibrate(CLI::App& sub) {
   out for their size. Frames named by --leave-out keep their points but take
   no part in either calibration. With --json everything goes out as one JSON object
   instead ("warnings", "imageSize", "framesOtherSize", and "poseFrame" for the
-  frame the pose belongs to), and a failure as an object with "error". Every
+  frame the pose belongs to, "coverage" with the figures and their marks,
+  "verdict", "verdictGood", and "uncertainty" in pixels at the centre and
+  the four corners for a point at the boards' typical depth), and a failure
+  as an object with "error". --report writes the same as an HTML page. Every
   file is replaced only once it is completely written.
 
 EXIT STATUS
@@ -224,6 +278,7 @@ EXIT STATUS
 
 EXAMPLES
   vexel-cli calibrate views.iml --cal camera.cal --opencv-yaml camera.yml
+  vexel-cli calibrate shots/*.jpg --report report.html
   vexel-cli calibrate clip.mp4 --max-frames 200 --cal camera.cal
   ls shots/*.jpg | vexel-cli calibrate - --reference 0 --ros-yaml camera_info.yaml --jobs 2)");
     return [a]() { return runCalibrate(*a); };
