@@ -15,7 +15,7 @@
 
 namespace {
 
-const QColor BOARD(120, 170, 220, 120);
+const QColor BOARD(120, 170, 220, 90);
 const QColor BOARD_EDGE(40, 80, 140);
 const QColor CURRENT(255, 140, 0, 220);
 const QColor CURRENT_EDGE(170, 70, 0);
@@ -70,7 +70,7 @@ std::vector<ProjectedPolygon> CPoseView::Projected() const {
     // The room under the centre choice is left free.
     const int top = m_centreChoice->geometry().bottom() + 4;
     const SceneViewer viewer(m_scene, m_centre, cv::Size(width(), std::max(1, height() - top)), m_yaw, m_pitch, m_zoom);
-    std::vector<ProjectedPolygon> projected = projectScene(m_scene, viewer);
+    std::vector<ProjectedPolygon> projected = projectScene(m_scene, viewer, m_doc ? m_doc->CurrentFrame() : -1);
     for (ProjectedPolygon& polygon : projected)
         for (cv::Point2d& p : polygon.points) p.y += top;
     return projected;

@@ -52,7 +52,7 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
 
 private:
-    // The scene as drawn now, farthest first.
+    // The scene as drawn now, farthest first, the current frame last.
     std::vector<ProjectedPolygon> Projected() const;
 
     CVexelDoc* m_doc;

@@ -104,12 +104,12 @@ CoverageVerdict coverageVerdict(const CoverageFigures& f) {
     } else {
         std::string where;
         if (emptyCorners >= 2)
-            where = "the image corners";
+            where = "in the image corners";
         else if (!emptyZones.empty())
-            where = "the " + listed(emptyZones);
+            where = "in the " + listed(emptyZones);
         else
-            where = "the parts of the image they leave empty";
-        line = "coverage small (" + percent(f.imageShare) + " of the image): add views that put the board in " + where;
+            where = "nearer the edges of the image";
+        line = "coverage small (" + percent(f.imageShare) + " of the image): add views that put the board " + where;
     }
     line += verdict.tiltGood ? "; tilt range good" : "; tilt range small: add views tilted by 30-50 degrees";
     line += verdict.distanceGood ? "; distance range good" : "; distance range small: add views from nearer and farther";

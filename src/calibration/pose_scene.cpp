@@ -117,7 +117,8 @@ bool SceneViewer::project(const cv::Point3d& point, cv::Point2d& position, doubl
     return true;
 }
 
-std::vector<ProjectedPolygon> projectScene(const std::vector<ScenePolygon>& scene, const SceneViewer& viewer) {
+std::vector<ProjectedPolygon> projectScene(const std::vector<ScenePolygon>& scene, const SceneViewer& viewer,
+                                           int onTop) {
     std::vector<ProjectedPolygon> out;
     for (const ScenePolygon& polygon : scene) {
         ProjectedPolygon projected{&polygon, {}, 0};
@@ -136,6 +137,9 @@ std::vector<ProjectedPolygon> projectScene(const std::vector<ScenePolygon>& scen
         projected.depth /= static_cast<double>(polygon.points.size());
         out.push_back(std::move(projected));
     }
-    std::stable_sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.depth > b.depth; });
+    std::stable_sort(out.begin(), out.end(), [onTop](const auto& a, const auto& b) {
+        const bool aTop = onTop >= 0 && a.polygon->frame == onTop, bTop = onTop >= 0 && b.polygon->frame == onTop;
+        return aTop != bTop ? bTop : a.depth > b.depth;
+    });
     return out;
 }

@@ -55,5 +55,7 @@ struct ProjectedPolygon {
     double depth = 0;
 };
 
-// Every polygon wholly in front of the viewer, farthest first.
-std::vector<ProjectedPolygon> projectScene(const std::vector<ScenePolygon>& scene, const SceneViewer& viewer);
+// Every polygon wholly in front of the viewer, farthest first, those of
+// frame `onTop` (when given) after all others so that they stay in sight.
+std::vector<ProjectedPolygon> projectScene(const std::vector<ScenePolygon>& scene, const SceneViewer& viewer,
+                                           int onTop = -1);

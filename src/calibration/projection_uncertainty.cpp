@@ -469,10 +469,11 @@ std::vector<cv::Point2d> highUncertaintyRegions(const UncertaintyMap& map) {
     return out;
 }
 
-double uncertaintyShade(double value, double low, double high) {
-    if (!std::isfinite(value) || !(high > 0)) return 0;
-    if (logarithmic(low, high)) return std::clamp(std::log(value / low) / std::log(high / low), 0.0, 1.0);
-    return std::clamp(value / high, 0.0, 1.0);
+double uncertaintyShade(double value) {
+    if (std::isnan(value)) return 0;
+    if (!(value > UNCERTAINTY_SCALE_LOW)) return 0;
+    return std::clamp(std::log(value / UNCERTAINTY_SCALE_LOW) / std::log(UNCERTAINTY_SCALE_HIGH / UNCERTAINTY_SCALE_LOW),
+                      0.0, 1.0);
 }
 
 std::array<unsigned char, 3> uncertaintyColour(double shade) {

@@ -119,11 +119,13 @@ constexpr double HIGH_UNCERTAINTY_FLOOR = 0.5;  // pixels
 double highUncertaintyLevel(const UncertaintyMap& map);
 std::vector<cv::Point2d> highUncertaintyRegions(const UncertaintyMap& map);
 
-// Where `value` lies on a colour scale for values from `low` to `high` (a
-// map's least and greatest), 0 at the least to 1 at the greatest:
-// logarithmic when they span a factor of 4 or more (so that low and high
-// both show), else linear from 0.
-double uncertaintyShade(double value, double low, double high);
+// The colour scale of the uncertainty is the same for every calibration, so
+// that maps can be compared: logarithmic from 0.01 px to 1 px.
+constexpr double UNCERTAINTY_SCALE_LOW = 0.01;  // pixels
+constexpr double UNCERTAINTY_SCALE_HIGH = 1.0;
+// Where `value` lies on that scale: 0 at its low end (and below), 1 at its
+// high end (and above).
+double uncertaintyShade(double value);
 
 // The colour of a shade: dark blue through green to yellow (red, green,
 // blue, 0 to 255).

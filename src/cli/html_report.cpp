@@ -177,7 +177,7 @@ std::string poseFigure(const CalibrationInsight& insight, PoseCentre centre, int
     const std::vector<ScenePolygon> scene = poseScene(insight, centre);
     const SceneViewer viewer(scene, centre, cv::Size(width, height));
     std::string svg = svgOpen(width, height, centre == PoseCentre::Camera ? "boards around the camera" : "cameras around the board");
-    for (const ProjectedPolygon& p : projectScene(scene, viewer)) {
+    for (const ProjectedPolygon& p : projectScene(scene, viewer, highlight)) {
         const int frame = p.polygon->frame;
         std::string style;
         if (frame < 0)
@@ -203,12 +203,10 @@ std::string uncertaintyFigure(const CalibrationInsight& insight) {
     const double scale = std::min(1.0, 640.0 / map.imageSize.width);
     const int width = std::max(2, static_cast<int>(std::lround(map.imageSize.width * scale)));
     const int height = std::max(2, static_cast<int>(std::lround(map.imageSize.height * scale)));
-    const double low = map.minimum(), high = map.maximum();
     cv::Mat colours(height, width, CV_8UC3);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
-            const auto c = uncertaintyColour(
-                uncertaintyShade(map.at((x + 0.5) / scale - 0.5, (y + 0.5) / scale - 0.5), low, high));
+            const auto c = uncertaintyColour(uncertaintyShade(map.at((x + 0.5) / scale - 0.5, (y + 0.5) / scale - 0.5)));
             colours.at<cv::Vec3b>(y, x) = cv::Vec3b(c[2], c[1], c[0]);
         }
     std::vector<unsigned char> png;
@@ -257,7 +255,9 @@ std::string uncertaintyFigure(const CalibrationInsight& insight) {
     for (int i = 0; i < 20; ++i)
         svg += "<rect x=\"" + n(4 + 8 * i) + "\" y=\"" + n(height + 20) + "\" width=\"8\" height=\"10\" fill=\"" +
                hexColour(uncertaintyColour(i / 19.0)) + "\"/>";
-    svg += text(172, height + 30, fixed(map.minimum(), 3) + " to " + fixed(map.maximum(), 3) + " px") +
+    svg += text(172, height + 30,
+                "colours from " + fixed(UNCERTAINTY_SCALE_LOW, 2) + " px to " + fixed(UNCERTAINTY_SCALE_HIGH, 0) +
+                    " px and over; this map " + fixed(map.minimum(), 3) + " to " + fixed(map.maximum(), 3) + " px") +
            text(4, height + 14, "projection uncertainty at " + fixed(map.depth, 1) + " cells (white lines: the boards)");
     return figure(svg, "how far a projection may be off (one standard deviation, worst direction), from the full "
                        "covariance of the calibration");

@@ -167,13 +167,12 @@ void CVexelView::DrawUncertainty(QPainter& painter, const std::shared_ptr<const 
         auto picture = std::make_shared<UncertaintyPicture>();
         picture->insight = insight;
         const int height = std::max(2, COLOURS_WIDTH * map.imageSize.height / std::max(1, map.imageSize.width));
-        const double low = map.minimum(), high = map.maximum();
         picture->colours = std::make_shared<QImage>(COLOURS_WIDTH, height, QImage::Format_ARGB32);
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < COLOURS_WIDTH; ++x) {
                 const double value = map.at((x + 0.5) * map.imageSize.width / COLOURS_WIDTH - 0.5,
                                             (y + 0.5) * map.imageSize.height / height - 0.5);
-                picture->colours->setPixelColor(x, y, colour(uncertaintyColour(uncertaintyShade(value, low, high)), COLOURS_ALPHA));
+                picture->colours->setPixelColor(x, y, colour(uncertaintyColour(uncertaintyShade(value)), COLOURS_ALPHA));
             }
         for (double level : contourLevels(map)) {
             std::vector<std::vector<QPointF>> lines;
@@ -251,7 +250,9 @@ void CVexelView::DrawUncertainty(QPainter& painter, const std::shared_ptr<const 
     for (int x = 0; x < RAMP_WIDTH; ++x)
         ramp.setPixelColor(x, 0, colour(uncertaintyColour(static_cast<double>(x) / (RAMP_WIDTH - 1))));
     DrawLegend(painter,
-               {QStringLiteral("projection uncertainty at %1 cells").arg(map.depth, 0, 'f', 1),
-                QStringLiteral("%1 to %2 px (contours in px):").arg(pixels(map.minimum()), pixels(map.maximum()))},
+               {QStringLiteral("projection uncertainty at %1 cells: %2 to %3 px")
+                    .arg(map.depth, 0, 'f', 1)
+                    .arg(pixels(map.minimum()), pixels(map.maximum())),
+                QStringLiteral("colours from %1 px to %2 px and over:").arg(UNCERTAINTY_SCALE_LOW).arg(UNCERTAINTY_SCALE_HIGH)},
                &ramp);
 }
