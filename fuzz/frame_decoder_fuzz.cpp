@@ -1,29 +1,23 @@
-// The image decoder the frame loader uses: header checks, then the
-// program's own netpbm decoder or the image library. The file's extension
-// chooses the library's decoder, so it follows the content's signature, and
-// content without a known signature goes to each decoder in turn.
-
-#include <cstring>
+// The image decoder the frame loader uses: the signature picks the format,
+// its header is checked, then the program's own netpbm or JPEG decoder or
+// the image library decodes it. The name must not matter, so every input is
+// tried under a name picked by its last byte: each accepted format's
+// extensions, those of formats that are refused, and none.
 
 #include "document/frame_decoder.h"
 #include "fuzz_input.h"
 
 namespace {
 
-const char* extensionFor(const std::uint8_t* data, std::size_t size) {
-    if (size >= 2 && data[0] == 'P' && data[1] >= '1' && data[1] <= '6')
-        return data[1] == '1' || data[1] == '4' ? ".pbm" : data[1] == '2' || data[1] == '5' ? ".pgm" : ".ppm";
-    if (size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF) return ".jpg";
-    if (size >= 8 && std::memcmp(data, "\x89PNG\r\n\x1a\n", 8) == 0) return ".png";
-    if (size >= 2 && data[0] == 'B' && data[1] == 'M') return ".bmp";
-    static const char* const any[] = {".pgm", ".ppm", ".jpg", ".png", ".bmp"};
-    return any[size > 0 ? data[0] % 5 : 0];
-}
+const char* const NAMES[] = {"frame.jpg", "frame.JPEG", "frame.png", "frame.bmp", "frame.pgm", "frame.ppm",
+                             "frame.pbm", "frame.tga",  "frame.TGA", "frame.sgi", "frame.psd", "frame.pcx",
+                             "frame.tif", "frame0001"};
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string path = vexel::fuzz::writeInput(data, size, std::string("frame") + extensionFor(data, size));
+    const std::size_t pick = size > 0 ? data[size - 1] % (sizeof NAMES / sizeof NAMES[0]) : 0;
+    const std::string path = vexel::fuzz::writeInput(data, size, NAMES[pick]);
     std::string error;
     const cv::Mat frame = decodeFrameFile(path, &error);
     if (frame.empty()) {
@@ -33,6 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // A frame image: 8-bit grey, rows padded to 4 bytes, inside the limits.
         vexel::fuzz::require(frame.type() == CV_8UC1 && frame.step[0] == static_cast<size_t>((frame.cols + 3) & ~3));
         vexel::fuzz::require(frame.cols <= FRAME_MAX_SIDE && frame.rows <= FRAME_MAX_SIDE);
+        vexel::fuzz::require(static_cast<long long>(frame.cols) * frame.rows <= FRAME_MAX_PIXELS);
     }
     return 0;
 }

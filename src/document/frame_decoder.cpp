@@ -1,19 +1,22 @@
 #include "document/frame_decoder.h"
 
 #include <IL/il.h>
-#include <sys/stat.h>
+#include <ext/stdio_filebuf.h>
 
+#include <algorithm>
 #include <array>
-#include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <istream>
+#include <memory>
 #include <new>
 #include <vector>
 
 #include "document/jpeg_decoder.h"
 #include "document/netpbm_decoder.h"
 #include "document/png_check.h"
+#include "document/regular_file.h"
 #include "grid/frame_image.h"
 
 std::mutex& devilMutex() {
@@ -23,107 +26,137 @@ std::mutex& devilMutex() {
 
 namespace {
 
-bool sizeAcceptable(long long width, long long height) {
-    return width >= 1 && height >= 1 && width <= FRAME_MAX_SIDE && height <= FRAME_MAX_SIDE &&
-           width * height <= FRAME_MAX_PIXELS;
+// The formats decoded, each known by its signature and checked before any
+// decoder allocates a byte for it.
+enum class ImageFormat { Jpeg, Png, Bmp, Netpbm };
+
+constexpr const char* UNSUPPORTED = "unsupported image format";
+
+// What the header check found: the format, the size and the bytes one
+// decoded pixel takes as the file stores it (all channels at their depth).
+struct CheckedImage {
+    ImageFormat format = ImageFormat::Jpeg;
+    long long width = 0;
+    long long height = 0;
+    long long pixelBytes = 1;
+    NetpbmHeader netpbm;
+};
+
+// Empty when a picture of this size may be decoded, else why not.
+std::string sizeProblem(long long width, long long height, long long pixelBytes) {
+    const std::string size = std::to_string(width) + " x " + std::to_string(height) + " pixels";
+    if (width < 1 || height < 1) return "image has no pixels (" + size + ")";
+    if (width > FRAME_MAX_SIDE || height > FRAME_MAX_SIDE || width * height > FRAME_MAX_PIXELS)
+        return "image too large (" + size + ")";
+    // Sides of at most 2^15 and at most 8 bytes a pixel: no overflow.
+    const long long bytes = width * height * pixelBytes;
+    if (bytes > FRAME_MAX_BYTES) {
+        return "image too large (" + size + " of " + std::to_string(pixelBytes) + " bytes, " +
+               std::to_string(bytes / 1000000) + " MB decoded, at most " + std::to_string(FRAME_MAX_BYTES / 1000000) +
+               " MB)";
+    }
+    return {};
+}
+
+uint32_t be32(const unsigned char* p) {
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
+}
+uint32_t le16(const unsigned char* p) { return (uint32_t(p[1]) << 8) | uint32_t(p[0]); }
+uint32_t le32(const unsigned char* p) {
+    return (uint32_t(p[3]) << 24) | (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | uint32_t(p[0]);
 }
 
 // The image library sizes its pixel buffer from the header before it decodes
-// anything, in 32-bit arithmetic. A header that claims an enormous picture can
-// make it allocate a wrapped-around size and write past it, and some of its
-// readers fail badly on files that end early, so the common formats (JPEG,
-// PNG, BMP) are checked here first. Netpbm pictures are never given to the
-// library: its reader loses or frees twice what it read from damaged files
-// and gets 16-bit samples and bitmaps wrong. Formats not recognised here are
-// left to the library (and their size is checked after decoding).
-class HeaderSniffer {
+// anything, in 32-bit arithmetic that wraps, and some of its readers fail
+// badly on files that end early. So the format is told by the file's
+// signature alone (never by its name), only the four formats whose headers
+// are checked here are decoded at all, and each header is checked against
+// the size limits and the file before a decoder sees it. Netpbm pictures are
+// never given to the library: its reader loses or frees twice what it read
+// from damaged files and gets 16-bit samples and bitmaps wrong.
+class HeaderCheck {
 public:
-    explicit HeaderSniffer(const std::string& path) : in_(path, std::ios::binary), path_(path) {}
+    explicit HeaderCheck(std::istream& in) : in_(in) {}
 
-    // Empty when the file may be decoded, else the reason not to.
-    std::string check() {
-        std::array<unsigned char, 26> head{};
+    // Empty when the file may be decoded as `image`, else the reason not to.
+    std::string check(CheckedImage& image) {
+        std::array<unsigned char, 8> head{};
         in_.read(reinterpret_cast<char*>(head.data()), head.size());
         const std::streamsize got = in_.gcount();
-        if (got >= 2 && head[0] == 'P' && head[1] >= '1' && head[1] <= '6') return pnmCheck();
-        // The library's netpbm reader, chosen by the name, never returns
-        // from some files without the netpbm signature.
-        if (hasNetpbmExtension()) return "not a netpbm picture";
-        if (got >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) {
-            jpeg_ = true;
-            return jpegCheck();
+        if (got == 0) return "empty file";
+        std::string why;
+        if (got >= 2 && head[0] == 'P' && head[1] >= '1' && head[1] <= '6') {
+            image.format = ImageFormat::Netpbm;
+            why = netpbmCheck(image);
+        } else if (got >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) {
+            image.format = ImageFormat::Jpeg;
+            why = jpegCheck(image);
+        } else if (got >= 8 && std::memcmp(head.data(), "\x89PNG\r\n\x1a\n", 8) == 0) {
+            image.format = ImageFormat::Png;
+            why = pngCheck(image);
+        } else if (got >= 2 && head[0] == 'B' && head[1] == 'M') {
+            image.format = ImageFormat::Bmp;
+            why = bmpCheck(image);
+        } else {
+            return UNSUPPORTED;
         }
-        if (got >= 8 && std::memcmp(head.data(), "\x89PNG\r\n\x1a\n", 8) == 0) {
-            if (got < 24) return CUT_SHORT;
-            const long long w = be32(&head[16]), h = be32(&head[20]);
-            if (!sizeAcceptable(w, h)) return OUT_OF_RANGE;
-            return checkPngFile(in_);
-        }
-        if (got >= 2 && head[0] == 'B' && head[1] == 'M') return bmpCheck();
-        return {};
-    }
-
-    // The header of a netpbm picture, once check() found a sound one.
-    const NetpbmHeader* netpbm() const { return netpbm_.kind ? &netpbm_ : nullptr; }
-
-    // A JPEG signature under a name for which the image library picks its
-    // JPEG reader, so that decoding it without the library gives what the
-    // library would give.
-    bool jpegByName() const {
-        const std::string extension = lowerExtension();
-        return jpeg_ && (extension == "jpg" || extension == "jpeg");
+        return why;
     }
 
 private:
-    std::string lowerExtension() const {
-        const std::size_t dot = path_.find_last_of("./");
-        if (dot == std::string::npos || path_[dot] != '.') return {};
-        std::string extension = path_.substr(dot + 1);
-        for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return extension;
+    static constexpr const char* TRUNCATED_JPEG = "truncated JPEG";
+    static constexpr const char* DAMAGED_JPEG = "damaged JPEG";
+    static constexpr const char* TRUNCATED_BMP = "truncated BMP";
+    static constexpr const char* DAMAGED_BMP = "damaged BMP header";
+
+    long long fileSize() {
+        in_.clear();
+        in_.seekg(0, std::ios::end);
+        const long long size = static_cast<long long>(in_.tellg());
+        in_.seekg(0);
+        return size;
     }
 
-    bool hasNetpbmExtension() const {
-        const std::string extension = lowerExtension();
-        return extension == "pgm" || extension == "ppm" || extension == "pbm" || extension == "pnm";
-    }
-
-    static constexpr const char* OUT_OF_RANGE = "image size out of range";
-    static constexpr const char* CUT_SHORT = "file is cut short";
-    static constexpr const char* DAMAGED = "damaged image data";
-    static constexpr const char* DAMAGED_HEADER = "damaged image header";
-
-    static uint32_t be32(const unsigned char* p) {
-        return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-    }
-    static uint32_t le16(const unsigned char* p) { return (uint32_t(p[1]) << 8) | uint32_t(p[0]); }
-    static uint32_t le32(const unsigned char* p) {
-        return (uint32_t(p[3]) << 24) | (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | uint32_t(p[0]);
-    }
-
-    // The header of a netpbm picture, which is decoded by decodeNetpbm.
-    std::string pnmCheck() {
+    // The header of a netpbm picture, which is decoded by decodeNetpbm (that
+    // checks the samples against the file's size before it allocates).
+    std::string netpbmCheck(CheckedImage& image) {
         in_.clear();
         in_.seekg(0);
-        NetpbmHeader header;
-        if (!readNetpbmHeader(in_, header)) return DAMAGED_HEADER;
-        if (!sizeAcceptable(header.width, header.height)) return OUT_OF_RANGE;
-        netpbm_ = header;
-        return {};
+        NetpbmHeader& header = image.netpbm;
+        if (!readNetpbmHeader(in_, header)) return "damaged netpbm header";
+        image.width = header.width;
+        image.height = header.height;
+        const bool colour = header.kind == '3' || header.kind == '6';
+        image.pixelBytes = (colour ? 3 : 1) * (header.maxValue > 255 ? 2 : 1);
+        return sizeProblem(image.width, image.height, image.pixelBytes);
+    }
+
+    // The header's size, then the whole file: the library's PNG reader loses
+    // memory on files it gives up on half way.
+    std::string pngCheck(CheckedImage& image) {
+        std::array<unsigned char, 26> h{};
+        in_.clear();
+        in_.seekg(0);
+        in_.read(reinterpret_cast<char*>(h.data()), h.size());
+        if (in_.gcount() < 26) return "truncated PNG";
+        image.width = be32(&h[16]);
+        image.height = be32(&h[20]);
+        const int depth = h[24], type = h[25];
+        const long long channels = type == 2 ? 3 : type == 4 ? 2 : type == 6 ? 4 : 1;
+        image.pixelBytes = channels * (depth == 16 ? 2 : 1);
+        if (std::string why = sizeProblem(image.width, image.height, image.pixelBytes); !why.empty()) return why;
+        return checkPngFile(in_);
     }
 
     // Checks a BMP's headers against each other and against the file: the
     // library sizes its palette and its pixel rows from them without looking
     // at the file's size.
-    std::string bmpCheck() {
-        in_.clear();
-        in_.seekg(0, std::ios::end);
-        const long long fileSize = static_cast<long long>(in_.tellg());
-        in_.seekg(0);
+    std::string bmpCheck(CheckedImage& image) {
+        const long long size = fileSize();
         std::array<unsigned char, 54> h{};
         in_.read(reinterpret_cast<char*>(h.data()), h.size());
         const long long got = in_.gcount();
-        if (got < 26) return CUT_SHORT;
+        if (got < 26) return TRUNCATED_BMP;
         const long long offset = le32(&h[10]), infoSize = le32(&h[14]);
         long long width = 0, height = 0, planes = 0, bits = 0, compression = 0, colours = 0, entryBytes = 4;
         if (infoSize == 12) {  // the oldest header: 16-bit sizes, 3-byte palette entries
@@ -131,84 +164,100 @@ private:
             entryBytes = 3;
         } else if (infoSize == 40 || infoSize == 52 || infoSize == 56 || infoSize == 64 || infoSize == 108 ||
                    infoSize == 124) {
-            if (got < 54) return CUT_SHORT;
+            if (got < 54) return TRUNCATED_BMP;
             width = static_cast<int32_t>(le32(&h[18]));
             height = static_cast<int32_t>(le32(&h[22]));
             planes = le16(&h[26]), bits = le16(&h[28]), compression = le32(&h[30]), colours = le32(&h[46]);
         } else {
-            return DAMAGED_HEADER;
+            return DAMAGED_BMP;
         }
         if (height < 0) height = -height;
-        if (!sizeAcceptable(width, height)) return OUT_OF_RANGE;
+        image.width = width;
+        image.height = height;
+        // Palette indices are kept one byte each, 16-bit colour becomes 24-bit.
+        image.pixelBytes = bits <= 8 ? 1 : bits <= 24 ? 3 : 4;
+        if (std::string why = sizeProblem(width, height, image.pixelBytes); !why.empty()) return why;
         const bool knownBits = bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
         const bool knownCompression = compression == 0 || (compression == 1 && bits == 8) ||
                                       (compression == 2 && bits == 4) || (compression == 3 && (bits == 16 || bits == 32));
-        if (planes != 1 || !knownBits || !knownCompression || colours > 256) return DAMAGED_HEADER;
+        if (planes != 1 || !knownBits || !knownCompression || colours > 256) return DAMAGED_BMP;
         if (colours == 0 && bits <= 8) colours = 1LL << bits;
         // Palette after the headers, pixels from the offset on, all in the file.
-        if (14 + infoSize + colours * entryBytes > fileSize || offset < 14 + infoSize || offset > fileSize)
-            return CUT_SHORT;
+        if (14 + infoSize + colours * entryBytes > size || offset < 14 + infoSize || offset > size)
+            return TRUNCATED_BMP;
         const long long rowBytes = (width * bits + 31) / 32 * 4;
-        if (compression == 0 && offset + rowBytes * height > fileSize) return CUT_SHORT;
+        if (compression == 0 && offset + rowBytes * height > size) return TRUNCATED_BMP;
         return {};
     }
 
     // Walks the JPEG marker segments up to the start of the first scan. Each
     // must lie inside the file (the library's reader never returns from a
     // segment that runs past the end), and the frame header's size must be
-    // acceptable.
-    std::string jpegCheck() {
-        in_.clear();
-        in_.seekg(0, std::ios::end);
-        const std::streamoff fileSize = in_.tellg();
+    // acceptable. After the scan starts, the file must hold the end marker:
+    // a file cut short would be decoded with its missing rows made up.
+    std::string jpegCheck(CheckedImage& image) {
+        const std::streamoff size = fileSize();
         in_.seekg(2);
         bool frame = false;
         for (int guard = 0; guard < 4096; ++guard) {
             // Stray bytes before a marker are passed over, as the library does.
             int c = in_.get();
             while (c != EOF && c != 0xFF) c = in_.get();
-            if (c == EOF) return CUT_SHORT;
+            if (c == EOF) return TRUNCATED_JPEG;
             int marker = in_.get();
             while (marker == 0xFF) marker = in_.get();
-            if (marker == EOF) return CUT_SHORT;
+            if (marker == EOF) return TRUNCATED_JPEG;
             if (marker == 0xD8 || (marker >= 0xD0 && marker <= 0xD7) || marker == 0x01) continue;
-            if (marker == 0xD9) return DAMAGED;  // the end before any scan
+            if (marker == 0xD9) return DAMAGED_JPEG;  // the end before any scan
             const int hi = in_.get(), lo = in_.get();
-            if (hi == EOF || lo == EOF) return CUT_SHORT;
+            if (hi == EOF || lo == EOF) return TRUNCATED_JPEG;
             const int length = (hi << 8) | lo;
-            if (length < 2) return DAMAGED;
+            if (length < 2) return DAMAGED_JPEG;
             const std::streamoff end = in_.tellg() + static_cast<std::streamoff>(length - 2);
-            if (end > fileSize) return CUT_SHORT;
-            if (marker == 0xDA) return frame ? std::string() : std::string(DAMAGED);
+            if (end > size) return TRUNCATED_JPEG;
+            if (marker == 0xDA) {
+                if (!frame) return DAMAGED_JPEG;
+                in_.seekg(end);
+                return endMarkerFollows() ? std::string() : std::string(TRUNCATED_JPEG);
+            }
             const bool startOfFrame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
                                       marker != 0xCC;
             if (startOfFrame) {
-                unsigned char sof[5];
-                in_.read(reinterpret_cast<char*>(sof), 5);
-                if (in_.gcount() != 5) return CUT_SHORT;
-                const long long h = (sof[1] << 8) | sof[2];
-                const long long w = (sof[3] << 8) | sof[4];
-                if (!sizeAcceptable(w, h)) return OUT_OF_RANGE;
+                unsigned char sof[6];
+                in_.read(reinterpret_cast<char*>(sof), 6);
+                if (in_.gcount() != 6) return TRUNCATED_JPEG;
+                image.height = (sof[1] << 8) | sof[2];
+                image.width = (sof[3] << 8) | sof[4];
+                image.pixelBytes = std::max(1, int{sof[5]}) * (sof[0] > 8 ? 2 : 1);
+                if (std::string why = sizeProblem(image.width, image.height, image.pixelBytes); !why.empty())
+                    return why;
                 frame = true;
             }
             in_.seekg(end);
         }
-        return DAMAGED;
+        return DAMAGED_JPEG;
     }
 
-    std::ifstream in_;
-    std::string path_;
-    NetpbmHeader netpbm_;
-    bool jpeg_ = false;
-};
+    // Whether the rest of the file holds an end-of-image marker. Inside the
+    // compressed data a 0xFF byte is always followed by 0 or a restart
+    // marker, so the first 0xFF 0xD9 is the end.
+    bool endMarkerFollows() {
+        std::array<char, 65536> piece;
+        bool afterFF = false;
+        while (in_) {
+            in_.read(piece.data(), piece.size());
+            const std::streamsize got = in_.gcount();
+            for (std::streamsize i = 0; i < got; ++i) {
+                const auto c = static_cast<unsigned char>(piece[i]);
+                if (afterFF && c == 0xD9) return true;
+                afterFF = c == 0xFF;
+            }
+        }
+        return false;
+    }
 
-bool isReadableFile(const std::string& path) {
-    struct stat info {};
-    if (path.empty() || ::stat(path.c_str(), &info) != 0) return false;
-    if (!S_ISREG(info.st_mode) || info.st_size <= 0) return false;
-    std::ifstream probe(path, std::ios::binary);
-    return static_cast<bool>(probe);
-}
+    std::istream& in_;
+};
 
 void initialiseDevil() {
     // Called with devilMutex() held.
@@ -314,27 +363,37 @@ cv::Mat fail(std::string* error, const std::string& path, const std::string& why
     return cv::Mat();
 }
 
-// The decode proper, under the library's guard.
-cv::Mat decodeLocked(const std::string& path, std::string* error) {
+ILenum libraryType(ImageFormat format) {
+    switch (format) {
+        case ImageFormat::Png: return IL_PNG;
+        case ImageFormat::Bmp: return IL_BMP;
+        default: return IL_JPG;
+    }
+}
+
+// The decode proper, under the library's guard: the library reads the open
+// file as the format its signature showed, whatever its name.
+cv::Mat decodeLocked(std::FILE* file, ImageFormat imageFormat, const std::string& path, std::string* error) {
     std::lock_guard<std::mutex> lock(devilMutex());
     initialiseDevil();
     BoundImage bound;
 
-    if (!ilLoadImage(path.c_str())) return fail(error, path, "not a readable image");
+    if (std::fseek(file, 0, SEEK_SET) != 0 || !ilLoadF(libraryType(imageFormat), file))
+        return fail(error, path, "damaged image data");
 
     const ILint width = ilGetInteger(IL_IMAGE_WIDTH);
     const ILint height = ilGetInteger(IL_IMAGE_HEIGHT);
     const ILint bytesPerPixel = ilGetInteger(IL_IMAGE_BYTES_PER_PIXEL);
     const ILint format = ilGetInteger(IL_IMAGE_FORMAT);
     const ILint type = ilGetInteger(IL_IMAGE_TYPE);
-    if (!sizeAcceptable(width, height)) return fail(error, path, "image size out of range");
+    if (std::string why = sizeProblem(width, height, 1); !why.empty()) return fail(error, path, why);
     if (bytesPerPixel < 1) return fail(error, path, "image has no pixel data");
     const size_t sampleBytes = bytesPerSample(type);
     const size_t channels = channelsOf(format);
     if (sampleBytes == 0 || channels == 0) return fail(error, path, "unsupported pixel format");
-    // The library's readers do not always deliver what they announce (its
-    // netpbm reader gives one byte for a 16-bit sample): the pixel size must
-    // fit the format, and the data hold every pixel, before it is read.
+    // The library's readers do not always deliver what they announce: the
+    // pixel size must fit the format, and the data hold every pixel, before
+    // it is read.
     if (static_cast<size_t>(bytesPerPixel) != channels * sampleBytes)
         return fail(error, path, "image data inconsistent with its format");
     if (format == IL_COLOUR_INDEX && sampleBytes != 1) return fail(error, path, "image palette unusable");
@@ -371,26 +430,47 @@ cv::Mat decodeLocked(const std::string& path, std::string* error) {
     return frame;
 }
 
+// Every byte of the open file, from its start.
+bool readWholeFile(std::FILE* file, std::vector<unsigned char>& bytes) {
+    if (std::fseek(file, 0, SEEK_END) != 0) return false;
+    const long size = std::ftell(file);
+    if (size <= 0 || std::fseek(file, 0, SEEK_SET) != 0) return false;
+    bytes.resize(static_cast<size_t>(size));
+    return std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size();
+}
+
+struct CloseFile {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
 cv::Mat decodeFile(const std::string& path, std::string* error, bool directJpeg) {
-    if (!isReadableFile(path)) return fail(error, path, "cannot open file");
-    HeaderSniffer sniffer(path);
-    const std::string refused = sniffer.check();
-    if (!refused.empty()) return fail(error, path, refused);
+    // The file is opened once (a regular file only) and every check and the
+    // decode read that same open file, so what was checked is what is decoded.
+    std::string why;
+    const std::unique_ptr<std::FILE, CloseFile> file(vexel::openRegularFile(path, &why));
+    if (!file) return fail(error, path, "cannot open file: " + why);
     try {
-        if (const NetpbmHeader* netpbm = sniffer.netpbm()) {
-            std::ifstream in(path, std::ios::binary);
-            std::string why;
-            cv::Mat frame = decodeNetpbm(in, *netpbm, why);
-            return frame.empty() ? fail(error, path, why) : frame;
+        CheckedImage image;
+        {
+            __gnu_cxx::stdio_filebuf<char> buffer(file.get(), std::ios::in);
+            std::istream in(&buffer);
+            if (std::string refused = HeaderCheck(in).check(image); !refused.empty()) return fail(error, path, refused);
+            if (image.format == ImageFormat::Netpbm) {
+                cv::Mat frame = decodeNetpbm(in, image.netpbm, why);
+                return frame.empty() ? fail(error, path, why) : frame;
+            }
         }
-        if (directJpeg && sniffer.jpegByName()) {
+        if (directJpeg && image.format == ImageFormat::Jpeg) {
             // Sound JPEGs are decoded without the image library's guard, so
             // that several threads decode at once; anything else about the
             // file is for the library to judge.
-            cv::Mat frame = decodeSoundJpeg(path, FRAME_MAX_SIDE, FRAME_MAX_PIXELS);
-            if (!frame.empty()) return frame;
+            std::vector<unsigned char> bytes;
+            if (readWholeFile(file.get(), bytes)) {
+                cv::Mat frame = decodeSoundJpeg(bytes, FRAME_MAX_SIDE, FRAME_MAX_PIXELS);
+                if (!frame.empty()) return frame;
+            }
         }
-        return decodeLocked(path, error);
+        return decodeLocked(file.get(), image.format, path, error);
     } catch (const cv::Exception&) {
         return fail(error, path, "cannot allocate the frame");
     } catch (const std::bad_alloc&) {

@@ -12,24 +12,29 @@
 
 #include <opencv2/core/mat.hpp>
 
-// Largest frame accepted from a file, in pixels per side and in total. A file
-// whose header claims more is treated as undecodable instead of asking for an
-// allocation that cannot be meant.
+// Largest frame accepted from a file, in pixels per side and in total, and
+// in bytes once decoded as the file stores it (every channel at its depth:
+// an 8-bit colour picture of the largest size, not a 16-bit one). A file
+// whose header claims more is refused before anything is allocated for it.
 constexpr int FRAME_MAX_SIDE = 32768;
 constexpr long long FRAME_MAX_PIXELS = 100LL * 1000 * 1000;
+constexpr long long FRAME_MAX_BYTES = 3 * FRAME_MAX_PIXELS;
 
-// Decodes the image file at `path` (decoder chosen by the file's extension, or
-// by its content when the extension is unknown) into a frame image: 8-bit, one
-// channel, rows padded to a multiple of 4 bytes (made with makeFrameImage).
+// Decodes the image file at `path` into a frame image: 8-bit, one channel,
+// rows padded to a multiple of 4 bytes (made with makeFrameImage). Only JPEG,
+// PNG, BMP and netpbm files are decoded, told by their signature whatever
+// their name, each after its header was checked against the limits above and
+// against the file; anything else is refused as an "unsupported image
+// format" before any decoder sees it.
 // One byte per pixel grey pictures are copied unchanged, palette pictures get
 // the grey level of each index's colour, everything else (colour, samples
 // wider than a byte) is converted to 8-bit luminance by the image library.
 // Netpbm pictures (16-bit ones and bitmaps included) are decoded by
-// decodeNetpbm, their samples scaled to 0..255; sound JPEGs named .jpg or
-// .jpeg by decodeSoundJpeg, outside the image library's guard, into the
-// pixels the library gives.
-// Returns an empty Mat when the file is missing, no regular file, unreadable,
-// corrupt, cut short or larger than the limits above.
+// decodeNetpbm, their samples scaled to 0..255; sound JPEGs by
+// decodeSoundJpeg, outside the image library's guard, into the pixels the
+// library gives.
+// Returns an empty Mat when the file is missing, no regular file, empty, of
+// another format, damaged, cut short or larger than the limits above.
 // Safe to call from any thread.
 cv::Mat decodeFrameFile(const std::string& path);
 

@@ -112,6 +112,10 @@ bool decode(const std::vector<unsigned char>& bytes, int maxSide, long long maxP
 cv::Mat decodeSoundJpeg(const std::string& path, int maxSide, long long maxPixels) {
     std::vector<unsigned char> bytes;
     if (!readWholeFile(path, bytes)) return cv::Mat();
+    return decodeSoundJpeg(bytes, maxSide, maxPixels);
+}
+
+cv::Mat decodeSoundJpeg(const std::vector<unsigned char>& bytes, int maxSide, long long maxPixels) {
     cv::Mat frame;
     std::vector<unsigned char> row;
     if (!decode(bytes, maxSide, maxPixels, frame, row)) return cv::Mat();

@@ -7,6 +7,7 @@
 // whichever way it was decoded.
 
 #include <string>
+#include <vector>
 
 #include <opencv2/core/mat.hpp>
 
@@ -18,3 +19,6 @@
 // that cannot be read): the caller then leaves the file to the image library,
 // which decides about it as before.
 cv::Mat decodeSoundJpeg(const std::string& path, int maxSide, long long maxPixels);
+
+// The same for the bytes of a JPEG file already read.
+cv::Mat decodeSoundJpeg(const std::vector<unsigned char>& bytes, int maxSide, long long maxPixels);

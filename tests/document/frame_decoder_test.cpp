@@ -295,6 +295,63 @@ TEST_F(FrameDecoderTest, UnreadableFilesGiveAnEmptyFrameAndAReason) {
     EXPECT_EQ(cv::norm(after, ramp, cv::NORM_INF), 0.0);
 }
 
+// Headers of formats the image library has readers for but that are not
+// decoded, each claiming a picture whose byte count wraps in 32 bits.
+std::vector<std::pair<std::string, std::string>> otherFormatHeaders() {
+    auto le16 = [](unsigned v) { return std::string{char(v & 255), char(v >> 8)}; };
+    auto be16 = [](unsigned v) { return std::string{char(v >> 8), char(v & 255)}; };
+    auto be32 = [](uint32_t v) { return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; };
+    const std::string body(2000, '\x80');
+    return {
+        {"tga", std::string{0, 0, 2} + std::string(9, '\0') + le16(32768) + le16(32769) + "\x20\x08" + body},
+        {"tga 64k", std::string{0, 0, 2} + std::string(9, '\0') + le16(65535) + le16(65535) + "\x20\x08" + body},
+        {"sgi", be16(474) + "\x00\x01" + be16(3) + be16(65535) + be16(65535) + be16(4) + body},
+        {"psd", "8BPS" + be16(1) + std::string(6, '\0') + be16(4) + be32(65535) + be32(65535) + be16(8) + be16(3) + body},
+        {"pcx", std::string{10, 5, 1, 8, 0, 0, 0, 0} + le16(65534) + le16(65534) + body},
+    };
+}
+
+TEST_F(FrameDecoderTest, OnlyCheckedFormatsAreDecodedWhateverTheName) {
+    for (const auto& [format, bytes] : otherFormatHeaders()) {
+        for (const std::string name : {"frame0001", "shot.tga", "shot.TGA", "shot.sgi", "shot.psd", "shot.pcx",
+                                       "shot.jpg", "shot.png", "shot.pgm"}) {
+            SCOPED_TRACE(format + " as " + name);
+            std::string error;
+            EXPECT_TRUE(decodeFrameFile(writeBytes(name, bytes), &error).empty());
+            EXPECT_EQ(error, path(name) + ": unsupported image format");
+        }
+    }
+    // A picture of an accepted format is decoded as what its bytes are.
+    const cv::Mat ramp = rampImage(40, 30);
+    std::vector<uint8_t> encoded;
+    ASSERT_TRUE(cv::imencode(".png", ramp, encoded));
+    for (const std::string name : {"frame0001", "shot.tga", "shot.jpg", "shot.pgm"}) {
+        SCOPED_TRACE(name);
+        const cv::Mat frame = decodeFrameFile(writeBytes(name, std::string(encoded.begin(), encoded.end())));
+        expectFrameImage(frame, 40, 30);
+        if (!frame.empty()) EXPECT_EQ(cv::norm(frame, ramp, cv::NORM_INF), 0.0);
+    }
+}
+
+TEST_F(FrameDecoderTest, DecodedBytesAboveTheBudgetAndCutJpegsAreRefusedFirst) {
+    auto be32 = [](uint32_t v) { return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; };
+    // A 16-bit RGBA PNG of 10000 x 10000 (800 MB decoded): refused on its
+    // header, before its data is inflated.
+    const std::string deep = std::string("\x89PNG\r\n\x1a\n", 8) + be32(13) + "IHDR" + be32(10000) + be32(10000) +
+                             std::string{16, 6, 0, 0, 0} + be32(0);
+    std::string error;
+    EXPECT_TRUE(decodeFrameFile(writeBytes("deep.png", deep), &error).empty());
+    EXPECT_NE(error.find("image too large (10000 x 10000 pixels of 8 bytes, 800 MB decoded"), std::string::npos)
+        << error;
+
+    // A JPEG without its end: cut short, not a frame with rows made up.
+    std::vector<uint8_t> encoded;
+    ASSERT_TRUE(cv::imencode(".jpg", rampImage(64, 48), encoded));
+    const std::string cut(encoded.begin(), encoded.end() - 40);
+    EXPECT_TRUE(decodeFrameFile(writeBytes("cut.jpg", cut), &error).empty());
+    EXPECT_EQ(error, path("cut.jpg") + ": truncated JPEG");
+}
+
 // A picture with edges, gradients and noise in every channel, so that every
 // stage of the JPEG decoding (sampling, colour conversion, rounding) shows.
 cv::Mat photoLike(int width, int height, int channels) {
