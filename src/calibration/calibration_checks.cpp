@@ -6,6 +6,7 @@
 #include <map>
 #include <utility>
 
+#include "calibration/calibration_insight.h"
 #include "calibration/fixed_format.h"
 
 namespace {
@@ -119,6 +120,25 @@ std::vector<std::string> calibrationWarnings(const CalibrationStats& stats, doub
         warnings.push_back(std::move(warning));
     }
     return warnings;
+}
+
+CalibrationStats intrinsicCalibrationStats(const CalibrationViews& views, const IntrinsicResult& result, cv::Size size,
+                                           int framesOtherSize) {
+    CalibrationStats stats;
+    stats.valid = true;
+    stats.frames = views.frames;
+    stats.pointCounts = views.pointCounts();
+    stats.perViewErrors = result.perViewErrors;
+    stats.rms = result.rms;
+    stats.framesOtherSize = framesOtherSize;
+    stats.imageSize = size;
+    stats.stdDeviations = result.stdDeviations;
+    stats.solver = solverName(result.solver);
+    stats.distinctViews = distinctViewCount(views);
+    stats.warnings = calibrationWarnings(stats, result.record.fx());
+    stats.poseFrame = views.frames.empty() ? -1 : views.frames.front();
+    stats.insight = analyseCalibration(views, result.record, result.poses, size);
+    return stats;
 }
 
 std::string calibrationFieldName(std::size_t index) {

@@ -13,7 +13,6 @@
 #include "calibration/busy_cursor.h"
 #include "calibration/calibration_checks.h"
 #include "calibration/calibration_file.h"
-#include "calibration/calibration_insight.h"
 #include "calibration/calibration_views.h"
 #include "calibration/camera_calibration.h"
 #include "calibration/fixed_format.h"
@@ -230,20 +229,7 @@ void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
                 // The record's pose is now that of the first frame used, so
                 // no frame is shown as the reference frame any more.
                 m_referenceFrame = -1;
-                CalibrationStats stats;
-                stats.valid = true;
-                stats.frames = views.frames;
-                stats.pointCounts = views.pointCounts();
-                stats.perViewErrors = result.perViewErrors;
-                stats.rms = result.rms;
-                stats.framesOtherSize = otherSize;
-                stats.imageSize = size;
-                stats.stdDeviations = result.stdDeviations;
-                stats.solver = solverName(result.solver);
-                stats.distinctViews = distinctViewCount(views);
-                stats.warnings = calibrationWarnings(stats, result.record.fx());
-                stats.poseFrame = views.frames.front();
-                stats.insight = analyseCalibration(views, result.record, result.poses, size);
+                const CalibrationStats stats = intrinsicCalibrationStats(views, result, size, otherSize);
                 m_calibrationStats = stats;
                 Ui().showStatus(withWarnings("Intrinsic Calibration: " + std::to_string(views.viewCount()) +
                                                  " frames, " + std::to_string(views.totalPoints()) +

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "calibration/calibration_checks.h"
 #include "calibration/calibration_insight.h"
 #include "calibration/camera_calibration.h"
 #include "document/vexel_doc.h"
@@ -52,19 +53,7 @@ inline std::vector<pattern::ViewPose> withCornerPoses(const pattern::Camera& cam
 inline void installCalibration(CVexelDoc& doc, const CalibrationViews& views, cv::Size size) {
     const IntrinsicResult result = calibrateIntrinsic(views, size);
     doc.m_calibration = std::make_unique<CalibrationRecord>(result.record);
-    CalibrationStats stats;
-    stats.valid = true;
-    stats.frames = views.frames;
-    stats.pointCounts = views.pointCounts();
-    stats.perViewErrors = result.perViewErrors;
-    stats.rms = result.rms;
-    stats.imageSize = size;
-    stats.stdDeviations = result.stdDeviations;
-    stats.solver = solverName(result.solver);
-    stats.distinctViews = views.viewCount();
-    stats.poseFrame = views.frames.front();
-    stats.insight = analyseCalibration(views, result.record, result.poses, size);
-    doc.m_calibrationStats = stats;
+    doc.m_calibrationStats = intrinsicCalibrationStats(views, result, size, 0);
 }
 
 }  // namespace vexel::test
