@@ -169,7 +169,7 @@ std::string stageTimes(const cv::Mat& frame, int repeat) {
             return "triangulation failed";
         }
         best[1] = std::min(best[1], elapsedMs(start));
-        triangles = static_cast<int>(set.triangleParts[0]->elements().numberOfItems());
+        triangles = static_cast<int>(set.frames[0].trianglePart->elements().numberOfItems());
         start = Clock::now();
         buildGridCells(set, 0, frame);
         best[2] = std::min(best[2], elapsedMs(start));

@@ -51,14 +51,14 @@ CFrameListDock::CFrameListDock(CVexelDoc* doc, QWidget* parent)
 }
 
 QString CFrameListDock::ResultText(const CVexelDoc& doc, int frame) {
-    const FrameGridStatus status = doc.GridStatus(frame);
+    const FrameGrid& grid = doc.GridOf(frame);
     QString text;
-    if (!status.extracted)
+    if (!grid.searched)
         text = QStringLiteral("not searched yet");
-    else if (status.points <= 0 && status.failure != GridFailure::None)
-        text = QString::fromLatin1(gridFailureText(status.failure));
+    else if (grid.pointCount <= 0 && grid.failure != GridFailure::None)
+        text = QString::fromLatin1(gridFailureText(grid.failure));
     else
-        text = status.points == 1 ? QStringLiteral("1 point") : QStringLiteral("%1 points").arg(status.points);
+        text = grid.pointCount == 1 ? QStringLiteral("1 point") : QStringLiteral("%1 points").arg(grid.pointCount);
     const double rms = doc.m_calibrationStats.valid ? doc.m_calibrationStats.frameError(frame) : -1.0;
     if (rms >= 0) text += QStringLiteral(", RMS %1 px").arg(rms, 0, 'f', 3);
     if (doc.FrameExcluded(frame)) text += QStringLiteral(", left out");

@@ -12,11 +12,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "app/command_ids.h"
 #include "app/main_frame.h"
 #include "app/pose_view.h"
 #include "app/vexel_app.h"
+#include "vexel_version.h"
 
 namespace {
 
@@ -79,9 +81,44 @@ void scheduleScreenshot(CVexelApp& app, const QString& out) {
     });
 }
 
+const char* const USAGE = R"(Usage: vexel [OPTION] [FILE...]
+The desktop program of Vexel: calibrates a camera from pictures of a printed
+checkerboard whose marker cells carry a central spot. Opens a window with the
+FILEs imported as frames: images (JPEG, PGM and the other formats the image
+library reads), image lists (.iml), one video sequence (.vsq) or video files
+(.mp4, .avi, .mov, .mkv). Then Calibration > Extract Grid(s) finds the board in
+every frame and Calibration > Intrinsic Calibration computes the camera.
+
+Options:
+  -h, --help     Print this help and exit
+  --version      Print the version and exit
+The toolkit's own options (such as -platform NAME or -style NAME) are accepted
+too.
+
+Batch work without a window: vexel-cli.
+)";
+
+// --help and --version are answered before the window system is touched,
+// so they work without a display.
+bool answeredWithoutWindow(int argc, char** argv, int& status) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(USAGE, stdout);
+        } else if (std::strcmp(argv[i], "--version") == 0) {
+            std::puts("vexel " VEXEL_VERSION);
+        } else {
+            continue;
+        }
+        status = std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (int status = 0; answeredWithoutWindow(argc, argv, status)) return status;
     QApplication application(argc, argv);
     CVexelApp app;
     QStringList files = QApplication::arguments();

@@ -122,25 +122,6 @@ std::vector<std::string> calibrationWarnings(const CalibrationStats& stats, doub
     return warnings;
 }
 
-CalibrationStats intrinsicCalibrationStats(const CalibrationViews& views, const IntrinsicResult& result, cv::Size size,
-                                           int framesOtherSize) {
-    CalibrationStats stats;
-    stats.valid = true;
-    stats.frames = views.frames;
-    stats.pointCounts = views.pointCounts();
-    stats.perViewErrors = result.perViewErrors;
-    stats.rms = result.rms;
-    stats.framesOtherSize = framesOtherSize;
-    stats.imageSize = size;
-    stats.stdDeviations = result.stdDeviations;
-    stats.solver = solverName(result.solver);
-    stats.distinctViews = distinctViewCount(views);
-    stats.warnings = calibrationWarnings(stats, result.record.fx());
-    stats.poseFrame = views.frames.empty() ? -1 : views.frames.front();
-    stats.insight = analyseCalibration(views, result.record, result.poses, size);
-    return stats;
-}
-
 std::string calibrationFieldName(std::size_t index) {
     using R = CalibrationRecord;
     if (index < R::ROTATION) {
@@ -170,4 +151,23 @@ std::string calibrationValueProblem(const CalibrationRecord& record) {
     if (record.fx() <= 0) return "fx is " + shortNumber(record.fx()) + " (it must be above 0)";
     if (record.fy() <= 0) return "fy is " + shortNumber(record.fy()) + " (it must be above 0)";
     return {};
+}
+
+CalibrationStats intrinsicStats(const CalibrationViews& views, const IntrinsicResult& result, cv::Size imageSize,
+                                int framesOtherSize) {
+    CalibrationStats stats;
+    stats.valid = true;
+    stats.frames = views.frames;
+    stats.pointCounts = views.pointCounts();
+    stats.perViewErrors = result.perViewErrors;
+    stats.rms = result.rms;
+    stats.framesOtherSize = framesOtherSize;
+    stats.imageSize = imageSize;
+    stats.stdDeviations = result.stdDeviations;
+    stats.solver = solverName(result.solver);
+    stats.distinctViews = distinctViewCount(views);
+    stats.warnings = calibrationWarnings(stats, result.record.fx());
+    stats.poseFrame = views.frames.empty() ? -1 : views.frames.front();
+    stats.insight = analyseCalibration(views, result.record, result.poses, imageSize);
+    return stats;
 }

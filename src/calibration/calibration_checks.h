@@ -39,12 +39,13 @@ int distinctViewCount(const CalibrationViews& views);
 // above 1 % of fx, frames left out for their size.
 std::vector<std::string> calibrationWarnings(const CalibrationStats& stats, double fx);
 
-// The figures of an intrinsic calibration of `views` at `size` that gave
-// `result`, `framesOtherSize` frames left out for their size: the errors,
-// deviations, distinct views, warnings and the insight (residuals, poses,
-// coverage, uncertainty). The pose is that of the first view.
-CalibrationStats intrinsicCalibrationStats(const CalibrationViews& views, const IntrinsicResult& result, cv::Size size,
-                                           int framesOtherSize);
+// The figures of the intrinsic calibration `result` of `views` at
+// `imageSize`, framesOtherSize frames with points having been left out for
+// their size: the frames used, their errors, the deviations, the solver, the
+// distinct views, the warnings and the insight (residuals, poses, coverage,
+// uncertainty); the pose is the first view's.
+CalibrationStats intrinsicStats(const CalibrationViews& views, const IntrinsicResult& result, cv::Size imageSize,
+                                int framesOtherSize);
 
 // The name of record value `index`: "fx", "fy", "cx", "cy", "camera matrix
 // element 1", "rotation matrix element 4", "translation x", "k1", "p2", ...

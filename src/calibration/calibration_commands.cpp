@@ -17,7 +17,7 @@
 #include "calibration/camera_calibration.h"
 #include "calibration/fixed_format.h"
 #include "calibration/points_file.h"
-#include "calibration/replace_file.h"
+#include "calibration/output_file.h"
 #include "document/grid_commands.h"
 #include "document/vexel_doc.h"
 
@@ -36,16 +36,13 @@ struct StoppedByUser {};
 
 std::string pixels(double value) { return vexel::formatFixed(value) + " px"; }
 
-// The size a grid frame was searched at; empty when unknown.
-cv::Size gridFrameSize(const CVexelDoc& doc, int frame) { return doc.GridStatus(frame).size; }
-
 // The size to calibrate at: that of most frames in use with 4 or more
 // points, ties going to the current frame's size.
 cv::Size calibrationSize(CVexelDoc& doc, cv::Size current) {
     std::vector<cv::Size> sizes;
     for (int f = 0; f < doc.FrameCount(); ++f)
         if (doc.m_gridSet.getPointCount(f) >= MIN_FRAME_POINTS && !doc.FrameExcluded(f))
-            sizes.push_back(gridFrameSize(doc, f));
+            sizes.push_back(doc.GridOf(f).size);
     const cv::Size common = mostCommonSize(sizes, current);
     return common.empty() ? current : common;
 }
@@ -57,30 +54,42 @@ std::string withWarnings(std::string status, const std::vector<std::string>& war
 
 }  // namespace
 
+CalibrationLoad readCalibrationRecord(const std::string& path, CalibrationRecord& record, std::string& reason) {
+    CalibrationRecord read = record;
+    CalibrationReadResult result = CalibrationFileReader(read, path);
+    if (!result.opened) {
+        reason = "cannot read " + path + (result.problem.empty() ? std::string() : ": " + result.problem);
+        return CalibrationLoad::Unreadable;
+    }
+    if (!result.recognised()) {
+        reason = path + " is not a calibration file";
+        return CalibrationLoad::NotCalibration;
+    }
+    if (!result.complete()) {
+        reason = path + " is truncated: read " + std::to_string(result.valuesRead) + " of " +
+                 std::to_string(result.valuesExpected) + " values, " +
+                 calibrationFileField(result.form, result.valuesRead) + " is missing";
+        return CalibrationLoad::Refused;
+    }
+    if (std::string problem = calibrationValueProblem(read); !problem.empty()) {
+        reason = path + ": " + problem;
+        return CalibrationLoad::Refused;
+    }
+    record = read;
+    return CalibrationLoad::Loaded;
+}
+
 bool LoadCalibrationFile(CVexelDoc& doc, const std::string& path) {
     // Read into a copy, so that a file that is refused changes nothing, not
     // even whether a record exists.
     CalibrationRecord record = doc.m_calibration ? *doc.m_calibration : CalibrationRecord{};
-    CalibrationReadResult result = CalibrationFileReader(record, path);
-    const std::string unchanged = "; the calibration was not changed";
-    if (!result.opened) {
-        const std::string why = result.problem.empty() ? std::string() : ": " + result.problem;
-        doc.Ui().showStatus("Load Calibration: cannot read " + path + why);
-        return false;
-    }
-    if (!result.recognised()) {
-        doc.Ui().showStatus("Load Calibration: " + path + " is not a calibration file");
-        return false;
-    }
-    if (!result.complete()) {
-        doc.Ui().showStatus("Load Calibration: " + path + " is truncated: read " + std::to_string(result.valuesRead) +
-                            " of " + std::to_string(result.valuesExpected) + " values, " +
-                            calibrationFileField(result.form, result.valuesRead) + " is missing" + unchanged);
-        return false;
-    }
-    if (std::string problem = calibrationValueProblem(record); !problem.empty()) {
-        doc.Ui().showStatus("Load Calibration: " + path + ": " + problem + unchanged);
-        return false;
+    std::string reason;
+    switch (readCalibrationRecord(path, record, reason)) {
+        case CalibrationLoad::Loaded: break;
+        case CalibrationLoad::Refused:
+            doc.Ui().showStatus("Load Calibration: " + reason + "; the calibration was not changed");
+            return false;
+        default: doc.Ui().showStatus("Load Calibration: " + reason); return false;
     }
     if (!doc.m_calibration) doc.m_calibration = std::make_unique<CalibrationRecord>();
     *doc.m_calibration = record;
@@ -92,13 +101,14 @@ bool LoadCalibrationFile(CVexelDoc& doc, const std::string& path) {
     return true;
 }
 
-bool SaveCalibrationFile(CVexelDoc& doc, const std::string& path, int form, std::string* error) {
+bool SaveCalibrationFile(CVexelDoc& doc, const std::string& path, int form, std::string* error,
+                         const vexel::OutputOptions& output) {
     std::string reason;
     bool ok = false;
     if (!doc.m_calibration) {
         reason = "there is no calibration to save";
     } else {
-        ok = CalibrationFileWriter(*doc.m_calibration, path, form, &reason);
+        ok = CalibrationFileWriter(*doc.m_calibration, path, form, &reason, output);
     }
     if (!ok) {
         doc.Ui().showStatus("Save Calibration: " + reason);
@@ -110,7 +120,8 @@ bool SaveCalibrationFile(CVexelDoc& doc, const std::string& path, int form, std:
     return true;
 }
 
-bool SaveCorrespondencesFile(CVexelDoc& doc, const std::string& path, std::string* error) {
+bool SaveCorrespondencesFile(CVexelDoc& doc, const std::string& path, std::string* error,
+                             const vexel::OutputOptions& output) {
     // Every frame's points are those of the frame now at its index.
     doc.ExtractMissingGrids();
     // The grid set is read under the lock; the file is written after it.
@@ -120,7 +131,7 @@ bool SaveCorrespondencesFile(CVexelDoc& doc, const std::string& path, std::strin
         text = formatCorrespondences(doc.m_gridSet, doc.m_frameCount);
     }
     std::string reason;
-    if (!vexel::replaceFileContents(path, text, &reason)) {
+    if (!vexel::writeOutputFile(path, text, &reason, output)) {
         doc.Ui().showStatus("Save Correspondences: " + reason);
         if (error) *error = reason;
         return false;
@@ -193,7 +204,7 @@ void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
                 ++leftOutByUser;
                 return false;
             }
-            cv::Size own = gridFrameSize(*this, frame);
+            cv::Size own = GridOf(frame).size;
             if (own.empty() || own == size) return true;
             ++otherSize;
             return false;
@@ -229,7 +240,7 @@ void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
                 // The record's pose is now that of the first frame used, so
                 // no frame is shown as the reference frame any more.
                 m_referenceFrame = -1;
-                const CalibrationStats stats = intrinsicCalibrationStats(views, result, size, otherSize);
+                const CalibrationStats stats = intrinsicStats(views, result, size, otherSize);
                 m_calibrationStats = stats;
                 Ui().showStatus(withWarnings("Intrinsic Calibration: " + std::to_string(views.viewCount()) +
                                                  " frames, " + std::to_string(views.totalPoints()) +
@@ -274,7 +285,7 @@ void CVexelDoc::OnExtrinsicCalibration() {
         UpdateTitleAndViews();
         return;
     }
-    if (!GridStatus(r).extracted) {
+    if (!GridOf(r).searched) {
         // Only the reference frame is searched, on screen; the other
         // frames keep what they hold or stay to be searched.
         BusyCursor busy(Ui());

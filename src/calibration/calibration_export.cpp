@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "calibration/replace_file.h"
+#include "calibration/output_file.h"
 
 namespace {
 
@@ -148,15 +148,15 @@ std::string formatCameraInfoYaml(const CalibrationRecord& record, const Calibrat
 }
 
 bool writeOpenCvYaml(const std::string& path, const CalibrationRecord& record, const CalibrationStats& stats,
-                     std::string* error) {
-    return vexel::replaceFileContents(path, formatOpenCvYaml(record, stats), error);
+                     std::string* error, const vexel::OutputOptions& output) {
+    return vexel::writeOutputFile(path, formatOpenCvYaml(record, stats), error, output);
 }
 
 bool writeCameraInfoYaml(const std::string& path, const CalibrationRecord& record, const CalibrationStats& stats,
-                         const std::string& cameraName, std::string* error) {
+                         const std::string& cameraName, std::string* error, const vexel::OutputOptions& output) {
     if (!isValidUtf8(cameraName)) {
         if (error) *error = "cannot write " + path + ": the camera name is not UTF-8 text";
         return false;
     }
-    return vexel::replaceFileContents(path, formatCameraInfoYaml(record, stats, cameraName), error);
+    return vexel::writeOutputFile(path, formatCameraInfoYaml(record, stats, cameraName), error, output);
 }

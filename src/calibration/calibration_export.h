@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "calibration/calibration_record.h"
+#include "calibration/output_file.h"
 #include "calibration/calibration_stats.h"
 
 // image_width, image_height, camera_matrix (3 x 3), distortion_coefficients
@@ -29,6 +30,7 @@ bool isValidUtf8(std::string_view text);
 // refused); false, with a reason naming the file in
 // `error`, when the file could not be written (it is then left as it was).
 bool writeOpenCvYaml(const std::string& path, const CalibrationRecord& record, const CalibrationStats& stats,
-                     std::string* error = nullptr);
+                     std::string* error = nullptr, const vexel::OutputOptions& output = {});
 bool writeCameraInfoYaml(const std::string& path, const CalibrationRecord& record, const CalibrationStats& stats,
-                         const std::string& cameraName, std::string* error = nullptr);
+                         const std::string& cameraName, std::string* error = nullptr,
+                         const vexel::OutputOptions& output = {});

@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "calibration/fixed_format.h"
-#include "calibration/replace_file.h"
+#include "calibration/output_file.h"
 #include "document/regular_file.h"
 
 using vexel::appendFixed;
@@ -155,12 +155,13 @@ std::string formatCalibrationFile(const CalibrationRecord& record, int form) {
     }
 }
 
-bool CalibrationFileWriter(const CalibrationRecord& record, const std::string& path, int form, std::string* error) {
+bool CalibrationFileWriter(const CalibrationRecord& record, const std::string& path, int form, std::string* error,
+                           const vexel::OutputOptions& output) {
     if (form < CAL_BINARY || form > CAL_LABELLED) {
         if (error) *error = "cannot write " + path + ": unknown calibration file form " + std::to_string(form);
         return false;
     }
-    return vexel::replaceFileContents(path, formatCalibrationFile(record, form), error);
+    return vexel::writeOutputFile(path, formatCalibrationFile(record, form), error, output);
 }
 
 CalibrationReadResult parseCalibrationFile(CalibrationRecord& record, std::string_view bytes) {

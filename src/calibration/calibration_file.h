@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "calibration/calibration_record.h"
+#include "calibration/output_file.h"
 
 enum CalibrationFileForm { CAL_BINARY = 0, CAL_TEXT = 1, CAL_LABELLED = 2 };
 
@@ -22,7 +23,7 @@ std::string formatCalibrationFile(const CalibrationRecord& record, int form);
 // text). An unknown form writes nothing. The target is replaced only when the
 // whole file was written. False on failure, with the reason in `error`.
 bool CalibrationFileWriter(const CalibrationRecord& record, const std::string& path, int form,
-                           std::string* error = nullptr);
+                           std::string* error = nullptr, const vexel::OutputOptions& output = {});
 
 struct CalibrationReadResult {
     bool opened = false;      // the file could be read

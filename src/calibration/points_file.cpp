@@ -1,7 +1,7 @@
 #include "calibration/points_file.h"
 
 #include "calibration/fixed_format.h"
-#include "calibration/replace_file.h"
+#include "calibration/output_file.h"
 #include "grid/grid_set.h"
 
 std::string formatCorrespondences(const GridSet& set, int frameCount) {
@@ -27,6 +27,7 @@ std::string formatCorrespondences(const GridSet& set, int frameCount) {
     return out;
 }
 
-bool CorrespondenceFileWriter(const GridSet& set, int frameCount, const std::string& path, std::string* error) {
-    return vexel::replaceFileContents(path, formatCorrespondences(set, frameCount), error);
+bool CorrespondenceFileWriter(const GridSet& set, int frameCount, const std::string& path, std::string* error,
+                              const vexel::OutputOptions& output) {
+    return vexel::writeOutputFile(path, formatCorrespondences(set, frameCount), error, output);
 }

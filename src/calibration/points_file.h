@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "calibration/output_file.h"
+
 class GridSet;
 
 // Frames with fewer points than this take part in neither the calibrations
@@ -19,4 +21,4 @@ std::string formatCorrespondences(const GridSet& set, int frameCount);
 // Writes that text to `path`; the target is replaced only when the whole
 // file was written. False on failure, with the reason in `error`.
 bool CorrespondenceFileWriter(const GridSet& set, int frameCount, const std::string& path,
-                              std::string* error = nullptr);
+                              std::string* error = nullptr, const vexel::OutputOptions& output = {});

@@ -20,6 +20,7 @@
 #include "cli/command_registry.h"
 #include "cli/grid_run.h"
 #include "cli/html_report.h"
+#include "cli/output_args.h"
 #include "document/vexel_doc.h"
 
 namespace vexel::cli {
@@ -41,6 +42,7 @@ struct CalibrateArgs {
     std::vector<int> leaveOut;
     ExtractionOptions extraction;
     InputOptions input;
+    OutputArgs outputs;
 };
 
 const char* const DEVIATION_NAMES[8] = {"fx", "fy", "cx", "cy", "k1", "k2", "p1", "p2"};
@@ -124,7 +126,12 @@ int runCalibrate(const CalibrateArgs& a) {
         return reportFailure("calibrate", "--camera-name is not UTF-8 text", EXIT_USAGE, a.json);
     InputOptions input = a.input;
     input.progress = !a.extraction.quiet;
+    if (std::string problem = a.outputs.problem(a.inputs); !problem.empty())
+        return reportFailure("calibrate", problem, EXIT_USAGE, a.json);
     if (int status = importInputsOrReport("calibrate", doc, a.inputs, a.json, input); status != EXIT_OK) return status;
+    // The files of the frames that image lists named are inputs too.
+    if (std::string problem = a.outputs.problem(doc.FrameNames()); !problem.empty())
+        return reportFailure("calibrate", problem, EXIT_USAGE, a.json);
     std::string error;
     bool withReference = a.referenceOption && a.referenceOption->count() > 0;
     if (withReference && (a.reference < 0 || a.reference >= doc.FrameCount())) {
@@ -143,6 +150,7 @@ int runCalibrate(const CalibrateArgs& a) {
     }
 
     if (!runExtraction(doc, ui, a.extraction, error)) return fail(error);
+    if (noFrameRead(doc)) return reportFailure("calibrate", "no frame could be read", EXIT_USAGE, a.json);
     if (framesWithGrid(doc) == 0) return fail("no frame with 4 or more points");
     IntrinsicOptions intrinsic;
     parseSolverName(a.solver, intrinsic.solver);
@@ -155,14 +163,17 @@ int runCalibrate(const CalibrateArgs& a) {
         if (doc.m_calibrationStats.extrinsicFrame != a.reference) return fail(ui.lastMessage());
     }
 
-    if (!a.points.empty() && !SaveCorrespondencesFile(doc, a.points, &error)) return fail(error);
-    if (!a.cal.empty() && !SaveCalibrationFile(doc, a.cal, calFormValue(a.calForm), &error)) return fail(error);
-    if (!a.opencvYaml.empty() && !writeOpenCvYaml(a.opencvYaml, *doc.m_calibration, doc.m_calibrationStats, &error))
+    const vexel::OutputOptions& output = a.outputs.options();
+    if (!a.points.empty() && !SaveCorrespondencesFile(doc, a.points, &error, output)) return fail(error);
+    if (!a.cal.empty() && !SaveCalibrationFile(doc, a.cal, calFormValue(a.calForm), &error, output))
+        return fail(error);
+    if (!a.opencvYaml.empty() &&
+        !writeOpenCvYaml(a.opencvYaml, *doc.m_calibration, doc.m_calibrationStats, &error, output))
         return fail(error);
     if (!a.rosYaml.empty() &&
-        !writeCameraInfoYaml(a.rosYaml, *doc.m_calibration, doc.m_calibrationStats, a.cameraName, &error))
+        !writeCameraInfoYaml(a.rosYaml, *doc.m_calibration, doc.m_calibrationStats, a.cameraName, &error, output))
         return fail(error);
-    if (!a.report.empty() && !writeCalibrationReport(a.report, doc, withReference, error)) return fail(error);
+    if (!a.report.empty() && !writeCalibrationReport(a.report, doc, withReference, error, output)) return fail(error);
 
     const CalibrationRecord& r = *doc.m_calibration;
     const CalibrationStats& stats = doc.m_calibrationStats;
@@ -214,20 +225,19 @@ CommandRun setupCalibrate(CLI::App& sub) {
                    "sequence (.vsq) or one video file (.mp4, .avi, .mov, .mkv)")
         ->required()
         ->type_name("INPUT");
-    sub.add_option("--points", a->points, "Write the correspondences to this .points file")->type_name("FILE");
-    sub.add_option("--cal", a->cal, "Write the calibration to this .cal file")->type_name("FILE");
+    a->outputs.add(sub, "--points", a->points, "Write the correspondences to this .points file");
+    a->outputs.add(sub, "--cal", a->cal, "Write the calibration to this .cal file");
     sub.add_option("--cal-form", a->calForm, "Form of the .cal file (default labelled)")
         ->check(CLI::IsMember({"labelled", "text", "binary"}));
     a->referenceOption =
         sub.add_option("--reference", a->reference, "Also compute the pose of this frame (counted from 0)");
-    sub.add_option("--opencv-yaml", a->opencvYaml,
-                   "Write camera matrix, distortion and reprojection errors as an OpenCV FileStorage YAML file")
-        ->type_name("FILE");
-    sub.add_option("--ros-yaml", a->rosYaml, "Write the camera model as a camera_info YAML file")->type_name("FILE");
-    sub.add_option("--report", a->report,
+    a->outputs.add(sub, "--opencv-yaml", a->opencvYaml,
+                   "Write camera matrix, distortion and reprojection errors as an OpenCV FileStorage YAML file");
+    a->outputs.add(sub, "--ros-yaml", a->rosYaml, "Write the camera model as a camera_info YAML file");
+    a->outputs.addInPlaceFlag(sub);
+    a->outputs.add(sub, "--report", a->report,
                    "Write one self-contained HTML page with the parameters, warnings, per-frame errors, residual "
-                   "plots, poses and the uncertainty map")
-        ->type_name("FILE");
+                   "plots, poses and the uncertainty map");
     sub.add_option("--camera-name", a->cameraName, "camera_name in the --ros-yaml file (default camera)")
         ->type_name("NAME");
     sub.add_option("--solver", a->solver,
@@ -270,11 +280,15 @@ CommandRun setupCalibrate(CLI::App& sub) {
   "verdict", "verdictGood", and "uncertainty" in pixels at the centre and
   the four corners for a point at the boards' typical depth), and a failure
   as an object with "error". --report writes the same as an HTML page. Every
-  file is replaced only once it is completely written.
+  file is replaced only once it is completely written; one that cannot be
+  replaced safely (hard-linked, or in a folder that takes no new files) is
+  refused unless --in-place is given.
 
 EXIT STATUS
   0 calibrated; 1 no frame with 4 or more points, the calibration failed or a
-  file could not be written; 2 bad arguments or unreadable inputs.
+  file or standard output could not be written; 2 bad arguments (an output
+  with an empty name, naming an input or another output among them),
+  unreadable inputs or no frame could be read.
 
 EXAMPLES
   vexel-cli calibrate views.iml --cal camera.cal --opencv-yaml camera.yml

@@ -12,6 +12,7 @@
 #include "cli/cli_ui.h"
 #include "cli/command_registry.h"
 #include "cli/grid_run.h"
+#include "cli/output_args.h"
 #include "document/vexel_doc.h"
 
 namespace vexel::cli {
@@ -23,6 +24,7 @@ struct ExtractArgs {
     bool json = false;
     ExtractionOptions extraction;
     InputOptions input;
+    OutputArgs outputs;
 };
 
 int runExtract(const ExtractArgs& a) {
@@ -33,11 +35,17 @@ int runExtract(const ExtractArgs& a) {
 
     InputOptions input = a.input;
     input.progress = !a.extraction.quiet;
+    if (std::string problem = a.outputs.problem(a.inputs); !problem.empty())
+        return reportFailure("extract", problem, EXIT_USAGE, a.json);
     if (int status = importInputsOrReport("extract", doc, a.inputs, a.json, input); status != EXIT_OK) return status;
+    // The files of the frames that image lists named are inputs too.
+    if (std::string problem = a.outputs.problem(doc.FrameNames()); !problem.empty())
+        return reportFailure("extract", problem, EXIT_USAGE, a.json);
     std::string error;
     if (!runExtraction(doc, ui, a.extraction, error)) return reportFailure("extract", error, EXIT_FAILED, a.json);
+    if (noFrameRead(doc)) return reportFailure("extract", "no frame could be read", EXIT_USAGE, a.json);
 
-    if (!a.points.empty() && !SaveCorrespondencesFile(doc, a.points, &error))
+    if (!a.points.empty() && !SaveCorrespondencesFile(doc, a.points, &error, a.outputs.options()))
         return reportFailure("extract", error, EXIT_FAILED, a.json);
 
     const int withGrid = framesWithGrid(doc);
@@ -65,7 +73,8 @@ CommandRun setupExtract(CLI::App& sub) {
                    "sequence (.vsq) or one video file (.mp4, .avi, .mov, .mkv)")
         ->required()
         ->type_name("INPUT");
-    sub.add_option("--points", a->points, "Write the correspondences to this .points file")->type_name("FILE");
+    a->outputs.add(sub, "--points", a->points, "Write the correspondences to this .points file");
+    a->outputs.addInPlaceFlag(sub);
     sub.add_flag("--json", a->json, "Print the frames as one JSON object");
     addExtractionOptions(sub, a->extraction);
     addVideoOptions(sub, a->input);
@@ -83,8 +92,10 @@ CommandRun setupExtract(CLI::App& sub) {
   video.
 
 EXIT STATUS
-  0 at least one frame has 4 or more points; 1 no frame has, or a file could
-  not be written; 2 bad arguments or unreadable inputs.
+  0 at least one frame has 4 or more points; 1 no frame has, or a file or
+  standard output could not be written; 2 bad arguments (an output with an
+  empty name, naming an input or another output among them), unreadable
+  inputs or no frame could be read.
 
 EXAMPLES
   vexel-cli extract views/*.pgm --points views.points

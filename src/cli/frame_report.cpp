@@ -147,10 +147,11 @@ FrameReport reportFrame(const std::string& imageName, const cv::Mat& image, std:
     result.corners = trace.corners;
     result.candidateCount = trace.candidateCount;
     result.rejected = trace.rejected;
-    if (!set.triangleParts.empty() && set.triangleParts[0]) result.triangles = polygonsOf(*set.triangleParts[0]);
-    if (!set.gridParts.empty() && set.gridParts[0]) {
-        result.cells = polygonsOf(*set.gridParts[0]);
-        for (size_t k = 0; k < trace.markers.size(); ++k) result.markers[k] = positionIn(*set.gridParts[0], trace.markers[k]);
+    const FrameGrid& record = set.frames.front();
+    if (record.trianglePart) result.triangles = polygonsOf(*record.trianglePart);
+    if (record.gridPart) {
+        result.cells = polygonsOf(*record.gridPart);
+        for (size_t k = 0; k < trace.markers.size(); ++k) result.markers[k] = positionIn(*record.gridPart, trace.markers[k]);
     }
     const int count = set.getPointCount(0);
     for (int k = 0; k < count; ++k) {

@@ -14,7 +14,6 @@
 #include "cli/cli_ui.h"
 #include "cli/progress_bar.h"
 #include "document/grid_commands.h"
-#include "document/parallel_extraction.h"
 #include "document/regular_file.h"
 #include "document/vexel_doc.h"
 #include "document/video_file.h"
@@ -72,24 +71,30 @@ void addExtractionOptions(CLI::App& sub, ExtractionOptions& options) {
     sub.add_option("-j,--jobs", options.jobs, "Extract frames on N threads (default: the number of cores)")
         ->type_name("N")
         ->check(CLI::Range(1, 1024));
-    sub.add_flag("-q,--quiet", options.quiet, "No progress bar and no status lines on standard error");
+    sub.add_flag("-q,--quiet", options.quiet,
+                 "Nothing on standard error but errors: no progress bar, no status lines, no frame's diagnostics");
     sub.add_flag("--refine", options.refine, "Refine the labelled corners once more (Calibration > Refine Corners)");
 }
 
 bool runExtraction(CVexelDoc& doc, CliUi& ui, const ExtractionOptions& options, std::string& error) {
     ui.setProgressBar(!options.quiet && ProgressBar::stderrIsTerminal());
     doc.m_refineCorners = options.refine;
+    // A frame's own messages (labels not trusted, ...) are diagnostics here.
+    if (options.quiet) doc.m_errors = nullptr;
+    doc.SetExtractionThreads(options.jobs);
+    GridSearch search;
+    search.threads = options.jobs;
+    search.everyFrame = true;
+    search.statusPerFrame = false;
     try {
-        extractAllFramesParallel(
-            doc, options.jobs, [&](int done, int total) { ui.progress("Extracting", done, total); }, &std::cerr);
+        const GridSearchResult result = searchGrids(doc, search);
+        if (result.failure) std::rethrow_exception(result.failure);
     } catch (const std::exception& e) {
         // A broken geometry check (Fatal_Error) or an exhausted resource
         // ends this command with a message instead of ending the process.
-        ui.endProgress();
         error = std::string("grid extraction failed: ") + e.what();
         return false;
     }
-    ui.endProgress();
     ui.showStatus(extractionSummary(doc));
     return true;
 }
@@ -200,6 +205,12 @@ int importInputsOrReport(const char* command, CVexelDoc& doc, const std::vector<
     return status == EXIT_OK ? status : reportFailure(command, error, status, json);
 }
 
+bool noFrameRead(CVexelDoc& doc) {
+    for (int f = 0; f < doc.FrameCount(); ++f)
+        if (doc.GridOf(f).failure != GridFailure::NotRead) return false;
+    return true;
+}
+
 int framesWithGrid(CVexelDoc& doc) {
     int count = 0;
     for (int f = 0; f < doc.FrameCount(); ++f)
@@ -214,10 +225,10 @@ nlohmann::json framesJson(CVexelDoc& doc) {
         nlohmann::json frame;
         frame["index"] = f;
         frame["name"] = static_cast<std::size_t>(f) < names.size() ? names[f] : std::string();
-        const FrameGridStatus status = doc.GridStatus(f);
-        frame["points"] = status.points;
-        frame["failure"] = status.failure == GridFailure::None ? nlohmann::json(nullptr)
-                                                               : nlohmann::json(gridFailureText(status.failure));
+        const FrameGrid& grid = doc.GridOf(f);
+        frame["points"] = grid.pointCount;
+        frame["failure"] = grid.failure == GridFailure::None ? nlohmann::json(nullptr)
+                                                             : nlohmann::json(gridFailureText(grid.failure));
         double rms = doc.m_calibrationStats.valid ? doc.m_calibrationStats.frameError(f) : -1.0;
         frame["rms"] = rms >= 0 ? nlohmann::json(rms) : nlohmann::json(nullptr);
         frames.push_back(frame);
@@ -229,9 +240,9 @@ std::string framesText(CVexelDoc& doc) {
     std::string out;
     const std::vector<std::string>& names = doc.FrameNames();
     for (int f = 0; f < doc.FrameCount(); ++f) {
-        const FrameGridStatus status = doc.GridStatus(f);
-        out += "frame " + std::to_string(f) + ": " + std::to_string(status.points) + " points";
-        if (status.failure != GridFailure::None) out += std::string(" (") + gridFailureText(status.failure) + ")";
+        const FrameGrid& grid = doc.GridOf(f);
+        out += "frame " + std::to_string(f) + ": " + std::to_string(grid.pointCount) + " points";
+        if (grid.failure != GridFailure::None) out += std::string(" (") + gridFailureText(grid.failure) + ")";
         if (static_cast<std::size_t>(f) < names.size()) out += ", " + names[f];
         out += '\n';
     }

@@ -75,6 +75,9 @@ void addExtractionOptions(CLI::App& sub, ExtractionOptions& options);
 // `error`, when the extraction failed.
 bool runExtraction(CVexelDoc& doc, CliUi& ui, const ExtractionOptions& options, std::string& error);
 
+// Whether no frame could be decoded by the extraction (every frame "not read").
+bool noFrameRead(CVexelDoc& doc);
+
 // Frames with 4 or more points after extraction.
 int framesWithGrid(CVexelDoc& doc);
 

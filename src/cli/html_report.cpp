@@ -15,7 +15,6 @@
 #include "calibration/fixed_format.h"
 #include "calibration/plot_axis.h"
 #include "calibration/pose_scene.h"
-#include "calibration/replace_file.h"
 #include "cli/svg_overlay.h"
 #include "document/vexel_doc.h"
 
@@ -340,8 +339,9 @@ std::string calibrationReportHtml(CVexelDoc& doc, bool extrinsic) {
     return page;
 }
 
-bool writeCalibrationReport(const std::string& path, CVexelDoc& doc, bool extrinsic, std::string& error) {
-    return vexel::replaceFileContents(path, calibrationReportHtml(doc, extrinsic), &error);
+bool writeCalibrationReport(const std::string& path, CVexelDoc& doc, bool extrinsic, std::string& error,
+                            const vexel::OutputOptions& options) {
+    return vexel::writeOutputFile(path, calibrationReportHtml(doc, extrinsic), &error, options);
 }
 
 }  // namespace vexel::cli

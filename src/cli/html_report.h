@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "calibration/output_file.h"
+
 class CVexelDoc;
 
 namespace vexel::cli {
@@ -18,6 +20,7 @@ std::string calibrationReportHtml(CVexelDoc& doc, bool extrinsic);
 
 // Writes the page to `path`, replacing the file only once it is complete.
 // False, with the reason naming the file in `error`, when it cannot be.
-bool writeCalibrationReport(const std::string& path, CVexelDoc& doc, bool extrinsic, std::string& error);
+bool writeCalibrationReport(const std::string& path, CVexelDoc& doc, bool extrinsic, std::string& error,
+                            const vexel::OutputOptions& options = {});
 
 }  // namespace vexel::cli

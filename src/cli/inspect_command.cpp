@@ -18,10 +18,11 @@
 #include "cli/cli_ui.h"
 #include "cli/command_registry.h"
 #include "cli/frame_report.h"
+#include "cli/grid_run.h"
+#include "cli/output_args.h"
 #include "cli/svg_overlay.h"
 #include "document/frame_decoder.h"
 #include "document/vexel_doc.h"
-#include "geomlib/fatal_error.h"
 
 namespace vexel::cli {
 namespace {
@@ -33,6 +34,7 @@ struct InspectArgs {
     bool verbose = false;
     bool refine = false;
     std::string cal;
+    OutputArgs outputs;
 };
 
 // The residuals of the frame's correspondences with the calibration in
@@ -62,7 +64,8 @@ CommandRun setupInspect(CLI::App& sub) {
     auto a = std::make_shared<InspectArgs>();
     sub.add_option("image", a->image, "Image file (JPEG, PGM, ...)")->required();
     sub.add_flag("--json", a->json, "Print the results of every stage as one JSON object");
-    sub.add_option("--svg", a->svg, "Write the frame with the results drawn over it to this SVG file");
+    a->outputs.add(sub, "--svg", a->svg, "Write the frame with the results drawn over it to this SVG file");
+    a->outputs.addInPlaceFlag(sub);
     sub.add_flag("--verbose", a->verbose, "Show the triangulation's diagnostic lines on standard error");
     sub.add_flag("--refine", a->refine, "Refine the labelled corners once more (Calibration > Refine Corners)");
     sub.add_option("--cal", a->cal,
@@ -79,8 +82,9 @@ CommandRun setupInspect(CLI::App& sub) {
   the worst corners ringed).
 
 EXIT STATUS
-  0 done; 1 the extraction failed or the SVG could not be written; 2 bad
-  arguments or an unreadable image.
+  0 correspondences were found; 1 none were found, the extraction failed or
+  the SVG or standard output could not be written; 2 bad arguments (the SVG
+  naming the image among them) or an unreadable image.
 
 EXAMPLES
   vexel-cli inspect view_000.pgm
@@ -88,22 +92,20 @@ EXAMPLES
   vexel-cli inspect view_003.pgm --cal camera.cal --svg residuals.svg)");
 
     return [a]() {
+        const auto fail = [&](const std::string& reason, int status) {
+            return reportFailure("inspect", reason, status, a->json);
+        };
+        if (std::string problem = a->outputs.problem({a->image}); !problem.empty()) return fail(problem, EXIT_USAGE);
         std::string error;
         const cv::Mat frame = decodeFrameFile(a->image, &error);
-        if (frame.empty()) {
-            std::cerr << "vexel-cli inspect: " << error << "\n";
-            return 2;
-        }
+        if (frame.empty()) return fail(error, EXIT_USAGE);
         CalibrationRecord record;
         if (!a->cal.empty()) {
             // Read as Load Calibration reads it, with its checks and messages.
             CliUi ui;
             ui.setQuiet(true);
             CVexelDoc doc(&ui);
-            if (!LoadCalibrationFile(doc, a->cal) || !doc.m_calibration) {
-                std::cerr << "vexel-cli inspect: " << ui.lastMessage() << "\n";
-                return 2;
-            }
+            if (!LoadCalibrationFile(doc, a->cal) || !doc.m_calibration) return fail(ui.lastMessage(), EXIT_USAGE);
             record = *doc.m_calibration;
         }
 
@@ -114,16 +116,16 @@ EXAMPLES
             ExtractOptions options;
             options.refineCorners = a->refine;
             report = reportFrame(a->image, frame, a->verbose ? &std::cerr : nullptr, &std::cerr, options);
-        } catch (const Fatal_Error& e) {
-            std::cerr << "vexel-cli inspect: " << a->image << ": grid extraction failed: " << e.what() << "\n";
-            return 1;
         } catch (const std::exception& e) {
-            std::cerr << "vexel-cli inspect: " << a->image << ": grid extraction failed: " << e.what() << "\n";
-            return 1;
+            // A broken geometry check (Fatal_Error) or an exhausted resource.
+            return fail(a->image + ": grid extraction failed: " + e.what(), EXIT_FAILED);
         }
 
         FrameResiduals residuals;
         const bool withResiduals = !a->cal.empty() && frameResidualsWith(record, report, residuals);
+        if (!a->svg.empty() && !writeSvgOverlayFile(a->svg, frame, report, error, withResiduals ? &residuals : nullptr,
+                                                     a->outputs.options()))
+            return fail(error, EXIT_FAILED);
         if (a->json) {
             nlohmann::ordered_json out = frameReportJson(report);
             if (!a->cal.empty()) {
@@ -151,15 +153,7 @@ EXAMPLES
             else if (!a->cal.empty())
                 std::cout << "  residuals:       none (no pose of the frame with " << a->cal << ")\n";
         }
-        std::cout.flush();
-
-        if (!a->svg.empty()) {
-            if (!writeSvgOverlayFile(a->svg, frame, report, error, withResiduals ? &residuals : nullptr)) {
-                std::cerr << "vexel-cli inspect: " << error << "\n";
-                return 1;
-            }
-        }
-        return std::cout ? 0 : 1;
+        return report.correspondences.empty() ? EXIT_FAILED : EXIT_OK;
     };
 }
 

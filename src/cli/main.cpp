@@ -6,8 +6,14 @@
 #include <algorithm>
 #include <iostream>
 #include <map>
+#include <string_view>
 
+#include <nlohmann/json.hpp>
+
+#include "calibration/output_file.h"
 #include "cli/command_registry.h"
+#include "cli/grid_run.h"
+#include "vexel_version.h"
 
 namespace vexel::cli {
 std::vector<Command>& commands() {
@@ -15,6 +21,19 @@ std::vector<Command>& commands() {
     return all;
 }
 }  // namespace vexel::cli
+
+namespace {
+
+// Ends the command: what it wrote to standard output must have got there
+// (a full disk, /dev/full), else the command failed.
+int finish(int status) {
+    std::string error;
+    if (vexel::closeStandardOutput(&error)) return status;
+    std::cerr << "vexel-cli: " << error << '\n';
+    return status == vexel::cli::EXIT_OK ? vexel::cli::EXIT_FAILED : status;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     using namespace vexel::cli;
@@ -25,8 +44,8 @@ int main(int argc, char** argv) {
     // memory stays with the process.
     mallopt(M_MMAP_THRESHOLD, 64 << 20);
     mallopt(M_TRIM_THRESHOLD, 256 << 20);
-    CLI::App app{"vexel-cli: find the calibration pattern in frames and calibrate a camera."};
-    app.set_version_flag("--version", "vexel-cli 1.0");
+    CLI::App app{"vexel-cli: find the calibration pattern in frames and calibrate a camera.", "vexel-cli"};
+    app.set_version_flag("--version", "vexel-cli " VEXEL_VERSION);
     app.require_subcommand(0, 1);
 
     auto& all = commands();
@@ -41,13 +60,18 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         // Usage errors exit with 2; --help and --version exit with 0.
-        int status = app.exit(e);
-        return status == 0 ? 0 : 2;
+        const int status = app.exit(e);
+        if (status == 0) return finish(0);
+        // A caller that asked for JSON gets the failure as JSON too.
+        if (std::find(argv + 1, argv + argc, std::string_view("--json")) != argv + argc)
+            std::cout << nlohmann::json{{"error", e.what()}}.dump(1) << '\n';
+        return finish(EXIT_USAGE);
     }
 
     for (auto& [sub, run] : runs) {
-        if (sub->parsed()) return run();
+        if (sub->parsed()) return finish(run());
     }
-    std::cout << app.help();
-    return 0;
+    // No subcommand: the usage, as for any other usage error.
+    std::cerr << app.help();
+    return finish(2);
 }

@@ -25,6 +25,7 @@ struct RenderArgs {
     uint32_t backdrop = 0;
     std::string format = "pgm";
     std::string poses = "random";
+    bool quiet = false;
     CLI::Option* optFx = nullptr;
     CLI::Option* optFy = nullptr;
     CLI::Option* optCx = nullptr;
@@ -64,6 +65,7 @@ CommandRun setupRender(CLI::App& sub) {
                    "random: well spread (default); frontal: facing the camera in the middle of the frame; "
                    "corners: tilted by 30-50 degrees in the frame's corners")
         ->check(CLI::IsMember({"random", "frontal", "corners"}));
+    sub.add_flag("-q,--quiet", a->quiet, "Nothing on standard output; errors only on standard error");
     sub.footer(R"(DESCRIPTION
   Renders synthetic views of the board seen by a known camera from random
   poses, with an image list views.iml and the true corners and camera in
@@ -131,7 +133,8 @@ EXAMPLES
             std::cerr << "vexel-cli render: " << error << "\n";
             return 2;
         }
-        std::cout << "wrote " << poses.size() << " views, views.iml and truth.json to " << a->outputDir << "\n";
+        if (!a->quiet)
+            std::cout << "wrote " << poses.size() << " views, views.iml and truth.json to " << a->outputDir << "\n";
         return 0;
     };
 }

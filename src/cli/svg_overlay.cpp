@@ -1,14 +1,13 @@
 #include "cli/svg_overlay.h"
 
-#include "calibration/calibration_residuals.h"
-
-#include <opencv2/imgcodecs.hpp>
-
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <ostream>
+#include <sstream>
 #include <vector>
+
+#include "calibration/calibration_residuals.h"
+#include "pattern/image_encoding.h"
 
 namespace vexel::cli {
 
@@ -121,14 +120,9 @@ void writeSvgResiduals(std::ostream& out, const FrameResiduals& residuals, cv::S
 
 bool writeSvgOverlay(std::ostream& out, const cv::Mat& image, const FrameReport& report, std::string& error,
                      const FrameResiduals* residuals) {
-    std::vector<unsigned char> png;
-    try {
-        if (image.empty() || !cv::imencode(".png", image, png)) {
-            error = "cannot encode the frame as PNG";
-            return false;
-        }
-    } catch (const cv::Exception& e) {
-        error = std::string("cannot encode the frame as PNG: ") + e.what();
+    const std::string png = pattern::encodePng(image);
+    if (png.empty()) {
+        error = "cannot encode the frame as PNG";
         return false;
     }
 
@@ -138,7 +132,7 @@ bool writeSvgOverlay(std::ostream& out, const cv::Mat& image, const FrameReport&
         << "\" viewBox=\"0 0 " << image.cols << ' ' << image.rows << "\">\n"
         << "<title>" << escapeXml(report.image) << "</title>\n"
         << "<image x=\"0\" y=\"0\" width=\"" << image.cols << "\" height=\"" << image.rows
-        << "\" href=\"data:image/png;base64," << base64Encode(png.data(), png.size()) << "\"/>\n";
+        << "\" href=\"data:image/png;base64," << base64Encode(reinterpret_cast<const unsigned char*>(png.data()), png.size()) << "\"/>\n";
 
     out << "<g id=\"triangles\" fill=\"none\" stroke=\"#3080ff\" stroke-width=\"0.5\" stroke-opacity=\"0.7\">\n";
     for (const StagePolygon& t : report.triangles) {
@@ -183,23 +177,14 @@ bool writeSvgOverlay(std::ostream& out, const cv::Mat& image, const FrameReport&
 }
 
 bool writeSvgOverlayFile(const std::string& path, const cv::Mat& image, const FrameReport& report,
-                         std::string& error, const FrameResiduals* residuals) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (!file) {
-        error = path + ": cannot create file";
-        return false;
-    }
+                         std::string& error, const FrameResiduals* residuals, const vexel::OutputOptions& options) {
+    std::ostringstream text;
     std::string why;
-    if (!writeSvgOverlay(file, image, report, why, residuals)) {
+    if (!writeSvgOverlay(text, image, report, why, residuals)) {
         error = path + ": " + why;
         return false;
     }
-    file.close();
-    if (!file) {
-        error = path + ": cannot write file";
-        return false;
-    }
-    return true;
+    return vexel::writeOutputFile(path, text.str(), &error, options);
 }
 
 }  // namespace vexel::cli

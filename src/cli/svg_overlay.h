@@ -9,6 +9,7 @@
 
 #include <opencv2/core/mat.hpp>
 
+#include "calibration/output_file.h"
 #include "cli/frame_report.h"
 
 struct FrameResiduals;
@@ -35,8 +36,10 @@ std::string base64Encode(const unsigned char* data, size_t size);
 bool writeSvgOverlay(std::ostream& out, const cv::Mat& image, const FrameReport& report, std::string& error,
                      const FrameResiduals* residuals = nullptr);
 
-// The same into the file at `path`; `error` names the file on failure.
+// The same into the output `path` (written with writeOutputFile); `error`
+// names the file on failure.
 bool writeSvgOverlayFile(const std::string& path, const cv::Mat& image, const FrameReport& report,
-                         std::string& error, const FrameResiduals* residuals = nullptr);
+                         std::string& error, const FrameResiduals* residuals = nullptr,
+                         const vexel::OutputOptions& options = {});
 
 }  // namespace vexel::cli

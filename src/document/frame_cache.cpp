@@ -39,6 +39,29 @@ void prepareFrameImage(cv::Mat& image, int width, int height) {
     image = makeFrameImage(width, height);
 }
 
+// Sequence frame `frame` into `image` as a frame image: colour frames are
+// converted to grey, one byte per pixel is copied as it is, other depths
+// give the first width x height bytes of the frame as packed rows.
+bool copySequenceFrame(const VideoSequence& sequence, int frame, cv::Mat& image) {
+    const std::uint8_t* pixels = sequence.Frame(frame);
+    const int width = sequence.Width(), height = sequence.Height();
+    const int bytesPerPixel = sequence.BytesPerPixel();
+    if (!pixels || width <= 0 || height <= 0 || bytesPerPixel < 1) return false;
+    prepareFrameImage(image, width, height);
+    // The sequence's frames are never written through this header.
+    const cv::Mat packed(height, width, CV_8UC(std::min(bytesPerPixel, 4)), const_cast<std::uint8_t*>(pixels),
+                         static_cast<size_t>(width) * bytesPerPixel);
+    if (bytesPerPixel == 3) {
+        cv::cvtColor(packed, image, cv::COLOR_BGR2GRAY);
+    } else if (bytesPerPixel == 4) {
+        cv::cvtColor(packed, image, cv::COLOR_BGRA2GRAY);
+    } else {
+        const std::uint8_t* row = pixels;
+        for (int y = 0; y < height; ++y, row += width) std::memcpy(image.ptr(y), row, static_cast<size_t>(width));
+    }
+    return true;
+}
+
 }  // namespace
 
 bool CVexelDoc::SequenceHasCurrentFrame() const {
@@ -296,31 +319,18 @@ std::size_t CVexelDoc::CopyFrameBytes(std::uint8_t* buffer, std::size_t capacity
 }
 
 bool CVexelDoc::CopyFrameToImage(cv::Mat& image) {
-    if (m_sequence) {
-        const std::uint8_t* frame = m_sequence->Frame(m_currentFrame);
-        const int width = m_sequence->Width(), height = m_sequence->Height();
-        const int bytesPerPixel = m_sequence->BytesPerPixel();
-        if (!frame || width <= 0 || height <= 0 || bytesPerPixel < 1) return false;
-        prepareFrameImage(image, width, height);
-        // The sequence's frames are never written through this header.
-        const cv::Mat packed(height, width, CV_8UC(std::min(bytesPerPixel, 4)), const_cast<std::uint8_t*>(frame),
-                             static_cast<size_t>(width) * bytesPerPixel);
-        if (bytesPerPixel == 3) {
-            cv::cvtColor(packed, image, cv::COLOR_BGR2GRAY);
-        } else if (bytesPerPixel == 4) {
-            cv::cvtColor(packed, image, cv::COLOR_BGRA2GRAY);
-        } else {
-            // One byte per pixel is copied as it is; other depths take the
-            // first width x height bytes of the frame, as packed rows.
-            const std::uint8_t* row = frame;
-            for (int y = 0; y < height; ++y, row += width) std::memcpy(image.ptr(y), row, static_cast<size_t>(width));
-        }
-        return true;
-    }
+    if (m_sequence) return copySequenceFrame(*m_sequence, m_currentFrame, image);
     std::lock_guard<std::mutex> guard(m_lock);
     const FrameSlot& slot = m_slots[static_cast<std::size_t>(m_currentSlot)];
     if (m_frameCount < 1 || !slot.holdsImage()) return false;
     prepareFrameImage(image, slot.image.cols, slot.image.rows);
     slot.image.copyTo(image);
     return true;
+}
+
+cv::Mat CVexelDoc::ReadFrame(int frame) const {
+    if (!m_sequence) return DecodeFrame(frame);
+    cv::Mat image;
+    if (frame < 0 || frame >= m_frameCount || !copySequenceFrame(*m_sequence, frame, image)) image.release();
+    return image;
 }

@@ -1,6 +1,7 @@
 #include "document/frame_decoder.h"
 
 #include <IL/il.h>
+#include <dlfcn.h>
 #include <ext/stdio_filebuf.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <istream>
 #include <memory>
 #include <new>
+#include <type_traits>
 #include <vector>
 
 #include "document/jpeg_decoder.h"
@@ -259,35 +261,73 @@ private:
     std::istream& in_;
 };
 
-void initialiseDevil() {
-    // Called with devilMutex() held.
-    static bool initialised = false;
-    if (initialised) return;
-    ilInit();
+// The image library's functions this unit calls. The library and the
+// decoders it links are opened with the first file that needs them (JPEG and
+// netpbm pictures are decoded without it), so a run on those never maps them.
+struct Devil {
+    decltype(&::ilInit) Init;
+    decltype(&::ilEnable) Enable;
+    decltype(&::ilOriginFunc) OriginFunc;
+    decltype(&::ilGenImages) GenImages;
+    decltype(&::ilBindImage) BindImage;
+    decltype(&::ilDeleteImages) DeleteImages;
+    decltype(&::ilGetError) GetError;
+    decltype(&::ilGetPalette) GetPalette;
+    decltype(&::ilGetInteger) GetInteger;
+    decltype(&::ilLoadF) LoadF;
+    decltype(&::ilGetData) GetData;
+    decltype(&::ilCopyPixels) CopyPixels;
+};
+
+constexpr const char* DEVIL_LIBRARY = "libIL.so.1";
+
+// The library, opened and initialised on first use; null when it cannot be
+// loaded. Called with devilMutex() held.
+const Devil* devil() {
+    static Devil api{};
+    static bool tried = false;
+    static bool loaded = false;
+    if (tried) return loaded ? &api : nullptr;
+    tried = true;
+    void* library = dlopen(DEVIL_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    if (!library) return nullptr;
+    auto find = [&](auto& function, const char* name) {
+        function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(library, name));
+        return function != nullptr;
+    };
+    loaded = find(api.Init, "ilInit") && find(api.Enable, "ilEnable") && find(api.OriginFunc, "ilOriginFunc") &&
+             find(api.GenImages, "ilGenImages") && find(api.BindImage, "ilBindImage") &&
+             find(api.DeleteImages, "ilDeleteImages") && find(api.GetError, "ilGetError") &&
+             find(api.GetPalette, "ilGetPalette") && find(api.GetInteger, "ilGetInteger") &&
+             find(api.LoadF, "ilLoadF") && find(api.GetData, "ilGetData") &&
+             find(api.CopyPixels, "ilCopyPixels");
+    if (!loaded) return nullptr;
+    api.Init();
     // Every format delivers its top row first.
-    ilEnable(IL_ORIGIN_SET);
-    ilOriginFunc(IL_ORIGIN_UPPER_LEFT);
-    initialised = true;
+    api.Enable(IL_ORIGIN_SET);
+    api.OriginFunc(IL_ORIGIN_UPPER_LEFT);
+    return &api;
 }
 
 // Frees the image name when the decode returns, whatever path it takes.
 class BoundImage {
 public:
-    BoundImage() {
-        ilGenImages(1, &name_);
-        ilBindImage(name_);
+    explicit BoundImage(const Devil& il) : il_(il) {
+        il_.GenImages(1, &name_);
+        il_.BindImage(name_);
     }
     ~BoundImage() {
-        ilBindImage(0);
-        ilDeleteImages(1, &name_);
+        il_.BindImage(0);
+        il_.DeleteImages(1, &name_);
         // Leave no stale error behind for the next decode.
-        while (ilGetError() != IL_NO_ERROR) {
+        while (il_.GetError() != IL_NO_ERROR) {
         }
     }
     BoundImage(const BoundImage&) = delete;
     BoundImage& operator=(const BoundImage&) = delete;
 
 private:
+    const Devil& il_;
     ILuint name_ = 0;
 };
 
@@ -302,11 +342,11 @@ unsigned char paletteGrey(unsigned r, unsigned g, unsigned b) {
 // beyond the palette read as black. Empty when the palette is unusable. (The
 // library's own conversion of palette images to luminance reads out of
 // bounds, even on sound files, so it is not used.)
-std::vector<unsigned char> paletteGreyLevels() {
-    const ILubyte* palette = ilGetPalette();
-    const ILint type = ilGetInteger(IL_PALETTE_TYPE);
-    const ILint colours = ilGetInteger(IL_PALETTE_NUM_COLS);
-    const ILint entryBytes = ilGetInteger(IL_PALETTE_BPP);
+std::vector<unsigned char> paletteGreyLevels(const Devil& il) {
+    const ILubyte* palette = il.GetPalette();
+    const ILint type = il.GetInteger(IL_PALETTE_TYPE);
+    const ILint colours = il.GetInteger(IL_PALETTE_NUM_COLS);
+    const ILint entryBytes = il.GetInteger(IL_PALETTE_BPP);
     int red = 0, blue = 2, size = 3;
     switch (type) {
         case IL_PAL_RGB24: break;
@@ -375,17 +415,19 @@ ILenum libraryType(ImageFormat format) {
 // file as the format its signature showed, whatever its name.
 cv::Mat decodeLocked(std::FILE* file, ImageFormat imageFormat, const std::string& path, std::string* error) {
     std::lock_guard<std::mutex> lock(devilMutex());
-    initialiseDevil();
-    BoundImage bound;
+    const Devil* library = devil();
+    if (!library) return fail(error, path, std::string("the image library ") + DEVIL_LIBRARY + " cannot be loaded");
+    const Devil& il = *library;
+    BoundImage bound(il);
 
-    if (std::fseek(file, 0, SEEK_SET) != 0 || !ilLoadF(libraryType(imageFormat), file))
+    if (std::fseek(file, 0, SEEK_SET) != 0 || !il.LoadF(libraryType(imageFormat), file))
         return fail(error, path, "damaged image data");
 
-    const ILint width = ilGetInteger(IL_IMAGE_WIDTH);
-    const ILint height = ilGetInteger(IL_IMAGE_HEIGHT);
-    const ILint bytesPerPixel = ilGetInteger(IL_IMAGE_BYTES_PER_PIXEL);
-    const ILint format = ilGetInteger(IL_IMAGE_FORMAT);
-    const ILint type = ilGetInteger(IL_IMAGE_TYPE);
+    const ILint width = il.GetInteger(IL_IMAGE_WIDTH);
+    const ILint height = il.GetInteger(IL_IMAGE_HEIGHT);
+    const ILint bytesPerPixel = il.GetInteger(IL_IMAGE_BYTES_PER_PIXEL);
+    const ILint format = il.GetInteger(IL_IMAGE_FORMAT);
+    const ILint type = il.GetInteger(IL_IMAGE_TYPE);
     if (std::string why = sizeProblem(width, height, 1); !why.empty()) return fail(error, path, why);
     if (bytesPerPixel < 1) return fail(error, path, "image has no pixel data");
     const size_t sampleBytes = bytesPerSample(type);
@@ -402,15 +444,15 @@ cv::Mat decodeLocked(std::FILE* file, ImageFormat imageFormat, const std::string
     if (frame.empty() || !frame.data) return fail(error, path, "cannot allocate the frame");
 
     const size_t w = static_cast<size_t>(width), h = static_cast<size_t>(height);
-    const ILint dataSize = ilGetInteger(IL_IMAGE_SIZE_OF_DATA);
-    if (!ilGetData() || dataSize < 0 || static_cast<size_t>(dataSize) < w * h * static_cast<size_t>(bytesPerPixel))
+    const ILint dataSize = il.GetInteger(IL_IMAGE_SIZE_OF_DATA);
+    if (!il.GetData() || dataSize < 0 || static_cast<size_t>(dataSize) < w * h * static_cast<size_t>(bytesPerPixel))
         return fail(error, path, "image data incomplete");
     if (bytesPerPixel == 1 && sampleBytes == 1) {
         // One byte per pixel: grey levels taken as they are, or palette
         // indices looked up here.
-        const ILubyte* data = ilGetData();
+        const ILubyte* data = il.GetData();
         if (format == IL_COLOUR_INDEX) {
-            const std::vector<unsigned char> levels = paletteGreyLevels();
+            const std::vector<unsigned char> levels = paletteGreyLevels(il);
             if (levels.empty()) return fail(error, path, "image palette unusable");
             for (size_t y = 0; y < h; ++y) {
                 unsigned char* row = frame.ptr(static_cast<int>(y));
@@ -423,7 +465,7 @@ cv::Mat decodeLocked(std::FILE* file, ImageFormat imageFormat, const std::string
     } else {
         // Colour, several channels or samples wider than a byte.
         std::vector<unsigned char> grey(w * h);
-        if (!ilCopyPixels(0, 0, 0, width, height, 1, IL_LUMINANCE, IL_UNSIGNED_BYTE, grey.data()))
+        if (!il.CopyPixels(0, 0, 0, width, height, 1, IL_LUMINANCE, IL_UNSIGNED_BYTE, grey.data()))
             return fail(error, path, "cannot convert the image to grey");
         for (size_t y = 0; y < h; ++y) std::memcpy(frame.ptr(static_cast<int>(y)), grey.data() + y * w, w);
     }

@@ -1,8 +1,16 @@
 #include "document/grid_commands.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <new>
+#include <sstream>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "calibration/busy_cursor.h"
@@ -12,195 +20,244 @@
 
 namespace {
 
-// Gives grid frame `frame` two empty parts, zero-filled slots and the point
-// count `count` (the slot count, for a frame about to be searched; 0 for one
-// that holds nothing).
-void resetGridFrame(GridSet& set, int frame, int count) {
-    const auto f = static_cast<std::size_t>(frame);
-    // The work list may still name cells of the parts freed here.
-    set.pendingElements.clear();
-    // Elements go before the nodes they are registered with, in both parts.
-    if (set.triangleParts[f]) set.triangleParts[f]->clearElements();
-    if (set.gridParts[f]) set.gridParts[f]->clearElements();
-    set.triangleParts[f] = std::make_unique<g_part>();
-    set.gridParts[f] = std::make_unique<g_part>();
-    const auto first = set.imagePoints.begin() + set.pointOffset[f];
-    std::fill(first, first + set.maxPoints, GridPoint{0.0f, 0.0f});
-    const auto pattern = set.patternPoints.begin() + set.pointOffset[f];
-    std::fill(pattern, pattern + set.maxPoints, GridPoint{0.0f, 0.0f});
-    set.pointCount[f] = count;
-}
-
-// One searched frame's record, while the grid set is sized anew.
-struct KeptFrame {
-    int frame = 0;
-    int pointCount = 0;
-    std::vector<GridPoint> imagePoints, patternPoints;
-    std::unique_ptr<g_part> triangles, grid;
-
-    KeptFrame() = default;
-    KeptFrame(KeptFrame&&) = default;
-    KeptFrame& operator=(KeptFrame&&) = delete;
-    ~KeptFrame() {
-        if (triangles) triangles->clearElements();
-        if (grid) grid->clearElements();
-    }
-};
-
 // Sizes the grid set for all of the document's frames, keeping the records
 // of the frames already searched; every other frame holds no points and no
 // cells. False (and nothing searched any more) when the grid set cannot be
-// allocated.
+// had.
 bool prepareGridFrames(CVexelDoc& doc) {
     GridSet& set = doc.m_gridSet;
     const int count = doc.FrameCount();
-    std::vector<FrameExtraction>& states = doc.m_gridFrames;
-    states.resize(static_cast<std::size_t>(count));
-
-    const bool usable = set.maxPoints == GRID_POINTS_PER_FRAME && set.hasFrame(0);
-    if (!usable || set.frameCount != count) {
-        const int keep = usable ? std::min(set.frameCount, count) : 0;
-        std::vector<KeptFrame> kept;
-        for (int f = 0; f < keep; ++f) {
-            if (!states[static_cast<std::size_t>(f)].extracted) continue;
-            const auto s = static_cast<std::size_t>(f);
-            KeptFrame k;
-            k.frame = f;
-            k.pointCount = set.pointCount[s];
-            const auto first = set.pointOffset[s];
-            k.imagePoints.assign(set.imagePoints.begin() + first, set.imagePoints.begin() + first + set.maxPoints);
-            k.patternPoints.assign(set.patternPoints.begin() + first,
-                                   set.patternPoints.begin() + first + set.maxPoints);
-            k.triangles = std::move(set.triangleParts[s]);
-            k.grid = std::move(set.gridParts[s]);
-            kept.push_back(std::move(k));
-        }
-        set.pendingElements.clear();
-        set.allocate(count, GRID_POINTS_PER_FRAME);
-        if (!set.hasFrame(0)) {
-            states.assign(static_cast<std::size_t>(count), FrameExtraction{});
+    if (set.maxPoints != GRID_POINTS_PER_FRAME) {
+        set.allocate(0, 0);
+        set.maxPoints = GRID_POINTS_PER_FRAME;
+    }
+    set.resize(count);
+    for (int f = 0; f < count; ++f) {
+        const FrameGrid& record = set.frames[static_cast<std::size_t>(f)];
+        if (record.searched && set.hasFrame(f)) continue;
+        if (!set.resetFrame(f, 0)) {
+            set.release();
             return false;
         }
-        std::vector<bool> restored(static_cast<std::size_t>(count), false);
-        for (KeptFrame& k : kept) {
-            const auto s = static_cast<std::size_t>(k.frame);
-            set.pointCount[s] = k.pointCount;
-            std::copy(k.imagePoints.begin(), k.imagePoints.end(), set.imagePoints.begin() + set.pointOffset[s]);
-            std::copy(k.patternPoints.begin(), k.patternPoints.end(), set.patternPoints.begin() + set.pointOffset[s]);
-            set.triangleParts[s] = std::move(k.triangles);
-            set.gridParts[s] = std::move(k.grid);
-            restored[s] = true;
+    }
+    return true;
+}
+
+// One frame's search as the thread that searched it leaves it, waiting to
+// be taken into the document's grid set in visiting order.
+struct FrameResult {
+    bool done = false;
+    bool read = false;
+    FrameGrid record;
+    std::string rejected, diagnostics, errors;
+    std::exception_ptr failure;
+};
+
+// The frames of one run, handed out in visiting order to the threads that
+// search them (the calling thread among them) and taken into the document
+// by the calling thread in the same order. At most `window` frames are
+// searched ahead of the one taken next.
+class SearchRun {
+public:
+    SearchRun(CVexelDoc& doc, std::vector<int> frames, FrameExtractor extract, int threads)
+        : m_doc(doc),
+          m_frames(std::move(frames)),
+          m_extract(std::move(extract)),
+          m_results(m_frames.size()),
+          m_window(2 * threads),
+          m_withDiagnostics(doc.m_diagnostics != nullptr),
+          m_withErrors(doc.m_errors != nullptr) {
+        try {
+            for (int i = 1; i < threads; ++i) m_workers.emplace_back([this] { work(); });
+        } catch (const std::system_error&) {
+            // Fewer threads than asked for: the results are the same.
         }
-        for (int f = 0; f < count; ++f)
-            if (!restored[static_cast<std::size_t>(f)]) states[static_cast<std::size_t>(f)] = FrameExtraction{};
     }
-    for (int f = 0; f < count; ++f)
-        if (!states[static_cast<std::size_t>(f)].extracted) resetGridFrame(set, f, 0);
-    return true;
+
+    ~SearchRun() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stop = true;
+        }
+        m_changed.notify_all();
+        for (std::thread& t : m_workers) t.join();
+    }
+
+    SearchRun(const SearchRun&) = delete;
+    SearchRun& operator=(const SearchRun&) = delete;
+
+    int frame(int i) const { return m_frames[static_cast<std::size_t>(i)]; }
+
+    // The result of the i-th frame, searching it (or frames after it, while
+    // another thread has it) on this thread in `own`. For i = 0, 1, ...
+    FrameResult& await(int i, GridSet& own) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        while (!m_results[static_cast<std::size_t>(i)].done) {
+            if (claimable()) {
+                const int next = m_next++;
+                lock.unlock();
+                search(next, own);
+                lock.lock();
+            } else {
+                m_changed.wait(lock);
+            }
+        }
+        return m_results[static_cast<std::size_t>(i)];
+    }
+
+    // The i-th frame has been taken into the document.
+    void taken(int i) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_taken = i + 1;
+        }
+        m_changed.notify_all();
+    }
+
+private:
+    int total() const { return static_cast<int>(m_frames.size()); }
+    bool claimable() const { return !m_stop && m_next < total() && m_next < m_taken + m_window; }
+
+    void work() {
+        GridSet own;
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            m_changed.wait(lock, [this] { return m_stop || m_next >= total() || claimable(); });
+            if (!claimable()) return;
+            const int next = m_next++;
+            lock.unlock();
+            search(next, own);
+            lock.lock();
+        }
+    }
+
+    // Searches the i-th frame in `own`, the searching thread's grid set,
+    // and moves the frame's record out of it into the result.
+    void search(int i, GridSet& own) {
+        FrameResult result;
+        const int f = frame(i);
+        try {
+            cv::Mat image = m_doc.ReadFrame(f);
+            if (!image.empty()) {
+                result.read = true;
+                // The thread's grid set holds a record only for the frame
+                // it searches, under the frame's own index.
+                own.maxPoints = GRID_POINTS_PER_FRAME;
+                own.resize(m_doc.FrameCount());
+                if (!own.resetFrame(f, own.maxPoints)) throw std::bad_alloc();
+                std::ostringstream diagnostics, errors;
+                FrameNotes notes{m_withDiagnostics ? &diagnostics : nullptr, m_withErrors ? &errors : nullptr, {}};
+                m_extract(own, f, image, notes);
+                result.record = std::exchange(own.frames[static_cast<std::size_t>(f)], FrameGrid{});
+                result.record.size = image.size();
+                result.rejected = std::move(notes.rejected);
+                result.diagnostics = diagnostics.str();
+                result.errors = errors.str();
+            }
+        } catch (...) {
+            result.failure = std::current_exception();
+            // The record may hold half of the search.
+            own.release();
+        }
+        // The work list may still name cells of the record moved out.
+        own.pendingElements.clear();
+        result.done = true;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_results[static_cast<std::size_t>(i)] = std::move(result);
+        }
+        m_changed.notify_all();
+    }
+
+    CVexelDoc& m_doc;
+    const std::vector<int> m_frames;
+    const FrameExtractor m_extract;
+    std::vector<FrameResult> m_results;
+    const int m_window;
+    const bool m_withDiagnostics, m_withErrors;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_next = 0;   // the next frame to hand out
+    int m_taken = 0;  // frames taken into the document
+    bool m_stop = false;
+    std::vector<std::thread> m_workers;
+};
+
+// Takes one frame's result into the document's grid set, noting how its
+// search ended; its lines go to the document's streams. Without points, the
+// failure is "markers do not fit the grid" when the marker check refused the
+// labels, else "no board found".
+void takeResult(CVexelDoc& doc, int frame, FrameResult& result) {
+    FrameGrid& record = doc.m_gridSet.frames[static_cast<std::size_t>(frame)];
+    if (result.read) {
+        record = std::move(result.record);
+        record.failure = searchFailure(record.pointCount, result.rejected);
+        if (doc.m_diagnostics) *doc.m_diagnostics << result.diagnostics;
+        if (doc.m_errors) *doc.m_errors << result.errors;
+    } else {
+        record.failure = GridFailure::NotRead;
+    }
+    record.searched = true;
 }
 
-// Searches the current frame, once decoded, into grid frame `frame` and
-// notes the outcome. False when the frame cannot be read.
-bool extractCurrentFrame(CVexelDoc& doc, int frame, cv::Mat& work, const FrameExtractor& extract) {
-    doc.EnsureCurrentFrameLoaded();
-    // CopyFrameToImage reshapes the work image to the frame's own size.
-    if (!doc.CopyFrameToImage(work) || work.empty()) {
-        doc.m_gridFrames[static_cast<std::size_t>(frame)] = FrameExtraction{true, GridFailure::NotRead, cv::Size()};
-        return false;
-    }
-    // Corner detection runs only on a frame whose count is the slot count.
-    resetGridFrame(doc.m_gridSet, frame, doc.m_gridSet.maxPoints);
-    std::string rejected;
-    extract(doc.m_gridSet, frame, work, &rejected);
-    recordExtraction(doc, frame, work.size(), rejected);
-    return true;
-}
-
-// Puts the starting frame back on screen; used also while a failure is on
-// its way out, so it throws nothing of its own.
-void restoreCurrentFrame(CVexelDoc& doc, int start) noexcept {
-    try {
-        doc.GoToFrame(start);
-        doc.StartLoader();
-    } catch (...) {
-        // The frame stays where the loop stopped; the failure that ends the
-        // loop is the one to report.
-    }
+// The document's own extraction: the whole pipeline with the document's
+// Refine Corners setting.
+FrameExtractor documentExtractor(const CVexelDoc& doc) {
+    ExtractOptions options;
+    options.refineCorners = doc.m_refineCorners;
+    return [options](GridSet& set, int frame, const cv::Mat& image, FrameNotes& notes) {
+        ExtractTrace trace;
+        extractFrame(set, frame, image, &trace, notes.diagnostics, notes.errors, options);
+        notes.rejected = std::move(trace.rejected);
+    };
 }
 
 }  // namespace
 
-void recordExtraction(CVexelDoc& doc, int frame, cv::Size size, const std::string& rejected) {
-    if (frame < 0) return;
-    if (doc.m_gridFrames.size() <= static_cast<std::size_t>(frame))
-        doc.m_gridFrames.resize(static_cast<std::size_t>(frame) + 1);
-    GridFailure failure = GridFailure::None;
-    if (doc.m_gridSet.getPointCount(frame) <= 0)
-        failure = rejected.empty() ? GridFailure::NoBoardFound : GridFailure::MarkersMisfit;
-    doc.m_gridFrames[static_cast<std::size_t>(frame)] = FrameExtraction{true, failure, size};
-}
-
-int extractMissingFrames(CVexelDoc& doc, const FrameExtractor& extract, int only) {
+GridSearchResult searchGrids(CVexelDoc& doc, const GridSearch& search) {
+    GridSearchResult outcome;
     const int count = doc.FrameCount();
-    if (count <= 0 || only >= count) return 0;
-    if (!prepareGridFrames(doc)) return 0;
+    if (count <= 0 || search.only >= count) return outcome;
+    if (search.everyFrame) doc.ForgetGrids();
+    if (!prepareGridFrames(doc)) return outcome;
 
-    const int start = doc.CurrentFrame();
     std::vector<int> frames;
     for (int k = 0; k < count; ++k) {
-        const int f = (start + k) % count;
-        if (!doc.m_gridFrames[static_cast<std::size_t>(f)].extracted && (only < 0 || f == only)) frames.push_back(f);
+        const int f = (doc.CurrentFrame() + k) % count;
+        if (!doc.GridOf(f).searched && (search.only < 0 || f == search.only)) frames.push_back(f);
     }
-    if (frames.empty()) return 0;
+    if (frames.empty()) return outcome;
 
-    cv::Mat work;
-    int read = 0;
-    int current = -1;  // the frame being searched, while it is
-    try {
-        const int total = static_cast<int>(frames.size());
+    const int total = static_cast<int>(frames.size());
+    {
+        SearchRun run(doc, std::move(frames), search.extract ? search.extract : documentExtractor(doc),
+                      std::clamp(search.threads, 1, total));
+        GridSet own;
         for (int i = 0; i < total; ++i) {
             // A stop asked for takes effect between frames: the frames done
             // keep what was found, the others stay to be searched.
-            if (doc.Ui().cancelRequested()) break;
-            current = frames[static_cast<std::size_t>(i)];
+            if (doc.Ui().cancelRequested()) {
+                outcome.stopped = true;
+                break;
+            }
             const std::string step = "Extracting frame " + std::to_string(i + 1) + " of " + std::to_string(total);
-            doc.Ui().showStatus(step);
+            if (search.statusPerFrame) doc.Ui().showStatus(step);
             doc.Ui().progress(step, i, total);
-            doc.GoToFrame(current);
-            doc.StartLoader();
-            if (extractCurrentFrame(doc, current, work, extract)) ++read;
-            current = -1;
+            FrameResult& result = run.await(i, own);
+            if (result.failure) {
+                outcome.failedFrame = run.frame(i);
+                outcome.failure = result.failure;
+                break;
+            }
+            takeResult(doc, run.frame(i), result);
+            run.taken(i);
+            ++outcome.searched;
+            if (result.read) ++outcome.read;
+            if (i + 1 == total) doc.Ui().progress(step, total, total);
         }
-    } catch (...) {
-        // The frame that failed may hold half of its search: it holds
-        // nothing and is searched again by the next command that needs it.
-        if (current >= 0 && doc.m_gridSet.hasFrame(current)) {
-            resetGridFrame(doc.m_gridSet, current, 0);
-            doc.m_gridFrames[static_cast<std::size_t>(current)] = FrameExtraction{};
-        }
-        restoreCurrentFrame(doc, start);
-        doc.Ui().endProgress();
-        throw;
     }
-    restoreCurrentFrame(doc, start);
     doc.Ui().endProgress();
-    return read;
-}
-
-int extractAllFrames(CVexelDoc& doc, const FrameExtractor& extract) {
-    doc.m_gridFrames.assign(static_cast<std::size_t>(std::max(doc.FrameCount(), 0)), FrameExtraction{});
-    return extractMissingFrames(doc, extract);
-}
-
-FrameExtractor documentExtractor(CVexelDoc& doc) {
-    std::ostream* diagnostics = doc.m_diagnostics;
-    ExtractOptions options;
-    options.refineCorners = doc.m_refineCorners;
-    return [diagnostics, options](GridSet& set, int frame, const cv::Mat& image, std::string* rejected) {
-        ExtractTrace trace;
-        extractFrame(set, frame, image, &trace, diagnostics, &std::cerr, options);
-        *rejected = trace.rejected;
-    };
+    return outcome;
 }
 
 std::string cancelledNote(CVexelDoc& doc) {
@@ -214,9 +271,9 @@ std::string extractionSummary(const CVexelDoc& doc) {
     int withGrid = 0;
     int unread = 0;
     for (int f = 0; f < frames; ++f) {
-        const FrameGridStatus status = doc.GridStatus(f);
-        if (status.points >= MIN_FRAME_POINTS) ++withGrid;
-        if (status.failure == GridFailure::NotRead) ++unread;
+        const FrameGrid& grid = doc.GridOf(f);
+        if (grid.pointCount >= MIN_FRAME_POINTS) ++withGrid;
+        if (grid.failure == GridFailure::NotRead) ++unread;
     }
     std::string status = "Extract Grid(s): " + std::to_string(withGrid) + " of " + std::to_string(frames) +
                          " frames with 4 or more points, " + std::to_string(doc.m_gridSet.getTotalPointCount()) +
@@ -225,32 +282,36 @@ std::string extractionSummary(const CVexelDoc& doc) {
     return status;
 }
 
-FrameGridStatus CVexelDoc::GridStatus(int frame) const {
-    FrameGridStatus status;
-    if (frame < 0 || frame >= m_frameCount || static_cast<std::size_t>(frame) >= m_gridFrames.size()) return status;
-    const FrameExtraction& extraction = m_gridFrames[static_cast<std::size_t>(frame)];
-    if (!extraction.extracted) return status;
-    status.extracted = true;
-    status.points = m_gridSet.getPointCount(frame);
-    status.failure = extraction.failure;
-    status.size = extraction.size;
-    return status;
+const FrameGrid& CVexelDoc::GridOf(int frame) const {
+    static const FrameGrid notSearched;
+    if (frame < 0 || frame >= m_frameCount || frame >= m_gridSet.frameCount()) return notSearched;
+    const FrameGrid& grid = m_gridSet.frames[static_cast<std::size_t>(frame)];
+    return grid.searched ? grid : notSearched;
+}
+
+void CVexelDoc::ForgetGrids() {
+    for (int f = 0; f < m_gridSet.frameCount(); ++f)
+        if (m_gridSet.frames[static_cast<std::size_t>(f)].searched) m_gridSet.resetFrame(f, 0);
 }
 
 int CVexelDoc::FramesNotExtracted() const {
     int missing = 0;
     for (int f = 0; f < m_frameCount; ++f)
-        if (!GridStatus(f).extracted) ++missing;
+        if (!GridOf(f).searched) ++missing;
     return missing;
 }
 
 int CVexelDoc::ExtractMissingGrids(int frame) {
     if (m_frameCount <= 0 || frame >= m_frameCount) return 0;
     const int before = FramesNotExtracted();
-    if (frame >= 0 ? GridStatus(frame).extracted : before == 0) return 0;
+    if (frame >= 0 ? GridOf(frame).searched : before == 0) return 0;
     {
         BusyCursor busy(Ui());
-        extractMissingFrames(*this, documentExtractor(*this), frame);
+        GridSearch search;
+        search.threads = m_extractionThreads;
+        search.only = frame;
+        const GridSearchResult result = searchGrids(*this, search);
+        if (result.failure) std::rethrow_exception(result.failure);
     }
     Ui().showStatus(extractionSummary(*this) + cancelledNote(*this));
     return before - FramesNotExtracted();
@@ -258,8 +319,7 @@ int CVexelDoc::ExtractMissingGrids(int frame) {
 
 void CVexelDoc::ClearGrids() {
     m_gridSet.pendingElements.clear();
-    m_gridSet.allocate(0, 0);
-    m_gridFrames.clear();
+    m_gridSet.resize(0);
     m_excludedFrames.clear();
     m_showGrid = false;
     m_referenceFrame = -1;
@@ -276,9 +336,8 @@ void CVexelDoc::OnGrid() {
 
 void CVexelDoc::OnRefineCorners() {
     m_refineCorners = !m_refineCorners;
-    bool searched = false;
-    for (const FrameExtraction& frame : m_gridFrames) searched = searched || frame.extracted;
-    m_gridFrames.assign(m_gridFrames.size(), FrameExtraction{});
+    const bool searched = FramesNotExtracted() < m_frameCount;
+    ForgetGrids();
     Ui().showStatus(std::string("Refine Corners ") + (m_refineCorners ? "on" : "off") +
                     (searched ? ": the grids are searched again" : ""));
     if (searched && m_showGrid) ExtractMissingGrids();
@@ -289,7 +348,11 @@ void CVexelDoc::OnExtractGrids() {
     if (m_frameCount <= 0) return;
     {
         BusyCursor busy(Ui());
-        extractAllFrames(*this, documentExtractor(*this));
+        GridSearch search;
+        search.threads = m_extractionThreads;
+        search.everyFrame = true;
+        const GridSearchResult result = searchGrids(*this, search);
+        if (result.failure) std::rethrow_exception(result.failure);
     }
     Ui().showStatus(extractionSummary(*this) + cancelledNote(*this));
     UpdateTitleAndViews();

@@ -1,8 +1,11 @@
 #pragma once
-// The grid commands' driver, open to callers that run their own per-frame
-// extraction (the tests record the visiting order with it).
+// The extraction driver: the one loop that searches the frames of the
+// document for their grids, on one thread or several, for the window's
+// commands, the batch tool and the tests alike.
 
+#include <exception>
 #include <functional>
+#include <iosfwd>
 #include <string>
 
 #include <opencv2/core/mat.hpp>
@@ -13,41 +16,66 @@ class GridSet;
 // Point slots reserved per frame by the grid commands.
 constexpr int GRID_POINTS_PER_FRAME = 200;
 
-// Extracts one frame into its record of the grid set. `rejected` (never
-// null) receives why the marker check refused the frame's labels; it is left
-// empty when the check did not refuse them.
-using FrameExtractor =
-    std::function<void(GridSet& set, int frame, const cv::Mat& image, std::string* rejected)>;
+// What the search of one frame says besides its record: the triangulation's
+// diagnostic lines and the line saying why the frame was given up go to the
+// two streams (null: dropped); `rejected` receives why the marker check
+// refused the frame's labels (empty when it did not refuse them).
+struct FrameNotes {
+    std::ostream* diagnostics = nullptr;
+    std::ostream* errors = nullptr;
+    std::string rejected;
+};
 
-// Runs `extract` on every frame of the document not searched yet (with
-// `only` >= 0: on that frame alone, if it was not searched yet). The grid set
-// is first sized for every frame, keeping what was found in the frames
-// already searched. The frames are visited from the current one onwards with
-// wrap-around, each read once the loader has decoded it, at its own size;
-// before each one the status line and the user interface's progress say
+// Extracts one frame into its record of the grid set. Called on the thread
+// that searches the frame, with a grid set of that thread's own.
+using FrameExtractor = std::function<void(GridSet& set, int frame, const cv::Mat& image, FrameNotes& notes)>;
+
+// One run of the driver.
+struct GridSearch {
+    // Frames searched at once, the calling thread being one of them (at
+    // least 1). The results are the same for any count.
+    int threads = 1;
+    // Every frame is searched anew (Extract Grid(s)); otherwise only the
+    // frames not searched yet.
+    bool everyFrame = false;
+    // With >= 0, that frame alone (if it is to be searched).
+    int only = -1;
+    // "Extracting frame i of N" in the status line before each frame (the
+    // desktop program's status bar); the progress report says it always.
+    bool statusPerFrame = true;
+    // Empty: the document's own extraction (the whole pipeline, with its
+    // Refine Corners setting).
+    FrameExtractor extract;
+};
+
+struct GridSearchResult {
+    int read = 0;          // frames read (those that could not be read count as searched)
+    int searched = 0;      // frames searched
+    bool stopped = false;  // the user asked to stop before every frame was searched
+    // The frame whose search failed with an exception (a broken geometry
+    // check, an exhausted resource) and that exception; -1 and null when
+    // none did.
+    int failedFrame = -1;
+    std::exception_ptr failure;
+};
+
+// Searches the frames of the document. The grid set is first sized for
+// every frame, keeping what was found in the frames already searched. The
+// frames are visited from the current one onwards with wrap-around, each
+// read at its own size from its file or the sequence (the cache and the
+// current frame are left as they are), and taken into the grid set in that
+// order: the points, the cells and the lines on the document's streams are
+// those of one thread whatever the thread count. Before each frame the
+// progress report (and with `statusPerFrame` the status line) says
 // "Extracting frame i of N" (i counting the frames visited, N those to
-// visit). When the user interface asks to stop, the loop ends before the
-// next frame. A frame that cannot be read ends
-// with no points, searched, its failure "not read". The current frame is the
-// starting one again at the end, also when the loop stops early: the frames
-// done stay searched, the others hold no points and stay to be searched. A
-// failure thrown by `extract` is thrown again after that. Returns the number
-// of frames read.
-int extractMissingFrames(CVexelDoc& doc, const FrameExtractor& extract, int only = -1);
-
-// Extract Grid(s): every frame counts as not searched, then
-// extractMissingFrames searches them all.
-int extractAllFrames(CVexelDoc& doc, const FrameExtractor& extract);
-
-// The document's own extraction: the whole pipeline, its diagnostic lines
-// going to the document's diagnostics stream.
-FrameExtractor documentExtractor(CVexelDoc& doc);
-
-// Notes in the document that grid frame `frame` now holds what was found in
-// the frame now at that index, read at `size`; `rejected` as the extractor
-// gave it. Without points, the failure is "markers do not fit the grid" when
-// `rejected` is not empty, else "no board found".
-void recordExtraction(CVexelDoc& doc, int frame, cv::Size size, const std::string& rejected);
+// visit), and after the last one it counts all N done. When the user
+// interface asks to stop, the run ends before the next
+// frame: the frames done stay searched, the others stay to be searched. A
+// frame that cannot be read ends with no points, searched, its failure "not
+// read". When the search of a frame fails, the run ends there: that frame
+// and the ones after it stay to be searched, and the result names the frame
+// and holds the failure.
+GridSearchResult searchGrids(CVexelDoc& doc, const GridSearch& search);
 
 // The status line a search ends with: frames with a grid, points in all and
 // the frames that could not be read, over the whole frame list.

@@ -30,7 +30,6 @@
 #include "calibration/calibration_stats.h"
 #include "calibration/camera_calibration.h"
 #include "document/document_ui.h"
-#include "document/frame_grid_status.h"
 #include "document/video_file.h"
 #include "document/video_sequence.h"
 #include "grid/grid_set.h"
@@ -196,20 +195,33 @@ public:
     // frames come from a sequence. Safe to call from several threads at once
     // while the frame list does not change.
     cv::Mat DecodeFrame(int frame) const;
+    // Frame `frame` as a frame image, from its file (DecodeFrame) or from
+    // the sequence, leaving the cache and the current frame alone. Empty
+    // when it cannot be read. Safe from several threads at once while the
+    // frame list does not change.
+    cv::Mat ReadFrame(int frame) const;
     // Slots released since creation (a slot that held an image and was freed).
     std::uint64_t ReleaseCount() const { return m_releaseCount; }
 
     // --- the grids of the frames (with the grid commands) -----------------
-    // The grid of frame `frame` as the grid set holds it now.
-    FrameGridStatus GridStatus(int frame) const;
+    // Frame `frame`'s record in the grid set: its points and cells, and how
+    // its search ended. A frame not searched since it came into the list
+    // (or out of range) gives an empty record, `searched` false.
+    const FrameGrid& GridOf(int frame) const;
+    // Every frame counts as not searched again and holds nothing.
+    void ForgetGrids();
     // Frames of the list not searched since they came into it.
     int FramesNotExtracted() const;
-    // Searches every frame not searched yet (from the current frame onwards,
-    // with wrap-around; the current frame is the same again at the end),
-    // with the wait cursor and, when any frame was searched, the outcome in
-    // the status message. With `frame` >= 0 only that frame is searched, if
-    // it was not yet. Returns the number of frames searched.
+    // Searches every frame not searched yet (searchGrids, from the current
+    // frame onwards, with wrap-around), with the wait cursor and, when any
+    // frame was searched, the outcome in the status message. With `frame`
+    // >= 0 only that frame is searched, if it was not yet. Returns the
+    // number of frames searched. A failure of a frame's search is thrown
+    // again.
     int ExtractMissingGrids(int frame = -1);
+    // Frames the grid commands search at once (1 unless set; at least 1).
+    void SetExtractionThreads(int threads) { m_extractionThreads = threads > 1 ? threads : 1; }
+    int ExtractionThreads() const { return m_extractionThreads; }
     // Empties the grid set and forgets everything found in the frames: the
     // per-frame state, the overlay flag, the reference frame and the
     // per-frame figures of the last calibration, the frames left out. For
@@ -256,18 +268,18 @@ public:
     // Whether the grid search refines the labelled corners once more
     // (ExtractOptions::refineCorners); off by default. Kept over New.
     bool m_refineCorners = false;
-    // Kept by the grid and calibration commands: per frame whether and how
-    // it was searched (frames beyond its end are not searched yet), the fit
-    // of the last intrinsic calibration, whether the calibration changed
-    // since it was last saved or loaded, and where the triangulation's
-    // diagnostic lines go (null: dropped).
-    std::vector<FrameExtraction> m_gridFrames;
     // Per frame whether the calibrations leave it out (frames beyond its
     // end are used).
     std::vector<bool> m_excludedFrames;
+    // Kept by the calibration commands: the fit of the last intrinsic
+    // calibration, whether the calibration changed since it was last saved
+    // or loaded.
     CalibrationStats m_calibrationStats;
     bool m_calibrationModified = false;
+    // Where the triangulation's diagnostic lines go (null: dropped).
     std::ostream* m_diagnostics = &std::cout;
+    // Where the grid search says why it gave a frame up (null: dropped).
+    std::ostream* m_errors = &std::cerr;
 
 private:
     // Both with m_lock held.
@@ -290,4 +302,5 @@ private:
     FrameDecoder m_decode;
     std::uint64_t m_releaseCount = 0;
     bool m_lookAhead = true;
+    int m_extractionThreads = 1;
 };

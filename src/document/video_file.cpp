@@ -12,17 +12,13 @@
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
-#include <opencv2/videoio.hpp>
 
+#include "document/plugin_library.h"
 #include "document/regular_file.h"
 
 namespace vexel {
 
 namespace {
-
-// A container that announces more frames than this is taken to announce
-// none (a broken or missing duration gives absurd counts).
-constexpr double MAX_ANNOUNCED_FRAMES = 1e9;
 
 // The frame buffer grows from this many frames when the count is unknown.
 constexpr int FIRST_CAPACITY = 32;
@@ -195,41 +191,6 @@ bool looksLikeVideoContainer(const std::array<unsigned char, 12>& head) {
     return false;
 }
 
-class CaptureStream : public FrameStream {
-public:
-    explicit CaptureStream(std::string name) : m_name(std::move(name)) {}
-
-    bool open() {
-        m_capture.release();
-        try {
-            return m_capture.open(m_name, cv::CAP_FFMPEG) && m_capture.isOpened();
-        } catch (const cv::Exception&) {
-            return false;
-        }
-    }
-
-    int announcedFrames() override {
-        const double count = m_capture.get(cv::CAP_PROP_FRAME_COUNT);
-        return count >= 1.0 && count < MAX_ANNOUNCED_FRAMES ? static_cast<int>(std::min<double>(count, INT_MAX)) : 0;
-    }
-
-    bool next(cv::Mat& frame, bool keep) override {
-        try {
-            // A frame that is not kept is decoded (later frames may depend on
-            // it) but never converted.
-            if (!keep) return m_capture.grab();
-            return m_capture.read(frame) && !frame.empty();
-        } catch (const cv::Exception&) {
-            return false;  // a broken stream ends where it breaks
-        }
-    }
-
-    bool restart() override { return open(); }
-
-private:
-    std::string m_name;
-    cv::VideoCapture m_capture;
-};
 
 }  // namespace
 
@@ -297,13 +258,13 @@ std::unique_ptr<FrameStream> openVideoFile(const std::string& path, std::string&
         error = "it is not an MP4, QuickTime, AVI or Matroska video";
         return nullptr;
     }
+    // The decoder and its libraries are loaded with the first video.
+    auto open = pluginFunction<OpenVideoCapture>("video", OPEN_VIDEO_CAPTURE, error);
+    if (!open) return nullptr;
     // The "file:" prefix keeps the decoder from reading a name with a colon
     // as a protocol.
-    auto stream = std::make_unique<CaptureStream>("file:" + path);
-    if (!stream->open()) {
-        error = "its video cannot be decoded";
-        return nullptr;
-    }
+    std::unique_ptr<FrameStream> stream(open(("file:" + path).c_str()));
+    if (!stream) error = "its video cannot be decoded";
     return stream;
 }
 

@@ -76,6 +76,12 @@ std::unique_ptr<VideoSequence> readFrameStream(FrameStream& stream, const VideoI
 // start like an MP4, QuickTime, AVI or Matroska file, or cannot be decoded.
 std::unique_ptr<FrameStream> openVideoFile(const std::string& path, std::string& error);
 
+// The video module's entry point (vexel-video.so, opened on the first
+// video): a stream over the video input for `name`, or null when the input
+// cannot open it. The caller owns the stream.
+using OpenVideoCapture = FrameStream*(const char* name);
+constexpr const char* OPEN_VIDEO_CAPTURE = "vexelOpenVideoCapture";
+
 // openVideoFile, then readFrameStream; the sequence's source path is `path`.
 std::unique_ptr<VideoSequence> readVideoFile(const std::string& path, const VideoImportOptions& options,
                                              VideoImportInfo& info, std::string& error,

@@ -55,12 +55,11 @@ void refineCorners(const cv::Mat& image, std::vector<cv::Point2f>& corners) {
 
 void detectCorners(GridSet& set, int frame, const cv::Mat& image) {
     if (image.empty() || image.type() != CV_8UC1 || !set.hasFrame(frame)) return;
-    if (set.maxPoints <= 0 || set.pointCount[frame] != set.maxPoints) return;
-    const size_t offset = static_cast<size_t>(set.pointOffset[frame]);
-    if (set.pointOffset[frame] < 0 || offset + static_cast<size_t>(set.maxPoints) > set.imagePoints.size()) return;
+    FrameGrid& record = set.frames[static_cast<size_t>(frame)];
+    if (record.pointCount != set.maxPoints) return;
 
     if (image.cols < 2 || image.rows < 2) {
-        set.pointCount[frame] = 0;
+        record.pointCount = 0;
         return;
     }
 
@@ -82,6 +81,6 @@ void detectCorners(GridSet& set, int frame, const cv::Mat& image) {
         return;
     }
 
-    for (size_t k = 0; k < corners.size(); ++k) set.imagePoints[offset + k] = GridPoint{corners[k].x, corners[k].y};
-    set.pointCount[frame] = static_cast<int>(corners.size());
+    for (size_t k = 0; k < corners.size(); ++k) record.imagePoints[k] = GridPoint{corners[k].x, corners[k].y};
+    record.pointCount = static_cast<int>(corners.size());
 }

@@ -8,7 +8,7 @@ class GridSet;
 
 // Finds up to `set.maxPoints` corners in `image` (8-bit, one channel, the full
 // resolution frame) and stores their positions, in full-resolution pixels, in
-// the frame's first slots of `imagePoints`, their number in `pointCount[frame]`.
+// the first slots of the frame's `imagePoints`, their number in its `pointCount`.
 //
 // The search runs on a half-resolution copy (Gaussian pyramid step), keeps the
 // corners whose smaller gradient eigenvalue reaches a quarter of the strongest,
@@ -18,7 +18,7 @@ class GridSet;
 // runs out of the window) is refined again from the same start in a 13 x 13
 // window and then once more in the 9 x 9 window.
 //
-// Works only while pointCount[frame] == maxPoints, i.e. once per allocation.
+// Works only while the frame's pointCount == maxPoints, i.e. once per allocation.
 // Does nothing for a missing record or frame, or an image that is not 8-bit
 // one-channel. A frame narrower or lower than 2 pixels gives 0 corners. When
 // the vision library fails (e.g. out of memory) the record is left as it was.

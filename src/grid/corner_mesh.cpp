@@ -9,26 +9,15 @@
 #include "grid/nnsort.h"
 
 void triangulateCorners(GridSet& set, int frame, std::ostream& diag) {
-    if (set.imagePoints.empty() || set.pointCount.empty() || set.pointOffset.empty() || set.triangleParts.empty() ||
-        set.gridParts.empty())
-        return;
-    if (frame < 0 || frame >= set.frameCount) return;
-    const size_t f = static_cast<size_t>(frame);
-    if (f >= set.pointCount.size() || f >= set.pointOffset.size() || f >= set.triangleParts.size() ||
-        f >= set.gridParts.size() || !set.triangleParts[f] || !set.gridParts[f])
-        return;
+    if (!set.hasFrame(frame)) return;
+    FrameGrid& record = set.frames[static_cast<size_t>(frame)];
+    // Only the frame's own slots are read, whatever the count says.
+    const int count = std::clamp(record.pointCount, 0, set.maxPoints);
 
-    // Only the frame's own slots are read, whatever the count says: a count
-    // beyond maxPoints would otherwise walk into the next frame's corners.
-    const long long offset = set.pointOffset[f];
-    long long count = std::min(set.pointCount[f], set.maxPoints);
-    if (offset < 0 || count < 0) count = 0;
-    count = std::max(0LL, std::min(count, static_cast<long long>(set.imagePoints.size()) - offset));
-
-    g_part& triangles = *set.triangleParts[f];
-    g_part& grid = *set.gridParts[f];
-    for (long long k = 0; k < count; ++k) {
-        const GridPoint& corner = set.imagePoints[static_cast<size_t>(offset + k)];
+    g_part& triangles = *record.trianglePart;
+    g_part& grid = *record.gridPart;
+    for (int k = 0; k < count; ++k) {
+        const GridPoint& corner = record.imagePoints[static_cast<size_t>(k)];
         const g_vector position(static_cast<double>(corner.x), static_cast<double>(corner.y), 0.0);
         // A node that cannot be made is left out of that part only.
         if (g_node* node = new (std::nothrow) g_node(position)) triangles.addNode(node);

@@ -8,10 +8,10 @@
 #include "grid/grid_element.h"
 #include "grid/grid_set.h"
 
-// Adds one node per corner slot of the frame to triangleParts[frame] and a
-// second, independent one to gridParts[frame] (node id k + 1 from slot k),
-// then triangulates triangleParts[frame]. Does nothing when the frame's
-// arrays are missing or the frame is out of range. The triangulation's two
+// Adds one node per corner slot of the frame to the frame's trianglePart and a
+// second, independent one to the frame's gridPart (node id k + 1 from slot k),
+// then triangulates the frame's trianglePart. Does nothing when the frame's
+// record is absent or the frame is out of range. The triangulation's two
 // diagnostic lines go to `diag`; TriangulationError passes through.
 void triangulateCorners(GridSet& set, int frame, std::ostream& diag = std::cout);
 

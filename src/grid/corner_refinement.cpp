@@ -38,24 +38,22 @@ bool onMarkerCell(int x, int y) {
 
 int refineCorrespondences(GridSet& set, int frame, const cv::Mat& image) {
     if (!set.hasFrame(frame) || image.empty() || image.type() != CV_8UC1) return 0;
-    const int count = set.getPointCount(frame);
-    const int offset = set.pointOffset[static_cast<size_t>(frame)];
-    if (count <= 0 || offset < 0 || static_cast<size_t>(offset) + static_cast<size_t>(count) > set.imagePoints.size() ||
-        static_cast<size_t>(offset) + static_cast<size_t>(count) > set.patternPoints.size())
-        return 0;
+    FrameGrid& record = set.frames[static_cast<size_t>(frame)];
+    const int count = record.pointCount;
+    if (count <= 0 || count > set.maxPoints) return 0;
 
     std::map<std::pair<int, int>, cv::Point2f> at;
     for (int k = 0; k < count; ++k) {
-        const GridPoint& p = set.patternPoints[static_cast<size_t>(offset + k)];
-        const GridPoint& q = set.imagePoints[static_cast<size_t>(offset + k)];
+        const GridPoint& p = record.patternPoints[static_cast<size_t>(k)];
+        const GridPoint& q = record.imagePoints[static_cast<size_t>(k)];
         at[{static_cast<int>(std::lround(p.x)), static_cast<int>(std::lround(p.y))}] = cv::Point2f(q.x, q.y);
     }
 
     const int steps[4][2] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}};
     int kept = 0;
     for (int k = 0; k < count; ++k) {
-        const GridPoint pattern = set.patternPoints[static_cast<size_t>(offset + k)];
-        const GridPoint image0 = set.imagePoints[static_cast<size_t>(offset + k)];
+        const GridPoint pattern = record.patternPoints[static_cast<size_t>(k)];
+        const GridPoint image0 = record.imagePoints[static_cast<size_t>(k)];
         const cv::Point2f start(image0.x, image0.y);
         const int px = static_cast<int>(std::lround(pattern.x));
         const int py = static_cast<int>(std::lround(pattern.y));
@@ -83,10 +81,10 @@ int refineCorrespondences(GridSet& set, int frame, const cv::Mat& image) {
             if (!(cv::norm(refined - start) <= kMaxMoveShare * side)) continue;
             if (!refinementWindowInside(refined.x, refined.y, image.cols, image.rows)) continue;
         }
-        set.imagePoints[static_cast<size_t>(offset + kept)] = GridPoint{refined.x, refined.y};
-        set.patternPoints[static_cast<size_t>(offset + kept)] = pattern;
+        record.imagePoints[static_cast<size_t>(kept)] = GridPoint{refined.x, refined.y};
+        record.patternPoints[static_cast<size_t>(kept)] = pattern;
         ++kept;
     }
-    set.pointCount[static_cast<size_t>(frame)] = kept;
+    record.pointCount = kept;
     return count - kept;
 }

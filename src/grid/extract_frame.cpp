@@ -1,5 +1,6 @@
 #include "grid/extract_frame.h"
 
+#include <algorithm>
 #include <ostream>
 #include <streambuf>
 
@@ -27,9 +28,9 @@ void extractFrame(GridSet& set, int frame, const cv::Mat& image, ExtractTrace* t
 
     detectCorners(set, frame, image);
     if (trace != nullptr) {
-        const int count = set.getPointCount(frame);
-        const auto first = set.imagePoints.begin() + set.pointOffset[frame];
-        trace->corners.assign(first, first + count);
+        const FrameGrid& record = set.frames[static_cast<size_t>(frame)];
+        const auto first = record.imagePoints.begin();
+        trace->corners.assign(first, first + std::clamp(record.pointCount, 0, set.maxPoints));
     }
 
     NullBuffer nullBuffer;
@@ -37,7 +38,7 @@ void extractFrame(GridSet& set, int frame, const cv::Mat& image, ExtractTrace* t
     try {
         triangulateCorners(set, frame, diagnostics != nullptr ? *diagnostics : nullStream);
     } catch (const TriangulationError& failure) {
-        set.pointCount[frame] = 0;
+        set.frames[static_cast<size_t>(frame)].pointCount = 0;
         if (errors != nullptr) *errors << "frame " << frame << ": triangulation failed: " << failure.what() << '\n';
         return;
     }

@@ -8,8 +8,7 @@
 
 int buildGridCells(GridSet& set, int frame, const cv::Mat& image) {
     if (!set.hasFrame(frame) || image.empty()) return 0;
-    g_part* gridPart = set.gridParts[frame].get();
-    if (gridPart == nullptr || set.triangleParts[frame] == nullptr) return 0;
+    g_part* gridPart = set.frames[static_cast<size_t>(frame)].gridPart.get();
 
     pairTriangles(set, frame, image);
     const int candidateCount = static_cast<int>(set.pendingElements.numberOfItems());

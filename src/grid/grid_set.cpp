@@ -4,105 +4,121 @@
 #include <climits>
 #include <new>
 
+const char* gridFailureText(GridFailure failure) {
+    switch (failure) {
+        case GridFailure::NotRead: return "not read";
+        case GridFailure::NoBoardFound: return "no board found";
+        case GridFailure::MarkersMisfit: return "markers do not fit the grid";
+        case GridFailure::None: break;
+    }
+    return "";
+}
+
+GridFailure searchFailure(int points, const std::string& rejected) {
+    if (points > 0) return GridFailure::None;
+    return rejected.empty() ? GridFailure::NoBoardFound : GridFailure::MarkersMisfit;
+}
+
 GridSet::~GridSet() { release(); }
 
 void GridSet::allocate(int aFrameCount, int aMaxPoints) {
     release();
     if (aFrameCount <= 0 || aMaxPoints <= 0) return;
-    // Slot indices and offsets are 32-bit: refuse sizes they cannot address.
-    const long long slots = static_cast<long long>(aFrameCount) * aMaxPoints;
-    if (slots > INT_MAX) return;
-    maxPoints = aMaxPoints;
-    frameCount = aFrameCount;
+    // Point totals are 32-bit: refuse sizes they cannot count.
+    if (static_cast<long long>(aFrameCount) * aMaxPoints > INT_MAX) return;
     try {
-        pointCount.assign(static_cast<size_t>(aFrameCount), aMaxPoints);
-        pointOffset.resize(static_cast<size_t>(aFrameCount));
-        imagePoints.assign(static_cast<size_t>(slots), GridPoint{0.0f, 0.0f});
-        patternPoints.assign(static_cast<size_t>(slots), GridPoint{0.0f, 0.0f});
-        triangleParts.reserve(static_cast<size_t>(aFrameCount));
-        gridParts.reserve(static_cast<size_t>(aFrameCount));
-        for (int f = 0; f < aFrameCount; ++f) {
-            triangleParts.push_back(std::make_unique<g_part>());
-            gridParts.push_back(std::make_unique<g_part>());
-        }
+        frames.clear();
+        frames.resize(static_cast<size_t>(aFrameCount));
     } catch (const std::bad_alloc&) {
-        release();
         return;
     }
-    for (int f = 0; f < aFrameCount; ++f) pointOffset[static_cast<size_t>(f)] = f * aMaxPoints;
+    maxPoints = aMaxPoints;
+    for (int f = 0; f < aFrameCount; ++f) {
+        if (!resetFrame(f, aMaxPoints)) {
+            release();
+            return;
+        }
+    }
 }
 
 void GridSet::release() {
-    std::vector<int>().swap(pointCount);
-    std::vector<int>().swap(pointOffset);
-    std::vector<GridPoint>().swap(imagePoints);
-    std::vector<GridPoint>().swap(patternPoints);
-    for (auto* parts : {&triangleParts, &gridParts}) {
-        for (auto& part : *parts) {
-            if (part) part->clearElements();
-        }
+    // Every element goes before any node; destroying a part then deletes
+    // its nodes.
+    for (FrameGrid& record : frames) {
+        if (record.trianglePart) record.trianglePart->clearElements();
+        if (record.gridPart) record.gridPart->clearElements();
     }
-    // Destroying the parts deletes their nodes.
-    std::vector<std::unique_ptr<g_part>>().swap(triangleParts);
-    std::vector<std::unique_ptr<g_part>>().swap(gridParts);
+    for (FrameGrid& record : frames) record = FrameGrid{};
+}
+
+void GridSet::resize(int frameCount) { frames.resize(static_cast<size_t>(std::max(frameCount, 0))); }
+
+bool GridSet::resetFrame(int frame, int count) {
+    if (frame < 0 || frame >= frameCount()) return false;
+    FrameGrid& record = frames[static_cast<size_t>(frame)];
+    // The work list may still name cells of the parts freed here.
+    pendingElements.clear();
+    record = FrameGrid{};
+    if (maxPoints <= 0) return false;
+    try {
+        record.imagePoints.assign(static_cast<size_t>(maxPoints), GridPoint{0.0f, 0.0f});
+        record.patternPoints.assign(static_cast<size_t>(maxPoints), GridPoint{0.0f, 0.0f});
+        record.trianglePart = std::make_unique<g_part>();
+        record.gridPart = std::make_unique<g_part>();
+    } catch (const std::bad_alloc&) {
+        record = FrameGrid{};
+        return false;
+    }
+    record.pointCount = count;
+    return true;
 }
 
 bool GridSet::hasFrame(int frame) const {
-    if (frame < 0 || frame >= frameCount) return false;
-    const size_t f = static_cast<size_t>(frame);
-    const size_t slots = static_cast<size_t>(frameCount) * static_cast<size_t>(maxPoints > 0 ? maxPoints : 0);
-    return pointCount.size() > f && pointOffset.size() > f && triangleParts.size() > f && gridParts.size() > f &&
-           !imagePoints.empty() && imagePoints.size() == slots && patternPoints.size() == slots &&
-           triangleParts[f] != nullptr && gridParts[f] != nullptr;
+    if (frame < 0 || frame >= frameCount() || maxPoints <= 0) return false;
+    const FrameGrid& record = frames[static_cast<size_t>(frame)];
+    const size_t slots = static_cast<size_t>(maxPoints);
+    return record.imagePoints.size() == slots && record.patternPoints.size() == slots && record.trianglePart &&
+           record.gridPart;
 }
 
 int GridSet::getPointCount(int frame) const {
-    if (pointCount.empty() || frame < 0 || frame >= frameCount) return 0;
-    if (static_cast<size_t>(frame) >= pointCount.size()) return 0;
-    return pointCount[static_cast<size_t>(frame)];
+    if (frame < 0 || frame >= frameCount()) return 0;
+    return frames[static_cast<size_t>(frame)].pointCount;
 }
 
 int GridSet::getTotalPointCount() const {
-    if (pointCount.empty() || frameCount < 1) return 0;
     long long total = 0;
-    const size_t n = std::min(pointCount.size(), static_cast<size_t>(frameCount));
-    for (size_t f = 0; f < n; ++f) total += pointCount[f];
+    for (const FrameGrid& record : frames) total += record.pointCount;
     if (total > INT_MAX) return INT_MAX;
     if (total < INT_MIN) return INT_MIN;
     return static_cast<int>(total);
 }
 
-bool GridSet::getPoint(const std::vector<GridPoint>& points, int frame, int index, GridPoint& out) const {
-    if (pointCount.empty() || pointOffset.empty() || points.empty()) return false;
-    if (frame < 0 || frame >= frameCount) return false;
-    const size_t f = static_cast<size_t>(frame);
-    if (f >= pointCount.size() || f >= pointOffset.size()) return false;
-    if (index < 0 || index >= pointCount[f]) return false;
-    // A count beyond the frame's slots would read another frame's data.
-    if (index >= maxPoints) return false;
-    const long long slot = static_cast<long long>(pointOffset[f]) + index;
-    if (slot < 0 || static_cast<unsigned long long>(slot) >= points.size()) return false;
-    out = points[static_cast<size_t>(slot)];
+bool GridSet::getPoint(const std::vector<GridPoint> FrameGrid::*points, int frame, int index, GridPoint& out) const {
+    if (frame < 0 || frame >= frameCount()) return false;
+    const FrameGrid& record = frames[static_cast<size_t>(frame)];
+    // A count beyond the frame's slots would read past them.
+    if (index < 0 || index >= record.pointCount || static_cast<size_t>(index) >= (record.*points).size()) return false;
+    out = (record.*points)[static_cast<size_t>(index)];
     return true;
 }
 
 bool GridSet::getImagePoint(int frame, int index, GridPoint& out) const {
-    return getPoint(imagePoints, frame, index, out);
+    return getPoint(&FrameGrid::imagePoints, frame, index, out);
 }
 
 bool GridSet::getPatternPoint(int frame, int index, GridPoint& out) const {
-    return getPoint(patternPoints, frame, index, out);
+    return getPoint(&FrameGrid::patternPoints, frame, index, out);
 }
 
 int GridSet::getCellCount(int frame) const {
-    if (gridParts.empty() || frame < 0 || frame >= frameCount) return 0;
-    const size_t f = static_cast<size_t>(frame);
-    if (f >= gridParts.size() || !gridParts[f]) return 0;
-    return static_cast<int>(gridParts[f]->elements().numberOfItems());
+    if (frame < 0 || frame >= frameCount()) return 0;
+    const g_part* part = frames[static_cast<size_t>(frame)].gridPart.get();
+    return part ? static_cast<int>(part->elements().numberOfItems()) : 0;
 }
 
 GridElement* GridSet::getCell(int frame, int index) const {
     if (index < 0 || index >= getCellCount(frame)) return nullptr;
-    g_element* e = gridParts[static_cast<size_t>(frame)]->elements().item(static_cast<uint32_t>(index));
+    g_element* e = frames[static_cast<size_t>(frame)].gridPart->elements().item(static_cast<uint32_t>(index));
     return dynamic_cast<GridElement*>(e);
 }

@@ -1,21 +1,13 @@
 #pragma once
+// The store of grid extraction: one record per frame (FrameGrid) and the
+// work list of candidate cells.
 
-#include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "geomlib/g_container.h"
-#include "geomlib/g_part.h"
+#include "grid/frame_grid.h"
 #include "grid/grid_element.h"
 
-// A position in the image (pixels) or on the pattern (cells).
-struct GridPoint {
-    float x, y;
-};
-
-// The per-frame store of grid extraction: point slots, the two meshes of
-// every frame and the work list of candidate cells. An empty vector means the
-// array is absent.
 class GridSet {
 public:
     GridSet() = default;
@@ -23,30 +15,31 @@ public:
     GridSet& operator=(const GridSet&) = delete;
     ~GridSet();
 
+    // Point slots of every record.
     int maxPoints = 0;
-    int frameCount = 0;
-    // Per frame: maxPoints until corners are searched, then the corner count,
-    // finally the correspondence count.
-    std::vector<int> pointCount;
-    // Per frame: index of the first slot, frame * maxPoints.
-    std::vector<int> pointOffset;
-    std::vector<GridPoint> imagePoints;
-    std::vector<GridPoint> patternPoints;
-    // Per frame: corner nodes and their Delaunay triangles.
-    std::vector<std::unique_ptr<g_part>> triangleParts;
-    // Per frame: a second node per corner and the accepted cells.
-    std::vector<std::unique_ptr<g_part>> gridParts;
-    // Candidate cells on their way into gridParts; owns nothing.
+    // One record per frame, by frame index.
+    std::vector<FrameGrid> frames;
+    // Candidate cells on their way into a record's grid part; owns nothing.
     g_container<GridElement*> pendingElements;
 
     // Releases everything, then makes frameCount records of maxPoints
-    // zero-filled slots and two empty parts each. Nothing is made when an
-    // argument is not positive or the slot total does not fit 32 bits.
+    // zero-filled slots (the count maxPoints: not searched) and two empty
+    // parts each. Nothing is made when an argument is not positive or the
+    // slot total does not fit 32 bits.
     void allocate(int frameCount, int maxPoints);
-    // Frees all arrays and parts (elements first); maxPoints, frameCount and
-    // pendingElements keep their contents.
+    // Empties every record (parts deleted, elements first); the number of
+    // records, maxPoints and pendingElements keep their contents.
     void release();
+    // Sets the number of records to `frameCount`: the records below it are
+    // kept, new ones are absent (no slots, no parts) until reset.
+    void resize(int frameCount);
+    // Makes frame `frame`'s record anew: zero-filled slots, `count` slots
+    // in use, two empty parts, not searched. False (the record absent) when
+    // the frame is out of range or the storage cannot be had.
+    bool resetFrame(int frame, int count);
 
+    int frameCount() const { return static_cast<int>(frames.size()); }
+    // The record has its slots and both parts.
     bool hasFrame(int frame) const;
     int getPointCount(int frame) const;
     int getTotalPointCount() const;
@@ -56,5 +49,5 @@ public:
     GridElement* getCell(int frame, int index) const;
 
 private:
-    bool getPoint(const std::vector<GridPoint>& points, int frame, int index, GridPoint& out) const;
+    bool getPoint(const std::vector<GridPoint> FrameGrid::*points, int frame, int index, GridPoint& out) const;
 };

@@ -32,11 +32,6 @@ bool usableImage(const cv::Mat& image) {
     return !image.empty() && image.depth() == CV_8U && image.dims == 2;
 }
 
-bool frameAllocated(const GridSet& set, int frame) {
-    return set.hasFrame(frame) && static_cast<size_t>(frame) < set.gridParts.size() &&
-           set.gridParts[frame] != nullptr;
-}
-
 // Deletes the pattern nodes made by labelGrid when the call ends, whatever way.
 struct PatternNodeRelease {
     g_container<g_node*>& nodes;
@@ -218,13 +213,13 @@ bool sitsInLattice(GridElement* cell) {
 
 void findMarkerCells(GridSet& set, int frame, const cv::Mat& image, GridElement** slots, int slotCount,
                      std::vector<FoundMarker>* found) {
-    if (!frameAllocated(set, frame) || slots == nullptr || !usableImage(image)) return;
+    if (!set.hasFrame(frame) || slots == nullptr || !usableImage(image)) return;
     const uint8_t* pixels = image.data;
     const int rowStep = static_cast<int>(image.step[0]);
     const int bitsPerPixel = 8 * image.channels();
     for (int j = 0; j < slotCount; ++j) slots[j] = nullptr;
 
-    g_container<g_element*>& cells = set.gridParts[frame]->elements();
+    g_container<g_element*>& cells = set.frames[static_cast<size_t>(frame)].gridPart->elements();
     const uint32_t count = cells.numberOfItems();
     for (uint32_t i = 0; i < count; ++i) {
         auto* cell = dynamic_cast<GridElement*>(cells.item(i));
@@ -246,17 +241,15 @@ bool labelFrameGrid(GridSet& set, int frame, const cv::Mat& image, std::array<Gr
                     std::string* rejected) {
     if (markers != nullptr) markers->fill(nullptr);
     if (rejected != nullptr) rejected->clear();
-    if (!frameAllocated(set, frame) || !usableImage(image)) return false;
-    if (set.pointCount.empty() || set.pointOffset.empty() || set.imagePoints.empty() ||
-        set.patternPoints.empty() || set.triangleParts.empty())
-        return false;
+    if (!set.hasFrame(frame) || !usableImage(image)) return false;
+    FrameGrid& record = set.frames[static_cast<size_t>(frame)];
 
     std::array<GridElement*, kSlotCount> slots{};
     std::vector<FoundMarker> found;
     findMarkerCells(set, frame, image, slots.data(), kSlotCount, &found);
     if (markers != nullptr) *markers = slots;
 
-    g_container<g_element*>& cells = set.gridParts[frame]->elements();
+    g_container<g_element*>& cells = record.gridPart->elements();
     g_container<g_node*> imageList;
     g_container<g_node*> patternList;
     PatternNodeRelease release{patternList};
@@ -277,22 +270,18 @@ bool labelFrameGrid(GridSet& set, int frame, const cv::Mat& image, std::array<Gr
 
     // Every image node is one of the frame's corner nodes, so n fits the
     // frame's slots; the bound only guards against a record built otherwise.
-    const size_t offset = static_cast<size_t>(std::max(set.pointOffset[frame], 0));
-    const size_t room = std::min({static_cast<size_t>(std::max(set.maxPoints, 0)),
-                                  set.imagePoints.size() - std::min(offset, set.imagePoints.size()),
-                                  set.patternPoints.size() - std::min(offset, set.patternPoints.size())});
-    if (static_cast<size_t>(n) > room) n = static_cast<int>(room);
+    if (n > set.maxPoints) n = set.maxPoints;
     int kept = 0;
     for (int k = 0; k < n; ++k) {
         const g_vector imageAt = imageList.item(static_cast<uint32_t>(k))->getCoordinates();
         if (!refinementWindowInside(imageAt.x, imageAt.y, image.cols, image.rows)) continue;
         if (unrefinedStart(imageAt.x, imageAt.y)) continue;
         const g_vector patternAt = patternList.item(static_cast<uint32_t>(k))->getCoordinates();
-        set.imagePoints[offset + kept] = GridPoint{static_cast<float>(imageAt.x), static_cast<float>(imageAt.y)};
-        set.patternPoints[offset + kept] =
-            GridPoint{static_cast<float>(patternAt.x), static_cast<float>(patternAt.y)};
+        const auto slot = static_cast<size_t>(kept);
+        record.imagePoints[slot] = GridPoint{static_cast<float>(imageAt.x), static_cast<float>(imageAt.y)};
+        record.patternPoints[slot] = GridPoint{static_cast<float>(patternAt.x), static_cast<float>(patternAt.y)};
         ++kept;
     }
-    set.pointCount[frame] = kept;
+    record.pointCount = kept;
     return kept > 0;
 }

@@ -48,7 +48,7 @@ struct FoundMarker {
     int markerClass;
 };
 
-// Classifies every cell of gridParts[frame], in position order, and fills
+// Classifies every cell of the frame's gridPart, in position order, and fills
 // the `slotCount` slots: a marker of class k that sits in the lattice
 // (sitsInLattice) goes into the first empty slot at position k or after it;
 // markers finding none are dropped. Every cell classified as a marker

@@ -252,9 +252,8 @@ uint32_t meanInPolygon(const uint8_t* pixels, int width, int height, int bitsPer
 
 void pairTriangles(GridSet& set, int frame, const cv::Mat& image) {
     if (!set.hasFrame(frame) || image.empty()) return;
-    g_part* trianglePart = set.triangleParts[frame].get();
-    g_part* gridPart = set.gridParts[frame].get();
-    if (trianglePart == nullptr || gridPart == nullptr) return;
+    g_part* trianglePart = set.frames[static_cast<size_t>(frame)].trianglePart.get();
+    g_part* gridPart = set.frames[static_cast<size_t>(frame)].gridPart.get();
 
     set.pendingElements.clear();
     if (image.depth() != CV_8U || image.dims != 2) return;

@@ -18,9 +18,9 @@ class GridSet;
 // polygon, and for polygons with non-finite coordinates.
 uint32_t meanInPolygon(const uint8_t* pixels, int width, int height, int bitsPerPixel, g_element* element);
 
-// Sets every triangle's meanGrey in triangleParts[frame], empties
+// Sets every triangle's meanGrey in the frame's trianglePart, empties
 // pendingElements and fills it with the candidate cells (built on the nodes
-// of gridParts[frame], registered at them, owned by nobody yet). Paired
+// of the frame's gridPart, registered at them, owned by nobody yet). Paired
 // triangles get inGrid = 1. Does nothing unless the frame is allocated and
 // the image is given. The image must hold 8-bit channels.
 void pairTriangles(GridSet& set, int frame, const cv::Mat& image);

@@ -1,6 +1,5 @@
 #include "pattern/printable_board.h"
 
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -8,8 +7,10 @@
 #include <charconv>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
+#include <vector>
 #include <stdexcept>
+
+#include "pattern/image_encoding.h"
 
 namespace vexel::pattern {
 
@@ -156,7 +157,8 @@ std::string printableBoardSvg(int cellPixels, double cellMillimetres) {
     return s;
 }
 
-bool writePrintableBoard(const std::string& path, int cellPixels, double cellMillimetres, std::string& error) {
+bool encodePrintableBoard(const std::string& path, int cellPixels, double cellMillimetres, std::string& bytes,
+                          std::string& error, double dotsPerInch) {
     const std::string ext = lowerExtension(path);
     if (ext != ".png" && ext != ".pgm" && ext != ".svg") {
         error = path + ": unknown extension \"" + ext + "\" (use .png, .pgm or .svg)";
@@ -171,27 +173,65 @@ bool writePrintableBoard(const std::string& path, int cellPixels, double cellMil
         error = path + ": the cell size in millimetres must be positive";
         return false;
     }
+    if (!(dotsPerInch >= 0.0) || !std::isfinite(dotsPerInch)) {
+        error = path + ": the resolution must be positive";
+        return false;
+    }
     if (ext == ".svg") {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        if (out) out << printableBoardSvg(cellPixels, cellMillimetres);
-        if (out) out.close();
-        if (!out) {
-            error = path + ": cannot write the file";
-            return false;
-        }
-        return true;
+        bytes = printableBoardSvg(cellPixels, cellMillimetres);
+    } else {
+        // A PNG file carries the resolution that prints the cells at the
+        // size named, and the caption names the size the resolution gives.
+        const bool png = ext == ".png";
+        if (png && dotsPerInch <= 0.0 && cellMillimetres > 0.0) dotsPerInch = cellPixels * 25.4 / cellMillimetres;
+        const double named = png && dotsPerInch > 0.0 && cellMillimetres <= 0.0
+                                 ? std::round(cellPixels * 2540.0 / dotsPerInch) / 100.0
+                                 : cellMillimetres;
+        const cv::Mat sheet = renderPrintableBoard(cellPixels, named);
+        bytes = png ? encodePng(sheet, dotsPerInch) : encodePgm(sheet);
     }
-    bool written = false;
-    try {
-        written = cv::imwrite(path, renderPrintableBoard(cellPixels, cellMillimetres));
-    } catch (const cv::Exception&) {
-        written = false;
-    }
-    if (!written) {
-        error = path + ": cannot write the file";
+    if (bytes.empty()) {
+        error = path + ": cannot encode the picture";
         return false;
     }
     return true;
+}
+
+const std::vector<Paper>& papers() {
+    static const std::vector<Paper> all{{"A4", 210.0, 297.0}, {"A3", 297.0, 420.0}, {"Letter", 215.9, 279.4}};
+    return all;
+}
+
+std::optional<Paper> paperNamed(const std::string& name) {
+    std::string lower = name;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    for (const Paper& paper : papers()) {
+        std::string own = paper.name;
+        std::transform(own.begin(), own.end(), own.begin(), [](unsigned char c) { return std::tolower(c); });
+        if (own == lower) return paper;
+    }
+    return std::nullopt;
+}
+
+double largestCellMm(const Paper& paper) {
+    return std::min(paper.widthMm / kSheetCellsWide, (paper.heightMm - 2 * kPageCaptionMm) / kSheetCellsHigh);
+}
+
+std::optional<PageLayout> layoutOnPaper(const Paper& paper, double cellMm) {
+    const double largest = largestCellMm(paper);
+    if (cellMm <= 0.0) cellMm = std::floor(largest);
+    if (!(cellMm > 0.0) || cellMm > largest + 1e-9) return std::nullopt;
+    PageLayout layout;
+    layout.pageWidthMm = paper.widthMm;
+    layout.pageHeightMm = paper.heightMm;
+    layout.cellMm = cellMm;
+    layout.boardLeftMm = (paper.widthMm - kCellColumns * cellMm) / 2;
+    layout.boardTopMm = (paper.heightMm - kCellRows * cellMm) / 2;
+    layout.caption = {"Vexel calibration board, " + std::to_string(kCellColumns) + " x " + std::to_string(kCellRows) +
+                          " cells, cell side " + shortNumber(std::round(cellMm * 100) / 100) + " mm on " +
+                          paper.name + " paper",
+                      "Print at 100 % (actual size, no fit to page) and measure the printed cell side"};
+    return layout;
 }
 
 }  // namespace vexel::pattern

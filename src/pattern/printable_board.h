@@ -8,7 +8,9 @@
 
 #include <opencv2/core.hpp>
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "pattern/board.h"
 
@@ -43,9 +45,58 @@ cv::Point2d printablePixelOf(int cellPixels, double x, double y);
 // at cellPixels per cell.
 std::string printableBoardSvg(int cellPixels, double cellMillimetres = 0.0);
 
-// Writes the sheet to `path`, the format chosen by its extension (.png, .pgm,
-// .svg, any case). Returns false with a message naming the file and the
-// problem for an unknown extension, bad sizes or a file that cannot be written.
-bool writePrintableBoard(const std::string& path, int cellPixels, double cellMillimetres, std::string& error);
+// The bytes of the sheet's file `path`, the format chosen by its extension
+// (.png, .pgm, .svg, any case); the caller writes them. A PNG file carries a
+// resolution when a size is asked for: `dotsPerInch` when above 0 (the
+// caption then names the cell side that gives, unless cellMillimetres names
+// it), else the one that prints cells of cellMillimetres when that is above
+// 0. Returns false with a message naming the file and the problem for an
+// unknown extension or bad sizes.
+bool encodePrintableBoard(const std::string& path, int cellPixels, double cellMillimetres, std::string& bytes,
+                          std::string& error, double dotsPerInch = 0.0);
+
+// A paper size for the PDF sheet, portrait, in millimetres.
+struct Paper {
+    const char* name;
+    double widthMm;
+    double heightMm;
+};
+
+// A4, A3 and Letter.
+const std::vector<Paper>& papers();
+
+// The paper of that name in any letter case; none for another name.
+std::optional<Paper> paperNamed(const std::string& name);
+
+// The board on a page: where it sits and how large its cells are, in
+// millimetres from the page's top-left corner.
+struct PageLayout {
+    double pageWidthMm = 0;
+    double pageHeightMm = 0;
+    double cellMm = 0;
+    double boardLeftMm = 0;  // left edge of the board (pattern x = -6)
+    double boardTopMm = 0;   // top edge of the board (pattern y = 6)
+    // The caption's lines, printed below the board's bright margin.
+    std::vector<std::string> caption;
+};
+
+// Room the page keeps free beside the board's bright margin, above and
+// below, for the caption and the printer's unprintable border.
+constexpr double kPageCaptionMm = 20.0;
+
+// The largest cell side (mm) with which the board and its 1.5-cell margin fit
+// across the paper's width and, with kPageCaptionMm more above and below,
+// its height (portrait; landscape never holds larger cells on these papers).
+double largestCellMm(const Paper& paper);
+
+// The board centred on the paper with cells of `cellMm`, or with the largest
+// whole number of millimetres that fits when cellMm <= 0. None when the cells
+// do not fit (cellMm > largestCellMm).
+std::optional<PageLayout> layoutOnPaper(const Paper& paper, double cellMm);
+
+// The PDF module's entry point (vexel-print.so): the bytes of a one-page PDF
+// of the board laid out as `layout` says, or false with the reason.
+using BoardPdfWriter = bool(const PageLayout& layout, std::string& bytes, std::string& error);
+constexpr const char* BOARD_PDF_WRITER = "vexelBoardPdf";
 
 }  // namespace vexel::pattern

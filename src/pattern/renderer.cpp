@@ -1,7 +1,6 @@
 #include "pattern/renderer.h"
 
 #include <opencv2/calib3d.hpp>
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -17,6 +16,7 @@
 
 #include "pattern/backdrop.h"
 #include "pattern/board.h"
+#include "pattern/image_encoding.h"
 
 namespace vexel::pattern {
 
@@ -723,15 +723,8 @@ bool writeRenderSet(const std::string& dir, const Camera& camera, const std::vec
         }
         const std::string name = viewFileName(static_cast<int>(v), format);
         const fs::path path = root / name;
-        bool written = false;
-        try {
-            std::vector<int> params;
-            if (format == ImageFormat::Jpeg) params = {cv::IMWRITE_JPEG_QUALITY, 95};
-            written = cv::imwrite(path.string(), view.image, params);
-        } catch (const cv::Exception&) {
-            written = false;
-        }
-        if (!written) {
+        const std::string bytes = format == ImageFormat::Jpeg ? encodeJpeg(view.image, 95) : encodePgm(view.image);
+        if (bytes.empty() || !writeText(path, bytes, error)) {
             error = path.string() + ": cannot write the image";
             return false;
         }

@@ -74,7 +74,7 @@ void CVexelView::DrawCoverage(QPainter& painter) {
     for (int f = 0; f < m_doc->FrameCount(); ++f) {
         if (m_doc->FrameExcluded(f)) continue;
         // Points of a frame of another size are in another picture's pixels.
-        const cv::Size size = m_doc->GridStatus(f).size;
+        const cv::Size size = m_doc->GridOf(f).size;
         if (!size.empty() && size != current) continue;
         const int count = grid.getPointCount(f);
         for (int j = 0; j < count; ++j) {

@@ -17,7 +17,9 @@
 #include "calibration/calibration_file.h"
 #include "document/grid_commands.h"
 #include "document/vexel_doc.h"
+#include "support/grid_views.h"
 #include "support/scripted_ui.h"
+#include "support/search_grids.h"
 
 namespace fs = std::filesystem;
 
@@ -63,36 +65,14 @@ protected:
         importFrames(std::vector<cv::Size>(static_cast<std::size_t>(count), size));
     }
 
-    // Gives grid frame `frame` the exact projections of `count` pattern
-    // corners under a known camera and the pose `rvec`, `tvec`.
-    void fillFrame(int frame, int count, cv::Vec3d rvec = {0.1, 0.2, 0.3}, cv::Vec3d tvec = {0.2, -0.1, 26}) {
-        GridSet& set = doc.m_gridSet;
-        std::vector<cv::Point3f> object;
-        for (int y = -5; y <= 5; ++y)
-            for (int x = -5; x <= 4; ++x) object.emplace_back(static_cast<float>(x), static_cast<float>(y), 0.0f);
-        object.resize(static_cast<std::size_t>(count));
-        std::vector<cv::Point2f> image;
-        if (count > 0)
-            cv::projectPoints(object, rvec, tvec, cv::Matx33d(700, 0, 322, 0, 696, 238, 0, 0, 1),
-                              cv::Vec4d(-0.18, 0.05, 0.0006, -0.0004), image);
-        set.pointCount[frame] = count;
-        for (int j = 0; j < count; ++j) {
-            int s = set.pointOffset[frame] + j;
-            set.patternPoints[s] = {object[j].x, object[j].y};
-            set.imagePoints[s] = {image[j].x, image[j].y};
-        }
-    }
+    void fillFrame(int frame, int count) { projectView(doc.m_gridSet, frame, count); }
 
     // A grid set for every frame, frames 0 .. count-1 filled with varied
     // views, the rest empty; every frame counts as searched (at a size not
     // known).
     void fillViews(int frames, int withPoints) {
-        doc.m_gridSet.allocate(frames, GRID_POINTS_PER_FRAME);
-        doc.m_gridFrames.assign(static_cast<std::size_t>(frames), FrameExtraction{true, GridFailure::None, {}});
-        for (int f = 0; f < frames; ++f) doc.m_gridSet.pointCount[f] = 0;
-        const cv::Vec3d rvecs[] = {{0.05, 0.02, 0.1}, {0.5, 0.1, -0.3}, {-0.45, 0.3, 0.8},
-                                   {0.2, -0.55, 1.6}, {-0.3, -0.4, -1.2}, {0.6, 0.5, 2.5}};
-        for (int f = 0; f < withPoints; ++f) fillFrame(f, 110, rvecs[f % 6], {0.1 * f, -0.05 * f, 25.0 + f});
+        searchedFrames(doc.m_gridSet, frames);
+        projectViews(doc.m_gridSet, withPoints);
     }
 
     // The camera fillFrame projects with.
@@ -140,21 +120,21 @@ TEST_F(CalibrationCommandsTest, ExtractionVisitsEveryFrameFromTheCurrentOneAtIts
     doc.StartLoader();
 
     std::vector<int> visited;
-    int read = extractAllFrames(doc, [&](GridSet& set, int frame, const cv::Mat& image, std::string*) {
+    int read = searchAll(doc, 1, [&](GridSet& set, int frame, const cv::Mat& image, FrameNotes&) {
         visited.push_back(frame);
         // The image is the frame's own, fully decoded, in a padded frame image.
         EXPECT_EQ(image.size(), sizes[frame]) << frame;
         EXPECT_EQ(image.at<uchar>(image.rows - 1, image.cols - 1), 10 * frame + 5) << frame;
         EXPECT_EQ(image.step[0] % 4, 0u);
-        set.pointCount[frame] = frame;
-    });
+        set.frames[frame].pointCount = frame;
+    }).read;
     EXPECT_EQ(read, 10);
     EXPECT_EQ(visited, (std::vector<int>{3, 4, 5, 6, 7, 8, 9, 0, 1, 2}));
     EXPECT_EQ(doc.CurrentFrame(), 3);
-    EXPECT_EQ(doc.m_gridSet.frameCount, 10);
+    EXPECT_EQ(doc.m_gridSet.frameCount(), 10);
     EXPECT_EQ(doc.m_gridSet.getPointCount(7), 7);
-    EXPECT_EQ(doc.GridStatus(9).size, sizes[9]);
-    EXPECT_TRUE(doc.GridStatus(9).extracted);
+    EXPECT_EQ(doc.GridOf(9).size, sizes[9]);
+    EXPECT_TRUE(doc.GridOf(9).searched);
 }
 
 TEST_F(CalibrationCommandsTest, AFrameThatCannotBeDecodedIsNotExtracted) {
@@ -164,12 +144,12 @@ TEST_F(CalibrationCommandsTest, AFrameThatCannotBeDecodedIsNotExtracted) {
     ASSERT_TRUE(doc.ImportImageFiles({broken.string()}));
 
     std::vector<int> visited;
-    EXPECT_EQ(extractAllFrames(doc, [&](GridSet&, int frame, const cv::Mat&, std::string*) { visited.push_back(frame); }),
+    EXPECT_EQ(searchAll(doc, 1, [&](GridSet&, int frame, const cv::Mat&, FrameNotes&) { visited.push_back(frame); }).read,
               2);
     EXPECT_EQ(visited, (std::vector<int>{0, 1}));
     EXPECT_EQ(doc.m_gridSet.getPointCount(2), 0);  // not the "not searched" count
-    EXPECT_TRUE(doc.GridStatus(2).extracted);
-    EXPECT_EQ(doc.GridStatus(2).failure, GridFailure::NotRead);
+    EXPECT_TRUE(doc.GridOf(2).searched);
+    EXPECT_EQ(doc.GridOf(2).failure, GridFailure::NotRead);
     EXPECT_EQ(doc.CurrentFrame(), 0);
 }
 
@@ -188,8 +168,8 @@ TEST_F(CalibrationCommandsTest, IntrinsicCalibrationUsesFramesOfTheCommonSizeWit
     importFrames({{640, 480}, {640, 480}, {320, 240}, {640, 480}, {640, 480}, {640, 480}, {640, 480}, {640, 480}});
     fillViews(8, 7);
     fillFrame(1, 3);  // too few points
-    for (FrameExtraction& frame : doc.m_gridFrames) frame.size = cv::Size(640, 480);
-    doc.m_gridFrames[2].size = cv::Size(320, 240);
+    for (FrameGrid& frame : doc.m_gridSet.frames) frame.size = cv::Size(640, 480);
+    doc.m_gridSet.frames[2].size = cv::Size(320, 240);
     doc.m_referenceFrame = 4;
 
     doc.OnIntrinsicCalibration();
@@ -229,8 +209,8 @@ TEST_F(CalibrationCommandsTest, IntrinsicCalibrationWithoutUsableFramesKeepsTheR
     // A failing library call leaves an existing record as it was.
     doc.m_calibration = std::make_unique<CalibrationRecord>();
     doc.m_calibration->values.fill(3.0);
-    for (int j = 0; j < 6; ++j) doc.m_gridSet.patternPoints[doc.m_gridSet.pointOffset[0] + j] = {1.0f, 1.0f};
-    doc.m_gridSet.pointCount[0] = 6;
+    for (int j = 0; j < 6; ++j) doc.m_gridSet.frames[0].patternPoints[j] = {1.0f, 1.0f};
+    doc.m_gridSet.frames[0].pointCount = 6;
     doc.OnIntrinsicCalibration();
     for (double v : doc.m_calibration->values) EXPECT_EQ(v, 3.0);
     EXPECT_NE(ui.lastStatus().find("failed"), std::string::npos) << ui.lastStatus();
@@ -240,7 +220,7 @@ TEST_F(CalibrationCommandsTest, IntrinsicCalibrationWithoutUsableFramesKeepsTheR
 TEST_F(CalibrationCommandsTest, IntrinsicCalibrationRunsTheSolverItIsGivenAndSaysWhichRan) {
     importFrames(6, cv::Size(640, 480));
     fillViews(6, 6);
-    for (FrameExtraction& frame : doc.m_gridFrames) frame.size = cv::Size(640, 480);
+    for (FrameGrid& frame : doc.m_gridSet.frames) frame.size = cv::Size(640, 480);
     doc.OnIntrinsicCalibration();
     ASSERT_TRUE(doc.m_calibrationStats.valid);
     EXPECT_EQ(doc.m_calibrationStats.solver, "library");
@@ -362,40 +342,42 @@ TEST_F(CalibrationCommandsTest, GridStatusSaysWhyAFrameHasNoPoints) {
     std::ofstream(broken) << "not an image";
     ASSERT_TRUE(doc.ImportImageFiles({broken.string()}));
     EXPECT_EQ(doc.FramesNotExtracted(), 4);
-    EXPECT_FALSE(doc.GridStatus(0).extracted);
+    EXPECT_FALSE(doc.GridOf(0).searched);
 
     // Frame 0 gets points, frame 1 none, frame 2 has its labels refused.
-    extractAllFrames(doc, [](GridSet& set, int frame, const cv::Mat&, std::string* rejected) {
-        set.pointCount[frame] = frame == 0 ? 12 : 0;
-        if (frame == 2) *rejected = "a false marker";
+    searchAll(doc, 1, [](GridSet& set, int frame, const cv::Mat&, FrameNotes& notes) {
+        set.frames[frame].pointCount = frame == 0 ? 12 : 0;
+        if (frame == 2) notes.rejected = "a false marker";
     });
     EXPECT_EQ(doc.FramesNotExtracted(), 0);
-    const FrameGridStatus found = doc.GridStatus(0);
-    EXPECT_TRUE(found.extracted);
-    EXPECT_EQ(found.points, 12);
+    const FrameGrid& found = doc.GridOf(0);
+    EXPECT_TRUE(found.searched);
+    EXPECT_EQ(found.pointCount, 12);
     EXPECT_EQ(found.failure, GridFailure::None);
     EXPECT_EQ(found.size, cv::Size(64, 48));
-    EXPECT_EQ(doc.GridStatus(1).failure, GridFailure::NoBoardFound);
-    EXPECT_EQ(doc.GridStatus(2).failure, GridFailure::MarkersMisfit);
-    EXPECT_EQ(doc.GridStatus(3).failure, GridFailure::NotRead);
-    EXPECT_TRUE(doc.GridStatus(3).size.empty());
+    EXPECT_EQ(doc.GridOf(1).failure, GridFailure::NoBoardFound);
+    EXPECT_EQ(doc.GridOf(2).failure, GridFailure::MarkersMisfit);
+    EXPECT_EQ(doc.GridOf(3).failure, GridFailure::NotRead);
+    EXPECT_TRUE(doc.GridOf(3).size.empty());
     EXPECT_EQ(extractionSummary(doc), "Extract Grid(s): 1 of 4 frames with 4 or more points, 12 points in all, "
                                       "1 frames could not be read");
 
     // Appended frames are not searched yet and hold nothing; the others keep theirs.
     importFrames(2);
     EXPECT_EQ(doc.FramesNotExtracted(), 2);
-    EXPECT_FALSE(doc.GridStatus(5).extracted);
-    EXPECT_EQ(doc.GridStatus(5).points, 0);
-    EXPECT_EQ(doc.GridStatus(0).points, 12);
+    EXPECT_FALSE(doc.GridOf(5).searched);
+    EXPECT_EQ(doc.GridOf(5).pointCount, 0);
+    EXPECT_EQ(doc.GridOf(0).pointCount, 12);
     std::vector<int> visited;
-    extractMissingFrames(doc, [&](GridSet& set, int frame, const cv::Mat&, std::string*) {
+    GridSearch missing;
+    missing.extract = [&](GridSet& set, int frame, const cv::Mat&, FrameNotes&) {
         visited.push_back(frame);
-        set.pointCount[frame] = 7;
-    });
+        set.frames[frame].pointCount = 7;
+    };
+    searchGrids(doc, missing);
     EXPECT_EQ(visited, (std::vector<int>{4, 5}));
-    EXPECT_EQ(doc.GridStatus(0).points, 12);
-    EXPECT_EQ(doc.GridStatus(2).failure, GridFailure::MarkersMisfit);
+    EXPECT_EQ(doc.GridOf(0).pointCount, 12);
+    EXPECT_EQ(doc.GridOf(2).failure, GridFailure::MarkersMisfit);
     EXPECT_EQ(doc.m_gridSet.getTotalPointCount(), 12 + 7 + 7);
     EXPECT_EQ(doc.CurrentFrame(), 0);
 }
@@ -404,8 +386,8 @@ TEST_F(CalibrationCommandsTest, IntrinsicCalibrationTakesTheMostCommonSizeAndWar
     // The current frame is the odd one out: the four others are calibrated.
     importFrames({{320, 240}, {640, 480}, {640, 480}, {640, 480}, {640, 480}});
     fillViews(5, 5);
-    for (FrameExtraction& frame : doc.m_gridFrames) frame.size = cv::Size(640, 480);
-    doc.m_gridFrames[0].size = cv::Size(320, 240);
+    for (FrameGrid& frame : doc.m_gridSet.frames) frame.size = cv::Size(640, 480);
+    doc.m_gridSet.frames[0].size = cv::Size(320, 240);
     doc.OnIntrinsicCalibration();
     ASSERT_TRUE(doc.m_calibration) << ui.lastStatus();
     const CalibrationStats& stats = doc.m_calibrationStats;
@@ -433,7 +415,7 @@ TEST_F(CalibrationCommandsTest, SizeTiesGoToTheCurrentFrame) {
     importFrames({{320, 240}, {640, 480}, {640, 480}, {320, 240}, {320, 240}, {640, 480}});
     fillViews(6, 6);
     const cv::Size sizes[6] = {{320, 240}, {640, 480}, {640, 480}, {320, 240}, {320, 240}, {640, 480}};
-    for (int f = 0; f < 6; ++f) doc.m_gridFrames[f].size = sizes[f];
+    for (int f = 0; f < 6; ++f) doc.m_gridSet.frames[f].size = sizes[f];
     doc.GoToFrame(2);
     doc.OnIntrinsicCalibration();
     ASSERT_TRUE(doc.m_calibration) << ui.lastStatus();

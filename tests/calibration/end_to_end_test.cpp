@@ -130,7 +130,7 @@ TEST_F(EndToEnd, ExtrinsicCalibrationOnAnEmptyGridSetSearchesOnlyTheReferenceFra
     doc.OnExtrinsicCalibration();
     ASSERT_EQ(doc.m_referenceFrame, 3) << ui.lastStatus();
     EXPECT_EQ(doc.CurrentFrame(), 3);
-    EXPECT_EQ(doc.m_gridSet.frameCount, 5);
+    EXPECT_EQ(doc.m_gridSet.frameCount(), 5);
     int found = doc.m_gridSet.getPointCount(3);
     EXPECT_GE(found, 4);
     EXPECT_EQ(doc.m_gridSet.getTotalPointCount(), found);

@@ -16,6 +16,7 @@
 
 #include "document/grid_commands.h"
 #include "document/vexel_doc.h"
+#include "support/grid_views.h"
 #include "support/scripted_ui.h"
 
 namespace fs = std::filesystem;
@@ -53,27 +54,8 @@ protected:
     void importViews(int count) {
         ASSERT_TRUE(doc.ImportImageFiles(writeFrames(count)));
         doc.EnsureCurrentFrameLoaded();
-        GridSet& set = doc.m_gridSet;
-        set.allocate(count, GRID_POINTS_PER_FRAME);
-        doc.m_gridFrames.assign(static_cast<std::size_t>(count),
-                                FrameExtraction{true, GridFailure::None, cv::Size(640, 480)});
-        std::vector<cv::Point3f> object;
-        for (int y = -5; y <= 5; ++y)
-            for (int x = -5; x <= 4; ++x) object.emplace_back(static_cast<float>(x), static_cast<float>(y), 0.0f);
-        const cv::Vec3d rvecs[] = {{0.05, 0.02, 0.1}, {0.5, 0.1, -0.3}, {-0.45, 0.3, 0.8},
-                                   {0.2, -0.55, 1.6}, {-0.3, -0.4, -1.2}, {0.6, 0.5, 2.5}};
-        for (int f = 0; f < count; ++f) {
-            std::vector<cv::Point2f> image;
-            cv::projectPoints(object, rvecs[f % 6], cv::Vec3d(0.1 * f, -0.05 * f, 25.0 + f),
-                              cv::Matx33d(700, 0, 322, 0, 696, 238, 0, 0, 1), cv::Vec4d(-0.18, 0.05, 0.0006, -0.0004),
-                              image);
-            set.pointCount[f] = static_cast<int>(object.size());
-            for (std::size_t j = 0; j < object.size(); ++j) {
-                const int s = set.pointOffset[f] + static_cast<int>(j);
-                set.patternPoints[s] = {object[j].x, object[j].y};
-                set.imagePoints[s] = {image[j].x, image[j].y};
-            }
-        }
+        searchedFrames(doc.m_gridSet, count, cv::Size(640, 480));
+        projectViews(doc.m_gridSet, count);
     }
 
     fs::path dir;

@@ -1,6 +1,6 @@
-// Extraction on several threads must leave the document exactly as the
-// single-threaded Extract Grid(s) does: points, cells, frame sizes, the
-// current frame and the diagnostic lines.
+// The extraction driver on several threads must leave the document exactly
+// as on one: points, cells, frame sizes, the current frame and the lines on
+// the document's streams.
 
 #include <gtest/gtest.h>
 
@@ -17,11 +17,11 @@
 #include "calibration/points_file.h"
 #include "document/frame_decoder.h"
 #include "document/grid_commands.h"
-#include "document/parallel_extraction.h"
 #include "document/vexel_doc.h"
 #include "geomlib/g_node.h"
 #include "pattern/renderer.h"
 #include "support/scripted_ui.h"
+#include "support/search_grids.h"
 
 namespace fs = std::filesystem;
 using namespace vexel::pattern;
@@ -65,9 +65,9 @@ std::string snapshot(CVexelDoc& doc) {
     std::ostringstream out;
     out << formatCorrespondences(doc.m_gridSet, doc.FrameCount());
     for (int f = 0; f < doc.FrameCount(); ++f) {
-        const FrameGridStatus status = doc.GridStatus(f);
+        const FrameGrid& status = doc.GridOf(f);
         out << "frame " << f << " size " << status.size.width << 'x' << status.size.height << " searched "
-            << status.extracted << " failure " << gridFailureText(status.failure) << " cells "
+            << status.searched << " failure " << gridFailureText(status.failure) << " cells "
             << doc.m_gridSet.getCellCount(f) << '\n';
         for (int c = 0; c < doc.m_gridSet.getCellCount(f); ++c) {
             GridElement* cell = doc.m_gridSet.getCell(f, c);
@@ -112,26 +112,23 @@ TEST_F(ParallelExtraction, GivesTheSingleThreadedResultWhateverTheThreadCount) {
         CVexelDoc doc(&ui);
         std::ostringstream diagnostics, errors;
         open(doc, 3, &diagnostics);
-        std::mutex m;
-        std::vector<int> reported;
-        int read = extractAllFramesParallel(
-            doc, jobs,
-            [&](int done, int total) {
-                std::lock_guard<std::mutex> lock(m);
-                EXPECT_EQ(total, doc.FrameCount());
-                reported.push_back(done);
-            },
-            &errors);
+        doc.m_errors = &errors;
+        const GridSearchResult result = searchAll(doc, jobs);
         SCOPED_TRACE("jobs " + std::to_string(jobs));
-        EXPECT_EQ(read, doc.FrameCount() - 1);  // the broken file
+        EXPECT_EQ(result.read, doc.FrameCount() - 1);  // the broken file
+        EXPECT_EQ(result.searched, doc.FrameCount());
         EXPECT_EQ(doc.CurrentFrame(), 3);
         EXPECT_EQ(snapshot(doc), expected);
         EXPECT_EQ(diagnostics.str(), serialDiagnostics.str());
         EXPECT_EQ(extractionSummary(doc), serialUi.lastStatus());
         EXPECT_EQ(doc.m_gridSet.getPointCount(4), 0);
-        // One report per frame, the count rising to the total.
-        ASSERT_EQ(reported.size(), static_cast<std::size_t>(doc.FrameCount()));
-        for (std::size_t i = 0; i < reported.size(); ++i) EXPECT_EQ(reported[i], static_cast<int>(i) + 1);
+        // One report before each frame, in visiting order, and one at the end.
+        const int n = doc.FrameCount();
+        ASSERT_EQ(ui.progressCalls.size(), static_cast<std::size_t>(n) + 1);
+        for (int i = 0; i <= n; ++i)
+            EXPECT_EQ(ui.progressCalls[static_cast<std::size_t>(i)],
+                      "Extracting frame " + std::to_string(std::min(i + 1, n)) + " of " + std::to_string(n) + "|" +
+                          std::to_string(i) + "|" + std::to_string(n));
         doc.WaitForLoader();
     }
 }
@@ -154,7 +151,7 @@ TEST_F(ParallelExtraction, DecodesEveryFileOnceOnTheWorkersAndLeavesTheCacheAlon
     const int slot = doc.CurrentSlot();
     const int held = doc.SlotFrame(slot);
     decoded.clear();
-    extractAllFramesParallel(doc, 3);
+    searchAll(doc, 3);
     const std::vector<std::string>& files = frameFiles();
     EXPECT_EQ(decoded, std::multiset<std::string>(files.begin(), files.end()));
     EXPECT_EQ(doc.CurrentFrame(), 2);
@@ -168,9 +165,9 @@ TEST_F(ParallelExtraction, CellsSurviveAReExtractionAndTheDocument) {
     ScriptedUi ui;
     CVexelDoc doc(&ui);
     open(doc, 0, nullptr);
-    extractAllFramesParallel(doc, 2);
+    searchAll(doc, 2);
     const std::string first = snapshot(doc);
-    extractAllFramesParallel(doc, 4);
+    searchAll(doc, 4);
     EXPECT_EQ(snapshot(doc), first);
     EXPECT_EQ(doc.m_gridSet.pendingElements.numberOfItems(), 0u);
     doc.WaitForLoader();
@@ -179,8 +176,8 @@ TEST_F(ParallelExtraction, CellsSurviveAReExtractionAndTheDocument) {
 TEST_F(ParallelExtraction, NoFramesMeansNothingToDo) {
     ScriptedUi ui;
     CVexelDoc doc(&ui);
-    EXPECT_EQ(extractAllFramesParallel(doc, 4), 0);
-    EXPECT_EQ(doc.m_gridSet.frameCount, 0);
+    EXPECT_EQ(searchAll(doc, 4).searched, 0);
+    EXPECT_EQ(doc.m_gridSet.frameCount(), 0);
 }
 
 TEST_F(ParallelExtraction, ExtractGridsReportsEachFrameInTheStatusLine) {

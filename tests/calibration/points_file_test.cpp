@@ -15,11 +15,10 @@ namespace {
 // Gives frame `frame` `count` correspondences: pattern (j, -j), image
 // (10.5 + j, 20.25 + 2j).
 void fillFrame(GridSet& set, int frame, int count) {
-    set.pointCount[frame] = count;
+    set.frames[frame].pointCount = count;
     for (int j = 0; j < count; ++j) {
-        int s = set.pointOffset[frame] + j;
-        set.patternPoints[s] = {static_cast<float>(j), static_cast<float>(-j)};
-        set.imagePoints[s] = {10.5f + j, 20.25f + 2.0f * j};
+        set.frames[frame].patternPoints[j] = {static_cast<float>(j), static_cast<float>(-j)};
+        set.frames[frame].imagePoints[j] = {10.5f + j, 20.25f + 2.0f * j};
     }
 }
 

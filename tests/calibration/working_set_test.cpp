@@ -25,6 +25,7 @@
 #include "grid/extract_frame.h"
 #include "pattern/renderer.h"
 #include "support/scripted_ui.h"
+#include "support/search_grids.h"
 
 namespace fs = std::filesystem;
 using namespace vexel::pattern;
@@ -268,11 +269,13 @@ TEST_F(WorkingSet, AFailureInsideExtractionLeavesTheDoneFramesAndTheCurrentFrame
     doc.StartLoader();
 
     int visited = 0;
-    auto failOnThird = [&](GridSet& set, int frame, const cv::Mat& image, std::string*) {
+    auto failOnThird = [&](GridSet& set, int frame, const cv::Mat& image, FrameNotes&) {
         if (++visited == 3) throw Fatal_Error("test", "a broken geometry check", __FILE__, __LINE__);
         extractFrame(set, frame, image, nullptr, nullptr, nullptr);
     };
-    EXPECT_THROW(extractAllFrames(doc, failOnThird), Fatal_Error);
+    const GridSearchResult result = searchAll(doc, 1, failOnThird);
+    EXPECT_EQ(result.failedFrame, 0);
+    EXPECT_THROW(std::rethrow_exception(result.failure), Fatal_Error);
     EXPECT_EQ(doc.CurrentFrame(), 4);
     // Frames 4 and 5 were done; 0 (where it failed), 1, 2 and 3 hold nothing.
     EXPECT_GE(doc.m_gridSet.getPointCount(4), 4);
@@ -325,14 +328,14 @@ TEST_F(WorkingSet, EachFrameSaysWhyItHasNoPoints) {
 
     ASSERT_TRUE(doc.ImportImageFiles({setA().files[0], marked.string(), flat.string(), broken.string()}));
     doc.OnExtractGrids();
-    const FrameGridStatus good = doc.GridStatus(0);
-    EXPECT_TRUE(good.extracted);
-    EXPECT_GE(good.points, 4);
+    const FrameGrid& good = doc.GridOf(0);
+    EXPECT_TRUE(good.searched);
+    EXPECT_GE(good.pointCount, 4);
     EXPECT_EQ(good.failure, GridFailure::None);
     EXPECT_EQ(good.size, cv::Size(640, 480));
-    EXPECT_EQ(doc.GridStatus(1).failure, GridFailure::MarkersMisfit);
-    EXPECT_EQ(doc.GridStatus(1).points, 0);
-    EXPECT_EQ(doc.GridStatus(2).failure, GridFailure::NoBoardFound);
-    EXPECT_EQ(doc.GridStatus(3).failure, GridFailure::NotRead);
+    EXPECT_EQ(doc.GridOf(1).failure, GridFailure::MarkersMisfit);
+    EXPECT_EQ(doc.GridOf(1).pointCount, 0);
+    EXPECT_EQ(doc.GridOf(2).failure, GridFailure::NoBoardFound);
+    EXPECT_EQ(doc.GridOf(3).failure, GridFailure::NotRead);
     EXPECT_EQ(doc.FramesNotExtracted(), 0);
 }

@@ -175,3 +175,17 @@ TEST_F(BatchCli, EverySubcommandHasAManualPage) {
         EXPECT_NE(help.out.find(std::string("  vexel-cli ") + name + " "), std::string::npos) << help.out;
     }
 }
+
+TEST_F(BatchCli, QuietLeavesOnlyErrorsAndNoReadableFrameIsAUsageError) {
+    const fs::path broken = dir / "broken.pgm";
+    std::ofstream(broken, std::ios::binary) << "P5\n640 480\n255\n";
+    const fs::path err = dir / "quiet.err";
+    EXPECT_EQ(cli("calibrate " + quote(dir / "views" / "views.iml") + " " + quote(broken) + " -q", err).status, 0);
+    EXPECT_EQ(readFile(err), "");
+
+    auto unread = cli("extract " + quote(broken) + " " + quote(broken) + " --json", err);
+    EXPECT_EQ(unread.status, 2);
+    EXPECT_NE(readFile(err).find("no frame could be read"), std::string::npos) << readFile(err);
+    EXPECT_EQ(cli("calibrate " + quote(broken) + " -q", err).status, 2);
+    EXPECT_NE(readFile(err).find("no frame could be read"), std::string::npos) << readFile(err);
+}

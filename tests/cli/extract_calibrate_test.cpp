@@ -174,6 +174,30 @@ TEST_F(ExtractCalibrateCli, FailuresAndUsageErrorsHaveTheirExitStatus) {
     EXPECT_EQ(run("calibrate " + shellQuote(dir / "views.iml") + " " + shellQuote(dir / "seq.vsq")).status, 2);
 }
 
+TEST_F(ExtractCalibrateCli, OutputsAreCheckedBeforeAnyWorkAndStandardOutputToo) {
+    const std::string list = shellQuote(dir / "views.iml");
+    std::ifstream listFile(dir / "views.iml");
+    const std::string listBefore((std::istreambuf_iterator<char>(listFile)), std::istreambuf_iterator<char>());
+    const std::string same = shellQuote(dir / "same.dat");
+    for (const std::string& outputs : {"--points " + same + " --cal " + same, "--points " + list,
+                                       // a frame the list names
+                                       "--cal " + shellQuote(dir / "view_000.pgm"), std::string("--points ''")}) {
+        SCOPED_TRACE(outputs);
+        auto refused = run("calibrate " + list + " " + outputs + " --json");
+        EXPECT_EQ(refused.status, 2);
+        EXPECT_TRUE(nlohmann::json::parse(refused.out).contains("error")) << refused.out;
+    }
+    EXPECT_FALSE(fs::exists(dir / "same.dat"));
+    std::ifstream listAfter(dir / "views.iml");
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(listAfter)), std::istreambuf_iterator<char>()), listBefore);
+
+    // What cannot reach standard output is a failure.
+    EXPECT_EQ(runProcess(shellQuote(cliPath()) + " extract " + shellQuote(dir / "view_000.pgm") +
+                         " --json >/dev/full 2>/dev/null")
+                  .status,
+              1);
+}
+
 TEST_F(ExtractCalibrateCli, AnUnderDeterminedCalibrationComesWithWarnings) {
     // One view, and the same view four times: a camera comes out, but with
     // the warning that it rests on too few distinct views.

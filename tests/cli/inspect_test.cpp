@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <utility>
@@ -111,14 +112,26 @@ TEST(InspectCommand, VerboseSendsDiagnosticsToStandardError) {
 
 TEST(InspectCommand, UnreadableImageExitsWithStatusTwoNamingTheFile) {
     const std::string notImage = std::string(VEXEL_TEST_DATA_DIR) + "/README.md";
-    const auto r = runProcess(cliPath() + " inspect '" + notImage + "' --json 2>&1");
+    // With --json the failure is a JSON object too.
+    const auto r = runProcess(cliPath() + " inspect '" + notImage + "' --json 2>/dev/null");
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.out.find(notImage), std::string::npos) << r.out;
-    EXPECT_EQ(r.out.find('{'), std::string::npos) << r.out;
+    EXPECT_EQ(nlohmann::json::parse(r.out)["error"], notImage + ": unsupported image format") << r.out;
 
     const auto missing = runProcess(cliPath() + " inspect /no/such/frame.pgm 2>&1");
     EXPECT_EQ(missing.status, 2);
     EXPECT_NE(missing.out.find("/no/such/frame.pgm"), std::string::npos) << missing.out;
+}
+
+TEST(InspectCommand, NothingFoundExitsWithStatusOne) {
+    const std::string blank = ::testing::TempDir() + "vexel_blank.pgm";
+    {
+        std::ofstream out(blank, std::ios::binary);
+        out << "P5\n64 48\n255\n" << std::string(64 * 48, '\x80');
+    }
+    const auto r = runProcess(cliPath() + " inspect '" + blank + "' --json 2>/dev/null");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("\"correspondences\""), std::string::npos) << r.out;
+    std::remove(blank.c_str());
 }
 
 }  // namespace

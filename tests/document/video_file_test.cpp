@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "document/parallel_extraction.h"
 #include "document/vexel_doc.h"
 #include "document/video_file.h"
 #include "support/rendered_video.h"
 #include "support/scripted_ui.h"
+#include "support/search_grids.h"
 
 namespace fs = std::filesystem;
 using vexel::FrameStream;
@@ -244,7 +244,7 @@ TEST_F(VideoFileTest, RenderedVideoImportsAndCalibratesToTheRenderingCamera) {
     EXPECT_EQ(doc.GetFrameChannels(), 1);
     EXPECT_EQ(ui.callsStartingWith("busy|"), (std::vector<std::string>{"busy|1", "busy|0"}));
 
-    extractAllFramesParallel(doc, 2);
+    searchAll(doc, 2);
     doc.OnIntrinsicCalibration();
     ASSERT_TRUE(doc.m_calibration) << ui.lastStatus();
     const vexel::pattern::Camera truth = vexel::test::videoCamera();

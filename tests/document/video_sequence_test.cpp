@@ -213,7 +213,7 @@ TEST_F(VideoSequenceTest, DamagedFilesAreRefusedAndTheWorkingSetStays) {
         EXPECT_FALSE(doc.InSequenceMode());
         EXPECT_EQ(doc.FrameNames(), (std::vector<std::string>{"a.pgm", "b.pgm"}));
         EXPECT_EQ(doc.CurrentFrame(), 1);
-        EXPECT_EQ(doc.m_gridSet.frameCount, 2);
+        EXPECT_EQ(doc.m_gridSet.frameCount(), 2);
         EXPECT_EQ(ui.lastTitle(), "Vexel: image 1, b.pgm, 6 x 4");
         EXPECT_NE(ui.lastStatus().find(path), std::string::npos) << ui.lastStatus();
         EXPECT_TRUE(ui.callsStartingWith("message|").empty());

@@ -99,7 +99,7 @@ protected:
         extractWhileQuerying();
         EXPECT_EQ(ui.progressCalls.size(), 5u);
         EXPECT_EQ(doc.FramesNotExtracted(), FRAMES - 5);
-        for (int f = 0; f < FRAMES; ++f) EXPECT_EQ(doc.GridStatus(f).extracted, f >= 3 && f < 8) << f;
+        for (int f = 0; f < FRAMES; ++f) EXPECT_EQ(doc.GridOf(f).searched, f >= 3 && f < 8) << f;
         EXPECT_EQ(doc.CurrentFrame(), 3);
         EXPECT_NE(ui.lastStatus().find("stopped, 7 frames not searched"), std::string::npos) << ui.lastStatus();
         EXPECT_EQ(ui.endProgressCalls, 1);
@@ -108,8 +108,10 @@ protected:
         ui.cancelAfterProgress = -1;
         ui.progressCalls.clear();
         EXPECT_GT(extractWhileQuerying(), 0);
-        EXPECT_EQ(ui.progressCalls.size(), static_cast<std::size_t>(FRAMES));
+        // One report before each frame and one when all are done.
+        EXPECT_EQ(ui.progressCalls.size(), static_cast<std::size_t>(FRAMES) + 1);
         EXPECT_EQ(ui.progressCalls.front(), "Extracting frame 1 of 12|0|12");
+        EXPECT_EQ(ui.progressCalls.back(), "Extracting frame 12 of 12|12|12");
         EXPECT_EQ(doc.FramesNotExtracted(), 0);
         EXPECT_EQ(doc.CurrentFrame(), 3);
         EXPECT_EQ(ui.lastStatus().find("stopped"), std::string::npos) << ui.lastStatus();
@@ -117,6 +119,12 @@ protected:
 };
 
 TEST_F(WorkerCommandTest, ImageFramesStoppedAndCompletedWhileTheViewQueries) {
+    importImages();
+    stoppedThenCompleted();
+}
+
+TEST_F(WorkerCommandTest, FramesSearchedOnThreeThreadsStopAndCompleteAlike) {
+    doc.SetExtractionThreads(3);
     importImages();
     stoppedThenCompleted();
 }

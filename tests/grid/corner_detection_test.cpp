@@ -114,7 +114,7 @@ struct TiltedBoard {
 
 std::vector<GridPoint> storedCorners(const GridSet& set, int frame) {
     std::vector<GridPoint> corners;
-    for (int k = 0; k < set.getPointCount(frame); ++k) corners.push_back(set.imagePoints[set.pointOffset[frame] + k]);
+    for (int k = 0; k < set.getPointCount(frame); ++k) corners.push_back(set.frames[frame].imagePoints[k]);
     return corners;
 }
 
@@ -166,7 +166,7 @@ TEST(DetectCorners, FindsEveryJunctionOfAFrontalBoard) {
     EXPECT_EQ(std::count(hits.begin(), hits.end(), 1), static_cast<long>(truth.size()));
 
     // Frame 0 was not touched.
-    EXPECT_EQ(set.pointCount[0], 200);
+    EXPECT_EQ(set.frames[0].pointCount, 200);
 }
 
 TEST(DetectCorners, StoresAtMostMaxPointsCorners) {
@@ -269,7 +269,7 @@ TEST(DetectCorners, IgnoresMissingRecordsAndUnsuitableImages) {
     const cv::Mat board = frontalBoard(160, 120, 20.37, 20.81, 40.0);
     GridSet empty;
     detectCorners(empty, 0, board);  // nothing allocated
-    EXPECT_TRUE(empty.pointCount.empty());
+    EXPECT_TRUE(empty.frames.empty());
 
     GridSet set;
     set.allocate(1, 200);
@@ -280,8 +280,8 @@ TEST(DetectCorners, IgnoresMissingRecordsAndUnsuitableImages) {
     cv::Mat channels[] = {board, board, board};
     cv::merge(channels, 3, colour);
     detectCorners(set, 0, colour);
-    EXPECT_EQ(set.pointCount[0], 200);
-    for (const GridPoint& p : set.imagePoints) {
+    EXPECT_EQ(set.frames[0].pointCount, 200);
+    for (const GridPoint& p : set.frames[0].imagePoints) {
         EXPECT_EQ(p.x, 0.0f);
         EXPECT_EQ(p.y, 0.0f);
     }

@@ -24,8 +24,8 @@ std::vector<std::vector<int>> triangleNodeLists(g_part& part) {
 }
 
 void setCorners(GridSet& set, int frame, const std::vector<GridPoint>& corners) {
-    for (size_t k = 0; k < corners.size(); ++k) set.imagePoints[set.pointOffset[frame] + k] = corners[k];
-    set.pointCount[frame] = static_cast<int>(corners.size());
+    for (size_t k = 0; k < corners.size(); ++k) set.frames[frame].imagePoints[k] = corners[k];
+    set.frames[frame].pointCount = static_cast<int>(corners.size());
 }
 
 TEST(CornerMesh, VectorFramesGiveTheReferenceTriangles) {
@@ -38,7 +38,7 @@ TEST(CornerMesh, VectorFramesGiveTheReferenceTriangles) {
         std::ostringstream diag;
         triangulateCorners(set, 0, diag);
 
-        g_part& triangles = *set.triangleParts[0];
+        g_part& triangles = *set.frames[0].trianglePart;
         EXPECT_EQ(triangleNodeLists(triangles), vexel::test::expectedNodeLists(expected, "triangles"));
         for (uint32_t i = 0; i < triangles.elements().numberOfItems(); ++i) {
             g_element* e = triangles.elements().item(i);
@@ -56,8 +56,8 @@ TEST(CornerMesh, BuildsTwoIndependentNodeSets) {
     std::ostringstream diag;
     triangulateCorners(set, 1, diag);
 
-    g_part& triangles = *set.triangleParts[1];
-    g_part& grid = *set.gridParts[1];
+    g_part& triangles = *set.frames[1].trianglePart;
+    g_part& grid = *set.frames[1].gridPart;
     ASSERT_EQ(triangles.nodes().numberOfItems(), 4u);
     ASSERT_EQ(grid.nodes().numberOfItems(), 4u);
     EXPECT_EQ(triangles.elements().numberOfItems(), 2u);
@@ -68,31 +68,31 @@ TEST(CornerMesh, BuildsTwoIndependentNodeSets) {
         EXPECT_NE(t, g);
         EXPECT_EQ(g->getId(), id);
         EXPECT_EQ(g->elements().numberOfItems(), 0u);
-        const GridPoint& slot = set.imagePoints[set.pointOffset[1] + id - 1];
+        const GridPoint& slot = set.frames[1].imagePoints[id - 1];
         for (g_node* node : {t, g}) {
             EXPECT_EQ(node->getCoordinates().x, static_cast<double>(slot.x));
             EXPECT_EQ(node->getCoordinates().y, static_cast<double>(slot.y));
             EXPECT_EQ(node->getCoordinates().z, 0.0);
         }
     }
-    EXPECT_EQ(set.triangleParts[0]->nodes().numberOfItems(), 0u);
+    EXPECT_EQ(set.frames[0].trianglePart->nodes().numberOfItems(), 0u);
 }
 
 TEST(CornerMesh, EmptyCollinearAndMissingFrames) {
     GridSet set;
     set.allocate(2, 200);
-    set.pointCount[0] = 0;
+    set.frames[0].pointCount = 0;
     std::ostringstream diag;
     triangulateCorners(set, 0, diag);
-    EXPECT_EQ(set.triangleParts[0]->nodes().numberOfItems(), 0u);
-    EXPECT_EQ(set.gridParts[0]->nodes().numberOfItems(), 0u);
+    EXPECT_EQ(set.frames[0].trianglePart->nodes().numberOfItems(), 0u);
+    EXPECT_EQ(set.frames[0].gridPart->nodes().numberOfItems(), 0u);
     EXPECT_EQ(diag.str(), "\nBGS is <0.000000e+00>\nBGS*EPS is <0.000000e+00>");
 
     setCorners(set, 1, {{1, 1}, {2, 2}, {3, 3}});
     triangulateCorners(set, 1, diag);
-    EXPECT_EQ(set.triangleParts[1]->nodes().numberOfItems(), 3u);
-    EXPECT_EQ(set.gridParts[1]->nodes().numberOfItems(), 3u);
-    EXPECT_EQ(set.triangleParts[1]->elements().numberOfItems(), 0u);
+    EXPECT_EQ(set.frames[1].trianglePart->nodes().numberOfItems(), 3u);
+    EXPECT_EQ(set.frames[1].gridPart->nodes().numberOfItems(), 3u);
+    EXPECT_EQ(set.frames[1].trianglePart->elements().numberOfItems(), 0u);
 
     // Out of range or unallocated: nothing happens, nothing is printed.
     std::ostringstream quiet;
@@ -106,13 +106,13 @@ TEST(CornerMesh, EmptyCollinearAndMissingFrames) {
 TEST(CornerMesh, CountBeyondTheSlotsReadsOnlyTheFramesOwnSlots) {
     GridSet set;
     set.allocate(2, 5);
-    set.pointCount[0] = 9;   // corrupt: more than maxPoints
-    set.pointCount[1] = 50;  // last frame: beyond the end of the slot array
+    set.frames[0].pointCount = 9;   // corrupt: more than maxPoints
+    set.frames[1].pointCount = 50;  // last frame: beyond the end of the slot array
     std::ostringstream diag;
     triangulateCorners(set, 0, diag);
     triangulateCorners(set, 1, diag);
-    EXPECT_EQ(set.triangleParts[0]->nodes().numberOfItems(), 5u);
-    EXPECT_EQ(set.triangleParts[1]->nodes().numberOfItems(), 5u);
+    EXPECT_EQ(set.frames[0].trianglePart->nodes().numberOfItems(), 5u);
+    EXPECT_EQ(set.frames[1].trianglePart->nodes().numberOfItems(), 5u);
 }
 
 TEST(MakeTriangle, RegistersNodesInOrderWithoutAddingToThePart) {

@@ -50,7 +50,7 @@ TEST_P(VectorFrame, LaterStagesMatchReferenceExactly) {
     EXPECT_EQ(candidates, expected.at("candidateCount").get<int>());
     EXPECT_EQ(rejected, "");
 
-    g_part& triangles = *set.triangleParts[0];
+    g_part& triangles = *set.frames[0].trianglePart;
     const json& expectedTriangles = expected.at("triangles");
     ASSERT_EQ(triangles.elements().numberOfItems(), expectedTriangles.size());
     for (uint32_t i = 0; i < expectedTriangles.size(); ++i) {
@@ -61,7 +61,7 @@ TEST_P(VectorFrame, LaterStagesMatchReferenceExactly) {
         EXPECT_EQ(t->inGrid, want.at("inGrid").get<int>()) << "triangle " << i;
     }
 
-    g_part& grid = *set.gridParts[0];
+    g_part& grid = *set.frames[0].gridPart;
     const json& expectedCells = expected.at("cells");
     ASSERT_EQ(grid.elements().numberOfItems(), expectedCells.size());
     for (uint32_t i = 0; i < expectedCells.size(); ++i) {
@@ -157,7 +157,7 @@ TEST(ExtractFrame, DoesNothingWithoutRecordOrImage) {
     extractFrame(set, -1, image, &trace, &diag, &errors);
     extractFrame(set, 0, cv::Mat(), &trace, &diag, &errors);
     EXPECT_EQ(set.getPointCount(0), 200);
-    EXPECT_EQ(set.gridParts[0]->nodes().numberOfItems(), 0u);
+    EXPECT_EQ(set.frames[0].gridPart->nodes().numberOfItems(), 0u);
     EXPECT_EQ(diag.str(), "");
     EXPECT_EQ(errors.str(), "");
 }

@@ -49,7 +49,7 @@ TEST_P(VectorFrameCells, MatchesReferenceFromExpectedCorners) {
     EXPECT_EQ(candidates, expected.at("candidateCount").get<int>());
     EXPECT_TRUE(set.pendingElements.isEmpty());
 
-    g_part& triangles = *set.triangleParts[0];
+    g_part& triangles = *set.frames[0].trianglePart;
     const nlohmann::json& expectedTriangles = expected.at("triangles");
     ASSERT_EQ(triangles.elements().numberOfItems(), expectedTriangles.size());
     for (uint32_t i = 0; i < triangles.elements().numberOfItems(); ++i) {
@@ -60,7 +60,7 @@ TEST_P(VectorFrameCells, MatchesReferenceFromExpectedCorners) {
         EXPECT_EQ(triangle->inGrid, want.at("inGrid").get<int>()) << "triangle " << i;
     }
 
-    g_part& grid = *set.gridParts[0];
+    g_part& grid = *set.frames[0].gridPart;
     const nlohmann::json& expectedCells = expected.at("cells");
     ASSERT_EQ(set.getCellCount(0), static_cast<int>(expectedCells.size()));
     for (int i = 0; i < set.getCellCount(0); ++i) {
@@ -92,7 +92,7 @@ TEST(BuildGridCells, MissingFrameOrImageChangesNothing) {
 TEST(BuildGridCells, FrameWithoutTrianglesGetsNoCells) {
     GridSet set;
     set.allocate(1, 10);
-    set.pointCount[0] = 0;
+    set.frames[0].pointCount = 0;
     std::ostringstream diagnostics;
     triangulateCorners(set, 0, diagnostics);
     EXPECT_EQ(buildGridCells(set, 0, makeFrameImage(64, 48)), 0);

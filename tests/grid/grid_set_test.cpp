@@ -42,10 +42,7 @@ TEST(GridElement, StartsUnlabelled) {
 TEST(GridSet, NewSetIsEmpty) {
     GridSet set;
     EXPECT_EQ(set.maxPoints, 0);
-    EXPECT_EQ(set.frameCount, 0);
-    EXPECT_TRUE(set.pointCount.empty());
-    EXPECT_TRUE(set.imagePoints.empty());
-    EXPECT_TRUE(set.triangleParts.empty());
+    EXPECT_EQ(set.frameCount(), 0);
     EXPECT_TRUE(set.pendingElements.isEmpty());
     EXPECT_EQ(set.pendingElements.containerSize(), 9u);
     EXPECT_EQ(set.getTotalPointCount(), 0);
@@ -55,23 +52,22 @@ TEST(GridSet, NewSetIsEmpty) {
 TEST(GridSet, AllocateMakesZeroedRecords) {
     GridSet set;
     set.allocate(3, 200);
-    EXPECT_EQ(set.frameCount, 3);
+    EXPECT_EQ(set.frameCount(), 3);
     EXPECT_EQ(set.maxPoints, 200);
-    EXPECT_EQ(set.pointCount, (std::vector<int>{200, 200, 200}));
-    EXPECT_EQ(set.pointOffset, (std::vector<int>{0, 200, 400}));
-    ASSERT_EQ(set.imagePoints.size(), 600u);
-    ASSERT_EQ(set.patternPoints.size(), 600u);
-    for (size_t i = 0; i < 600; ++i) {
-        EXPECT_EQ(set.imagePoints[i].x, 0.0f);
-        EXPECT_EQ(set.patternPoints[i].y, 0.0f);
-    }
-    ASSERT_EQ(set.triangleParts.size(), 3u);
-    ASSERT_EQ(set.gridParts.size(), 3u);
     for (int f = 0; f < 3; ++f) {
+        const FrameGrid& record = set.frames[f];
         EXPECT_TRUE(set.hasFrame(f));
-        EXPECT_TRUE(set.triangleParts[f]->nodes().isEmpty());
-        EXPECT_TRUE(set.gridParts[f]->elements().isEmpty());
-        EXPECT_NE(set.triangleParts[f].get(), set.gridParts[f].get());
+        EXPECT_EQ(record.pointCount, 200);
+        ASSERT_EQ(record.imagePoints.size(), 200u);
+        ASSERT_EQ(record.patternPoints.size(), 200u);
+        for (size_t i = 0; i < 200; ++i) {
+            EXPECT_EQ(record.imagePoints[i].x, 0.0f);
+            EXPECT_EQ(record.patternPoints[i].y, 0.0f);
+        }
+        EXPECT_TRUE(record.trianglePart->nodes().isEmpty());
+        EXPECT_TRUE(record.gridPart->elements().isEmpty());
+        EXPECT_NE(record.trianglePart.get(), record.gridPart.get());
+        EXPECT_FALSE(record.searched);
     }
     EXPECT_FALSE(set.hasFrame(-1));
     EXPECT_FALSE(set.hasFrame(3));
@@ -83,33 +79,31 @@ TEST(GridSet, NonPositiveSizesLeaveTheSetReleased) {
     GridSet set;
     set.allocate(2, 10);
     set.allocate(0, 200);
-    EXPECT_TRUE(set.pointCount.empty());
-    EXPECT_TRUE(set.gridParts.empty());
     EXPECT_EQ(set.getTotalPointCount(), 0);
     expectNothingAnswered(set, 0);
 
     for (auto [frames, points] : {std::pair{3, 0}, std::pair{-1, 5}, std::pair{4, -200}}) {
         set.allocate(frames, points);
-        EXPECT_TRUE(set.imagePoints.empty());
         EXPECT_EQ(set.getTotalPointCount(), 0);
         expectNothingAnswered(set, 0);
     }
 }
 
-TEST(GridSet, SizesBeyondThirtyTwoBitSlotIndicesAreRefused) {
+TEST(GridSet, SizesBeyondThirtyTwoBitPointTotalsAreRefused) {
     GridSet set;
     set.allocate(INT_MAX / 100 + 1, 100);
-    EXPECT_TRUE(set.pointCount.empty());
+    EXPECT_TRUE(set.frames.empty());
     expectNothingAnswered(set, 0);
 }
 
 TEST(GridSet, PointQueriesHonourFrameAndCount) {
     GridSet set;
     set.allocate(2, 5);
-    set.pointCount = {0, 3};
+    set.frames[0].pointCount = 0;
+    set.frames[1].pointCount = 3;
     for (int k = 0; k < 5; ++k) {
-        set.imagePoints[5 + k] = {10.0f + k, 20.0f + k};
-        set.patternPoints[5 + k] = {-1.0f * k, 2.0f};
+        set.frames[1].imagePoints[k] = {10.0f + k, 20.0f + k};
+        set.frames[1].patternPoints[k] = {-1.0f * k, 2.0f};
     }
     GridPoint out{};
     EXPECT_FALSE(set.getImagePoint(0, 0, out));  // frame 0 has no points
@@ -135,10 +129,11 @@ TEST(GridSet, PointQueriesHonourFrameAndCount) {
     EXPECT_EQ(set.getTotalPointCount(), 3);
 }
 
-TEST(GridSet, CountAboveSlotsNeverReadsTheNextFrame) {
+TEST(GridSet, CountAboveSlotsNeverReadsPastThem) {
     GridSet set;
     set.allocate(2, 4);
-    set.pointCount = {9, 9};
+    set.frames[0].pointCount = 9;
+    set.frames[1].pointCount = 9;
     GridPoint out{};
     EXPECT_TRUE(set.getImagePoint(0, 3, out));
     EXPECT_FALSE(set.getImagePoint(0, 4, out));
@@ -150,9 +145,9 @@ TEST(GridSet, CellQueries) {
     set.allocate(2, 10);
     auto* first = new GridElement();
     auto* second = new GridElement();
-    set.gridParts[1]->addElement(first);
-    set.gridParts[1]->addElement(second);
-    set.triangleParts[0]->addElement(new GridElement());
+    set.frames[1].gridPart->addElement(first);
+    set.frames[1].gridPart->addElement(second);
+    set.frames[0].trianglePart->addElement(new GridElement());
 
     EXPECT_EQ(set.getCellCount(0), 0);  // triangles are not cells
     EXPECT_EQ(set.getCellCount(1), 2);
@@ -165,7 +160,7 @@ TEST(GridSet, CellQueries) {
     EXPECT_EQ(set.getCellCount(2), 0);
 
     // An element of another class is never handed out as a cell.
-    set.gridParts[0]->addElement(new g_element());
+    set.frames[0].gridPart->addElement(new g_element());
     EXPECT_EQ(set.getCellCount(0), 1);
     EXPECT_EQ(set.getCell(0, 0), nullptr);
 }
@@ -174,7 +169,7 @@ TEST(GridSet, ReleaseDeletesElementsThenNodesAndKeepsSizes) {
     std::vector<char> log;
     GridSet set;
     set.allocate(1, 10);
-    for (g_part* part : {set.triangleParts[0].get(), set.gridParts[0].get()}) {
+    for (g_part* part : {set.frames[0].trianglePart.get(), set.frames[0].gridPart.get()}) {
         auto* a = new LoggingNode(&log);
         auto* b = new LoggingNode(&log);
         auto* c = new LoggingNode(&log);
@@ -192,10 +187,9 @@ TEST(GridSet, ReleaseDeletesElementsThenNodesAndKeepsSizes) {
 
     set.release();
     EXPECT_EQ(log, (std::vector<char>{'e', 'e', 'n', 'n', 'n', 'n', 'n', 'n'}));
-    EXPECT_TRUE(set.triangleParts.empty());
-    EXPECT_TRUE(set.gridParts.empty());
-    EXPECT_TRUE(set.pointCount.empty());
-    EXPECT_EQ(set.frameCount, 1);
+    EXPECT_FALSE(set.frames[0].trianglePart);
+    EXPECT_FALSE(set.frames[0].gridPart);
+    EXPECT_EQ(set.frameCount(), 1);
     EXPECT_EQ(set.maxPoints, 10);
     EXPECT_EQ(set.pendingElements.numberOfItems(), 1u);
     expectNothingAnswered(set, 0);
@@ -205,29 +199,47 @@ TEST(GridSet, ReleaseDeletesElementsThenNodesAndKeepsSizes) {
 TEST(GridSet, ReallocateStartsOver) {
     GridSet set;
     set.allocate(2, 3);
-    set.pointCount[1] = 1;
-    set.imagePoints[3] = {5.0f, 6.0f};
-    set.gridParts[1]->addNode(new g_node());
-    set.gridParts[1]->addElement(new GridElement());
+    set.frames[1].pointCount = 1;
+    set.frames[1].imagePoints[0] = {5.0f, 6.0f};
+    set.frames[1].searched = true;
+    set.frames[1].gridPart->addNode(new g_node());
+    set.frames[1].gridPart->addElement(new GridElement());
 
     set.allocate(3, 3);
-    EXPECT_EQ(set.pointCount, (std::vector<int>{3, 3, 3}));
-    EXPECT_EQ(set.imagePoints[3].x, 0.0f);
+    EXPECT_EQ(set.frames[1].pointCount, 3);
+    EXPECT_EQ(set.frames[1].imagePoints[0].x, 0.0f);
+    EXPECT_FALSE(set.frames[1].searched);
     EXPECT_EQ(set.getCellCount(1), 0);
-    EXPECT_TRUE(set.gridParts[1]->nodes().isEmpty());
+    EXPECT_TRUE(set.frames[1].gridPart->nodes().isEmpty());
     EXPECT_TRUE(set.hasFrame(2));
+}
+
+TEST(GridSet, ResizeKeepsTheRecordsBelowAndAddsAbsentOnes) {
+    GridSet set;
+    set.allocate(2, 4);
+    set.frames[1].pointCount = 2;
+    set.resize(4);
+    EXPECT_TRUE(set.hasFrame(1));
+    EXPECT_EQ(set.getPointCount(1), 2);
+    expectNothingAnswered(set, 3);
+    ASSERT_TRUE(set.resetFrame(3, 0));
+    EXPECT_TRUE(set.hasFrame(3));
+    EXPECT_EQ(set.getPointCount(3), 0);
+    EXPECT_FALSE(set.resetFrame(4, 0));
+    set.resize(1);
+    EXPECT_EQ(set.frameCount(), 1);
 }
 
 TEST(GridSet, DestructionFreesEverything) {
     // Runs clean under the leak checker: parts, nodes and cells all go.
     auto set = std::make_unique<GridSet>();
     set->allocate(2, 4);
-    for (auto& part : set->triangleParts) {
+    for (FrameGrid& record : set->frames) {
         auto* n = new g_node();
-        part->addNode(n);
+        record.trianglePart->addNode(n);
         auto* e = new GridElement();
         e->addNode(n);
-        part->addElement(e);
+        record.trianglePart->addElement(e);
     }
     set.reset();
     SUCCEED();

@@ -153,7 +153,7 @@ struct MarkerFrame {
         auto* cell = new GridElement();
         for (const auto& c : corners) cell->addNode(node(c[0], c[1]));
         cell->meanGrey = grey;
-        set.gridParts[0]->addElement(cell);
+        set.frames[0].gridPart->addElement(cell);
         return cell;
     }
 
@@ -161,7 +161,7 @@ struct MarkerFrame {
         auto it = nodes.find({x, y});
         if (it != nodes.end()) return it->second;
         auto* n = new g_node(g_vector(x, y, 0));
-        set.gridParts[0]->addNode(n);
+        set.frames[0].gridPart->addNode(n);
         nodes[{x, y}] = n;
         return n;
     }
@@ -236,7 +236,7 @@ struct BoardFrame {
         g_element* dropped = nullptr;
         while (mesh->cells().removeFirst(dropped)) {
         }
-        for (GridElement* cell : order) set.gridParts[0]->addElement(cell);
+        for (GridElement* cell : order) set.frames[0].gridPart->addElement(cell);
         std::vector<PaintedSpot> spots{{0, 3, 40}, {0, 0, 200}, {1, 1, 200}};
         spots.insert(spots.end(), extraSpots.begin(), extraSpots.end());
         image = vexel::test::paintBoard(layout, 640, 480, -5, 5, -5, 6, spots);

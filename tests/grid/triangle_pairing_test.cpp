@@ -132,8 +132,8 @@ protected:
         while (set.pendingElements.removeFirst(cell)) delete cell;
     }
 
-    g_part& triangles() { return *set.triangleParts[0]; }
-    g_part& grid() { return *set.gridParts[0]; }
+    g_part& triangles() { return *set.frames[0].trianglePart; }
+    g_part& grid() { return *set.frames[0].gridPart; }
 
     int corner(double x, double y) {
         triangles().addNode(new g_node(g_vector(x, y, 0.0)));

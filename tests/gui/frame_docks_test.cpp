@@ -21,6 +21,13 @@ namespace cmd = vexel::cmd;
 
 namespace {
 
+// How a frame's search ended.
+struct Outcome {
+    bool searched = false;
+    GridFailure failure = GridFailure::None;
+    cv::Size size;
+};
+
 class FrameDocksTest : public GuiTest {
 protected:
     void SetUp() override {
@@ -38,13 +45,18 @@ protected:
 
     // Imports `count` frames of 64 x 48, then gives them the outcomes of a
     // search: per frame a point count, or a failure.
-    void importSearched(const std::vector<FrameExtraction>& states, const std::vector<int>& points) {
+    void importSearched(const std::vector<Outcome>& outcomes, const std::vector<int>& points) {
         std::vector<std::string> names;
-        for (std::size_t i = 0; i < states.size(); ++i) names.push_back("/data/shots/" + frameName(64, 48, 10 + int(i)));
+        for (std::size_t i = 0; i < outcomes.size(); ++i) names.push_back("/data/shots/" + frameName(64, 48, 10 + int(i)));
         ASSERT_TRUE(doc->ImportImageFiles(names));
-        doc->m_gridSet.allocate(static_cast<int>(states.size()), 200);
-        doc->m_gridFrames = states;
-        for (std::size_t i = 0; i < points.size(); ++i) doc->m_gridSet.pointCount[i] = points[i];
+        doc->m_gridSet.allocate(static_cast<int>(outcomes.size()), 200);
+        for (std::size_t i = 0; i < outcomes.size(); ++i) {
+            FrameGrid& record = doc->m_gridSet.frames[i];
+            record.searched = outcomes[i].searched;
+            record.failure = outcomes[i].failure;
+            record.size = outcomes[i].size;
+            record.pointCount = points[i];
+        }
     }
 
     // The last calibration used `frames` with these errors.
@@ -65,13 +77,13 @@ protected:
     CVexelDoc* doc = nullptr;
 };
 
-const FrameExtraction FOUND{true, GridFailure::None, cv::Size(64, 48)};
+const Outcome FOUND{true, GridFailure::None, cv::Size(64, 48)};
 
 }  // namespace
 
 TEST_F(FrameDocksTest, EveryFrameHasARowSayingWhatItsSearchFound) {
     importSearched({FOUND, {true, GridFailure::NotRead, {}}, {true, GridFailure::NoBoardFound, cv::Size(64, 48)},
-                    {true, GridFailure::MarkersMisfit, cv::Size(64, 48)}, FrameExtraction{}, FOUND},
+                    {true, GridFailure::MarkersMisfit, cv::Size(64, 48)}, Outcome{}, FOUND},
                    {110, 0, 0, 0, 0, 1});
     doc->UpdateTitleAndViews();
     ASSERT_EQ(tree()->topLevelItemCount(), 6);
@@ -102,7 +114,7 @@ TEST_F(FrameDocksTest, EveryFrameHasARowSayingWhatItsSearchFound) {
 }
 
 TEST_F(FrameDocksTest, ChoosingARowGoesToItsFrameAndFollowsFrameSteps) {
-    importSearched(std::vector<FrameExtraction>(5, FOUND), {110, 110, 110, 110, 110});
+    importSearched(std::vector<Outcome>(5, FOUND), {110, 110, 110, 110, 110});
     doc->UpdateTitleAndViews();
     tree()->setCurrentItem(tree()->topLevelItem(3));  // as a click or the arrow keys do
     EXPECT_EQ(doc->CurrentFrame(), 3);
@@ -113,7 +125,7 @@ TEST_F(FrameDocksTest, ChoosingARowGoesToItsFrameAndFollowsFrameSteps) {
 }
 
 TEST_F(FrameDocksTest, CheckBoxesLeaveFramesOutAndUseAllFramesPutsThemBack) {
-    importSearched(std::vector<FrameExtraction>(4, FOUND), {110, 110, 110, 110});
+    importSearched(std::vector<Outcome>(4, FOUND), {110, 110, 110, 110});
     doc->UpdateTitleAndViews();
     QTreeWidgetItem* row = tree()->topLevelItem(2);
     EXPECT_EQ(row->checkState(CFrameListDock::INDEX_COLUMN), Qt::Checked);
@@ -131,7 +143,7 @@ TEST_F(FrameDocksTest, CheckBoxesLeaveFramesOutAndUseAllFramesPutsThemBack) {
 }
 
 TEST_F(FrameDocksTest, FramesThatFitFarWorseThanTheRestAreRed) {
-    importSearched(std::vector<FrameExtraction>(5, FOUND), {110, 110, 110, 110, 110});
+    importSearched(std::vector<Outcome>(5, FOUND), {110, 110, 110, 110, 110});
     calibrated({0, 1, 2, 3, 4}, {0.05, 0.06, 2.4, 0.05, 0.07});
     doc->UpdateTitleAndViews();
     for (int r = 0; r < 5; ++r) EXPECT_EQ(frame->FrameList()->RowFlagged(r), r == 2) << r;
@@ -142,7 +154,7 @@ TEST_F(FrameDocksTest, FramesThatFitFarWorseThanTheRestAreRed) {
 }
 
 TEST_F(FrameDocksTest, TheChartHasABarPerCalibratedFrameAsHighAsItsError) {
-    importSearched(std::vector<FrameExtraction>(6, FOUND), {110, 110, 0, 110, 110, 110});
+    importSearched(std::vector<Outcome>(6, FOUND), {110, 110, 0, 110, 110, 110});
     calibrated({0, 1, 3, 5}, {0.08, 0.02, 0.05, 0.11});
     CErrorChart* chart = frame->ErrorChart();
     chart->resize(300, 180);
@@ -183,7 +195,7 @@ TEST_F(FrameDocksTest, TheChartHasABarPerCalibratedFrameAsHighAsItsError) {
 }
 
 TEST_F(FrameDocksTest, UndistortedAndCoverageItemsAreCheckedWhileOn) {
-    importSearched(std::vector<FrameExtraction>(2, FOUND), {110, 110});
+    importSearched(std::vector<Outcome>(2, FOUND), {110, 110});
     QAction* undistorted = frame->Action(cmd::VIEW_UNDISTORTED);
     QAction* coverage = frame->Action(cmd::VIEW_COVERAGE);
     ASSERT_TRUE(undistorted && coverage);

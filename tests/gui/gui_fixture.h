@@ -74,7 +74,7 @@ inline GridElement* addCell(CVexelDoc& doc, int frame, const std::vector<std::pa
                             bool inGrid = true, int frames = 1) {
     GridSet& grid = doc.m_gridSet;
     if (!grid.hasFrame(frame)) grid.allocate(frames, 200);
-    g_part& part = *grid.gridParts[static_cast<std::size_t>(frame)];
+    g_part& part = *grid.frames[static_cast<std::size_t>(frame)].gridPart;
     auto* cell = new GridElement;
     for (const auto& [x, y] : corners) {
         auto* node = new g_node(g_vector(x, y, 0));

@@ -271,10 +271,10 @@ TEST_F(MainFrameTest, RefineCornersIsADocumentSettingOffByDefault) {
     refine->trigger();
     EXPECT_TRUE(doc->m_refineCorners);
     EXPECT_TRUE(refine->isChecked());
-    EXPECT_FALSE(doc->GridStatus(0).extracted);
+    EXPECT_FALSE(doc->GridOf(0).searched);
     EXPECT_EQ(frame->ResultField()->text(), "Refine Corners on: the grids are searched again");
     frame->OnCommand(cmd::EXTRACT_GRIDS);
-    EXPECT_TRUE(doc->GridStatus(0).extracted);
+    EXPECT_TRUE(doc->GridOf(0).searched);
     EXPECT_GE(doc->m_gridSet.getPointCount(0), plain - 2);
     GridPoint after{};
     ASSERT_TRUE(doc->m_gridSet.getImagePoint(0, 0, after));

@@ -1,6 +1,7 @@
 // The view's undistorted drawing and the coverage dots.
 
 #include "gui/gui_fixture.h"
+#include "support/grid_views.h"
 #include "support/scripted_ui.h"
 
 #include <QPainter>
@@ -108,13 +109,12 @@ TEST_F(ViewModesTest, UndistortedDrawingNeedsACalibrationAndRemovesItsDistortion
 
 TEST_F(ViewModesTest, CoverageDrawsTheCorrespondencesOfEveryFrameInUse) {
     ASSERT_TRUE(doc->ImportImageFiles({frameName(320, 240), frameName(640, 480)}));
-    doc->m_gridSet.allocate(3, 200);
-    doc->m_gridFrames.assign(3, FrameExtraction{true, GridFailure::None, cv::Size(320, 240)});
-    doc->m_gridFrames[2].size = cv::Size(640, 480);
+    searchedFrames(doc->m_gridSet, 3, cv::Size(320, 240));
+    doc->m_gridSet.frames[2].size = cv::Size(640, 480);
     const GridPoint points[3] = {{40, 30}, {250, 200}, {100, 150}};
     for (int f = 0; f < 3; ++f) {
-        doc->m_gridSet.pointCount[f] = 1;
-        doc->m_gridSet.imagePoints[doc->m_gridSet.pointOffset[f]] = points[f];
+        doc->m_gridSet.frames[f].pointCount = 1;
+        doc->m_gridSet.frames[f].imagePoints[0] = points[f];
     }
     const QImage plain = picture();
     auto orange = [](QRgb p) { return qRed(p) > 200 && qGreen(p) > 80 && qGreen(p) < 170 && qBlue(p) < 60; };

@@ -68,13 +68,13 @@ inline void seedExpectedCorners(GridSet& set, int frame, const nlohmann::json& e
     const nlohmann::json& corners = expected.at("corners");
     if (corners.size() > static_cast<size_t>(set.maxPoints))
         throw std::runtime_error("seedExpectedCorners: more corners than point slots");
-    const int offset = set.pointOffset[frame];
+    FrameGrid& record = set.frames[static_cast<size_t>(frame)];
     for (size_t k = 0; k < corners.size(); ++k) {
-        GridPoint& slot = set.imagePoints[offset + k];
+        GridPoint& slot = record.imagePoints[k];
         slot.x = static_cast<float>(corners[k].at(0).get<double>());
         slot.y = static_cast<float>(corners[k].at(1).get<double>());
     }
-    set.pointCount[frame] = static_cast<int>(corners.size());
+    set.frames[frame].pointCount = static_cast<int>(corners.size());
 }
 
 // The node lists (0-based node positions) of the expected "triangles" or

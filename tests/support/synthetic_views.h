@@ -53,7 +53,7 @@ inline std::vector<pattern::ViewPose> withCornerPoses(const pattern::Camera& cam
 inline void installCalibration(CVexelDoc& doc, const CalibrationViews& views, cv::Size size) {
     const IntrinsicResult result = calibrateIntrinsic(views, size);
     doc.m_calibration = std::make_unique<CalibrationRecord>(result.record);
-    doc.m_calibrationStats = intrinsicCalibrationStats(views, result, size, 0);
+    doc.m_calibrationStats = intrinsicStats(views, result, size, 0);
 }
 
 }  // namespace vexel::test
