@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "calibration/calibration_insight.h"
@@ -17,6 +16,7 @@
 #include "calibration/pose_scene.h"
 #include "cli/svg_overlay.h"
 #include "document/vexel_doc.h"
+#include "pattern/image_encoding.h"
 
 namespace vexel::cli {
 
@@ -208,11 +208,10 @@ std::string uncertaintyFigure(const CalibrationInsight& insight) {
             const auto c = uncertaintyColour(uncertaintyShade(map.at((x + 0.5) / scale - 0.5, (y + 0.5) / scale - 0.5)));
             colours.at<cv::Vec3b>(y, x) = cv::Vec3b(c[2], c[1], c[0]);
         }
-    std::vector<unsigned char> png;
-    cv::imencode(".png", colours, png);
+    const std::string png = pattern::encodePng(colours);
     std::string svg = svgOpen(width, height + 40, "projection uncertainty");
     svg += "<image x=\"0\" y=\"0\" width=\"" + std::to_string(width) + "\" height=\"" + std::to_string(height) +
-           "\" href=\"data:image/png;base64," + base64Encode(png.data(), png.size()) + "\"/>\n";
+           "\" href=\"data:image/png;base64," + base64Encode(reinterpret_cast<const unsigned char*>(png.data()), png.size()) + "\"/>\n";
     auto scaled = [scale](std::vector<cv::Point2d> points) {
         for (cv::Point2d& p : points) p *= scale;
         return points;

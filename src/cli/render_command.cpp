@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/command_registry.h"
+#include "pattern/photo_faults.h"
 #include "pattern/renderer.h"
 
 namespace vexel::cli {
@@ -25,6 +26,7 @@ struct RenderArgs {
     uint32_t backdrop = 0;
     std::string format = "pgm";
     std::string poses = "random";
+    std::string fault;
     bool quiet = false;
     CLI::Option* optFx = nullptr;
     CLI::Option* optFy = nullptr;
@@ -65,12 +67,22 @@ CommandRun setupRender(CLI::App& sub) {
                    "random: well spread (default); frontal: facing the camera in the middle of the frame; "
                    "corners: tilted by 30-50 degrees in the frame's corners")
         ->check(CLI::IsMember({"random", "frontal", "corners"}));
+    std::vector<std::string> faultNames;
+    for (pattern::FaultKind kind : pattern::allFaultKinds()) faultNames.emplace_back(pattern::faultKindName(kind));
+    sub.add_option("--fault", a->fault,
+                   "A photographic fault in every view, drawn per view: shadow, hand, glare, motion, defocus, "
+                   "overexposed, lowlight, small, jpeg (or none); the hidden corners go to faults.json")
+        ->check(CLI::IsMember(faultNames));
     sub.add_flag("-q,--quiet", a->quiet, "Nothing on standard output; errors only on standard error");
     sub.footer(R"(DESCRIPTION
   Renders synthetic views of the board seen by a known camera from random
   poses, with an image list views.iml and the true corners and camera in
   truth.json, for testing the extraction and the calibration end to end.
   Camera options left out keep the default camera, scaled to --size.
+  --fault puts a photographic fault into every view (its strength and place
+  drawn per view: a cast shadow, a hand over the board, a glare, motion blur,
+  defocus, over- or under-exposure, small cells, strong JPEG compression);
+  faults.json then says per view which corners cannot be seen.
 
 EXIT STATUS
   0 written; 2 bad arguments, a camera that cannot see the whole board, or
@@ -80,6 +92,7 @@ EXAMPLES
   vexel-cli render views --views 20 --size 1280x960 --noise 1.5
   vexel-cli render cluttered --views 12 --backdrop 3 --blur 0.6 --noise 1.5
   vexel-cli render frontal --views 10 --poses frontal
+  vexel-cli render shadows --views 8 --size 1920x1080 --backdrop 5 --fault shadow --format jpg
   vexel-cli render "test views" --k1 -0.2 --format jpg && vexel-cli calibrate "test views/views.iml")");
 
     return [a]() {
@@ -112,9 +125,12 @@ EXAMPLES
             return 2;
         }
 
-        const pattern::PoseRange range = a->poses == "frontal"   ? pattern::frontalPoseRange()
-                                         : a->poses == "corners" ? pattern::cornerPoseRange()
-                                                                 : pattern::PoseRange{};
+        pattern::FaultKind fault = pattern::FaultKind::None;
+        const bool faulty = !a->fault.empty() && pattern::faultKindFromName(a->fault, fault);
+        pattern::PoseRange range = a->poses == "frontal"   ? pattern::frontalPoseRange()
+                                   : a->poses == "corners" ? pattern::cornerPoseRange()
+                                                           : pattern::PoseRange{};
+        if (fault == pattern::FaultKind::SmallBoard) range = pattern::poseRangeFor(fault);
         const std::vector<pattern::ViewPose> poses = pattern::randomPoses(camera, a->views, a->seed, range);
         if (static_cast<int>(poses.size()) < a->views) {
             std::cerr << "vexel-cli render: cannot place the whole board in the frame with this camera ("
@@ -129,12 +145,32 @@ EXAMPLES
         options.noiseSeed = a->seed * 2654435761u + 12345u;
         const auto format = a->format == "jpg" ? pattern::ImageFormat::Jpeg : pattern::ImageFormat::Pgm;
         std::string error;
-        if (!pattern::writeRenderSet(a->outputDir, camera, poses, options, format, error)) {
+        bool written = false;
+        if (!faulty) {
+            written = pattern::writeRenderSet(a->outputDir, camera, poses, options, format, error);
+        } else {
+            // The faults draw a stream of their own too, so that a set with
+            // faults shows the same poses as the set without.
+            pattern::PortableRandom draws(a->seed * 40503u + 977u);
+            std::vector<pattern::FaultRecord> records;
+            const pattern::ViewRenderer render = [&](const pattern::ViewPose& pose, int index) {
+                pattern::RenderOptions viewOptions = options;
+                viewOptions.noiseSeed = options.noiseSeed + static_cast<uint32_t>(index);
+                const pattern::PhotoFaults faults = pattern::drawFaults(fault, camera, pose, draws);
+                pattern::FaultyView view = pattern::renderFaultyView(camera, pose, viewOptions, faults);
+                records.push_back(pattern::faultRecord(pattern::viewFileName(index, format), fault, view));
+                return std::move(view.view);
+            };
+            written = pattern::writeRenderSet(a->outputDir, camera, poses, render, format, error) &&
+                      pattern::writeTextFile(a->outputDir + "/faults.json", pattern::faultsJson(records), error);
+        }
+        if (!written) {
             std::cerr << "vexel-cli render: " << error << "\n";
             return 2;
         }
         if (!a->quiet)
-            std::cout << "wrote " << poses.size() << " views, views.iml and truth.json to " << a->outputDir << "\n";
+            std::cout << "wrote " << poses.size() << " views, views.iml" << (faulty ? ", faults.json" : "")
+                      << " and truth.json to " << a->outputDir << "\n";
         return 0;
     };
 }

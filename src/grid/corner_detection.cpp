@@ -2,6 +2,9 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
 #include <new>
 #include <vector>
 
@@ -15,6 +18,16 @@ constexpr int BLOCK_SIZE = 3;
 constexpr int REFINE_HALF_WINDOW = 4;
 constexpr int RETRY_HALF_WINDOW = 6;
 constexpr int REFINE_ITERATIONS = 10;
+// Local contrast normalisation: the Gaussian window's deviation as a share
+// of the searched image's longer side (several cells at the sizes boards are
+// seen at), and the least deviation divided by (grey levels), so that flat
+// walls and paper do not turn their noise into corners.
+constexpr double kNormalisingShare = 0.02;
+constexpr double kMinDeviation = 8.0;
+// A checkerboard's pixels lie about one deviation from their mean.
+constexpr double kNormalisedClip = 1.5;
+// The circle of the test against blobs (keepCorners), in searched pixels.
+constexpr double kSaddleRadius = 2.5;
 
 // The refinement needs the frame to be larger than its window plus a margin.
 bool fitsWindow(const cv::Mat& image, int halfWindow) {
@@ -51,9 +64,69 @@ void refineCorners(const cv::Mat& image, std::vector<cv::Point2f>& corners) {
     for (size_t j = 0; j < stuck.size(); ++j) corners[stuck[j]] = retry[j];
 }
 
+// The searched image with its contrast normalised locally: each pixel's
+// departure from the mean around it over the deviation around it, so that
+// corners in a shadow or beside a glare are as strong as in full light.
+cv::Mat normalisedContrast(const cv::Mat& searched) {
+    cv::Mat f;
+    searched.convertTo(f, CV_32F);
+    const double sigma = kNormalisingShare * std::max(searched.cols, searched.rows);
+    cv::Mat mean, square;
+    cv::GaussianBlur(f, mean, cv::Size(0, 0), sigma, sigma, cv::BORDER_REFLECT);
+    cv::GaussianBlur(f.mul(f), square, cv::Size(0, 0), sigma, sigma, cv::BORDER_REFLECT);
+    cv::Mat variance = square - mean.mul(mean);
+    cv::max(variance, kMinDeviation * kMinDeviation, variance);
+    cv::Mat deviation;
+    cv::sqrt(variance, deviation);
+    // Clipped, so that a thin sharp line on a flat wall (a large departure
+    // over a small deviation) does not outshine every corner of the board.
+    cv::Mat normalised = (f - mean) / deviation;
+    cv::min(normalised, kNormalisedClip, normalised);
+    cv::max(normalised, -kNormalisedClip, normalised);
+    return normalised;
+}
+
+// Keeps the corners around which the searched image is not all of one
+// side: on a circle of kSaddleRadius pixels (twice the smoothing, when that
+// is more) the samples cross the middle of their range at least twice. A
+// board's corner crosses it four times, the corner where a dark cell meets
+// the board's margin twice (those corners close the board's outer cells);
+// a round spot (a marker's, blurred into a blob the smoothed search takes
+// for a corner) not at all.
+void keepCorners(const cv::Mat& searched, double smoothing, std::vector<cv::Point2f>& corners) {
+    cv::Mat smooth;
+    searched.convertTo(smooth, CV_32F);
+    cv::GaussianBlur(smooth, smooth, cv::Size(0, 0), 1.0, 1.0, cv::BORDER_REFLECT);
+    const double radius = std::max(kSaddleRadius, 2.0 * smoothing);
+    constexpr int kSamples = 16;
+    size_t kept = 0;
+    for (const cv::Point2f& c : corners) {
+        float samples[kSamples];
+        float low = std::numeric_limits<float>::max(), high = std::numeric_limits<float>::lowest();
+        for (int k = 0; k < kSamples; ++k) {
+            const double a = 2.0 * CV_PI * k / kSamples;
+            const float x = std::clamp(static_cast<float>(c.x + radius * std::cos(a)), 0.0f, smooth.cols - 1.0f);
+            const float y = std::clamp(static_cast<float>(c.y + radius * std::sin(a)), 0.0f, smooth.rows - 1.0f);
+            cv::Mat one;
+            cv::getRectSubPix(smooth, cv::Size(1, 1), cv::Point2f(x, y), one);
+            samples[k] = one.at<float>(0, 0);
+            low = std::min(low, samples[k]);
+            high = std::max(high, samples[k]);
+        }
+        const float middle = 0.5f * (low + high);
+        int crossings = 0;
+        for (int k = 0; k < kSamples; ++k)
+            crossings += (samples[k] > middle) != (samples[(k + 1) % kSamples] > middle) ? 1 : 0;
+        if (crossings >= 2) corners[kept++] = c;
+    }
+    corners.resize(kept);
+}
+
 }  // namespace
 
-void detectCorners(GridSet& set, int frame, const cv::Mat& image) {
+void detectCorners(GridSet& set, int frame, const cv::Mat& image) { detectCornersWith(set, frame, image, {}); }
+
+void detectCornersWith(GridSet& set, int frame, const cv::Mat& image, const CornerSearch& search) {
     if (image.empty() || image.type() != CV_8UC1 || !set.hasFrame(frame)) return;
     FrameGrid& record = set.frames[static_cast<size_t>(frame)];
     if (record.pointCount != set.maxPoints) return;
@@ -63,18 +136,38 @@ void detectCorners(GridSet& set, int frame, const cv::Mat& image) {
         return;
     }
 
+    const bool firstSearch = !search.fullResolution && !search.normalised && search.smoothingShare == 0.0 &&
+                             search.minDistance == MIN_DISTANCE && search.refineHalfWindow == REFINE_HALF_WINDOW;
     std::vector<cv::Point2f> corners;
     try {
-        cv::Mat half;
-        cv::pyrDown(image, half, cv::Size(image.cols / 2, image.rows / 2));
-        cv::goodFeaturesToTrack(half, corners, set.maxPoints, QUALITY_LEVEL, MIN_DISTANCE, cv::noArray(), BLOCK_SIZE,
-                                false);
+        cv::Mat searched;
+        if (search.fullResolution) searched = image;
+        else cv::pyrDown(image, searched, cv::Size(image.cols / 2, image.rows / 2));
+        if (search.normalised) searched = normalisedContrast(searched);
+        const double smoothing = search.smoothingShare * std::max(searched.cols, searched.rows);
+        if (smoothing > 0.0) cv::GaussianBlur(searched, searched, cv::Size(0, 0), smoothing, smoothing, cv::BORDER_REFLECT);
+        cv::goodFeaturesToTrack(searched, corners, set.maxPoints, QUALITY_LEVEL, search.minDistance, cv::noArray(),
+                                BLOCK_SIZE, false);
         if (corners.size() > static_cast<size_t>(set.maxPoints)) corners.resize(static_cast<size_t>(set.maxPoints));
-        for (cv::Point2f& c : corners) {
-            c.x = c.x + c.x;
-            c.y = c.y + c.y;
+        if (!firstSearch) keepCorners(searched, smoothing, corners);
+
+        if (!search.fullResolution) {
+            for (cv::Point2f& c : corners) {
+                c.x = c.x + c.x;
+                c.y = c.y + c.y;
+            }
         }
-        refineCorners(image, corners);
+        const std::vector<cv::Point2f> starts = corners;
+        if (search.refineHalfWindow == REFINE_HALF_WINDOW) refineCorners(image, corners);
+        else refine(image, corners, search.refineHalfWindow);
+        if (!firstSearch) {
+            // The later searches drop the corners the refinement gave up on
+            // (still where the search put them) here and now.
+            size_t kept = 0;
+            for (size_t k = 0; k < corners.size(); ++k)
+                if (corners[k] != starts[k]) corners[kept++] = corners[k];
+            corners.resize(kept);
+        }
     } catch (const cv::Exception&) {
         return;  // no detection happened; the frame still reads as not searched
     } catch (const std::bad_alloc&) {

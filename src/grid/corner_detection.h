@@ -23,3 +23,30 @@ class GridSet;
 // one-channel. A frame narrower or lower than 2 pixels gives 0 corners. When
 // the vision library fails (e.g. out of memory) the record is left as it was.
 void detectCorners(GridSet& set, int frame, const cv::Mat& image);
+
+// Another way to search a frame's corners, for frames the first search
+// does not label.
+struct CornerSearch {
+    // Search the frame itself rather than its half-resolution copy (cells
+    // too small for the half-resolution search's minimum distance).
+    bool fullResolution = false;
+    // Normalise the contrast locally before the search (shadows, glare, dim
+    // parts of the frame), so that the strongest corner of the frame does
+    // not set the bar for all.
+    bool normalised = false;
+    // Gaussian smoothing before the search, as a share of the searched
+    // image's longer side (blurred frames: a motion-blurred corner shows two
+    // peaks of corner strength, sharp print in the surroundings outshines
+    // the board; smoothed, both become one blur).
+    double smoothingShare = 0.0;
+    // Least distance between two corners, in pixels of the searched image.
+    double minDistance = 8.0;
+    // Half-size of the refinement window on the frame; the default one's
+    // corners that run out of it are tried again in a wider window.
+    int refineHalfWindow = 4;
+};
+
+// detectCorners with `search`; the default search is detectCorners' own.
+// Other searches leave out the corners that are blobs of the searched image
+// (a blurred marker spot) and those the refinement gave up on.
+void detectCornersWith(GridSet& set, int frame, const cv::Mat& image, const CornerSearch& search);

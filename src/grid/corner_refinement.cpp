@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "grid/grid_set.h"
 #include "grid/marker_cells.h"
+#include "grid/point_check.h"
 
 namespace {
 
@@ -36,55 +36,118 @@ bool onMarkerCell(int x, int y) {
 
 }  // namespace
 
-int refineCorrespondences(GridSet& set, int frame, const cv::Mat& image) {
-    if (!set.hasFrame(frame) || image.empty() || image.type() != CV_8UC1) return 0;
-    FrameGrid& record = set.frames[static_cast<size_t>(frame)];
-    const int count = record.pointCount;
-    if (count <= 0 || count > set.maxPoints) return 0;
-
+std::vector<LabelledPoint> refinedPoints(const cv::Mat& image, const std::vector<LabelledPoint>& points,
+                                         const std::vector<bool>& which, std::vector<bool>* refined) {
+    std::vector<LabelledPoint> result = points;
+    if (refined != nullptr) refined->assign(points.size(), false);
+    if (image.empty() || image.type() != CV_8UC1) return result;
     std::map<std::pair<int, int>, cv::Point2f> at;
-    for (int k = 0; k < count; ++k) {
-        const GridPoint& p = record.patternPoints[static_cast<size_t>(k)];
-        const GridPoint& q = record.imagePoints[static_cast<size_t>(k)];
-        at[{static_cast<int>(std::lround(p.x)), static_cast<int>(std::lround(p.y))}] = cv::Point2f(q.x, q.y);
-    }
+    for (const LabelledPoint& p : points) at[{p.x, p.y}] = p.at;
 
     const int steps[4][2] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}};
-    int kept = 0;
-    for (int k = 0; k < count; ++k) {
-        const GridPoint pattern = record.patternPoints[static_cast<size_t>(k)];
-        const GridPoint image0 = record.imagePoints[static_cast<size_t>(k)];
-        const cv::Point2f start(image0.x, image0.y);
-        const int px = static_cast<int>(std::lround(pattern.x));
-        const int py = static_cast<int>(std::lround(pattern.y));
+    for (size_t k = 0; k < points.size(); ++k) {
+        if (k < which.size() && !which[k]) continue;
+        const LabelledPoint& p = points[k];
         double side = 0.0;
         for (const auto& step : steps) {
-            const auto near = at.find({px + step[0], py + step[1]});
+            const auto near = at.find({p.x + step[0], p.y + step[1]});
             if (near == at.end()) continue;
-            const double d = cv::norm(near->second - start);
+            const double d = cv::norm(near->second - p.at);
             if (side == 0.0 || d < side) side = d;
         }
-
-        cv::Point2f refined = start;
-        if (side > 0.0) {
-            const double share = onMarkerCell(px, py) ? kMarkerCornerShare : kRefineCellShare;
-            const int wanted =
-                std::clamp(static_cast<int>(std::lround(share * side)), kMinHalfWindow, kMaxHalfWindow);
-            const int h = halfWindowInside(start.x, start.y, image.cols, image.rows, wanted);
-            if (h >= kMinHalfWindow) {
-                std::vector<cv::Point2f> one{start};
-                cv::cornerSubPix(image, one, cv::Size(h, h), cv::Size(-1, -1),
-                                 cv::TermCriteria(cv::TermCriteria::EPS | cv::TermCriteria::COUNT, kIterations,
-                                                  kEpsilon));
-                refined = one[0];
-            }
-            if (!(cv::norm(refined - start) <= kMaxMoveShare * side)) continue;
-            if (!refinementWindowInside(refined.x, refined.y, image.cols, image.rows)) continue;
-        }
-        record.imagePoints[static_cast<size_t>(kept)] = GridPoint{refined.x, refined.y};
-        record.patternPoints[static_cast<size_t>(kept)] = pattern;
-        ++kept;
+        if (side <= 0.0) continue;
+        const double share = onMarkerCell(p.x, p.y) ? kMarkerCornerShare : kRefineCellShare;
+        const int wanted = std::clamp(static_cast<int>(std::lround(share * side)), kMinHalfWindow, kMaxHalfWindow);
+        const int h = halfWindowInside(p.at.x, p.at.y, image.cols, image.rows, wanted);
+        if (h < kMinHalfWindow) continue;
+        std::vector<cv::Point2f> one{p.at};
+        cv::cornerSubPix(image, one, cv::Size(h, h), cv::Size(-1, -1),
+                         cv::TermCriteria(cv::TermCriteria::EPS | cv::TermCriteria::COUNT, kIterations, kEpsilon));
+        if (!(cv::norm(one[0] - p.at) <= kMaxMoveShare * side)) continue;
+        if (!refinementWindowInside(one[0].x, one[0].y, image.cols, image.rows)) continue;
+        result[k].at = one[0];
+        if (refined != nullptr) (*refined)[k] = true;
     }
-    record.pointCount = kept;
-    return count - kept;
+    return result;
+}
+
+std::vector<bool> unstablePoints(const cv::Mat& image, const std::vector<LabelledPoint>& points) {
+    std::vector<bool> unstable(points.size(), false);
+    if (image.empty() || image.type() != CV_8UC1) return unstable;
+    std::vector<cv::Point2f> at;
+    std::vector<size_t> which;
+    for (size_t k = 0; k < points.size(); ++k) {
+        if (!refinementWindowInside(points[k].at.x, points[k].at.y, image.cols, image.rows, kStableHalfWindow)) continue;
+        at.push_back(points[k].at);
+        which.push_back(k);
+    }
+    if (at.empty()) return unstable;
+    cv::cornerSubPix(image, at, cv::Size(kStableHalfWindow, kStableHalfWindow), cv::Size(-1, -1),
+                     cv::TermCriteria(cv::TermCriteria::COUNT, kStableIterations, 0));
+    for (size_t j = 0; j < which.size(); ++j)
+        unstable[which[j]] = !(cv::norm(at[j] - points[which[j]].at) <= kStableShift);
+    return unstable;
+}
+
+namespace {
+
+// Checks `current`; the points that fail are tried at their `alternative`
+// position and everything is checked again. Returns which points to keep.
+std::vector<bool> settle(const cv::Mat& image, std::vector<LabelledPoint>& current,
+                         const std::vector<LabelledPoint>& alternative) {
+    std::vector<bool> keep = soundPoints(image, current);
+    if (std::find(keep.begin(), keep.end(), false) == keep.end()) return keep;
+    for (size_t k = 0; k < keep.size(); ++k)
+        if (!keep[k]) current[k] = alternative[k];
+    return soundPoints(image, current);
+}
+
+}  // namespace
+
+std::vector<LabelledPoint> finalPoints(const cv::Mat& image, const std::vector<LabelledPoint>& points,
+                                       bool refineAll) {
+    if (points.empty()) return points;
+    std::vector<LabelledPoint> current = points;
+    std::vector<bool> keep;
+    const std::vector<bool> unstable = unstablePoints(image, points);
+    const auto unstableCount = std::count(unstable.begin(), unstable.end(), true);
+    if (medianResidual(points) > kRoughResidual ||
+        static_cast<double>(unstableCount) > kRoughUnstableShare * static_cast<double>(points.size())) {
+        // In a flat cell noise is all the gradient there is, and a wide
+        // window gathers much of it: a rough frame is refined smoothed.
+        cv::Mat smoothed;
+        cv::GaussianBlur(image, smoothed, cv::Size(0, 0), kRoughSmoothing);
+        current = refinedPoints(smoothed, points, {});
+        keep = settle(image, current, points);
+    } else {
+        keep = soundPoints(image, current);
+        // A point that failed is tried refined; an unstable one is refined
+        // or dropped, whether it passed or not.
+        std::vector<bool> retried(keep.size());
+        for (size_t k = 0; k < keep.size(); ++k) retried[k] = !keep[k] || unstable[k];
+        if (std::find(retried.begin(), retried.end(), true) != retried.end()) {
+            std::vector<bool> refined;
+            const std::vector<LabelledPoint> alternative = refinedPoints(image, points, retried, &refined);
+            std::vector<bool> candidates(keep.size(), true);
+            for (size_t k = 0; k < keep.size(); ++k) {
+                if (refined[k]) current[k] = alternative[k];
+                else if (unstable[k]) candidates[k] = false;
+            }
+            keep = soundPoints(image, current, candidates);
+        }
+        if (refineAll) {
+            // A refined corner that moved away from a position that passed
+            // has met something else in its wider window (a finger's edge,
+            // a glare): the first position stays.
+            const std::vector<LabelledPoint> refined = refinedPoints(image, current, keep);
+            const std::vector<LabelledPoint> first = current;
+            for (size_t k = 0; k < current.size(); ++k)
+                if (keep[k] && cv::norm(refined[k].at - current[k].at) <= kRefineAgreement) current[k] = refined[k];
+            keep = settle(image, current, first);
+        }
+    }
+    std::vector<LabelledPoint> kept;
+    for (size_t k = 0; k < current.size(); ++k)
+        if (keep[k]) kept.push_back(current[k]);
+    return kept;
 }

@@ -6,7 +6,9 @@
 
 #include <opencv2/core.hpp>
 
-class GridSet;
+#include <vector>
+
+#include "grid/point_check.h"
 
 // The refinement window's half-size is kRefineCellShare of the shortest side
 // from the corner to its labelled neighbours, clamped to kMinHalfWindow ..
@@ -20,12 +22,47 @@ constexpr double kMarkerCornerShare = 0.2;
 constexpr int kMinHalfWindow = 3;
 constexpr int kMaxHalfWindow = 25;
 // A corner the refinement moves farther than this share of that side has
-// run to another feature (a spot, a neighbouring corner): it is dropped.
+// run to another feature (a spot, a neighbouring corner): it keeps its
+// position.
 constexpr double kMaxMoveShare = 0.25;
 
-// Refines the correspondences of `frame` in place on `image` (the 8-bit
-// one-channel frame they were found in); corners that move too far are
-// dropped and the rest keep their order. Returns the number dropped. Does
-// nothing when the frame holds no correspondences or the image is not
-// 8-bit one-channel.
-int refineCorrespondences(GridSet& set, int frame, const cv::Mat& image);
+// A frame whose corners lie farther than this (the median over its points)
+// from where their neighbours put them is rough (blur larger than the
+// detection's 9 x 9 window, strong noise): all its points are refined with
+// windows sized from their cells before they are checked.
+constexpr double kRoughResidual = 0.25;
+// A corner whose position moves by more than kStableShift pixels when it is
+// refined again in a window of half-size kStableHalfWindow (kStableIterations
+// steps) depends on its window: the frame is blurred wider than the
+// detection's window saw. Such a corner is refined with a window sized from
+// its cells; a frame with more than kRoughUnstableShare of them is rough.
+constexpr int kStableHalfWindow = 6;
+constexpr int kStableIterations = 10;
+constexpr double kStableShift = 0.3;
+constexpr double kRoughUnstableShare = 0.2;
+std::vector<bool> unstablePoints(const cv::Mat& image, const std::vector<LabelledPoint>& points);
+
+// Gaussian smoothing (pixels) of a rough frame before that refinement.
+constexpr double kRoughSmoothing = 1.0;
+// On a frame that is not rough, a refined corner is kept only within this
+// many pixels of its first position.
+constexpr double kRefineAgreement = 0.5;
+
+// `points` with those marked in `which` (all when it is empty) refined on
+// `image` (8-bit, one channel) with the window above; a point that cannot
+// be refined there, or that would move too far, keeps its position.
+// `refined`, when given, says which points were refined.
+std::vector<LabelledPoint> refinedPoints(const cv::Mat& image, const std::vector<LabelledPoint>& points,
+                                         const std::vector<bool>& which, std::vector<bool>* refined = nullptr);
+
+// The last step before correspondences are output; every point is checked
+// with its neighbours (soundPoints). On a rough frame the points are
+// refined (on the frame smoothed by kRoughSmoothing) and a refined point
+// that fails is tried at its first position. Otherwise the first positions
+// are checked and a point that fails is tried refined, an unstable one is
+// refined (or dropped when it cannot be); with `refineAll`
+// every point that passed is then refined and keeps the refined position
+// when it lies within kRefineAgreement of the first and passes. Points that
+// pass at no position are dropped; the rest keep their order.
+std::vector<LabelledPoint> finalPoints(const cv::Mat& image, const std::vector<LabelledPoint>& points,
+                                       bool refineAll);

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <ostream>
 #include <streambuf>
+#include <utility>
 
 #include "grid/corner_detection.h"
 #include "grid/corner_mesh.h"
-#include "grid/corner_refinement.h"
 #include "grid/grid_cells.h"
 #include "grid/marker_cells.h"
 #include "grid/nnsort.h"
@@ -20,35 +20,109 @@ protected:
     std::streamsize xsputn(const char*, std::streamsize count) override { return count; }
 };
 
+// What one search of a frame left on the way.
+struct SearchOutcome {
+    std::vector<GridPoint> corners;
+    int candidateCount = 0;
+    std::array<GridElement*, 3> markers{};
+    std::string rejected;
+    std::string failure;  // the triangulation's, when it failed
+};
+
+// Runs the stages from corner detection to the correspondences on one frame
+// of `set` with the corner search `search`.
+SearchOutcome runSearch(GridSet& set, int frame, const cv::Mat& image, const CornerSearch& search,
+                        std::ostream& diagnostics, bool refine, bool traced) {
+    SearchOutcome outcome;
+    detectCornersWith(set, frame, image, search);
+    FrameGrid& record = set.frames[static_cast<size_t>(frame)];
+    if (traced) {
+        const auto first = record.imagePoints.begin();
+        outcome.corners.assign(first, first + std::clamp(record.pointCount, 0, set.maxPoints));
+    }
+    try {
+        triangulateCorners(set, frame, diagnostics);
+    } catch (const TriangulationError& failure) {
+        record.pointCount = 0;
+        outcome.failure = failure.what();
+        return outcome;
+    }
+    outcome.candidateCount = buildGridCells(set, frame, image);
+    labelFrameGrid(set, frame, image, &outcome.markers, &outcome.rejected, refine);
+    return outcome;
+}
+
+// Moves the record of frame 0 of `from` (its points and both parts) into
+// frame `frame` of `into`; the parts of `into` go to `from`.
+void adoptFrame(GridSet& into, int frame, GridSet& from) {
+    FrameGrid& to = into.frames[static_cast<size_t>(frame)];
+    FrameGrid& source = from.frames[0];
+    const int count = std::clamp(source.pointCount, 0, into.maxPoints);
+    std::copy_n(source.imagePoints.begin(), count, to.imagePoints.begin());
+    std::copy_n(source.patternPoints.begin(), count, to.patternPoints.begin());
+    to.pointCount = count;
+    std::swap(to.trianglePart, source.trianglePart);
+    std::swap(to.gridPart, source.gridPart);
+}
+
 }  // namespace
+
+const std::vector<CornerSearch>& furtherSearches() {
+    static const std::vector<CornerSearch> searches = [] {
+        CornerSearch contrast;
+        contrast.normalised = true;
+        CornerSearch blurred = contrast;
+        blurred.smoothingShare = kBlurredSmoothing;
+        blurred.refineHalfWindow = kBlurredHalfWindow;
+        CornerSearch small = contrast;
+        small.fullResolution = true;
+        small.minDistance = kSmallCellDistance;
+        return std::vector<CornerSearch>{contrast, blurred, small};
+    }();
+    return searches;
+}
 
 void extractFrame(GridSet& set, int frame, const cv::Mat& image, ExtractTrace* trace, std::ostream* diagnostics,
                   std::ostream* errors, const ExtractOptions& options) {
     if (!set.hasFrame(frame) || image.empty()) return;
 
-    detectCorners(set, frame, image);
-    if (trace != nullptr) {
-        const FrameGrid& record = set.frames[static_cast<size_t>(frame)];
-        const auto first = record.imagePoints.begin();
-        trace->corners.assign(first, first + std::clamp(record.pointCount, 0, set.maxPoints));
-    }
-
     NullBuffer nullBuffer;
     std::ostream nullStream(&nullBuffer);
-    try {
-        triangulateCorners(set, frame, diagnostics != nullptr ? *diagnostics : nullStream);
-    } catch (const TriangulationError& failure) {
-        set.frames[static_cast<size_t>(frame)].pointCount = 0;
-        if (errors != nullptr) *errors << "frame " << frame << ": triangulation failed: " << failure.what() << '\n';
+    SearchOutcome outcome = runSearch(set, frame, image, CornerSearch{},
+                                      diagnostics != nullptr ? *diagnostics : nullStream, options.refineCorners,
+                                      trace != nullptr);
+    // A frame where the first search labels less than half the board (too
+    // few corners, no grid, no markers, labels refused, or a fragment) is
+    // searched the other ways in turn, each in a record of its own; one that
+    // labels more takes the frame's place, until one labels the whole board.
+    // A frame the first search labels to half the board or more keeps what
+    // it found.
+    int search = 0;
+    if (set.getPointCount(frame) < kFirstSearchEnough && image.type() == CV_8UC1) {
+        const std::vector<CornerSearch>& further = furtherSearches();
+        for (size_t k = 0; k < further.size() && set.getPointCount(frame) < kBoardCorners; ++k) {
+            GridSet scratch;
+            scratch.allocate(1, kFurtherMaxPoints);
+            SearchOutcome other = runSearch(scratch, 0, image, further[k], nullStream, options.refineCorners,
+                                            trace != nullptr);
+            if (!other.failure.empty() || scratch.getPointCount(0) <= set.getPointCount(frame)) continue;
+            adoptFrame(set, frame, scratch);
+            outcome = std::move(other);
+            search = static_cast<int>(k) + 1;
+        }
+    }
+    if (!outcome.failure.empty()) {
+        if (errors != nullptr) *errors << "frame " << frame << ": triangulation failed: " << outcome.failure << '\n';
+        if (trace != nullptr) trace->corners = outcome.corners;
         return;
     }
 
-    const int candidates = buildGridCells(set, frame, image);
-    if (trace != nullptr) trace->candidateCount = candidates;
-
-    std::string rejected;
-    labelFrameGrid(set, frame, image, trace != nullptr ? &trace->markers : nullptr, &rejected);
-    if (!rejected.empty() && errors != nullptr) *errors << "frame " << frame << ": " << rejected << '\n';
-    if (trace != nullptr) trace->rejected = rejected;
-    if (options.refineCorners) refineCorrespondences(set, frame, image);
+    if (!outcome.rejected.empty() && errors != nullptr) *errors << "frame " << frame << ": " << outcome.rejected << '\n';
+    if (trace != nullptr) {
+        trace->corners = std::move(outcome.corners);
+        trace->candidateCount = outcome.candidateCount;
+        trace->markers = outcome.markers;
+        trace->rejected = outcome.rejected;
+        trace->search = search;
+    }
 }

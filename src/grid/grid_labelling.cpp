@@ -82,7 +82,9 @@ SideNeighbours findSideNeighbours(GridElement* cell, g_node* p, g_node* q) {
     return found;
 }
 
-void walk(GridElement* origin, g_container<g_element*>& cells) {
+}  // namespace
+
+void walkGrid(GridElement* origin, g_container<g_element*>& cells) {
     origin->gridX = 0;
     origin->gridY = 0;
     std::deque<WalkEntry> queue;
@@ -146,6 +148,8 @@ void walk(GridElement* origin, g_container<g_element*>& cells) {
         }
     }
 }
+
+namespace {
 
 // The eight ways from walk labels (x, y) to pattern labels; each maps the
 // origin marker's (0, 0) to (0, 3) and reverses the walk's sense of rotation.
@@ -264,24 +268,17 @@ void emitCorners(GridElement* cell, g_container<g_node*>& imageNodes, g_containe
 
 }  // namespace
 
-int labelGrid(GridElement** markers, int markerCount, g_container<g_element*>& cells,
-              g_container<g_node*>& imageNodes, g_container<g_node*>& patternNodes) {
-    if (markers == nullptr || markerCount != 3 || markers[0] == nullptr || markers[1] == nullptr) return 0;
-    GridElement* origin = markers[0];
-    if (!cells.memberOf(origin) || origin->nodes().numberOfItems() != 4) return 0;
-
-    walk(origin, cells);
-
-    const Orientation orientation = chooseOrientation(markers);
-    if (orientation == Orientation::None) return 0;
-
+int placeGrid(const GridPlacement& placement, g_container<g_element*>& cells, g_container<g_node*>& imageNodes,
+              g_container<g_node*>& patternNodes) {
     const uint32_t cellCount = cells.numberOfItems();
     for (uint32_t i = 0; i < cellCount; ++i) {
         GridElement* cell = asCell(cells.item(i));
         if (cell == nullptr || !hasBothLabels(cell)) continue;
         int64_t px = 0;
         int64_t py = 0;
-        toPattern(orientation, cell->gridX, cell->gridY, px, py);
+        toPattern(static_cast<Orientation>(placement.orientation + 1),
+                  static_cast<int64_t>(cell->gridX) - placement.originX,
+                  static_cast<int64_t>(cell->gridY) - placement.originY, px, py);
         if (px >= kWindowMinX && px <= kWindowMaxX && py >= kWindowMinY && py <= kWindowMaxY) {
             cell->inGrid = 1;
             cell->gridX = static_cast<int32_t>(px);
@@ -296,4 +293,29 @@ int labelGrid(GridElement** markers, int markerCount, g_container<g_element*>& c
         emitCorners(cell, imageNodes, patternNodes, count);
     }
     return count;
+}
+
+cv::Point walkOffsetOf(int orientation, int patternX, int patternY) {
+    // The inverse of toPattern's maps, for the offset from the origin cell.
+    switch (static_cast<Orientation>(orientation + 1)) {
+        case Orientation::YX3: return {patternY - kOriginCellY, patternX};
+        case Orientation::NegY3X: return {kOriginCellY - patternY, -patternX};
+        case Orientation::NegXY3: return {-patternX, patternY - kOriginCellY};
+        case Orientation::X3Y: return {patternX, kOriginCellY - patternY};
+        case Orientation::None: break;
+    }
+    return {0, 0};
+}
+
+int labelGrid(GridElement** markers, int markerCount, g_container<g_element*>& cells,
+              g_container<g_node*>& imageNodes, g_container<g_node*>& patternNodes) {
+    if (markers == nullptr || markerCount != 3 || markers[0] == nullptr || markers[1] == nullptr) return 0;
+    GridElement* origin = markers[0];
+    if (!cells.memberOf(origin) || origin->nodes().numberOfItems() != 4) return 0;
+
+    walkGrid(origin, cells);
+
+    const Orientation orientation = chooseOrientation(markers);
+    if (orientation == Orientation::None) return 0;
+    return placeGrid({static_cast<int>(orientation) - 1, 0, 0}, cells, imageNodes, patternNodes);
 }

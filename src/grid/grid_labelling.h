@@ -2,6 +2,8 @@
 // Labelling of a frame's grid cells with pattern coordinates, starting from
 // the marker cells, and the corner correspondences that follow from them.
 
+#include <opencv2/core/types.hpp>
+
 #include "geomlib/g_container.h"
 
 class g_element;
@@ -39,3 +41,27 @@ constexpr int kMaxWalkVisits = 4;
 // GridElements with four nodes take part.
 int labelGrid(GridElement** markers, int markerCount, g_container<g_element*>& cells,
               g_container<g_node*>& imageNodes, g_container<g_node*>& patternNodes);
+
+// The walk of labelGrid on its own: every cell reachable from `start`
+// through shared sides gets walk labels (start (0, 0)) and `labelled`.
+void walkGrid(GridElement* start, g_container<g_element*>& cells);
+
+// How walk labels become pattern labels: the origin marker's walk labels
+// and one of the four maps of labelGrid (0: (x, y) -> (y, x + 3); 1: (-y,
+// 3 - x); 2: (-x, y + 3); 3: (x, 3 - y), for walk labels relative to the
+// origin's).
+struct GridPlacement {
+    int orientation = 0;
+    int originX = 0;
+    int originY = 0;
+};
+
+// Steps 3 and 4 of labelGrid with a given placement, on walked cells: the
+// cells inside the window get pattern labels and inGrid, and their corners
+// are emitted. Returns the number of correspondences appended.
+int placeGrid(const GridPlacement& placement, g_container<g_element*>& cells, g_container<g_node*>& imageNodes,
+              g_container<g_node*>& patternNodes);
+
+// The walk-label offset, from the origin marker's, of pattern cell (x, y)
+// under `orientation` (the inverse of placeGrid's map).
+cv::Point walkOffsetOf(int orientation, int patternX, int patternY);

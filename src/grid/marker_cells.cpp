@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <map>
 #include <utility>
 #include <sstream>
@@ -12,9 +13,11 @@
 #include "geomlib/g_node.h"
 #include "geomlib/g_part.h"
 #include "geomlib/g_vector.h"
+#include "grid/corner_refinement.h"
 #include "grid/grid_element.h"
 #include "grid/grid_labelling.h"
 #include "grid/grid_set.h"
+#include "grid/point_check.h"
 
 namespace {
 
@@ -90,14 +93,18 @@ bool unrefinedStart(double x, double y) {
     return evenWhole(x) && evenWhole(y);
 }
 
-std::string latticeReason(g_container<g_node*>& imageNodes, g_container<g_node*>& patternNodes) {
+std::string latticeReason(const std::vector<LabelledPoint>& points) {
     std::map<std::pair<int, int>, cv::Point2d> at;
-    const uint32_t n = std::min(imageNodes.numberOfItems(), patternNodes.numberOfItems());
-    for (uint32_t k = 0; k < n; ++k) {
-        const g_vector image = imageNodes.item(k)->getCoordinates();
-        const g_vector pattern = patternNodes.item(k)->getCoordinates();
-        at[{static_cast<int>(std::lround(pattern.x)), static_cast<int>(std::lround(pattern.y))}] =
-            cv::Point2d(image.x, image.y);
+    for (const LabelledPoint& p : points) {
+        const auto [place, added] = at.insert({{p.x, p.y}, cv::Point2d(p.at.x, p.at.y)});
+        if (added) continue;
+        // Two corners with one label: cells met from two sides disagree.
+        std::ostringstream text;
+        text.precision(1);
+        text << std::fixed << "corners at image (" << place->second.x << ", " << place->second.y << ") and ("
+             << p.at.x << ", " << p.at.y << ") were both labelled (" << p.x << ", " << p.y
+             << "); labels not trusted";
+        return text.str();
     }
     const int steps[4][2] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}};
     for (const auto& [label, point] : at) {
@@ -237,51 +244,413 @@ void findMarkerCells(GridSet& set, int frame, const cv::Mat& image, GridElement*
     }
 }
 
+namespace {
+
+// Takes every label and flag off the cells, for another labelling.
+void clearLabels(g_container<g_element*>& cells) {
+    const uint32_t count = cells.numberOfItems();
+    for (uint32_t i = 0; i < count; ++i) {
+        if (auto* cell = dynamic_cast<GridElement*>(cells.item(i))) {
+            cell->inGrid = 0;
+            cell->labelled = 0;
+            cell->gridX = NO_LABEL;
+            cell->gridY = NO_LABEL;
+        }
+    }
+}
+
+// Deletes the cells of `part` that use `node`; the others keep their order.
+void deleteCellsAt(g_part& part, g_node* node) {
+    g_container<g_element*>& cells = part.elements();
+    std::vector<g_element*> kept;
+    std::vector<g_element*> gone;
+    const uint32_t count = cells.numberOfItems();
+    for (uint32_t i = 0; i < count; ++i) (cells.item(i)->isNode(node) ? gone : kept).push_back(cells.item(i));
+    if (gone.empty()) return;
+    cells.clear();
+    for (g_element* cell : kept) cells.append(cell);
+    for (g_element* cell : gone) {
+        g_container<g_node*>& nodes = cell->nodes();
+        for (uint32_t k = 0; k < nodes.numberOfItems(); ++k) nodes.item(k)->removeElement(cell);
+        delete cell;
+    }
+}
+
+// The labelled corners worth judging: those whose refinement window lies
+// inside the image and that the refinement settled.
+void collectPoints(g_container<g_node*>& imageList, g_container<g_node*>& patternList, int n, const cv::Mat& image,
+                   std::vector<LabelledPoint>& points, std::vector<g_node*>& nodes) {
+    points.clear();
+    nodes.clear();
+    for (int k = 0; k < n; ++k) {
+        g_node* node = imageList.item(static_cast<uint32_t>(k));
+        const g_vector imageAt = node->getCoordinates();
+        if (!refinementWindowInside(imageAt.x, imageAt.y, image.cols, image.rows)) continue;
+        if (unrefinedStart(imageAt.x, imageAt.y)) continue;
+        const g_vector patternAt = patternList.item(static_cast<uint32_t>(k))->getCoordinates();
+        points.push_back({static_cast<int>(std::lround(patternAt.x)), static_cast<int>(std::lround(patternAt.y)),
+                          cv::Point2f(static_cast<float>(imageAt.x), static_cast<float>(imageAt.y))});
+        nodes.push_back(node);
+    }
+}
+
+// Mean of the 3 x 3 pixels of the frame around (x, y); NaN outside it.
+double greyAt(const cv::Mat& image, double x, double y) {
+    if (!std::isfinite(x) || !std::isfinite(y)) return std::numeric_limits<double>::quiet_NaN();
+    const long cx = std::lround(x), cy = std::lround(y);
+    if (cx < 1 || cy < 1 || cx > image.cols - 2 || cy > image.rows - 2) return std::numeric_limits<double>::quiet_NaN();
+    int sum = 0;
+    for (long r = cy - 1; r <= cy + 1; ++r)
+        for (long c = cx - 1; c <= cx + 1; ++c) sum += image.at<uint8_t>(static_cast<int>(r), static_cast<int>(c));
+    return sum / 9.0;
+}
+
+// Grey level of the frame at bilinear position (s, t) of a four-node cell
+// (its nodes 0 .. 3 at (0, 0), (1, 0), (1, 1), (0, 1)).
+double cellGrey(const cv::Mat& image, GridElement* cell, double s, double t) {
+    g_vector q[4];
+    for (uint32_t k = 0; k < 4; ++k) q[k] = cell->getNode(k)->getCoordinates();
+    return greyAt(image, (1 - s) * (1 - t) * q[0].x + s * (1 - t) * q[1].x + s * t * q[2].x + (1 - s) * t * q[3].x,
+                  (1 - s) * (1 - t) * q[0].y + s * (1 - t) * q[1].y + s * t * q[2].y + (1 - s) * t * q[3].y);
+}
+
+double median(std::vector<double> values) {
+    values.erase(std::remove_if(values.begin(), values.end(), [](double v) { return std::isnan(v); }), values.end());
+    if (values.empty()) return std::numeric_limits<double>::quiet_NaN();
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
+}
+
+// The grey of a cell away from its middle and its sides (the median of
+// eight samples between a spot's edge and the cell's), so that a glare or a
+// shadow edge across part of it does not decide.
+double rimGrey(const cv::Mat& image, GridElement* cell) {
+    std::vector<double> samples;
+    for (const auto& [s, t] : {std::pair{0.1, 0.5}, {0.9, 0.5}, {0.5, 0.1}, {0.5, 0.9}, {0.2, 0.2}, {0.8, 0.2},
+                               {0.2, 0.8}, {0.8, 0.8}})
+        samples.push_back(cellGrey(image, cell, s, t));
+    return median(std::move(samples));
+}
+
+// The grey of a cell's middle, inside a spot's core.
+double middleGrey(const cv::Mat& image, GridElement* cell) {
+    std::vector<double> samples;
+    for (const auto& [s, t] : {std::pair{0.5, 0.5}, {0.44, 0.44}, {0.56, 0.44}, {0.44, 0.56}, {0.56, 0.56}})
+        samples.push_back(cellGrey(image, cell, s, t));
+    return median(std::move(samples));
+}
+
+struct MarkerCandidate {
+    GridElement* cell;
+    int markerClass;
+};
+
+// Marker cells judged against the cells around them: a cell brighter than
+// the median of its neighbours' rims whose middle is darker than its own
+// rim by kSpotEvidence of that difference (a dark spot), or the other way
+// round. Unlike classifyMarkerCell it lets one neighbour be lit by a glare
+// or darkened by a shadow's edge.
+std::vector<MarkerCandidate> markerCandidates(const cv::Mat& image, g_container<g_element*>& cells) {
+    std::map<GridElement*, double> rims;
+    const uint32_t count = cells.numberOfItems();
+    for (uint32_t i = 0; i < count; ++i) {
+        auto* cell = dynamic_cast<GridElement*>(cells.item(i));
+        if (cell != nullptr && cell->nodes().numberOfItems() == 4) rims[cell] = rimGrey(image, cell);
+    }
+    std::vector<MarkerCandidate> candidates;
+    for (uint32_t i = 0; i < count; ++i) {
+        auto* cell = dynamic_cast<GridElement*>(cells.item(i));
+        if (cell == nullptr || rims.count(cell) == 0) continue;
+        std::vector<double> around;
+        g_container<g_element*> neighbours = cell->edgeNeighbours();
+        for (uint32_t k = 0; k < neighbours.numberOfItems(); ++k) {
+            const auto it = rims.find(dynamic_cast<GridElement*>(neighbours.item(k)));
+            if (it != rims.end()) around.push_back(it->second);
+        }
+        if (around.size() < kCandidateNeighbours) continue;
+        const double rim = rims[cell];
+        const double others = median(around);
+        const double middle = middleGrey(image, cell);
+        const double contrast = rim - others;  // positive: a bright cell
+        if (!(std::abs(contrast) >= kMinCellContrast) || std::isnan(middle)) continue;
+        if ((rim - middle) / contrast >= kSpotEvidence)
+            candidates.push_back({cell, contrast > 0 ? kMarkerBrightCell : kMarkerDarkCell});
+    }
+    return candidates;
+}
+
+// The walked cells' centres by walk labels, which place any cell of the
+// walk's lattice in the frame, found or not.
+class WalkedLattice {
+public:
+    explicit WalkedLattice(g_container<g_element*>& cells) {
+        const uint32_t count = cells.numberOfItems();
+        for (uint32_t i = 0; i < count; ++i) {
+            auto* cell = dynamic_cast<GridElement*>(cells.item(i));
+            if (cell == nullptr || cell->labelled == 0) continue;
+            const g_vector c = cell->centroid();
+            centres_.push_back(
+                {cell->gridX, cell->gridY, cv::Point2f(static_cast<float>(c.x), static_cast<float>(c.y))});
+        }
+    }
+
+    // The fit of the lattice at walk labels (x, y) from the other cells.
+    LatticeFit at(int x, int y) const {
+        std::vector<LabelledPoint> points;
+        points.reserve(centres_.size() + 1);
+        for (const LabelledPoint& c : centres_)
+            if (c.x != x || c.y != y) points.push_back(c);
+        points.push_back({x, y, cv::Point2f()});
+        return fitFromNeighbours(points, std::vector<bool>(points.size(), true), points.size() - 1);
+    }
+
+    // The grey of the frame at offset (dx, dy) cells from the centre of the
+    // cell at walk labels (x, y); NaN where it cannot be placed.
+    double grey(const cv::Mat& image, int x, int y, double dx = 0.0, double dy = 0.0) const {
+        const LatticeFit fit = at(x, y);
+        if (!fit.valid) return std::numeric_limits<double>::quiet_NaN();
+        const cv::Vec2d d = fit.jacobian * cv::Vec2d(dx, dy);
+        return greyAt(image, fit.predicted.x + d[0], fit.predicted.y + d[1]);
+    }
+
+private:
+    std::vector<LabelledPoint> centres_;
+};
+
+// How clearly the frame shows a bright cell with a dark spot at walk
+// labels (x, y), where no cell may have been found (its corners lost to a
+// glare): its middle is judged against its rim and its rim against the
+// darkest of the cells beside it (a glare or a shadow's edge brightens some
+// but darkens none), as markerCandidates does. NaN when it cannot be placed
+// inside the frame.
+double originSpotEvidence(const cv::Mat& image, const WalkedLattice& lattice, int x, int y) {
+    const LatticeFit fit = lattice.at(x, y);
+    if (!fit.valid) return std::numeric_limits<double>::quiet_NaN();
+    auto at = [&](double dx, double dy) {
+        const cv::Vec2d d = fit.jacobian * cv::Vec2d(dx, dy);
+        return greyAt(image, fit.predicted.x + d[0], fit.predicted.y + d[1]);
+    };
+    std::vector<double> rim, middle;
+    for (const auto& [dx, dy] : {std::pair{-0.4, 0.0}, {0.4, 0.0}, {0.0, -0.4}, {0.0, 0.4}, {-0.3, -0.3}, {0.3, -0.3},
+                                 {-0.3, 0.3}, {0.3, 0.3}})
+        rim.push_back(at(dx, dy));
+    for (const auto& [dx, dy] : {std::pair{0.0, 0.0}, {-0.06, -0.06}, {0.06, -0.06}, {-0.06, 0.06}, {0.06, 0.06}})
+        middle.push_back(at(dx, dy));
+    double darkest = std::numeric_limits<double>::quiet_NaN();
+    for (const auto& [dx, dy] : {std::pair{-1.0, 0.0}, {1.0, 0.0}, {0.0, -1.0}, {0.0, 1.0}}) {
+        const double side = at(dx, dy);
+        if (!(side >= darkest)) darkest = side;
+    }
+    const double contrast = median(rim) - darkest;
+    if (!(contrast >= kMinCellContrast)) return std::numeric_limits<double>::quiet_NaN();
+    return (median(rim) - median(middle)) / contrast;
+}
+
+// How much the cells of pattern column `column` alternate from row to row
+// under `placement`: the median grey difference of neighbouring rows, over
+// the rows the frame shows (NaN for fewer than three pairs). A column of the
+// board alternates by the board's contrast, the margin beside it not at all.
+double columnAlternation(const cv::Mat& image, const WalkedLattice& lattice, const GridPlacement& placement,
+                         int column) {
+    std::vector<double> differences;
+    double previous = std::numeric_limits<double>::quiet_NaN();
+    for (int row = kFirstBoardRow; row <= kLastBoardRow; ++row) {
+        const cv::Point o = walkOffsetOf(placement.orientation, column, row);
+        const double g = lattice.grey(image, placement.originX + o.x, placement.originY + o.y);
+        if (!std::isnan(g) && !std::isnan(previous)) differences.push_back(std::abs(g - previous));
+        previous = g;
+    }
+    if (differences.size() < 3) return std::numeric_limits<double>::quiet_NaN();
+    return median(std::move(differences));
+}
+
+// Which of two placements, that two dark markers alone leave open, the
+// frame shows: the one whose origin cell shows the origin's spot while the
+// other's shows none; else the one whose margin columns beside the board
+// (one cell beyond its first and last columns) stay flat while the
+// other's show the board's rows. -1 when the frame does not tell.
+int choosePlacement(const cv::Mat& image, g_container<g_element*>& cells, const GridPlacement (&placements)[2]) {
+    const WalkedLattice lattice(cells);
+    double spot[2], margin[2], board[2];
+    for (int k = 0; k < 2; ++k) {
+        const cv::Point o = walkOffsetOf(placements[k].orientation, kOriginCellX, kOriginCellY);
+        spot[k] = originSpotEvidence(image, lattice, placements[k].originX + o.x, placements[k].originY + o.y);
+        const double left = columnAlternation(image, lattice, placements[k], kFirstBoardColumn - 1);
+        const double right = columnAlternation(image, lattice, placements[k], kLastBoardColumn + 1);
+        margin[k] = std::isnan(left) ? right : std::isnan(right) ? left : std::max(left, right);
+        board[k] = columnAlternation(image, lattice, placements[k], kOriginCellX);
+    }
+    for (int k = 0; k < 2; ++k) {
+        if (spot[k] >= kSpotEvidence && (std::isnan(spot[1 - k]) || spot[1 - k] < 0.5 * kSpotEvidence)) return k;
+    }
+    for (int k = 0; k < 2; ++k) {
+        if (board[k] >= kMinCellContrast && margin[k] < kFlatMarginShare * board[k] &&
+            margin[1 - k] > kBoardRowShare * board[k])
+            return k;
+    }
+    return -1;
+}
+
+// Labels the cells from any two of the three markers, when labelGrid could
+// not: the walk starts at a marker candidate, and every way of taking a
+// candidate for one of the printed markers places the board (one of the
+// four maps, an origin); a placement counts the printed markers it finds
+// among the candidates. The one placement with the most, at least two, is
+// taken; a tie refuses the frame (two dark markers alone fit two
+// placements, the origin's spot decides between them).
+int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, const std::vector<FoundMarker>& found,
+                        g_container<g_node*>& imageList, g_container<g_node*>& patternList) {
+    std::vector<MarkerCandidate> candidates = markerCandidates(image, cells);
+    for (const FoundMarker& f : found) {
+        const bool known = std::any_of(candidates.begin(), candidates.end(),
+                                       [&](const MarkerCandidate& c) { return c.cell == f.cell; });
+        if (!known) candidates.push_back({f.cell, f.markerClass});
+    }
+    for (const MarkerCandidate& start : candidates) {
+        if (start.cell->labelled != 0 || !cells.memberOf(start.cell)) continue;
+        clearLabels(cells);
+        walkGrid(start.cell, cells);
+        std::map<std::pair<int, int>, int> classAt;  // walk labels -> class of the candidate there
+        for (const MarkerCandidate& c : candidates)
+            if (c.cell->labelled != 0) classAt[{c.cell->gridX, c.cell->gridY}] = c.markerClass;
+
+        int bestScore = 0;
+        int ties = 0;
+        GridPlacement best;
+        std::vector<GridPlacement> tiedBest;
+        std::vector<std::array<int, 3>> tried;
+        for (const auto& [at, markerClass] : classAt) {
+            for (const auto& printed : kPrintedMarkers) {
+                if (printed.markerClass != markerClass) continue;
+                for (int orientation = 0; orientation < 4; ++orientation) {
+                    const cv::Point offset = walkOffsetOf(orientation, printed.x, printed.y);
+                    const GridPlacement placement{orientation, at.first - offset.x, at.second - offset.y};
+                    const std::array<int, 3> key{orientation, placement.originX, placement.originY};
+                    if (std::find(tried.begin(), tried.end(), key) != tried.end()) continue;
+                    tried.push_back(key);
+                    int score = 0;
+                    for (const auto& other : kPrintedMarkers) {
+                        const cv::Point o = walkOffsetOf(orientation, other.x, other.y);
+                        const auto it = classAt.find({placement.originX + o.x, placement.originY + o.y});
+                        if (it != classAt.end() && it->second == other.markerClass) ++score;
+                    }
+                    if (score > bestScore) {
+                        bestScore = score;
+                        ties = 1;
+                        best = placement;
+                        tiedBest.assign(1, placement);
+                    } else if (score == bestScore) {
+                        ++ties;
+                        tiedBest.push_back(placement);
+                    }
+                }
+            }
+        }
+        if (bestScore == 2 && ties == 2) {
+            const GridPlacement open[2] = {tiedBest[0], tiedBest[1]};
+            const int chosen = choosePlacement(image, cells, open);
+            if (chosen >= 0) {
+                best = open[chosen];
+                ties = 1;
+            }
+        }
+        if (bestScore >= 2 && ties == 1) return placeGrid(best, cells, imageList, patternList);
+    }
+    clearLabels(cells);
+    return 0;
+}
+
+// The corner that breaks the lattice worst: of two corners with one label,
+// the one farther from where the other corners put it; otherwise the
+// largest distance from where its neighbours put it, in cells.
+size_t worstFittingPoint(const std::vector<LabelledPoint>& points) {
+    std::vector<bool> alive(points.size(), true);
+    std::map<std::pair<int, int>, std::vector<size_t>> byLabel;
+    for (size_t i = 0; i < points.size(); ++i) byLabel[{points[i].x, points[i].y}].push_back(i);
+    std::vector<size_t> candidates;
+    for (const auto& [label, indices] : byLabel) {
+        if (indices.size() < 2) continue;
+        for (size_t i : indices) {
+            alive[i] = false;
+            candidates.push_back(i);
+        }
+    }
+    // A corner without enough neighbours for a fit: among two with one
+    // label it is the one to go, otherwise it breaks nothing.
+    const double unfitted = candidates.empty() ? 0.0 : std::numeric_limits<double>::infinity();
+    if (candidates.empty()) {
+        for (size_t i = 0; i < points.size(); ++i) candidates.push_back(i);
+    }
+    size_t worst = candidates.front();
+    double worstShare = -1.0;
+    for (size_t i : candidates) {
+        const LatticeFit fit = fitFromNeighbours(points, alive, i);
+        const double share = fit.valid && fit.cellPixels > 0.0 ? fit.residual / fit.cellPixels : unfitted;
+        if (share > worstShare) {
+            worstShare = share;
+            worst = i;
+        }
+    }
+    return worst;
+}
+
+}  // namespace
+
 bool labelFrameGrid(GridSet& set, int frame, const cv::Mat& image, std::array<GridElement*, 3>* markers,
-                    std::string* rejected) {
+                    std::string* rejected, bool refine) {
     if (markers != nullptr) markers->fill(nullptr);
     if (rejected != nullptr) rejected->clear();
     if (!set.hasFrame(frame) || !usableImage(image)) return false;
     FrameGrid& record = set.frames[static_cast<size_t>(frame)];
 
-    std::array<GridElement*, kSlotCount> slots{};
-    std::vector<FoundMarker> found;
-    findMarkerCells(set, frame, image, slots.data(), kSlotCount, &found);
-    if (markers != nullptr) *markers = slots;
+    g_part& part = *record.gridPart;
+    g_container<g_element*>& cells = part.elements();
+    std::vector<LabelledPoint> points;
+    std::vector<g_node*> nodes;
+    std::string reason;
+    for (int dropped = 0;; ++dropped) {
+        if (dropped > 0) clearLabels(cells);
+        std::array<GridElement*, kSlotCount> slots{};
+        std::vector<FoundMarker> found;
+        findMarkerCells(set, frame, image, slots.data(), kSlotCount, &found);
+        if (markers != nullptr) *markers = slots;
 
-    g_container<g_element*>& cells = record.gridPart->elements();
-    g_container<g_node*> imageList;
-    g_container<g_node*> patternList;
-    PatternNodeRelease release{patternList};
-    int n = labelGrid(slots.data(), kSlotCount, cells, imageList, patternList);
-
-    if (n >= 1) {
-        std::string reason = falseMarkerReason(found);
-        if (reason.empty()) reason = latticeReason(imageList, patternList);
-        if (!reason.empty()) {
-            if (rejected != nullptr) *rejected = reason;
-            const uint32_t count = cells.numberOfItems();
-            for (uint32_t i = 0; i < count; ++i) {
-                if (auto* other = dynamic_cast<GridElement*>(cells.item(i))) other->inGrid = 0;
-            }
-            n = 0;
+        g_container<g_node*> imageList;
+        g_container<g_node*> patternList;
+        PatternNodeRelease release{patternList};
+        int n = labelGrid(slots.data(), kSlotCount, cells, imageList, patternList);
+        if (n < 1) n = labelFromTwoMarkers(image, cells, found, imageList, patternList);
+        if (n < 1) {
+            // Dropping corners cost the labels: the lattice's reason stands.
+            points.clear();
+            break;
         }
+        reason = falseMarkerReason(found);
+        if (!reason.empty()) break;
+        // The corners left out anyway are not judged: a corner the
+        // refinement gave up on may lie pixels off the lattice.
+        collectPoints(imageList, patternList, n, image, points, nodes);
+        reason = latticeReason(points);
+        // A corner that breaks the lattice is dropped with its cells, and
+        // the rest is labelled again, up to a share of the corners.
+        if (reason.empty() || dropped >= kMaxDroppedCorners) break;
+        deleteCellsAt(part, nodes[worstFittingPoint(points)]);
     }
+    if (!reason.empty()) {
+        if (rejected != nullptr) *rejected = reason;
+        clearLabels(cells);
+        points.clear();
+    }
+    points = finalPoints(image, points, refine);
 
-    // Every image node is one of the frame's corner nodes, so n fits the
-    // frame's slots; the bound only guards against a record built otherwise.
-    if (n > set.maxPoints) n = set.maxPoints;
-    int kept = 0;
-    for (int k = 0; k < n; ++k) {
-        const g_vector imageAt = imageList.item(static_cast<uint32_t>(k))->getCoordinates();
-        if (!refinementWindowInside(imageAt.x, imageAt.y, image.cols, image.rows)) continue;
-        if (unrefinedStart(imageAt.x, imageAt.y)) continue;
-        const g_vector patternAt = patternList.item(static_cast<uint32_t>(k))->getCoordinates();
-        const auto slot = static_cast<size_t>(kept);
-        record.imagePoints[slot] = GridPoint{static_cast<float>(imageAt.x), static_cast<float>(imageAt.y)};
-        record.patternPoints[slot] = GridPoint{static_cast<float>(patternAt.x), static_cast<float>(patternAt.y)};
-        ++kept;
+    // Every image node is one of the frame's corner nodes, so the points fit
+    // the frame's slots; the bound only guards against a record built otherwise.
+    const auto room = static_cast<size_t>(std::max(set.maxPoints, 0));
+    if (points.size() > room) points.resize(room);
+    for (size_t k = 0; k < points.size(); ++k) {
+        record.imagePoints[k] = GridPoint{points[k].at.x, points[k].at.y};
+        record.patternPoints[k] = GridPoint{static_cast<float>(points[k].x), static_cast<float>(points[k].y)};
     }
-    record.pointCount = kept;
-    return kept > 0;
+    record.pointCount = static_cast<int>(points.size());
+    return !points.empty();
 }

@@ -11,6 +11,7 @@
 #include <opencv2/core.hpp>
 
 #include "geomlib/g_container.h"
+#include "grid/point_check.h"
 
 class g_node;
 class GridElement;
@@ -62,6 +63,42 @@ void findMarkerCells(GridSet& set, int frame, const cv::Mat& image, GridElement*
 // Whether a marker of `markerClass` is printed on pattern cell (x, y).
 bool isPrintedMarker(int cellX, int cellY, int markerClass);
 
+// The printed markers: the origin (0, 3), and (0, 0) and (1, 1).
+struct PrintedMarker {
+    int x;
+    int y;
+    int markerClass;
+};
+constexpr std::array<PrintedMarker, 3> kPrintedMarkers{
+    {{0, 3, kMarkerBrightCell}, {0, 0, kMarkerDarkCell}, {1, 1, kMarkerDarkCell}}};
+
+// When labelGrid cannot label a frame (the origin marker not found, or not
+// sitting in the lattice), the frame is labelled from any two markers that
+// fit the board (labelFrameGrid). Markers are then also judged against the
+// median of their neighbours: a cell at least kMinCellContrast grey levels
+// brighter (darker) than the median rim of its (at least
+// kCandidateNeighbours) neighbours, whose middle lies kSpotEvidence of that
+// difference below (above) its own rim.
+constexpr size_t kCandidateNeighbours = 2;
+constexpr double kMinCellContrast = 10.0;
+constexpr double kSpotEvidence = 0.5;
+
+// The board's cell columns and rows (pattern.md), and how the two
+// placements that two dark markers alone leave open are told apart when the
+// origin's spot cannot be seen: the one whose margin columns (one beyond the
+// board's first and last) alternate from row to row by less than
+// kFlatMarginShare of the board's contrast (measured on the origin's
+// column), while the other's alternate by more than kBoardRowShare of it.
+// The two placements differ by a half turn about corner (0, 0), which maps
+// column X to 1 - X: the board's columns -5 .. 5 to -4 .. 6, so one of the
+// other placement's margin columns is a column of the board.
+constexpr int kFirstBoardColumn = -5;
+constexpr int kLastBoardColumn = 5;
+constexpr int kFirstBoardRow = -5;
+constexpr int kLastBoardRow = 6;
+constexpr double kFlatMarginShare = 0.25;
+constexpr double kBoardRowShare = 0.5;
+
 // The correspondences of a frame lie on the board's lattice: a corner
 // predicted from the next two along its row or column, 2 p(i+1) - p(i+2),
 // misses it by far less than a cell side even under steep perspective and
@@ -69,11 +106,15 @@ bool isPrintedMarker(int cellX, int cellY, int markerClass);
 // between them were not found) shifts labels by a whole cell and breaks this.
 constexpr double kLatticeTolerance = 0.3;
 
-// Why the correspondences (item k of both lists together) cannot be trusted:
-// some corner lies more than kLatticeTolerance times the neighbours' spacing
-// off the prediction from its next two neighbours in a row or column. Empty
-// when every corner fits.
-std::string latticeReason(g_container<g_node*>& imageNodes, g_container<g_node*>& patternNodes);
+// Why the correspondences cannot be trusted: some corner lies more than
+// kLatticeTolerance times the neighbours' spacing off the prediction from
+// its next two neighbours in a row or column. Empty when every corner fits.
+std::string latticeReason(const std::vector<LabelledPoint>& points);
+
+// A corner that breaks the lattice is dropped with its cells and the grid
+// labelled again, at most this many times per frame; a frame that still
+// breaks it is refused.
+constexpr int kMaxDroppedCorners = 12;
 
 // Corner refinement looks at a window of 2 h + 1 pixels around a corner
 // (h = kRefineHalfWindow for the corners of detectCorners). Where that
@@ -96,19 +137,30 @@ bool unrefinedStart(double x, double y);
 // Finds the marker cells, labels the frame's cells (labelGrid) and writes
 // the correspondences into the frame's slots and point count.
 //
+// Correspondences whose refinement window is not inside the image
+// (refinementWindowInside) or that the refinement did not settle
+// (unrefinedStart) are left out.
+//
+// When labelGrid labels nothing, the frame is labelled from any two of the
+// three markers that fit the board (a marker lost to a glare, a shadow's
+// edge or blur); a placement that two dark markers alone leave open is
+// refused unless the origin's spot decides it.
+//
 // When the labelling succeeded, every cell called a marker that ended inside
 // the labelled window must lie on a printed marker cell of its class, and
-// the correspondences must fit the lattice (latticeReason); otherwise the
-// labels are not trusted: the frame gets point count 0, no cell keeps
-// inGrid, and the reason goes to `*rejected`.
+// the correspondences must fit the lattice (latticeReason). A corner that
+// breaks the lattice is deleted with its cells and the frame labelled
+// again (kMaxDroppedCorners); a false marker, or a lattice still broken,
+// means the labels are not trusted: the frame gets point count 0, no cell
+// keeps inGrid, and the reason goes to `*rejected`.
 //
-// Correspondences whose refinement window is not inside the image
-// (refinementWindowInside) are left out.
+// The correspondences then pass the last check (finalPoints; `refine`
+// refines every one of them with a window sized from its cells first).
 //
-// `markers`, when given, receives the slots as the marker search filled them
-// (before labelling may swap slots 1 and 2). `rejected` is emptied first.
+// `markers`, when given, receives the slots as the last marker search filled
+// them (before labelling may swap slots 1 and 2). `rejected` is emptied first.
 // Returns true when the frame got at least one correspondence. Does nothing
 // (and returns false) when the frame is not allocated or the image is empty
 // or not 8-bit.
 bool labelFrameGrid(GridSet& set, int frame, const cv::Mat& image, std::array<GridElement*, 3>* markers = nullptr,
-                    std::string* rejected = nullptr);
+                    std::string* rejected = nullptr, bool refine = false);

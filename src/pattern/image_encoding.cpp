@@ -95,6 +95,32 @@ std::string encodeJpeg(const cv::Mat& image, int quality) {
     return out;
 }
 
+cv::Mat decodeJpegGrey(const std::string& bytes) {
+    if (bytes.empty()) return {};
+    jpeg_decompress_struct info{};
+    JpegError error{};
+    info.err = jpeg_std_error(&error.manager);
+    error.manager.error_exit = jpegFailed;
+    cv::Mat image;
+    if (setjmp(error.jump)) {
+        jpeg_destroy_decompress(&info);
+        return {};
+    }
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    jpeg_read_header(&info, TRUE);
+    info.out_color_space = JCS_GRAYSCALE;
+    jpeg_start_decompress(&info);
+    image.create(static_cast<int>(info.output_height), static_cast<int>(info.output_width), CV_8UC1);
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = image.ptr<JSAMPLE>(static_cast<int>(info.output_scanline));
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    return image;
+}
+
 std::string encodePgm(const cv::Mat& image) {
     if (image.empty() || image.type() != CV_8UC1) return {};
     std::string out = "P5\n" + std::to_string(image.cols) + " " + std::to_string(image.rows) + "\n255\n";

@@ -18,6 +18,10 @@ std::string encodePng(const cv::Mat& image, double dotsPerInch = 0.0);
 // at `quality` (1 to 100). Empty on failure.
 std::string encodeJpeg(const cv::Mat& image, int quality);
 
+// The 8-bit grey image of a JPEG file's bytes; empty when they cannot be
+// decoded.
+cv::Mat decodeJpegGrey(const std::string& bytes);
+
 // The bytes of a binary PGM file (P5, maximum 255) of an 8-bit grey image.
 std::string encodePgm(const cv::Mat& image);
 

@@ -532,6 +532,9 @@ std::vector<ViewPose> randomPoses(const Camera& camera, int count, uint32_t seed
 std::vector<ViewPose> randomPoses(const Camera& camera, int count, uint32_t seed, const PoseRange& range) {
     std::vector<ViewPose> poses;
     if (count <= 0 || !validCamera(camera)) return poses;
+    if (!(range.minFill > 0.0 && range.minFill <= range.maxFill && range.maxFill <= 1.0 && range.minTilt >= 0.0 &&
+          range.minTilt <= range.maxTilt && range.maxTilt < 90.0))
+        return poses;
     PortableRandom random(seed);
     const double pi = std::numbers::pi;
     const double margin = 2.0;
@@ -680,23 +683,29 @@ std::string truthJson(const Camera& camera, const std::vector<std::string>& file
     return s;
 }
 
-namespace {
-
-bool writeText(const std::filesystem::path& path, const std::string& text, std::string& error) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+bool writeTextFile(const std::string& path, const std::string& text, std::string& error) {
+    std::ofstream out(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
     if (out) out << text;
     if (out) out.close();
     if (!out) {
-        error = path.string() + ": cannot write the file";
+        error = path + ": cannot write the file";
         return false;
     }
     return true;
 }
 
-}  // namespace
-
 bool writeRenderSet(const std::string& dir, const Camera& camera, const std::vector<ViewPose>& poses,
                     const RenderOptions& options, ImageFormat format, std::string& error) {
+    const ViewRenderer render = [&camera, &options](const ViewPose& pose, int index) {
+        RenderOptions viewOptions = options;
+        viewOptions.noiseSeed = options.noiseSeed + static_cast<uint32_t>(index);
+        return renderView(camera, pose, viewOptions);
+    };
+    return writeRenderSet(dir, camera, poses, render, format, error);
+}
+
+bool writeRenderSet(const std::string& dir, const Camera& camera, const std::vector<ViewPose>& poses,
+                    const ViewRenderer& render, ImageFormat format, std::string& error) {
     namespace fs = std::filesystem;
     const fs::path root(dir);
     std::error_code ec;
@@ -712,11 +721,9 @@ bool writeRenderSet(const std::string& dir, const Camera& camera, const std::vec
     std::vector<std::string> files;
     std::string list;
     for (size_t v = 0; v < poses.size(); ++v) {
-        RenderOptions viewOptions = options;
-        viewOptions.noiseSeed = options.noiseSeed + static_cast<uint32_t>(v);
         RenderedView view;
         try {
-            view = renderView(camera, poses[v], viewOptions);
+            view = render(poses[v], static_cast<int>(v));
         } catch (const std::invalid_argument& e) {
             error = dir + ": " + e.what();
             return false;
@@ -724,15 +731,15 @@ bool writeRenderSet(const std::string& dir, const Camera& camera, const std::vec
         const std::string name = viewFileName(static_cast<int>(v), format);
         const fs::path path = root / name;
         const std::string bytes = format == ImageFormat::Jpeg ? encodeJpeg(view.image, 95) : encodePgm(view.image);
-        if (bytes.empty() || !writeText(path, bytes, error)) {
+        if (bytes.empty() || !writeTextFile(path.string(), bytes, error)) {
             error = path.string() + ": cannot write the image";
             return false;
         }
         files.push_back(name);
         list += name + "\n";
     }
-    if (!writeText(root / "views.iml", list, error)) return false;
-    return writeText(root / "truth.json", truthJson(camera, files, poses), error);
+    if (!writeTextFile((root / "views.iml").string(), list, error)) return false;
+    return writeTextFile((root / "truth.json").string(), truthJson(camera, files, poses), error);
 }
 
 }  // namespace vexel::pattern

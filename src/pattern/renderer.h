@@ -22,6 +22,7 @@
 #include <opencv2/core.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -121,6 +122,8 @@ RenderedView renderView(const Camera& camera, const ViewPose& pose, const Render
 std::vector<ViewPose> randomPoses(const Camera& camera, int count, uint32_t seed);
 
 // What randomPoses draws from; the defaults are the well-spread poses above.
+// A small fill gives small cells (about 0.012 .. 0.03 for cells of 12 to 21
+// pixels at 1920 x 1080).
 struct PoseRange {
     double minTilt = 0.0;   // degrees, about a random axis in the board's plane
     double maxTilt = 50.0;
@@ -170,5 +173,17 @@ std::string truthJson(const Camera& camera, const std::vector<std::string>& file
 // message naming the file and the problem when something cannot be written.
 bool writeRenderSet(const std::string& dir, const Camera& camera, const std::vector<ViewPose>& poses,
                     const RenderOptions& options, ImageFormat format, std::string& error);
+
+// Writes `text` to the file `path`; false with a message naming the file
+// when it cannot be written.
+bool writeTextFile(const std::string& path, const std::string& text, std::string& error);
+
+// Renders view `index` of a set from its pose.
+using ViewRenderer = std::function<RenderedView(const ViewPose& pose, int index)>;
+
+// writeRenderSet with the views made by `render` (which may throw
+// std::invalid_argument for a view it cannot make).
+bool writeRenderSet(const std::string& dir, const Camera& camera, const std::vector<ViewPose>& poses,
+                    const ViewRenderer& render, ImageFormat format, std::string& error);
 
 }  // namespace vexel::pattern

@@ -80,6 +80,26 @@ TEST(RenderCommand, WritesViewsListAndTruthReproducibly) {
     for (const auto& dir : {a, b, c}) std::filesystem::remove_all(dir);
 }
 
+TEST(RenderCommand, FaultSetsKeepThePosesAndSayWhatIsHidden) {
+    const auto plain = scratchDir("plain"), hand = scratchDir("hand");
+    const std::string options = " --views 2 --seed 4 --size 320x240";
+    ASSERT_EQ(runProcess(cliPath() + " render " + plain.string() + options).status, 0);
+    ASSERT_EQ(runProcess(cliPath() + " render " + hand.string() + options + " --fault hand").status, 0);
+    EXPECT_EQ(readFile(plain / "truth.json"), readFile(hand / "truth.json"));
+    EXPECT_FALSE(std::filesystem::exists(plain / "faults.json"));
+    const nlohmann::json faults = nlohmann::json::parse(readFile(hand / "faults.json"));
+    ASSERT_EQ(faults["views"].size(), 2u);
+    size_t hidden = 0;
+    for (const auto& view : faults["views"]) {
+        EXPECT_EQ(view["fault"], "hand");
+        hidden += view["hidden"].size();
+    }
+    EXPECT_GT(hidden, 0u);  // fingers over the board hide some corners
+    EXPECT_NE(readFile(plain / "view_000.pgm"), readFile(hand / "view_000.pgm"));
+    EXPECT_EQ(runProcess(cliPath() + " render " + hand.string() + " --fault fog 2>/dev/null").status, 2);
+    for (const auto& dir : {plain, hand}) std::filesystem::remove_all(dir);
+}
+
 TEST(RenderCommand, BadArgumentsAndUnwritableDirectoryExitWithTwo) {
     const auto dir = scratchDir("bad");
     std::filesystem::create_directories(dir);

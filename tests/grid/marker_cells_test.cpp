@@ -270,9 +270,11 @@ TEST(LabelFrameGrid, StoresEveryCornerWithItsPatternPosition) {
             GridPoint on{};
             ASSERT_TRUE(frame.set.getImagePoint(0, k, at));
             ASSERT_TRUE(frame.set.getPatternPoint(0, k, on));
+            // The painted edges lie half a pixel from the mesh's nodes; the
+            // last check may move a corner onto them.
             const cv::Point2d truth = vexel::test::imageToPattern(frame.layout, at.x, at.y);
-            EXPECT_NEAR(on.x, truth.x, 1e-4);
-            EXPECT_NEAR(on.y, truth.y, 1e-4);
+            EXPECT_NEAR(on.x, truth.x, 0.6 / frame.layout.cellPixels);
+            EXPECT_NEAR(on.y, truth.y, 0.6 / frame.layout.cellPixels);
             seen.insert({static_cast<int>(on.x), static_cast<int>(on.y)});
         }
         EXPECT_EQ(seen.size(), 110u);
@@ -346,20 +348,10 @@ TEST(LabelFrameGrid, NoMarkersGiveZeroAndGuardsWriteNothing) {
 
 namespace {
 
-// Corner lists for the lattice check; the check owns nothing, the test
-// deletes both node sets.
+// Corner lists for the lattice check.
 struct Lattice {
-    ~Lattice() {
-        g_node* node = nullptr;
-        while (image.removeFirst(node)) delete node;
-        while (pattern.removeFirst(node)) delete node;
-    }
-    void add(int i, int j, cv::Point2d at) {
-        image.append(new g_node(g_vector(at.x, at.y, 0)));
-        pattern.append(new g_node(g_vector(i, j, 0)));
-    }
-    g_container<g_node*> image;
-    g_container<g_node*> pattern;
+    void add(int i, int j, cv::Point2d at) { points.push_back({i, j, cv::Point2f(at)}); }
+    std::vector<LabelledPoint> points;
 };
 
 // A steep perspective view of the corner block with barrel distortion.
@@ -378,7 +370,7 @@ TEST(LatticeCheck, AcceptsPerspectiveAndRefusesShiftedCorners) {
         Lattice lattice;
         for (int j = -5; j <= 5; ++j)
             for (int i = -5; i <= 4; ++i) lattice.add(i, j, steepView(i, j));
-        EXPECT_EQ(latticeReason(lattice.image, lattice.pattern), "");
+        EXPECT_EQ(latticeReason(lattice.points), "");
     }
     {
         // A corner carrying its neighbour's position, as when a cell merged
@@ -386,7 +378,7 @@ TEST(LatticeCheck, AcceptsPerspectiveAndRefusesShiftedCorners) {
         Lattice lattice;
         for (int j = -5; j <= 5; ++j)
             for (int i = -5; i <= 4; ++i) lattice.add(i, j, steepView(i == 2 && j == 1 ? 3 : i, j));
-        EXPECT_NE(latticeReason(lattice.image, lattice.pattern), "");
+        EXPECT_NE(latticeReason(lattice.points), "");
     }
     {
         // Corners with fewer than two neighbours in any line are not judged.
@@ -394,7 +386,7 @@ TEST(LatticeCheck, AcceptsPerspectiveAndRefusesShiftedCorners) {
         lattice.add(0, 0, {10, 10});
         lattice.add(1, 0, {500, 3});
         lattice.add(0, 1, {7, 300});
-        EXPECT_EQ(latticeReason(lattice.image, lattice.pattern), "");
+        EXPECT_EQ(latticeReason(lattice.points), "");
     }
 }
 

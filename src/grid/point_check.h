@@ -1,0 +1,67 @@
+#pragma once
+// The last check of a frame's correspondences before they are output: each
+// labelled corner must agree with the position its labelled neighbours
+// predict, and the image around it must be the saddle its label says (the
+// two cells on one diagonal bright, on the other dark).
+
+#include <opencv2/core.hpp>
+
+#include <vector>
+
+// A correspondence: the pattern corner (x, y) seen at image position `at`.
+struct LabelledPoint {
+    int x = 0;
+    int y = 0;
+    cv::Point2f at;
+};
+
+// The local lattice around a labelled corner, from its labelled neighbours
+// within kNeighbourReach cells: a quadratic map from pattern to image
+// positions fitted without the corner itself (at the edge of the labelled
+// block also an affine map, and a cubic over one cell more, whichever
+// predicts most surely).
+constexpr int kNeighbourReach = 2;
+
+// Where the neighbours put a corner, and how far the corner may lie from it.
+struct LatticeFit {
+    bool valid = false;            // enough neighbours for a fit
+    cv::Point2d predicted;         // image position the neighbours predict
+    cv::Matx22d jacobian;          // image pixels per pattern cell, columns x and y
+    double residual = 0.0;         // distance of the corner from `predicted`
+    double tolerance = 0.0;        // largest residual accepted
+    double cellPixels = 0.0;       // the shorter side of a cell there, in pixels
+};
+
+// A corner agrees with its neighbours when it lies within
+// kFitTolerancePixels of their prediction, widened by kFitSpread times the
+// spread of the neighbours about their own fit (rough frames: noise, lens
+// distortion the quadratic leaves) and by the uncertainty of an
+// extrapolated prediction (a corner at the edge of the labelled block), but
+// never beyond kMaxTolerancePixels: a corner the neighbours cannot place
+// more surely than that is not output.
+constexpr double kFitTolerancePixels = 0.5;
+constexpr double kFitSpread = 2.5;
+constexpr double kMaxTolerancePixels = 1.5;
+
+// The fit for point `index` from the points marked in `alive` (the point
+// itself left out).
+LatticeFit fitFromNeighbours(const std::vector<LabelledPoint>& points, const std::vector<bool>& alive, size_t index);
+
+// The saddle test: the grey levels at a fifth of a cell from the corner
+// along both diagonals (outside any marker spot) must be bright in the two
+// cells its label makes bright and dark in the other two, by at least
+// kSaddleContrast grey levels.
+constexpr double kSaddleContrast = 8.0;
+bool isLabelledSaddle(const cv::Mat& image, const LabelledPoint& point, const cv::Matx22d& jacobian);
+
+// Which points to keep: the points that cannot be fitted, fit worst (their
+// residual over their tolerance) or fail the saddle test are dropped one at
+// a time, the worst first, since a wrong point spoils its neighbours'
+// predictions; the rest are kept. Only the points marked in `candidates`
+// (all when it is empty) take part. `image` is the 8-bit one-channel frame.
+std::vector<bool> soundPoints(const cv::Mat& image, const std::vector<LabelledPoint>& points,
+                              const std::vector<bool>& candidates = {});
+
+// The median of the points' fit residuals: how rough the frame's corners
+// are (a few hundredths of a pixel on a sharp frame).
+double medianResidual(const std::vector<LabelledPoint>& points);
