@@ -41,8 +41,8 @@ void CErrorChart::Refresh() {
     m_bars.clear();
     m_mean = 0;
     m_top = 1;
-    if (m_doc && m_doc->m_calibrationStats.valid) {
-        const CalibrationStats& stats = m_doc->m_calibrationStats;
+    if (m_doc && m_doc->Stats().valid) {
+        const CalibrationStats& stats = m_doc->Stats();
         const std::vector<int> flagged = suspectFrames(stats);
         const std::size_t n = std::min(stats.frames.size(), stats.perViewErrors.size());
         double sum = 0, highest = 0;

@@ -1,5 +1,6 @@
 // Core headers first: they use identifiers that Qt defines as macros.
 #include "calibration/calibration_quality.h"
+#include "document/grid_commands.h"
 #include "document/vexel_doc.h"
 
 #include "app/frame_list_dock.h"
@@ -51,18 +52,7 @@ CFrameListDock::CFrameListDock(CVexelDoc* doc, QWidget* parent)
 }
 
 QString CFrameListDock::ResultText(const CVexelDoc& doc, int frame) {
-    const FrameGrid& grid = doc.GridOf(frame);
-    QString text;
-    if (!grid.searched)
-        text = QStringLiteral("not searched yet");
-    else if (grid.pointCount <= 0 && grid.failure != GridFailure::None)
-        text = QString::fromLatin1(gridFailureText(grid.failure));
-    else
-        text = grid.pointCount == 1 ? QStringLiteral("1 point") : QStringLiteral("%1 points").arg(grid.pointCount);
-    const double rms = doc.m_calibrationStats.valid ? doc.m_calibrationStats.frameError(frame) : -1.0;
-    if (rms >= 0) text += QStringLiteral(", RMS %1 px").arg(rms, 0, 'f', 3);
-    if (doc.FrameExcluded(frame)) text += QStringLiteral(", left out");
-    return text;
+    return QString::fromStdString(frameResultText(doc, frame));
 }
 
 bool CFrameListDock::RowFlagged(int row) const {
@@ -83,7 +73,7 @@ void CFrameListDock::Refresh() {
     }
 
     std::vector<bool> flagged(static_cast<std::size_t>(count), false);
-    for (int f : suspectFrames(m_doc->m_calibrationStats))
+    for (int f : suspectFrames(m_doc->Stats()))
         if (f >= 0 && f < count) flagged[static_cast<std::size_t>(f)] = true;
 
     const std::vector<std::string> names = m_doc->FrameNames();

@@ -55,7 +55,7 @@ void scheduleScreenshot(CVexelApp& app, const QString& out) {
         frame->OnCommand(vexel::cmd::INTRINSIC_CALIBRATION);
         const QStringList modes = qEnvironmentVariable("VEXEL_SCREENSHOT_MODES").split(QLatin1Char(','), Qt::SkipEmptyParts);
         auto wanted = [&modes](const char* mode) { return modes.contains(QLatin1String(mode)); };
-        if (!doc->m_showGrid && !wanted("nogrid")) frame->OnCommand(vexel::cmd::GRID);
+        if (!doc->ShowGrid() && !wanted("nogrid")) frame->OnCommand(vexel::cmd::GRID);
         for (int shown : framesFromEnvironment("VEXEL_SCREENSHOT_FRAME"))
             frame->RunGuarded(QStringLiteral("Go to Frame"), [doc, shown] { doc->OnGoToFrame(shown); });
         if (wanted("undistorted")) frame->OnCommand(vexel::cmd::VIEW_UNDISTORTED);

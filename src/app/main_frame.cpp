@@ -379,8 +379,8 @@ void CMainFrame::CreateStatusBar() {
 void CMainFrame::UpdateCommandUi() {
     // The document is not read while a command changes it on the worker.
     if (!m_running) {
-        if (QAction* grid = Action(cmd::GRID)) grid->setChecked(m_doc && m_doc->m_showGrid);
-        if (QAction* refine = Action(cmd::REFINE_CORNERS)) refine->setChecked(m_doc && m_doc->m_refineCorners);
+        if (QAction* grid = Action(cmd::GRID)) grid->setChecked(m_doc && m_doc->ShowGrid());
+        if (QAction* refine = Action(cmd::REFINE_CORNERS)) refine->setChecked(m_doc && m_doc->RefineCorners());
         if (QAction* undistorted = Action(cmd::VIEW_UNDISTORTED)) undistorted->setChecked(m_view->Undistorted());
         // The lists follow when the command has finished.
         RefreshDocks();
@@ -423,7 +423,7 @@ bool CMainFrame::RunsOnWorker(int id) const {
         case cmd::EXTRINSIC_CALIBRATION:
         case cmd::IMPORT_VIDEO: return true;
         // Quick unless they first search the frames not searched yet.
-        case cmd::GRID: return !m_doc->m_showGrid && m_doc->FramesNotExtracted() > 0;
+        case cmd::GRID: return !m_doc->ShowGrid() && m_doc->FramesNotExtracted() > 0;
         case cmd::SAVE_CORRESPONDENCES: return m_doc->FramesNotExtracted() > 0;
         default: return false;
     }

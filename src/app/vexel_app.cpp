@@ -18,6 +18,7 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,9 @@ CVexelApp::~CVexelApp() {
 bool CVexelApp::InitInstance(const QStringList& files, bool show) {
     m_ui = std::make_unique<QtDocumentUi>();
     m_doc = std::make_unique<CVexelDoc>(m_ui.get());
+    // The triangulation's diagnostic lines are dropped; why the grid search
+    // gave a frame up goes to standard error.
+    m_doc->SetGridStreams(nullptr, &std::cerr);
     m_frame = std::make_unique<CMainFrame>(this, m_doc.get());
     m_ui->SetMainFrame(m_frame.get());
     m_doc->OnNewDocument();

@@ -8,6 +8,7 @@
 
 #include "calibration/calibration_insight.h"
 #include "calibration/fixed_format.h"
+#include "calibration/plural.h"
 
 namespace {
 
@@ -50,7 +51,6 @@ std::string shortNumber(double value) {
 const char* const CAMERA_NAMES[9] = {"fx", "", "cx", "", "fy", "cy", "", "", ""};
 const char* const TRANSLATION_NAMES[3] = {"translation x", "translation y", "translation z"};
 const char* const DISTORTION_NAMES[4] = {"k1", "k2", "p1", "p2"};
-const char* const DEVIATION_NAMES[4] = {"fx", "fy", "cx", "cy"};
 
 }  // namespace
 
@@ -90,8 +90,7 @@ int distinctViewCount(const CalibrationViews& views) {
 std::vector<std::string> calibrationWarnings(const CalibrationStats& stats, double fx) {
     std::vector<std::string> warnings;
     if (stats.distinctViews < MIN_DISTINCT_VIEWS) {
-        std::string warning = "only " + std::to_string(stats.distinctViews);
-        warning += stats.distinctViews == 1 ? " distinct view (" : " distinct views (";
+        std::string warning = "only " + vexel::plural(stats.distinctViews, "distinct view", "distinct views") + " (";
         warning += std::to_string(MIN_DISTINCT_VIEWS) + " or more are needed for a reliable calibration)";
         warnings.push_back(std::move(warning));
     }
@@ -113,8 +112,7 @@ std::vector<std::string> calibrationWarnings(const CalibrationStats& stats, doub
     }
     if (!uncertain.empty()) warnings.push_back("uncertain result: standard deviation of " + uncertain + " (over 1 % of fx)");
     if (stats.framesOtherSize > 0) {
-        std::string warning = std::to_string(stats.framesOtherSize);
-        warning += stats.framesOtherSize == 1 ? " frame" : " frames";
+        std::string warning = vexel::plural(stats.framesOtherSize, "frame", "frames");
         warning += " of another size left out (calibrated at " + std::to_string(stats.imageSize.width) + " x " +
                    std::to_string(stats.imageSize.height) + ")";
         warnings.push_back(std::move(warning));

@@ -7,7 +7,7 @@
 
 #include "calibration/fixed_format.h"
 #include "calibration/output_file.h"
-#include "document/regular_file.h"
+#include "calibration/regular_file.h"
 
 using vexel::appendFixed;
 

@@ -4,6 +4,7 @@
 #include <numeric>
 
 #include "calibration/fixed_format.h"
+#include "calibration/plural.h"
 
 using vexel::appendFixed;
 
@@ -61,16 +62,15 @@ std::vector<std::string> calibrationQualityLines(const CalibrationRecord& record
     const int frames = static_cast<int>(stats.frames.size());
     const int points = std::accumulate(stats.pointCounts.begin(), stats.pointCounts.end(), 0);
     lines.push_back("RMS reprojection error = " + vexel::formatDecimals(stats.rms, 4) + " px (" +
-                    std::to_string(frames) + (frames == 1 ? " frame, " : " frames, ") + std::to_string(points) +
-                    (points == 1 ? " point)" : " points)"));
-    static const char* const NAMES[8] = {"fx", "fy", "cx", "cy", "k1", "k2", "p1", "p2"};
+                    vexel::plural(frames, "frame", "frames") + ", " + vexel::plural(points, "point", "points") +
+                    ")");
     const double values[8] = {record.fx(),           record.fy(),           record.cx(),
                               record.cy(),           record.distortion(0), record.distortion(1),
                               record.distortion(2), record.distortion(3)};
     for (int i = 0; i < 8; ++i) {
         const double deviation = stats.stdDeviations[static_cast<std::size_t>(i)];
         const int decimals = decimalsFor(deviation);
-        lines.push_back(std::string(NAMES[i]) + " = " + vexel::formatDecimals(values[i], decimals) + " \u00b1 " +
+        lines.push_back(std::string(DEVIATION_NAMES[i]) + " = " + vexel::formatDecimals(values[i], decimals) + " \u00b1 " +
                         vexel::formatDecimals(deviation, decimals));
     }
     return lines;

@@ -12,6 +12,10 @@
 
 struct CalibrationInsight;
 
+// The names of the eight parameters whose standard deviations a
+// calibration gives, in the order CalibrationStats::stdDeviations holds them.
+inline constexpr const char* DEVIATION_NAMES[8] = {"fx", "fy", "cx", "cy", "k1", "k2", "p1", "p2"};
+
 struct CalibrationStats {
     bool valid = false;                 // an intrinsic calibration has filled these
     std::vector<int> frames;            // the frames used, in increasing order
@@ -20,7 +24,7 @@ struct CalibrationStats {
     double rms = 0;                     // over all points of all used frames, pixels
     int framesOtherSize = 0;            // frames with points left out for their image size
     cv::Size imageSize;                 // the image size the calibration was made for
-    // Standard deviations of fx, fy, cx, cy, k1, k2, p1, p2.
+    // Standard deviations of the parameters DEVIATION_NAMES names.
     std::array<double, 8> stdDeviations{};
     std::string solver;                 // the solver that ran: "library" or "sparse"
 

@@ -1,7 +1,8 @@
 #include "calibration/calibration_views.h"
 
-#include "calibration/points_file.h"
 #include "grid/grid_set.h"
+
+bool frameHasView(const GridSet& set, int frame) { return set.getPointCount(frame) >= MIN_FRAME_POINTS; }
 
 void gatherFramePoints(const GridSet& set, int frame, std::vector<cv::Point2f>& imagePoints,
                        std::vector<cv::Point3f>& objectPoints) {
@@ -20,7 +21,7 @@ CalibrationViews gatherCalibrationViews(const GridSet& set, int frameCount,
                                         const std::function<bool(int frame)>& accept) {
     CalibrationViews views;
     for (int frame = 0; frame < frameCount; ++frame) {
-        if (set.getPointCount(frame) < MIN_FRAME_POINTS) continue;
+        if (!frameHasView(set, frame)) continue;
         if (accept && !accept(frame)) continue;
         views.frames.push_back(frame);
         views.imagePoints.emplace_back();

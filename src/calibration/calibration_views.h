@@ -7,7 +7,14 @@
 
 class GridSet;
 
-// Every frame 0 to frameCount - 1 with at least 4 points, in increasing
+// A frame takes part in the calibrations and the correspondence file only
+// with at least this many points: a pose needs four.
+constexpr int MIN_FRAME_POINTS = 4;
+
+// Whether frame `frame` of the grid set has that many points.
+bool frameHasView(const GridSet& set, int frame);
+
+// Every frame 0 to frameCount - 1 with a view, in increasing
 // order, with its points in stored order (pattern z = 0). `accept`, when
 // given, can leave further frames out.
 CalibrationViews gatherCalibrationViews(const GridSet& set, int frameCount,

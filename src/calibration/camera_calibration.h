@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cfloat>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,10 @@ struct IntrinsicOptions {
     int sparseMaxIterations = 100;
     double sparseTolerance = 1e-12;
     int sparseThreads = 1;  // threads of the sparse solver's evaluation and elimination
+    // Asked between the sparse solver's iterations; true ends the
+    // calibration with IntrinsicResult::stopped (the library's solver runs
+    // to its end).
+    std::function<bool()> stopRequested;
 };
 
 struct IntrinsicResult {
@@ -64,6 +69,7 @@ struct IntrinsicResult {
     std::array<double, 8> stdDeviations{};
     IntrinsicSolver solver = IntrinsicSolver::Library;  // the solver that ran
     std::vector<FramePose> poses;      // the pose of every view, in view order
+    bool stopped = false;  // ended by stopRequested: no result
 };
 
 // Calibrates from all views at once with the four-coefficient lens model (two

@@ -1,5 +1,6 @@
 #include "calibration/points_file.h"
 
+#include "calibration/calibration_views.h"
 #include "calibration/fixed_format.h"
 #include "calibration/output_file.h"
 #include "grid/grid_set.h"
@@ -8,8 +9,8 @@ std::string formatCorrespondences(const GridSet& set, int frameCount) {
     std::string out;
     for (int frame = 0; frame < frameCount; ++frame) {
         out += "frame" + std::to_string(frame) + "\n";
-        int count = set.getPointCount(frame);
-        if (count < MIN_FRAME_POINTS) continue;
+        if (!frameHasView(set, frame)) continue;
+        const int count = set.getPointCount(frame);
         for (int j = 0; j < count; ++j) {
             GridPoint image{}, pattern{};
             if (!set.getImagePoint(frame, j, image) || !set.getPatternPoint(frame, j, pattern)) break;

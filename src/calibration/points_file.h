@@ -1,6 +1,6 @@
 #pragma once
 // The correspondence file (.points): for every frame of the document a
-// header line "frame<i>", then, when the frame has at least 4 points, one
+// header line "frame<i>", then, when the frame has a view (frameHasView), one
 // line per point with pattern x, pattern y, image x and image y (six
 // decimals, single blanks); a final empty line ends the file.
 
@@ -9,10 +9,6 @@
 #include "calibration/output_file.h"
 
 class GridSet;
-
-// Frames with fewer points than this take part in neither the calibrations
-// nor the correspondence file.
-constexpr int MIN_FRAME_POINTS = 4;
 
 // The file's text for frames 0 to frameCount - 1 (frames beyond the grid
 // set's own frame count get their header only).

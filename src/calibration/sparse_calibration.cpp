@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -209,6 +210,18 @@ void fitAndDeviations(const std::vector<std::unique_ptr<ViewReprojection>>& cost
     }
 }
 
+// Ends the solver between iterations once the caller asks it to stop.
+class StopWhenAsked : public ceres::IterationCallback {
+public:
+    explicit StopWhenAsked(const std::function<bool()>& asked) : m_asked(asked) {}
+    ceres::CallbackReturnType operator()(const ceres::IterationSummary&) override {
+        return m_asked() ? ceres::SOLVER_ABORT : ceres::SOLVER_CONTINUE;
+    }
+
+private:
+    const std::function<bool()>& m_asked;
+};
+
 }  // namespace
 
 std::vector<int> spreadViewIndices(int viewCount, int count) {
@@ -263,8 +276,16 @@ IntrinsicResult calibrateSparse(const CalibrationViews& views, cv::Size imageSiz
 
     std::string invalid;
     if (!solverOptions.IsValid(&invalid)) CV_Error(cv::Error::StsBadArg, "sparse solver options: " + invalid);
+    StopWhenAsked stop(options.stopRequested);
+    if (options.stopRequested) solverOptions.callbacks.push_back(&stop);
     ceres::Solver::Summary summary;
     ceres::Solve(solverOptions, &problem, &summary);
+    if (options.stopRequested && summary.termination_type == ceres::USER_FAILURE) {
+        IntrinsicResult stopped;
+        stopped.solver = IntrinsicSolver::Sparse;
+        stopped.stopped = true;
+        return stopped;
+    }
     if (!summary.IsSolutionUsable())
         CV_Error(cv::Error::StsNoConv, "the sparse solver failed: " + summary.message);
 

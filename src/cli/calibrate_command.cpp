@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "calibration/calibration_commands.h"
+#include "document/calibration_commands.h"
 #include "calibration/calibration_export.h"
 #include "calibration/calibration_file.h"
 #include "calibration/calibration_insight.h"
@@ -45,19 +45,13 @@ struct CalibrateArgs {
     OutputArgs outputs;
 };
 
-const char* const DEVIATION_NAMES[8] = {"fx", "fy", "cx", "cy", "k1", "k2", "p1", "p2"};
-
-// The quality section of the text output: the parameters' standard
-// deviations, every used frame's error and the frames that fit far worse
-// than the rest.
+// The quality section of the text output (the standard deviations are in
+// the report lines already): every used frame's error and the frames that
+// fit far worse than the rest.
 void writeQuality(std::ostream& out, CVexelDoc& doc) {
-    const CalibrationStats& stats = doc.m_calibrationStats;
+    const CalibrationStats& stats = doc.Stats();
     const std::vector<std::string>& names = doc.FrameNames();
     auto name = [&](int f) { return static_cast<std::size_t>(f) < names.size() ? names[f] : std::string(); };
-    out << "\nStandard deviations:\n";
-    for (int i = 0; i < 8; ++i)
-        out << "  " << DEVIATION_NAMES[i] << " = " << formatFixed(stats.stdDeviations[i])
-            << (i % 4 == 3 ? "\n" : "");
     out << "RMS reprojection error per frame (pixels):\n";
     for (std::size_t i = 0; i < stats.frames.size() && i < stats.perViewErrors.size(); ++i) {
         out << "  frame " << stats.frames[i] << ": " << formatFixed(stats.perViewErrors[i]) << ", "
@@ -119,7 +113,7 @@ int runCalibrate(const CalibrateArgs& a) {
     CliUi ui;
     ui.setQuiet(a.extraction.quiet);
     CVexelDoc doc(&ui);
-    doc.m_diagnostics = nullptr;
+    doc.SetGridStreams(nullptr, &std::cerr);
     auto fail = [&](const std::string& reason) { return reportFailure("calibrate", reason, EXIT_FAILED, a.json); };
 
     if (!a.rosYaml.empty() && !isValidUtf8(a.cameraName))
@@ -151,32 +145,31 @@ int runCalibrate(const CalibrateArgs& a) {
 
     if (!runExtraction(doc, ui, a.extraction, error)) return fail(error);
     if (noFrameRead(doc)) return reportFailure("calibrate", "no frame could be read", EXIT_USAGE, a.json);
-    if (framesWithGrid(doc) == 0) return fail("no frame with 4 or more points");
+    if (doc.FramesWithGrid() == 0) return fail("no frame with 4 or more points");
     IntrinsicOptions intrinsic;
     parseSolverName(a.solver, intrinsic.solver);
     doc.OnIntrinsicCalibration(intrinsic);
-    if (!doc.m_calibration || !doc.m_calibrationStats.valid) return fail(ui.lastMessage());
+    if (!doc.Calibration() || !doc.Stats().valid) return fail(ui.lastMessage());
 
     if (withReference) {
         ui.addReferenceFrameAnswer(a.reference);
         doc.OnExtrinsicCalibration();
-        if (doc.m_calibrationStats.extrinsicFrame != a.reference) return fail(ui.lastMessage());
+        if (doc.Stats().extrinsicFrame != a.reference) return fail(ui.lastMessage());
     }
 
     const vexel::OutputOptions& output = a.outputs.options();
     if (!a.points.empty() && !SaveCorrespondencesFile(doc, a.points, &error, output)) return fail(error);
     if (!a.cal.empty() && !SaveCalibrationFile(doc, a.cal, calFormValue(a.calForm), &error, output))
         return fail(error);
-    if (!a.opencvYaml.empty() &&
-        !writeOpenCvYaml(a.opencvYaml, *doc.m_calibration, doc.m_calibrationStats, &error, output))
+    if (!a.opencvYaml.empty() && !writeOpenCvYaml(a.opencvYaml, *doc.Calibration(), doc.Stats(), &error, output))
         return fail(error);
     if (!a.rosYaml.empty() &&
-        !writeCameraInfoYaml(a.rosYaml, *doc.m_calibration, doc.m_calibrationStats, a.cameraName, &error, output))
+        !writeCameraInfoYaml(a.rosYaml, *doc.Calibration(), doc.Stats(), a.cameraName, &error, output))
         return fail(error);
     if (!a.report.empty() && !writeCalibrationReport(a.report, doc, withReference, error, output)) return fail(error);
 
-    const CalibrationRecord& r = *doc.m_calibration;
-    const CalibrationStats& stats = doc.m_calibrationStats;
+    const CalibrationRecord& r = *doc.Calibration();
+    const CalibrationStats& stats = doc.Stats();
     if (a.json) {
         nlohmann::json out;
         out["frames"] = framesJson(doc);

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "calibration/calibration_commands.h"
+#include "document/calibration_commands.h"
 #include "cli/cli_ui.h"
 #include "cli/command_registry.h"
 #include "cli/grid_run.h"
@@ -31,7 +31,7 @@ int runExtract(const ExtractArgs& a) {
     CliUi ui;
     ui.setQuiet(a.extraction.quiet);
     CVexelDoc doc(&ui);
-    doc.m_diagnostics = nullptr;
+    doc.SetGridStreams(nullptr, &std::cerr);
 
     InputOptions input = a.input;
     input.progress = !a.extraction.quiet;
@@ -48,7 +48,7 @@ int runExtract(const ExtractArgs& a) {
     if (!a.points.empty() && !SaveCorrespondencesFile(doc, a.points, &error, a.outputs.options()))
         return reportFailure("extract", error, EXIT_FAILED, a.json);
 
-    const int withGrid = framesWithGrid(doc);
+    const int withGrid = doc.FramesWithGrid();
     const char* const noGrid = "no frame with 4 or more points";
     if (a.json) {
         nlohmann::json out;
@@ -56,8 +56,7 @@ int runExtract(const ExtractArgs& a) {
         if (withGrid == 0) out["error"] = noGrid;
         std::cout << out.dump(1) << '\n';
     } else {
-        std::cout << framesText(doc) << withGrid << " of " << doc.FrameCount()
-                  << " frames with 4 or more points, " << doc.m_gridSet.getTotalPointCount() << " points\n";
+        std::cout << framesText(doc) << gridCountText(doc) << '\n';
     }
     if (withGrid == 0) {
         std::cerr << "vexel-cli extract: " << noGrid << '\n';

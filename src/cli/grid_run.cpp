@@ -10,11 +10,10 @@
 
 #include <CLI/CLI.hpp>
 
-#include "calibration/points_file.h"
 #include "cli/cli_ui.h"
 #include "cli/progress_bar.h"
 #include "document/grid_commands.h"
-#include "document/regular_file.h"
+#include "calibration/regular_file.h"
 #include "document/vexel_doc.h"
 #include "document/video_file.h"
 
@@ -78,16 +77,16 @@ void addExtractionOptions(CLI::App& sub, ExtractionOptions& options) {
 
 bool runExtraction(CVexelDoc& doc, CliUi& ui, const ExtractionOptions& options, std::string& error) {
     ui.setProgressBar(!options.quiet && ProgressBar::stderrIsTerminal());
-    doc.m_refineCorners = options.refine;
+    doc.SetRefineCorners(options.refine);
     // A frame's own messages (labels not trusted, ...) are diagnostics here.
-    if (options.quiet) doc.m_errors = nullptr;
+    if (options.quiet) doc.SetGridStreams(doc.Diagnostics(), nullptr);
     doc.SetExtractionThreads(options.jobs);
     GridSearch search;
     search.threads = options.jobs;
     search.everyFrame = true;
     search.statusPerFrame = false;
     try {
-        const GridSearchResult result = searchGrids(doc, search);
+        const GridSearchResult result = doc.SearchGrids(search);
         if (result.failure) std::rethrow_exception(result.failure);
     } catch (const std::exception& e) {
         // A broken geometry check (Fatal_Error) or an exhausted resource
@@ -211,13 +210,6 @@ bool noFrameRead(CVexelDoc& doc) {
     return true;
 }
 
-int framesWithGrid(CVexelDoc& doc) {
-    int count = 0;
-    for (int f = 0; f < doc.FrameCount(); ++f)
-        if (doc.m_gridSet.getPointCount(f) >= MIN_FRAME_POINTS) ++count;
-    return count;
-}
-
 nlohmann::json framesJson(CVexelDoc& doc) {
     nlohmann::json frames = nlohmann::json::array();
     const std::vector<std::string>& names = doc.FrameNames();
@@ -229,7 +221,7 @@ nlohmann::json framesJson(CVexelDoc& doc) {
         frame["points"] = grid.pointCount;
         frame["failure"] = grid.failure == GridFailure::None ? nlohmann::json(nullptr)
                                                              : nlohmann::json(gridFailureText(grid.failure));
-        double rms = doc.m_calibrationStats.valid ? doc.m_calibrationStats.frameError(f) : -1.0;
+        double rms = doc.Stats().valid ? doc.Stats().frameError(f) : -1.0;
         frame["rms"] = rms >= 0 ? nlohmann::json(rms) : nlohmann::json(nullptr);
         frames.push_back(frame);
     }

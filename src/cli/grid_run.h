@@ -78,9 +78,6 @@ bool runExtraction(CVexelDoc& doc, CliUi& ui, const ExtractionOptions& options, 
 // Whether no frame could be decoded by the extraction (every frame "not read").
 bool noFrameRead(CVexelDoc& doc);
 
-// Frames with 4 or more points after extraction.
-int framesWithGrid(CVexelDoc& doc);
-
 // [{"index", "name", "points", "failure", "rms"}]: failure says why a
 // frame has no points ("not read", "no board found", "markers do not fit the
 // grid"; null when it has points), rms is from the last intrinsic

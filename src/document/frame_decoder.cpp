@@ -18,7 +18,7 @@
 #include "document/jpeg_decoder.h"
 #include "document/netpbm_decoder.h"
 #include "document/png_check.h"
-#include "document/regular_file.h"
+#include "calibration/regular_file.h"
 #include "grid/frame_image.h"
 
 std::mutex& devilMutex() {

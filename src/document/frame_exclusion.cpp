@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "calibration/plural.h"
 #include "document/vexel_doc.h"
 
 bool CVexelDoc::FrameExcluded(int frame) const {
@@ -32,7 +33,7 @@ void CVexelDoc::OnExcludeFrame(int frame, bool excluded) {
         const int out = ExcludedFrameCount();
         std::string status = "Frame " + std::to_string(frame) +
                              (excluded ? " is left out of the calibrations" : " is used by the calibrations again");
-        if (out > 0) status += "; " + std::to_string(out) + (out == 1 ? " frame" : " frames") + " left out";
+        if (out > 0) status += "; " + vexel::plural(out, "frame", "frames") + " left out";
         Ui().showStatus(status);
     }
     UpdateTitleAndViews();
@@ -42,7 +43,7 @@ void CVexelDoc::OnUseAllFrames() {
     const int out = ExcludedFrameCount();
     m_excludedFrames.clear();
     if (out > 0)
-        Ui().showStatus("Use All Frames: " + std::to_string(out) + (out == 1 ? " frame is" : " frames are") +
+        Ui().showStatus("Use All Frames: " + vexel::plural(out, "frame is", "frames are") +
                         " used by the calibrations again");
     UpdateTitleAndViews();
 }

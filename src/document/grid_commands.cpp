@@ -13,35 +13,14 @@
 #include <utility>
 #include <vector>
 
-#include "calibration/busy_cursor.h"
-#include "calibration/points_file.h"
+#include "calibration/calibration_views.h"
+#include "calibration/fixed_format.h"
+#include "calibration/plural.h"
+#include "document/busy_cursor.h"
 #include "document/vexel_doc.h"
 #include "grid/extract_frame.h"
 
 namespace {
-
-// Sizes the grid set for all of the document's frames, keeping the records
-// of the frames already searched; every other frame holds no points and no
-// cells. False (and nothing searched any more) when the grid set cannot be
-// had.
-bool prepareGridFrames(CVexelDoc& doc) {
-    GridSet& set = doc.m_gridSet;
-    const int count = doc.FrameCount();
-    if (set.maxPoints != GRID_POINTS_PER_FRAME) {
-        set.allocate(0, 0);
-        set.maxPoints = GRID_POINTS_PER_FRAME;
-    }
-    set.resize(count);
-    for (int f = 0; f < count; ++f) {
-        const FrameGrid& record = set.frames[static_cast<std::size_t>(f)];
-        if (record.searched && set.hasFrame(f)) continue;
-        if (!set.resetFrame(f, 0)) {
-            set.release();
-            return false;
-        }
-    }
-    return true;
-}
 
 // One frame's search as the thread that searched it leaves it, waiting to
 // be taken into the document's grid set in visiting order.
@@ -65,8 +44,8 @@ public:
           m_extract(std::move(extract)),
           m_results(m_frames.size()),
           m_window(2 * threads),
-          m_withDiagnostics(doc.m_diagnostics != nullptr),
-          m_withErrors(doc.m_errors != nullptr) {
+          m_withDiagnostics(doc.Diagnostics() != nullptr),
+          m_withErrors(doc.Errors() != nullptr) {
         try {
             for (int i = 1; i < threads; ++i) m_workers.emplace_back([this] { work(); });
         } catch (const std::system_error&) {
@@ -183,17 +162,17 @@ private:
     std::vector<std::thread> m_workers;
 };
 
-// Takes one frame's result into the document's grid set, noting how its
-// search ended; its lines go to the document's streams. Without points, the
-// failure is "markers do not fit the grid" when the marker check refused the
-// labels, else "no board found".
-void takeResult(CVexelDoc& doc, int frame, FrameResult& result) {
-    FrameGrid& record = doc.m_gridSet.frames[static_cast<std::size_t>(frame)];
+// Takes one frame's result into the grid set, noting how its search ended,
+// and writes its lines to the streams. Without points, the failure is
+// "markers do not fit the grid" when the marker check refused the labels,
+// else "no board found".
+void takeResult(GridSet& set, int frame, FrameResult& result, std::ostream* diagnostics, std::ostream* errors) {
+    FrameGrid& record = set.frames[static_cast<std::size_t>(frame)];
     if (result.read) {
         record = std::move(result.record);
         record.failure = searchFailure(record.pointCount, result.rejected);
-        if (doc.m_diagnostics) *doc.m_diagnostics << result.diagnostics;
-        if (doc.m_errors) *doc.m_errors << result.errors;
+        if (diagnostics) *diagnostics << result.diagnostics;
+        if (errors) *errors << result.errors;
     } else {
         record.failure = GridFailure::NotRead;
     }
@@ -204,7 +183,7 @@ void takeResult(CVexelDoc& doc, int frame, FrameResult& result) {
 // Refine Corners setting.
 FrameExtractor documentExtractor(const CVexelDoc& doc) {
     ExtractOptions options;
-    options.refineCorners = doc.m_refineCorners;
+    options.refineCorners = doc.RefineCorners();
     return [options](GridSet& set, int frame, const cv::Mat& image, FrameNotes& notes) {
         ExtractTrace trace;
         extractFrame(set, frame, image, &trace, notes.diagnostics, notes.errors, options);
@@ -214,72 +193,108 @@ FrameExtractor documentExtractor(const CVexelDoc& doc) {
 
 }  // namespace
 
-GridSearchResult searchGrids(CVexelDoc& doc, const GridSearch& search) {
+bool CVexelDoc::PrepareGridFrames() {
+    if (m_gridSet.maxPoints != GRID_POINTS_PER_FRAME) {
+        m_gridSet.allocate(0, 0);
+        m_gridSet.maxPoints = GRID_POINTS_PER_FRAME;
+    }
+    m_gridSet.resize(m_frameCount);
+    for (int f = 0; f < m_frameCount; ++f) {
+        if (m_gridSet.frames[static_cast<std::size_t>(f)].searched && m_gridSet.hasFrame(f)) continue;
+        if (!m_gridSet.resetFrame(f, 0)) {
+            m_gridSet.release();
+            return false;
+        }
+    }
+    return true;
+}
+
+GridSearchResult CVexelDoc::SearchGrids(const GridSearch& search) {
     GridSearchResult outcome;
-    const int count = doc.FrameCount();
+    const int count = m_frameCount;
     if (count <= 0 || search.only >= count) return outcome;
-    if (search.everyFrame) doc.ForgetGrids();
-    if (!prepareGridFrames(doc)) return outcome;
+    if (search.everyFrame) ForgetGrids();
+    if (!PrepareGridFrames()) return outcome;
 
     std::vector<int> frames;
     for (int k = 0; k < count; ++k) {
-        const int f = (doc.CurrentFrame() + k) % count;
-        if (!doc.GridOf(f).searched && (search.only < 0 || f == search.only)) frames.push_back(f);
+        const int f = (m_currentFrame + k) % count;
+        if (!GridOf(f).searched && (search.only < 0 || f == search.only)) frames.push_back(f);
     }
     if (frames.empty()) return outcome;
 
     const int total = static_cast<int>(frames.size());
     {
-        SearchRun run(doc, std::move(frames), search.extract ? search.extract : documentExtractor(doc),
+        SearchRun run(*this, std::move(frames), search.extract ? search.extract : documentExtractor(*this),
                       std::clamp(search.threads, 1, total));
         GridSet own;
         for (int i = 0; i < total; ++i) {
             // A stop asked for takes effect between frames: the frames done
             // keep what was found, the others stay to be searched.
-            if (doc.Ui().cancelRequested()) {
+            if (m_ui->cancelRequested()) {
                 outcome.stopped = true;
                 break;
             }
             const std::string step = "Extracting frame " + std::to_string(i + 1) + " of " + std::to_string(total);
-            if (search.statusPerFrame) doc.Ui().showStatus(step);
-            doc.Ui().progress(step, i, total);
+            if (search.statusPerFrame) m_ui->showStatus(step);
+            m_ui->progress(step, i, total);
             FrameResult& result = run.await(i, own);
             if (result.failure) {
                 outcome.failedFrame = run.frame(i);
                 outcome.failure = result.failure;
                 break;
             }
-            takeResult(doc, run.frame(i), result);
+            takeResult(m_gridSet, run.frame(i), result, m_diagnostics, m_errors);
             run.taken(i);
             ++outcome.searched;
             if (result.read) ++outcome.read;
-            if (i + 1 == total) doc.Ui().progress(step, total, total);
+            if (i + 1 == total) m_ui->progress(step, total, total);
         }
     }
-    doc.Ui().endProgress();
+    m_ui->endProgress();
     return outcome;
 }
 
 std::string cancelledNote(CVexelDoc& doc) {
     if (!doc.Ui().cancelRequested()) return {};
     const int missing = doc.FramesNotExtracted();
-    return "; stopped, " + std::to_string(missing) + (missing == 1 ? " frame" : " frames") + " not searched";
+    return "; stopped, " + vexel::plural(missing, "frame", "frames") + " not searched";
+}
+
+std::string gridCountText(const CVexelDoc& doc) {
+    return std::to_string(doc.FramesWithGrid()) + " of " + std::to_string(doc.FrameCount()) +
+           " frames with 4 or more points, " + std::to_string(doc.Grids().getTotalPointCount()) + " points";
+}
+
+std::string frameResultText(const CVexelDoc& doc, int frame) {
+    const FrameGrid& grid = doc.GridOf(frame);
+    std::string text;
+    if (!grid.searched)
+        text = "not searched yet";
+    else if (grid.pointCount <= 0 && grid.failure != GridFailure::None)
+        text = gridFailureText(grid.failure);
+    else
+        text = vexel::plural(grid.pointCount, "point", "points");
+    const double rms = doc.Stats().valid ? doc.Stats().frameError(frame) : -1.0;
+    if (rms >= 0) text += ", RMS " + vexel::formatDecimals(rms, 3) + " px";
+    if (doc.FrameExcluded(frame)) text += ", left out";
+    return text;
 }
 
 std::string extractionSummary(const CVexelDoc& doc) {
-    const int frames = doc.FrameCount();
-    int withGrid = 0;
     int unread = 0;
-    for (int f = 0; f < frames; ++f) {
-        const FrameGrid& grid = doc.GridOf(f);
-        if (grid.pointCount >= MIN_FRAME_POINTS) ++withGrid;
-        if (grid.failure == GridFailure::NotRead) ++unread;
-    }
-    std::string status = "Extract Grid(s): " + std::to_string(withGrid) + " of " + std::to_string(frames) +
-                         " frames with 4 or more points, " + std::to_string(doc.m_gridSet.getTotalPointCount()) +
-                         " points in all";
+    for (int f = 0; f < doc.FrameCount(); ++f)
+        if (doc.GridOf(f).failure == GridFailure::NotRead) ++unread;
+    std::string status = "Extract Grid(s): " + gridCountText(doc) + " in all";
     if (unread > 0) status += ", " + std::to_string(unread) + " frames could not be read";
     return status;
+}
+
+int CVexelDoc::FramesWithGrid() const {
+    int count = 0;
+    for (int f = 0; f < m_frameCount; ++f)
+        if (frameHasView(m_gridSet, f)) ++count;
+    return count;
 }
 
 const FrameGrid& CVexelDoc::GridOf(int frame) const {
@@ -310,7 +325,7 @@ int CVexelDoc::ExtractMissingGrids(int frame) {
         GridSearch search;
         search.threads = m_extractionThreads;
         search.only = frame;
-        const GridSearchResult result = searchGrids(*this, search);
+        const GridSearchResult result = SearchGrids(search);
         if (result.failure) std::rethrow_exception(result.failure);
     }
     Ui().showStatus(extractionSummary(*this) + cancelledNote(*this));
@@ -351,7 +366,7 @@ void CVexelDoc::OnExtractGrids() {
         GridSearch search;
         search.threads = m_extractionThreads;
         search.everyFrame = true;
-        const GridSearchResult result = searchGrids(*this, search);
+        const GridSearchResult result = SearchGrids(search);
         if (result.failure) std::rethrow_exception(result.failure);
     }
     Ui().showStatus(extractionSummary(*this) + cancelledNote(*this));

@@ -59,23 +59,32 @@ struct GridSearchResult {
     std::exception_ptr failure;
 };
 
-// Searches the frames of the document. The grid set is first sized for
-// every frame, keeping what was found in the frames already searched. The
-// frames are visited from the current one onwards with wrap-around, each
-// read at its own size from its file or the sequence (the cache and the
-// current frame are left as they are), and taken into the grid set in that
-// order: the points, the cells and the lines on the document's streams are
-// those of one thread whatever the thread count. Before each frame the
-// progress report (and with `statusPerFrame` the status line) says
-// "Extracting frame i of N" (i counting the frames visited, N those to
-// visit), and after the last one it counts all N done. When the user
-// interface asks to stop, the run ends before the next
-// frame: the frames done stay searched, the others stay to be searched. A
-// frame that cannot be read ends with no points, searched, its failure "not
-// read". When the search of a frame fails, the run ends there: that frame
-// and the ones after it stay to be searched, and the result names the frame
-// and holds the failure.
-GridSearchResult searchGrids(CVexelDoc& doc, const GridSearch& search);
+// CVexelDoc::SearchGrids runs `search` over the frames of the document.
+// The grid set is first sized for every frame, keeping what was found in
+// the frames already searched. The frames are visited from the current one
+// onwards with wrap-around, each read at its own size from its file or the
+// sequence (the cache and the current frame are left as they are), and
+// taken into the grid set in that order: the points, the cells and the
+// lines on the document's streams are those of one thread whatever the
+// thread count. Before each frame the progress report (and with
+// `statusPerFrame` the status line) says "Extracting frame i of N" (i
+// counting the frames visited, N those to visit), and after the last one
+// it counts all N done. When the user interface asks to stop, the run ends
+// before the next frame: the frames done stay searched, the others stay to
+// be searched. A frame that cannot be read ends with no points, searched,
+// its failure "not read". When the search of a frame fails, the run ends
+// there: that frame and the ones after it stay to be searched, and the
+// result names the frame and holds the failure.
+
+// "N of M frames with 4 or more points, P points": the frames of the list
+// with a grid and the points in all, as the extraction reports them.
+std::string gridCountText(const CVexelDoc& doc);
+
+// Frame `frame`'s result as the frame list shows it: "not searched yet",
+// why the search found nothing ("no board found"...) or "N points", then
+// ", RMS e px" (three decimals) when the last intrinsic calibration used
+// the frame and ", left out" when the calibrations leave it out.
+std::string frameResultText(const CVexelDoc& doc, int frame);
 
 // The status line a search ends with: frames with a grid, points in all and
 // the frames that could not be read, over the whole frame list.

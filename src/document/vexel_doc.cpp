@@ -5,9 +5,12 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "calibration/busy_cursor.h"
+#include "calibration/plural.h"
+#include "document/busy_cursor.h"
 #include "document/frame_decoder.h"
-#include "document/regular_file.h"
+#include "calibration/regular_file.h"
+
+using vexel::plural;
 
 namespace {
 
@@ -43,10 +46,6 @@ const char* const VSQ_FILTER = "Video Sequence File (*.vsq)|*.vsq||";
 const char* const VSQ_EXTENSION = ".vsq";
 const char* const VIDEO_FILTER = "Video Files (*.mp4 *.avi *.mov *.mkv)|*.mp4;*.avi;*.mov;*.mkv||";
 const char* const VIDEO_EXTENSION = ".mp4";
-
-std::string plural(int count, const char* one, const char* many) {
-    return std::to_string(count) + " " + (count == 1 ? one : many);
-}
 
 }  // namespace
 
@@ -213,7 +212,7 @@ bool CVexelDoc::ImportImageList(const std::string& path) {
     if (names.empty()) {
         // Nothing to import: a loaded sequence and the frames stay as they are.
         std::string status = "Image list " + path + " names no readable file";
-        if (skipped > 0) status += " (" + std::to_string(skipped) + (skipped == 1 ? " name" : " names") + " not found)";
+        if (skipped > 0) status += " (" + plural(skipped, "name", "names") + " not found)";
         m_ui->showStatus(status + "; nothing was imported");
         return false;
     }

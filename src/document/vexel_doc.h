@@ -17,7 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <iostream>
+#include <ostream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -29,7 +29,9 @@
 #include "calibration/calibration_record.h"
 #include "calibration/calibration_stats.h"
 #include "calibration/camera_calibration.h"
+#include "calibration/output_file.h"
 #include "document/document_ui.h"
+#include "document/grid_commands.h"
 #include "document/video_file.h"
 #include "document/video_sequence.h"
 #include "grid/grid_set.h"
@@ -219,6 +221,11 @@ public:
     // number of frames searched. A failure of a frame's search is thrown
     // again.
     int ExtractMissingGrids(int frame = -1);
+    // The extraction driver: searches the frames as `search` says (see
+    // grid_commands.h).
+    GridSearchResult SearchGrids(const GridSearch& search);
+    // Frames with enough points to take part in the calibrations.
+    int FramesWithGrid() const;
     // Frames the grid commands search at once (1 unless set; at least 1).
     void SetExtractionThreads(int threads) { m_extractionThreads = threads > 1 ? threads : 1; }
     int ExtractionThreads() const { return m_extractionThreads; }
@@ -247,9 +254,39 @@ public:
     // click): the loader starts there, then the title-and-views step.
     void OnGoToFrame(int frame);
 
+    // --- the results, for the views and the hosts -------------------------
+    const GridSet& Grids() const { return m_gridSet; }
+    // The calibration, or null before one was computed or loaded.
+    const CalibrationRecord* Calibration() const { return m_calibration.get(); }
+    // How well the last calibrations fit their views.
+    const CalibrationStats& Stats() const { return m_calibrationStats; }
+    // The frame of the last extrinsic calibration (-1: none).
+    int ReferenceFrame() const { return m_referenceFrame; }
+    // Whether the calibration changed since it was last saved or loaded.
+    bool CalibrationModified() const { return m_calibrationModified; }
+    bool ShowGrid() const { return m_showGrid; }
+    // Whether the grid search refines the labelled corners once more
+    // (ExtractOptions::refineCorners); off by default, kept over New.
+    bool RefineCorners() const { return m_refineCorners; }
+    void SetRefineCorners(bool on) { m_refineCorners = on; }
+    // Where the grid search writes the triangulation's diagnostic lines and
+    // the line saying why it gave a frame up; null (the default): dropped.
+    void SetGridStreams(std::ostream* diagnostics, std::ostream* errors) {
+        m_diagnostics = diagnostics;
+        m_errors = errors;
+    }
+    std::ostream* Diagnostics() const { return m_diagnostics; }
+    std::ostream* Errors() const { return m_errors; }
+
+private:
+    friend struct DocumentTestAccess;  // the tests' hand-made working sets
+    friend bool LoadCalibrationFile(CVexelDoc& doc, const std::string& path);
+    friend bool SaveCalibrationFile(CVexelDoc& doc, const std::string& path, int form, std::string* error,
+                                    const vexel::OutputOptions& output);
+
     // --- the working set --------------------------------------------------
-    // Read by the view and the calibration commands. Fields read by the
-    // loader are written only with m_lock held or while no pass runs.
+    // Fields read by the loader are written only with m_lock held or while
+    // no pass runs.
     std::array<FrameSlot, SLOT_COUNT> m_slots;
     // One path per image frame. Empty in sequence mode: a sequence's frame
     // names are made from its path when asked for (FrameName).
@@ -265,23 +302,20 @@ public:
     std::thread m_loaderThread;
     GridSet m_gridSet;
     bool m_showGrid = false;
-    // Whether the grid search refines the labelled corners once more
-    // (ExtractOptions::refineCorners); off by default. Kept over New.
     bool m_refineCorners = false;
     // Per frame whether the calibrations leave it out (frames beyond its
     // end are used).
     std::vector<bool> m_excludedFrames;
-    // Kept by the calibration commands: the fit of the last intrinsic
-    // calibration, whether the calibration changed since it was last saved
-    // or loaded.
     CalibrationStats m_calibrationStats;
     bool m_calibrationModified = false;
-    // Where the triangulation's diagnostic lines go (null: dropped).
-    std::ostream* m_diagnostics = &std::cout;
-    // Where the grid search says why it gave a frame up (null: dropped).
-    std::ostream* m_errors = &std::cerr;
+    std::ostream* m_diagnostics = nullptr;
+    std::ostream* m_errors = nullptr;
+    int m_extractionThreads = 1;
+    DocumentUi* m_ui;
+    FrameDecoder m_decode;
+    std::uint64_t m_releaseCount = 0;
+    bool m_lookAhead = true;
 
-private:
     // Both with m_lock held.
     void ReleaseSlot(int i);
     void StoreSlot(int i, int frame, cv::Mat image);
@@ -297,10 +331,12 @@ private:
     // Makes `sequence`, read from `path`, the working set (Import VSQ and
     // Import Video).
     void InstallSequence(std::unique_ptr<VideoSequence> sequence, const std::string& path);
-
-    DocumentUi* m_ui;
-    FrameDecoder m_decode;
-    std::uint64_t m_releaseCount = 0;
-    bool m_lookAhead = true;
-    int m_extractionThreads = 1;
+    // Sizes the grid set for every frame, keeping the records of the frames
+    // already searched; false when it cannot be had.
+    bool PrepareGridFrames();
+    // Makes `result`, calibrated from `views` at `size`, the calibration
+    // and its fit; `framesOtherSize` frames with points were left out for
+    // their size.
+    void KeepIntrinsicResult(const IntrinsicResult& result, const CalibrationViews& views, cv::Size size,
+                             int framesOtherSize);
 };

@@ -13,8 +13,8 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "calibration/regular_file.h"
 #include "document/plugin_library.h"
-#include "document/regular_file.h"
 
 namespace vexel {
 

@@ -2,7 +2,7 @@
 // The corner mesh of a frame: two node sets made from the frame's corner
 // slots, and the Delaunay triangles of the first one.
 
-#include <iostream>
+#include <ostream>
 
 #include "geomlib/g_part.h"
 #include "grid/grid_element.h"
@@ -13,7 +13,7 @@
 // then triangulates the frame's trianglePart. Does nothing when the frame's
 // record is absent or the frame is out of range. The triangulation's two
 // diagnostic lines go to `diag`; TriangulationError passes through.
-void triangulateCorners(GridSet& set, int frame, std::ostream& diag = std::cout);
+void triangulateCorners(GridSet& set, int frame, std::ostream& diag);
 
 // A new triangle on the nodes at 0-based positions a, b, c of the part's node
 // list, in that order, registered with those nodes but not added to the part.

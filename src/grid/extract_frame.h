@@ -3,7 +3,7 @@
 // labels and correspondences, each stage writing into the frame's record.
 
 #include <array>
-#include <iostream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -64,5 +64,5 @@ const std::vector<CornerSearch>& furtherSearches();
 // failed triangulation leaves the frame with point count 0; the cells of
 // frames already done and of later frames are not affected.
 void extractFrame(GridSet& set, int frame, const cv::Mat& image, ExtractTrace* trace = nullptr,
-                  std::ostream* diagnostics = &std::cout, std::ostream* errors = &std::cerr,
+                  std::ostream* diagnostics = nullptr, std::ostream* errors = nullptr,
                   const ExtractOptions& options = {});

@@ -2,7 +2,7 @@
 // Delaunay triangulation of a part's nodes by incremental insertion.
 
 #include <array>
-#include <iostream>
+#include <ostream>
 #include <stdexcept>
 #include <vector>
 
@@ -22,8 +22,8 @@ public:
 // (x, y) is positive. Writes the two diagnostic lines to `diag`.
 // Dimension 3 builds the tetrahedra and returns no triangles.
 std::vector<std::array<int, 3>> delaunayTriangles(const std::vector<g_vector>& points, int dimension,
-                                                  std::ostream& diag = std::cout);
+                                                  std::ostream& diag);
 
 // Adds one element per Delaunay triangle of the part's nodes (ids 1 .. n) to
 // the part, made with makeTriangle from 0-based node positions.
-void nnsort(g_part& part, int dimension, std::ostream& diag = std::cout);
+void nnsort(g_part& part, int dimension, std::ostream& diag);

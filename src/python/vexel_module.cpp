@@ -14,7 +14,7 @@
 #include <opencv2/core.hpp>
 
 #include "calibration/calibration_checks.h"
-#include "calibration/calibration_commands.h"
+#include "document/calibration_commands.h"
 #include "calibration/calibration_file.h"
 #include "calibration/calibration_record.h"
 #include "calibration/calibration_stats.h"

@@ -19,7 +19,7 @@
 #include <exception>
 
 #include "calibration/calibration_report.h"
-#include "view/calibration_report.h"
+#include "view/report_drawing.h"
 
 CVexelView::CVexelView(CVexelDoc* doc, QWidget* parent)
     : QAbstractScrollArea(parent), m_doc(doc), m_undistortMaps(std::make_unique<UndistortMaps>()) {
@@ -115,15 +115,15 @@ void CVexelView::SetDocumentBusy(bool busy) {
 void CVexelView::TakeSnapshot() {
     m_snapshot = Snapshot{};
     if (!m_doc) return;
-    m_snapshot.frame = m_doc->m_currentFrame;
+    m_snapshot.frame = m_doc->CurrentFrame();
     m_snapshot.report = ReportLines();
     m_snapshot.insight = m_doc->m_calibrationStats.insight;
-    if (m_doc->m_showGrid) m_snapshot.cells = GridCells(m_snapshot.frame);
+    if (m_doc->ShowGrid()) m_snapshot.cells = GridCells(m_snapshot.frame);
 }
 
 std::vector<std::vector<QPointF>> CVexelView::GridCells(int frame) const {
     std::vector<std::vector<QPointF>> cells;
-    const GridSet& grid = m_doc->m_gridSet;
+    const GridSet& grid = m_doc->Grids();
     if (!grid.hasFrame(frame)) return cells;
     const int count = grid.getCellCount(frame);
     for (int i = 0; i < count; ++i) {
@@ -142,11 +142,11 @@ std::vector<std::vector<QPointF>> CVexelView::GridCells(int frame) const {
 
 std::vector<std::string> CVexelView::ReportLines() const {
     std::vector<std::string> lines;
-    const CalibrationRecord* record = m_doc ? m_doc->m_calibration.get() : nullptr;
+    const CalibrationRecord* record = m_doc ? m_doc->Calibration() : nullptr;
     if (!record) return lines;
-    const bool extrinsic = m_doc->m_referenceFrame == m_doc->m_currentFrame;
+    const bool extrinsic = m_doc->ReferenceFrame() == m_doc->CurrentFrame();
     lines = calibrationReportLines(*record, extrinsic);
-    for (std::string& line : calibrationQualityLines(*record, m_doc->m_calibrationStats)) lines.push_back(line);
+    for (std::string& line : calibrationQualityLines(*record, m_doc->Stats())) lines.push_back(line);
     return lines;
 }
 
@@ -280,7 +280,7 @@ void CVexelView::Draw(QPainter& painter) {
         if (!m_snapshot.cells.empty() && m_snapshot.frame == m_doc->CurrentFrameLocked())
             DrawCells(painter, m_snapshot.cells);
     } else {
-        if (m_doc->m_showGrid) DrawCells(painter, GridCells(m_doc->m_currentFrame));
+        if (m_doc->ShowGrid()) DrawCells(painter, GridCells(m_doc->CurrentFrame()));
         // The dots read every frame's points: not while a command changes them.
         if (m_coverage) DrawCoverage(painter);
     }

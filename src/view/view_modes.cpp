@@ -16,13 +16,13 @@
 #include <opencv2/core.hpp>
 
 bool CVexelView::OnUndistorted() {
-    if (!m_undistorted && !(m_doc && m_doc->m_calibration)) return false;
+    if (!m_undistorted && !(m_doc && m_doc->Calibration())) return false;
     m_undistorted = !m_undistorted;
     viewport()->update();
     return true;
 }
 
-bool CVexelView::Undistorted() const { return m_undistorted && m_doc && m_doc->m_calibration; }
+bool CVexelView::Undistorted() const { return m_undistorted && m_doc && m_doc->Calibration(); }
 
 void CVexelView::OnCoverage() {
     m_coverage = !m_coverage;
@@ -31,13 +31,13 @@ void CVexelView::OnCoverage() {
 
 void CVexelView::PrepareUndistortion() {
     if (!m_undistorted) return;
-    if (!m_doc || !m_doc->m_calibration) {
+    if (!m_doc || !m_doc->Calibration()) {
         m_undistorted = false;
         m_undistortMaps->clear();
         return;
     }
     // A record the maps cannot be made from leaves the frame as it is.
-    m_undistortMaps->prepare(*m_doc->m_calibration, cv::Size(m_imageWidth, m_imageHeight));
+    m_undistortMaps->prepare(*m_doc->Calibration(), cv::Size(m_imageWidth, m_imageHeight));
 }
 
 bool CVexelView::UndistortionActive() const {
@@ -68,7 +68,7 @@ std::vector<QPoint> CVexelView::MapFramePoints(const std::vector<QPointF>& point
 }
 
 void CVexelView::DrawCoverage(QPainter& painter) {
-    const GridSet& grid = m_doc->m_gridSet;
+    const GridSet& grid = m_doc->Grids();
     const cv::Size current(m_imageWidth, m_imageHeight);
     std::vector<QPointF> points;
     for (int f = 0; f < m_doc->FrameCount(); ++f) {

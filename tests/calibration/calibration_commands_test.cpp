@@ -13,13 +13,15 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
-#include "calibration/calibration_commands.h"
+#include "document/calibration_commands.h"
 #include "calibration/calibration_file.h"
 #include "document/grid_commands.h"
 #include "document/vexel_doc.h"
+#include "support/document_access.h"
 #include "support/grid_views.h"
 #include "support/scripted_ui.h"
 #include "support/search_grids.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -28,25 +30,9 @@ namespace {
 const char* const NEED_INTRINSIC = "message|Must have intrinsic calibration before extrinsic parameters can be used.";
 const char* const NEED_FOUR = "message|Must select an image in which 4 or more points could be mapped.";
 
-std::string readAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 class CalibrationCommandsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("vexel_calcmd_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        doc.m_diagnostics = nullptr;
-    }
-    void TearDown() override {
-        doc.WaitForLoader();
-        fs::remove_all(dir);
-    }
+    void TearDown() override { doc.WaitForLoader(); }
 
     // Frame i is a flat grey image of value 10 * i + 5 and the given size.
     void importFrames(const std::vector<cv::Size>& sizes) {
@@ -65,14 +51,14 @@ protected:
         importFrames(std::vector<cv::Size>(static_cast<std::size_t>(count), size));
     }
 
-    void fillFrame(int frame, int count) { projectView(doc.m_gridSet, frame, count); }
+    void fillFrame(int frame, int count) { projectView(gridsOf(doc), frame, count); }
 
     // A grid set for every frame, frames 0 .. count-1 filled with varied
     // views, the rest empty; every frame counts as searched (at a size not
     // known).
     void fillViews(int frames, int withPoints) {
-        searchedFrames(doc.m_gridSet, frames);
-        projectViews(doc.m_gridSet, withPoints);
+        searchedFrames(gridsOf(doc), frames);
+        projectViews(gridsOf(doc), withPoints);
     }
 
     // The camera fillFrame projects with.
@@ -88,7 +74,7 @@ protected:
         return record;
     }
 
-    fs::path dir;
+    TempDir dir{"vexel_calcmd"};
     ScriptedUi ui;
     CVexelDoc doc{&ui};
 };
@@ -97,19 +83,19 @@ protected:
 
 TEST_F(CalibrationCommandsTest, GridOverlayTurnsOnOnlyOnceAGridWasFound) {
     doc.OnGrid();
-    EXPECT_FALSE(doc.m_showGrid);
+    EXPECT_FALSE(doc.ShowGrid());
     EXPECT_EQ(ui.callsStartingWith("views").size(), 1u);
 
     importFrames(2);
     fillViews(2, 1);
     doc.OnGrid();
-    EXPECT_TRUE(doc.m_showGrid);
+    EXPECT_TRUE(doc.ShowGrid());
     doc.OnGrid();
-    EXPECT_FALSE(doc.m_showGrid);
+    EXPECT_FALSE(doc.ShowGrid());
 
     fillViews(2, 0);
     doc.OnGrid();
-    EXPECT_FALSE(doc.m_showGrid);
+    EXPECT_FALSE(doc.ShowGrid());
 }
 
 TEST_F(CalibrationCommandsTest, ExtractionVisitsEveryFrameFromTheCurrentOneAtItsOwnSize) {
@@ -131,8 +117,8 @@ TEST_F(CalibrationCommandsTest, ExtractionVisitsEveryFrameFromTheCurrentOneAtIts
     EXPECT_EQ(read, 10);
     EXPECT_EQ(visited, (std::vector<int>{3, 4, 5, 6, 7, 8, 9, 0, 1, 2}));
     EXPECT_EQ(doc.CurrentFrame(), 3);
-    EXPECT_EQ(doc.m_gridSet.frameCount(), 10);
-    EXPECT_EQ(doc.m_gridSet.getPointCount(7), 7);
+    EXPECT_EQ(doc.Grids().frameCount(), 10);
+    EXPECT_EQ(doc.Grids().getPointCount(7), 7);
     EXPECT_EQ(doc.GridOf(9).size, sizes[9]);
     EXPECT_TRUE(doc.GridOf(9).searched);
 }
@@ -147,7 +133,7 @@ TEST_F(CalibrationCommandsTest, AFrameThatCannotBeDecodedIsNotExtracted) {
     EXPECT_EQ(searchAll(doc, 1, [&](GridSet&, int frame, const cv::Mat&, FrameNotes&) { visited.push_back(frame); }).read,
               2);
     EXPECT_EQ(visited, (std::vector<int>{0, 1}));
-    EXPECT_EQ(doc.m_gridSet.getPointCount(2), 0);  // not the "not searched" count
+    EXPECT_EQ(doc.Grids().getPointCount(2), 0);  // not the "not searched" count
     EXPECT_TRUE(doc.GridOf(2).searched);
     EXPECT_EQ(doc.GridOf(2).failure, GridFailure::NotRead);
     EXPECT_EQ(doc.CurrentFrame(), 0);
@@ -160,7 +146,7 @@ TEST_F(CalibrationCommandsTest, ExtractGridsCommandWithNoFramesDoesNothing) {
     ui.calls.clear();
     doc.OnExtractGrids();  // flat frames: no grid anywhere
     EXPECT_EQ(ui.calls.front(), "busy|1");
-    EXPECT_EQ(doc.m_gridSet.getTotalPointCount(), 0);
+    EXPECT_EQ(doc.Grids().getTotalPointCount(), 0);
     EXPECT_NE(ui.lastStatus().find("0 of 2 frames"), std::string::npos) << ui.lastStatus();
 }
 
@@ -168,13 +154,13 @@ TEST_F(CalibrationCommandsTest, IntrinsicCalibrationUsesFramesOfTheCommonSizeWit
     importFrames({{640, 480}, {640, 480}, {320, 240}, {640, 480}, {640, 480}, {640, 480}, {640, 480}, {640, 480}});
     fillViews(8, 7);
     fillFrame(1, 3);  // too few points
-    for (FrameGrid& frame : doc.m_gridSet.frames) frame.size = cv::Size(640, 480);
-    doc.m_gridSet.frames[2].size = cv::Size(320, 240);
-    doc.m_referenceFrame = 4;
+    for (FrameGrid& frame : gridsOf(doc).frames) frame.size = cv::Size(640, 480);
+    gridsOf(doc).frames[2].size = cv::Size(320, 240);
+    referenceFrameOf(doc) = 4;
 
     doc.OnIntrinsicCalibration();
-    ASSERT_TRUE(doc.m_calibration);
-    const CalibrationRecord& r = *doc.m_calibration;
+    ASSERT_TRUE(doc.Calibration());
+    const CalibrationRecord& r = *doc.Calibration();
     EXPECT_NEAR(r.fx(), 700, 0.05);
     EXPECT_NEAR(r.fy(), 696, 0.05);
     EXPECT_NEAR(r.cx(), 322, 0.05);
@@ -182,9 +168,9 @@ TEST_F(CalibrationCommandsTest, IntrinsicCalibrationUsesFramesOfTheCommonSizeWit
     EXPECT_NEAR(r.distortion(0), -0.18, 1e-3);
     // The pose fields hold frame 0's pose, which belongs to no reference frame.
     EXPECT_NEAR(r.translation(2), 25.0, 1e-2);
-    EXPECT_EQ(doc.m_referenceFrame, -1);
+    EXPECT_EQ(doc.ReferenceFrame(), -1);
 
-    const CalibrationStats& stats = doc.m_calibrationStats;
+    const CalibrationStats& stats = doc.Stats();
     EXPECT_TRUE(stats.valid);
     EXPECT_EQ(stats.frames, (std::vector<int>{0, 3, 4, 5, 6}));
     EXPECT_EQ(stats.framesOtherSize, 1);
@@ -203,36 +189,36 @@ TEST_F(CalibrationCommandsTest, IntrinsicCalibrationWithoutUsableFramesKeepsTheR
     fillViews(3, 0);
     fillFrame(1, 3);
     doc.OnIntrinsicCalibration();
-    EXPECT_FALSE(doc.m_calibration);
+    EXPECT_FALSE(doc.Calibration());
     EXPECT_NE(ui.lastStatus().find("no frame has 4 or more points"), std::string::npos) << ui.lastStatus();
 
     // A failing library call leaves an existing record as it was.
-    doc.m_calibration = std::make_unique<CalibrationRecord>();
-    doc.m_calibration->values.fill(3.0);
-    for (int j = 0; j < 6; ++j) doc.m_gridSet.frames[0].patternPoints[j] = {1.0f, 1.0f};
-    doc.m_gridSet.frames[0].pointCount = 6;
+    calibrationOf(doc) = std::make_unique<CalibrationRecord>();
+    calibrationOf(doc)->values.fill(3.0);
+    for (int j = 0; j < 6; ++j) gridsOf(doc).frames[0].patternPoints[j] = {1.0f, 1.0f};
+    gridsOf(doc).frames[0].pointCount = 6;
     doc.OnIntrinsicCalibration();
-    for (double v : doc.m_calibration->values) EXPECT_EQ(v, 3.0);
+    for (double v : doc.Calibration()->values) EXPECT_EQ(v, 3.0);
     EXPECT_NE(ui.lastStatus().find("failed"), std::string::npos) << ui.lastStatus();
-    EXPECT_FALSE(doc.m_calibrationStats.valid);
+    EXPECT_FALSE(doc.Stats().valid);
 }
 
 TEST_F(CalibrationCommandsTest, IntrinsicCalibrationRunsTheSolverItIsGivenAndSaysWhichRan) {
     importFrames(6, cv::Size(640, 480));
     fillViews(6, 6);
-    for (FrameGrid& frame : doc.m_gridSet.frames) frame.size = cv::Size(640, 480);
+    for (FrameGrid& frame : gridsOf(doc).frames) frame.size = cv::Size(640, 480);
     doc.OnIntrinsicCalibration();
-    ASSERT_TRUE(doc.m_calibrationStats.valid);
-    EXPECT_EQ(doc.m_calibrationStats.solver, "library");
-    CalibrationRecord library = *doc.m_calibration;
+    ASSERT_TRUE(doc.Stats().valid);
+    EXPECT_EQ(doc.Stats().solver, "library");
+    CalibrationRecord library = *doc.Calibration();
 
     IntrinsicOptions sparse;
     sparse.solver = IntrinsicSolver::Sparse;
     doc.OnIntrinsicCalibration(sparse);
-    ASSERT_TRUE(doc.m_calibrationStats.valid);
-    EXPECT_EQ(doc.m_calibrationStats.solver, "sparse");
+    ASSERT_TRUE(doc.Stats().valid);
+    EXPECT_EQ(doc.Stats().solver, "sparse");
     for (std::size_t i : {0u, 2u, 4u, 5u})
-        EXPECT_NEAR(doc.m_calibration->camera(i), library.camera(i), 1e-6 * library.camera(i)) << i;
+        EXPECT_NEAR(doc.Calibration()->camera(i), library.camera(i), 1e-6 * library.camera(i)) << i;
 }
 
 TEST_F(CalibrationCommandsTest, ExtrinsicCalibrationAsksForTheFrameAndRefusesPoorOnes) {
@@ -242,9 +228,9 @@ TEST_F(CalibrationCommandsTest, ExtrinsicCalibrationAsksForTheFrameAndRefusesPoo
     importFrames(4, cv::Size(640, 480));
     fillViews(4, 4);
     fillFrame(2, 3);
-    doc.m_calibration = std::make_unique<CalibrationRecord>(knownCamera());
+    calibrationOf(doc) = std::make_unique<CalibrationRecord>(knownCamera());
     doc.GoToFrame(1);
-    doc.m_referenceFrame = 0;
+    referenceFrameOf(doc) = 0;
 
     ui.calls.clear();
     ui.referenceAnswers = {2};
@@ -257,26 +243,26 @@ TEST_F(CalibrationCommandsTest, ExtrinsicCalibrationAsksForTheFrameAndRefusesPoo
     EXPECT_EQ(ui.calls.back(), NEED_FOUR);
     EXPECT_EQ(std::count(ui.calls.begin(), ui.calls.end(), "busy|1"),
               std::count(ui.calls.begin(), ui.calls.end(), "busy|0"));
-    EXPECT_EQ(doc.m_referenceFrame, 0);
+    EXPECT_EQ(doc.ReferenceFrame(), 0);
 
     for (int answer : {-1, 4}) {
         ui.calls.clear();
         ui.referenceAnswers = {answer};
         doc.OnExtrinsicCalibration();
-        EXPECT_EQ(doc.m_referenceFrame, 0);
+        EXPECT_EQ(doc.ReferenceFrame(), 0);
         EXPECT_EQ(ui.callsStartingWith("busy|"), (std::vector<std::string>{"busy|0"}));
         EXPECT_EQ(ui.calls.back(), "views");
     }
 
     ui.referenceAnswers = {3};
     doc.OnExtrinsicCalibration();
-    EXPECT_EQ(doc.m_referenceFrame, 3);
-    EXPECT_EQ(doc.m_calibrationStats.extrinsicFrame, 3);
+    EXPECT_EQ(doc.ReferenceFrame(), 3);
+    EXPECT_EQ(doc.Stats().extrinsicFrame, 3);
     cv::Matx33d rotation;
     cv::Rodrigues(cv::Vec3d(0.2, -0.55, 1.6), rotation);
-    for (int i = 0; i < 9; ++i) EXPECT_NEAR(doc.m_calibration->rotation(i), rotation(i / 3, i % 3), 1e-4) << i;
-    EXPECT_NEAR(doc.m_calibration->translation(2), 28.0, 1e-2);
-    EXPECT_EQ(doc.m_calibration->fx(), 700.0);  // the intrinsic fields are only read
+    for (int i = 0; i < 9; ++i) EXPECT_NEAR(doc.Calibration()->rotation(i), rotation(i / 3, i % 3), 1e-4) << i;
+    EXPECT_NEAR(doc.Calibration()->translation(2), 28.0, 1e-2);
+    EXPECT_EQ(doc.Calibration()->fx(), 700.0);  // the intrinsic fields are only read
 }
 
 TEST_F(CalibrationCommandsTest, SaveAndLoadCalibrationThroughTheirDialogs) {
@@ -289,7 +275,7 @@ TEST_F(CalibrationCommandsTest, SaveAndLoadCalibrationThroughTheirDialogs) {
     ui.openAnswers = {{notCal.string()}};
     doc.OnLoadCalibration();
     EXPECT_EQ(ui.calls[0], "open|Camera Calibration Files (*.cal)|*.cal|||.cal|single");
-    EXPECT_FALSE(doc.m_calibration);  // no record made for a file that is none
+    EXPECT_FALSE(doc.Calibration());  // no record made for a file that is none
     EXPECT_NE(ui.lastStatus().find(notCal.string()), std::string::npos);
 
     CalibrationRecord record;
@@ -300,15 +286,15 @@ TEST_F(CalibrationCommandsTest, SaveAndLoadCalibrationThroughTheirDialogs) {
     ASSERT_TRUE(CalibrationFileWriter(record, good.string(), CAL_BINARY));
     ui.openAnswers = {{good.string()}};
     doc.OnLoadCalibration();
-    ASSERT_TRUE(doc.m_calibration);
-    EXPECT_EQ(*doc.m_calibration, record);
+    ASSERT_TRUE(doc.Calibration());
+    EXPECT_EQ(*doc.Calibration(), record);
 
     ui.calls.clear();
     fs::path saved = dir / "saved.cal";
     ui.saveAnswers = {saved.string()};
     doc.OnSaveCalibration();
     EXPECT_EQ(ui.calls[0], "save|Camera Calibration Files (*.cal)|*.cal|||.cal|prompt");
-    EXPECT_EQ(readAll(saved), formatCalibrationFile(record, CAL_LABELLED));
+    EXPECT_EQ(readFile(saved), formatCalibrationFile(record, CAL_LABELLED));
     EXPECT_EQ(ui.calls.back(), "views");
 
     ui.saveAnswers = {(dir / "missing" / "x.cal").string()};
@@ -331,7 +317,7 @@ TEST_F(CalibrationCommandsTest, SaveCorrespondencesOnlyWithPoints) {
     doc.OnSaveCorrespondences();
     EXPECT_EQ(ui.callsStartingWith("save|"),
               (std::vector<std::string>{"save|Correspondence files (*.points)|*.points|||.points|prompt"}));
-    std::string text = readAll(path);
+    std::string text = readFile(path);
     EXPECT_EQ(text.rfind("frame0\n-5.000000 -5.000000 ", 0), 0u) << text.substr(0, 40);
     EXPECT_EQ(text.substr(text.size() - 16), "\nframe1\nframe2\n\n");
 }
@@ -374,11 +360,11 @@ TEST_F(CalibrationCommandsTest, GridStatusSaysWhyAFrameHasNoPoints) {
         visited.push_back(frame);
         set.frames[frame].pointCount = 7;
     };
-    searchGrids(doc, missing);
+    doc.SearchGrids(missing);
     EXPECT_EQ(visited, (std::vector<int>{4, 5}));
     EXPECT_EQ(doc.GridOf(0).pointCount, 12);
     EXPECT_EQ(doc.GridOf(2).failure, GridFailure::MarkersMisfit);
-    EXPECT_EQ(doc.m_gridSet.getTotalPointCount(), 12 + 7 + 7);
+    EXPECT_EQ(doc.Grids().getTotalPointCount(), 12 + 7 + 7);
     EXPECT_EQ(doc.CurrentFrame(), 0);
 }
 
@@ -386,11 +372,11 @@ TEST_F(CalibrationCommandsTest, IntrinsicCalibrationTakesTheMostCommonSizeAndWar
     // The current frame is the odd one out: the four others are calibrated.
     importFrames({{320, 240}, {640, 480}, {640, 480}, {640, 480}, {640, 480}});
     fillViews(5, 5);
-    for (FrameGrid& frame : doc.m_gridSet.frames) frame.size = cv::Size(640, 480);
-    doc.m_gridSet.frames[0].size = cv::Size(320, 240);
+    for (FrameGrid& frame : gridsOf(doc).frames) frame.size = cv::Size(640, 480);
+    gridsOf(doc).frames[0].size = cv::Size(320, 240);
     doc.OnIntrinsicCalibration();
-    ASSERT_TRUE(doc.m_calibration) << ui.lastStatus();
-    const CalibrationStats& stats = doc.m_calibrationStats;
+    ASSERT_TRUE(doc.Calibration()) << ui.lastStatus();
+    const CalibrationStats& stats = doc.Stats();
     EXPECT_EQ(stats.frames, (std::vector<int>{1, 2, 3, 4}));
     EXPECT_EQ(stats.imageSize, cv::Size(640, 480));
     EXPECT_EQ(stats.poseFrame, 1);
@@ -398,15 +384,15 @@ TEST_F(CalibrationCommandsTest, IntrinsicCalibrationTakesTheMostCommonSizeAndWar
     EXPECT_EQ(stats.warnings, (std::vector<std::string>{"1 frame of another size left out (calibrated at 640 x 480)"}));
     EXPECT_NE(ui.lastStatus().find("; warning: 1 frame of another size left out"), std::string::npos)
         << ui.lastStatus();
-    EXPECT_NEAR(doc.m_calibration->fx(), 700, 0.05);
+    EXPECT_NEAR(doc.Calibration()->fx(), 700, 0.05);
 
     // Four copies of one view: one distinct view, however small the deviations look.
     fillViews(5, 0);
     for (int f = 1; f < 5; ++f) fillFrame(f, 110);
     doc.OnIntrinsicCalibration();
-    EXPECT_EQ(doc.m_calibrationStats.distinctViews, 1);
-    ASSERT_FALSE(doc.m_calibrationStats.warnings.empty());
-    EXPECT_EQ(doc.m_calibrationStats.warnings.front(),
+    EXPECT_EQ(doc.Stats().distinctViews, 1);
+    ASSERT_FALSE(doc.Stats().warnings.empty());
+    EXPECT_EQ(doc.Stats().warnings.front(),
               "only 1 distinct view (3 or more are needed for a reliable calibration)");
     EXPECT_NE(ui.lastStatus().find("warning: only 1 distinct view"), std::string::npos) << ui.lastStatus();
 }
@@ -415,20 +401,20 @@ TEST_F(CalibrationCommandsTest, SizeTiesGoToTheCurrentFrame) {
     importFrames({{320, 240}, {640, 480}, {640, 480}, {320, 240}, {320, 240}, {640, 480}});
     fillViews(6, 6);
     const cv::Size sizes[6] = {{320, 240}, {640, 480}, {640, 480}, {320, 240}, {320, 240}, {640, 480}};
-    for (int f = 0; f < 6; ++f) doc.m_gridSet.frames[f].size = sizes[f];
+    for (int f = 0; f < 6; ++f) gridsOf(doc).frames[f].size = sizes[f];
     doc.GoToFrame(2);
     doc.OnIntrinsicCalibration();
-    ASSERT_TRUE(doc.m_calibration) << ui.lastStatus();
-    EXPECT_EQ(doc.m_calibrationStats.frames, (std::vector<int>{1, 2, 5}));
-    EXPECT_EQ(doc.m_calibrationStats.framesOtherSize, 3);
+    ASSERT_TRUE(doc.Calibration()) << ui.lastStatus();
+    EXPECT_EQ(doc.Stats().frames, (std::vector<int>{1, 2, 5}));
+    EXPECT_EQ(doc.Stats().framesOtherSize, 3);
     doc.GoToFrame(3);
     doc.OnIntrinsicCalibration();
-    EXPECT_EQ(doc.m_calibrationStats.frames, (std::vector<int>{0, 3, 4}));
+    EXPECT_EQ(doc.Stats().frames, (std::vector<int>{0, 3, 4}));
 }
 
 TEST_F(CalibrationCommandsTest, DegenerateCalibrationFilesAreRefusedNamingTheField) {
     const CalibrationRecord good = knownCamera();
-    doc.m_calibration = std::make_unique<CalibrationRecord>(good);
+    calibrationOf(doc) = std::make_unique<CalibrationRecord>(good);
 
     struct Bad {
         const char* name;
@@ -449,7 +435,7 @@ TEST_F(CalibrationCommandsTest, DegenerateCalibrationFilesAreRefusedNamingTheFie
         ASSERT_TRUE(CalibrationFileWriter(record, path.string(), CAL_BINARY));
         EXPECT_FALSE(LoadCalibrationFile(doc, path.string())) << b.name;
         EXPECT_EQ(ui.lastStatus(), "Load Calibration: " + path.string() + b.problem + "; the calibration was not changed");
-        EXPECT_EQ(*doc.m_calibration, good);
+        EXPECT_EQ(*doc.Calibration(), good);
     }
 
     // A binary file cut after 18 values, and a labelled one without its rotation.
@@ -466,33 +452,33 @@ TEST_F(CalibrationCommandsTest, DegenerateCalibrationFilesAreRefusedNamingTheFie
     EXPECT_FALSE(LoadCalibrationFile(doc, short_.string()));
     EXPECT_NE(ui.lastStatus().find("read 11 of 20 values, rotation matrix element 0 is missing"), std::string::npos)
         << ui.lastStatus();
-    EXPECT_EQ(*doc.m_calibration, good);
+    EXPECT_EQ(*doc.Calibration(), good);
 
     // Without a record before, a refused file makes none.
-    doc.m_calibration.reset();
+    calibrationOf(doc).reset();
     EXPECT_FALSE(LoadCalibrationFile(doc, (dir / "zero.cal").string()));
-    EXPECT_FALSE(doc.m_calibration);
+    EXPECT_FALSE(doc.Calibration());
 }
 
 TEST_F(CalibrationCommandsTest, APoseThatDoesNotFitItsPointsIsNotStored) {
     importFrames(2, cv::Size(640, 480));
     fillViews(2, 2);
-    doc.m_calibration = std::make_unique<CalibrationRecord>();
-    doc.m_calibration->camera(8) = 1;
-    doc.m_calibration->rotation(0) = 5;
-    doc.m_referenceFrame = 0;
+    calibrationOf(doc) = std::make_unique<CalibrationRecord>();
+    calibrationOf(doc)->camera(8) = 1;
+    calibrationOf(doc)->rotation(0) = 5;
+    referenceFrameOf(doc) = 0;
     // A focal length no lens has, and a distortion far stronger than the views'.
     for (double fx : {1e308, 700.0}) {
-        doc.m_calibration->camera(0) = fx;
-        doc.m_calibration->camera(4) = fx;
-        doc.m_calibration->camera(2) = 322;
-        doc.m_calibration->camera(5) = 238;
-        doc.m_calibration->distortion(0) = fx == 700.0 ? 400.0 : 0.0;
-        const CalibrationRecord before = *doc.m_calibration;
+        calibrationOf(doc)->camera(0) = fx;
+        calibrationOf(doc)->camera(4) = fx;
+        calibrationOf(doc)->camera(2) = 322;
+        calibrationOf(doc)->camera(5) = 238;
+        calibrationOf(doc)->distortion(0) = fx == 700.0 ? 400.0 : 0.0;
+        const CalibrationRecord before = *doc.Calibration();
         ui.referenceAnswers = {1};
         doc.OnExtrinsicCalibration();
-        EXPECT_EQ(*doc.m_calibration, before) << fx;
-        EXPECT_EQ(doc.m_referenceFrame, 0);
+        EXPECT_EQ(*doc.Calibration(), before) << fx;
+        EXPECT_EQ(doc.ReferenceFrame(), 0);
         EXPECT_NE(ui.lastStatus().find("failed"), std::string::npos) << ui.lastStatus();
         EXPECT_NE(ui.lastStatus().find("the calibration was not changed"), std::string::npos) << ui.lastStatus();
     }
@@ -504,14 +490,14 @@ TEST_F(CalibrationCommandsTest, LoadingACalibrationForgetsTheReferenceFrame) {
     doc.OnIntrinsicCalibration();
     ui.referenceAnswers = {2};
     doc.OnExtrinsicCalibration();
-    ASSERT_EQ(doc.m_referenceFrame, 2);
-    EXPECT_EQ(doc.m_calibrationStats.poseFrame, 2);
+    ASSERT_EQ(doc.ReferenceFrame(), 2);
+    EXPECT_EQ(doc.Stats().poseFrame, 2);
 
     const fs::path path = dir / "saved.cal";
     ASSERT_TRUE(SaveCalibrationFile(doc, path.string(), CAL_LABELLED));
     ASSERT_TRUE(LoadCalibrationFile(doc, path.string()));
-    EXPECT_EQ(doc.m_referenceFrame, -1);
-    EXPECT_EQ(doc.m_calibrationStats.poseFrame, -1);
+    EXPECT_EQ(doc.ReferenceFrame(), -1);
+    EXPECT_EQ(doc.Stats().poseFrame, -1);
 }
 
 TEST_F(CalibrationCommandsTest, ClosingAsksToSaveACalibrationThatChanged) {
@@ -520,7 +506,7 @@ TEST_F(CalibrationCommandsTest, ClosingAsksToSaveACalibrationThatChanged) {
     importFrames(4, cv::Size(640, 480));
     fillViews(4, 4);
     doc.OnIntrinsicCalibration();
-    ASSERT_TRUE(doc.m_calibration);
+    ASSERT_TRUE(doc.Calibration());
 
     ui.calls.clear();
     ui.closeAnswers = {SaveChoice::Cancel, SaveChoice::Discard};
@@ -535,14 +521,14 @@ TEST_F(CalibrationCommandsTest, ClosingAsksToSaveACalibrationThatChanged) {
     ui.closeAnswers = {SaveChoice::Save};
     ui.saveAnswers = {path.string()};
     EXPECT_TRUE(doc.ConfirmClose());
-    EXPECT_EQ(readAll(path), formatCalibrationFile(*doc.m_calibration, CAL_LABELLED));
+    EXPECT_EQ(readFile(path), formatCalibrationFile(*doc.Calibration(), CAL_LABELLED));
 
     // Saved: nothing to ask until the calibration changes again.
     ui.calls.clear();
     EXPECT_TRUE(doc.ConfirmClose());
     ui.referenceAnswers = {1};
     doc.OnExtrinsicCalibration();
-    ASSERT_EQ(doc.m_referenceFrame, 1);
+    ASSERT_EQ(doc.ReferenceFrame(), 1);
     EXPECT_FALSE(doc.ConfirmClose());
     ASSERT_TRUE(LoadCalibrationFile(doc, path.string()));
     ui.calls.clear();

@@ -12,6 +12,7 @@
 #include <yaml-cpp/yaml.h>
 
 #include "calibration/calibration_export.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -20,8 +21,6 @@ namespace {
 class CalibrationExport : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() / ("vexel_export_" + std::to_string(::getpid()));
-        fs::create_directories(dir);
         // Values with many digits, so a rounded or truncated number shows.
         const double camera[9] = {812.123456789012, 0.25, 322.0987654321, 0.5, 809.000001, 241.333333333333, 7, 8, 0};
         for (int i = 0; i < 9; ++i) record.camera(i) = camera[i];
@@ -35,9 +34,8 @@ protected:
         stats.perViewErrors = {0.101, 0.0625, 1.875};
         stats.rms = 0.91234567;
     }
-    void TearDown() override { fs::remove_all(dir); }
 
-    fs::path dir;
+    TempDir dir{"vexel_export"};
     CalibrationRecord record;
     CalibrationStats stats;
 };

@@ -12,6 +12,7 @@
 #include "calibration/calibration_report.h"
 #include "calibration/fixed_format.h"
 #include "support/fifo.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -35,11 +36,6 @@ CalibrationRecord sampleRecord() {
     return r;
 }
 
-std::string readAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 void writeAll(const fs::path& p, const std::string& bytes) {
     std::ofstream out(p, std::ios::binary);
     out << bytes;
@@ -47,15 +43,7 @@ void writeAll(const fs::path& p, const std::string& bytes) {
 
 class CalibrationFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("vexel_calfile_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    fs::path dir;
+    TempDir dir{"vexel_calfile"};
 };
 
 const char* const SAMPLE_LABELLED =
@@ -107,7 +95,7 @@ TEST_F(CalibrationFileTest, LabelledFormHasItsExactLayoutAndReadsBack) {
     CalibrationRecord written = sampleRecord();
     fs::path path = dir / "cam.cal";
     ASSERT_TRUE(CalibrationFileWriter(written, path.string(), CAL_LABELLED));
-    EXPECT_EQ(readAll(path), SAMPLE_LABELLED);
+    EXPECT_EQ(readFile(path), SAMPLE_LABELLED);
 
     CalibrationRecord read;
     read.values.fill(7.0);  // every matrix element must be reset, not kept
@@ -148,7 +136,7 @@ TEST_F(CalibrationFileTest, BinaryAndPlainTextFormsRoundTrip) {
 
     fs::path binary = dir / "b.cal";
     ASSERT_TRUE(CalibrationFileWriter(written, binary.string(), CAL_BINARY));
-    std::string bytes = readAll(binary);
+    std::string bytes = readFile(binary);
     ASSERT_EQ(bytes.size(), 201u);
     EXPECT_EQ(bytes[0], 'b');
     // Little-endian doubles: fx = 812.25 is 0x40896200 00000000.
@@ -160,7 +148,7 @@ TEST_F(CalibrationFileTest, BinaryAndPlainTextFormsRoundTrip) {
 
     fs::path text = dir / "t.cal";
     ASSERT_TRUE(CalibrationFileWriter(written, text.string(), CAL_TEXT));
-    EXPECT_EQ(readAll(text).rfind("t\n812.250000 0.333333 320.125000 \n0.000000 809.750000 241.062500 \n", 0), 0u);
+    EXPECT_EQ(readFile(text).rfind("t\n812.250000 0.333333 320.125000 \n0.000000 809.750000 241.062500 \n", 0), 0u);
     CalibrationRecord fromText;
     CalibrationReadResult result = CalibrationFileReader(fromText, text.string());
     EXPECT_TRUE(result.complete());
@@ -251,7 +239,7 @@ TEST_F(CalibrationFileTest, FailedWriteKeepsTheOldFile) {
     writeAll(path, "old contents");
     std::string error;
     EXPECT_FALSE(CalibrationFileWriter(sampleRecord(), path.string(), 7, &error));
-    EXPECT_EQ(readAll(path), "old contents");
+    EXPECT_EQ(readFile(path), "old contents");
 
     fs::path blocked = dir / "no_such_folder" / "cam.cal";
     EXPECT_FALSE(CalibrationFileWriter(sampleRecord(), blocked.string(), CAL_LABELLED, &error));
@@ -281,7 +269,7 @@ TEST_F(CalibrationFileTest, NumbersUseAPointUnderACommaLocale) {
     std::setlocale(LC_ALL, saved.c_str());
 
     ASSERT_TRUE(written);
-    EXPECT_EQ(readAll(path), SAMPLE_LABELLED);
+    EXPECT_EQ(readFile(path), SAMPLE_LABELLED);
     EXPECT_TRUE(result.complete());
     EXPECT_DOUBLE_EQ(read.cx(), 320.125);
     EXPECT_EQ(lines[1], "focal length x pixel width = 812.250000");

@@ -12,10 +12,12 @@
 
 #include <opencv2/calib3d.hpp>
 
-#include "calibration/calibration_commands.h"
+#include "document/calibration_commands.h"
 #include "document/vexel_doc.h"
 #include "pattern/renderer.h"
+#include "support/document_access.h"
 #include "support/scripted_ui.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using namespace vexel::pattern;
@@ -33,8 +35,8 @@ struct RenderSet {
 const RenderSet& renderSet() {
     static RenderSet set = [] {
         RenderSet s;
-        s.dir = fs::temp_directory_path() / ("vexel_e2e_" + std::to_string(::getpid()));
-        fs::remove_all(s.dir);
+        static const TempDir scratch("vexel_e2e");  // removed when the test program ends
+        s.dir = scratch.path();
         s.poses = randomPoses(s.camera, 16, 20261208);
         RenderOptions options;
         options.samples = 4;
@@ -52,8 +54,6 @@ const RenderSet& renderSet() {
 
 class EndToEnd : public ::testing::Test {
 protected:
-    static void TearDownTestSuite() { fs::remove_all(renderSet().dir); }
-    void SetUp() override { doc.m_diagnostics = nullptr; }
     void TearDown() override { doc.WaitForLoader(); }
 
     ScriptedUi ui;
@@ -74,10 +74,10 @@ TEST_F(EndToEnd, RecoversTheCameraAndAReferencePose) {
     const RenderSet& set = renderSet();
     ASSERT_TRUE(doc.ImportImageFiles(set.files));
     doc.OnIntrinsicCalibration();  // extracts the grids first
-    ASSERT_TRUE(doc.m_calibration) << ui.lastStatus();
+    ASSERT_TRUE(doc.Calibration()) << ui.lastStatus();
 
-    const CalibrationRecord& r = *doc.m_calibration;
-    const CalibrationStats& stats = doc.m_calibrationStats;
+    const CalibrationRecord& r = *doc.Calibration();
+    const CalibrationStats& stats = doc.Stats();
     std::ostringstream figures;
     figures << "frames used " << stats.frames.size() << " of " << set.files.size() << ", rms " << stats.rms
             << " px\nfx " << r.fx() << " (" << set.camera.fx << ")  fy " << r.fy() << " (" << set.camera.fy
@@ -100,7 +100,7 @@ TEST_F(EndToEnd, RecoversTheCameraAndAReferencePose) {
     int reference = stats.frames[1];
     ui.referenceAnswers = {reference};
     doc.OnExtrinsicCalibration();
-    ASSERT_EQ(doc.m_referenceFrame, reference) << ui.lastStatus();
+    ASSERT_EQ(doc.ReferenceFrame(), reference) << ui.lastStatus();
     cv::Matx33d trueRotation;
     cv::Rodrigues(set.poses[reference].rvec, trueRotation);
     double angle = rotationDifference(&r.values[CalibrationRecord::ROTATION], trueRotation);
@@ -116,8 +116,8 @@ TEST_F(EndToEnd, ExtrinsicCalibrationOnAnEmptyGridSetSearchesOnlyTheReferenceFra
     const RenderSet& set = renderSet();
     std::vector<std::string> five(set.files.begin(), set.files.begin() + 5);
     ASSERT_TRUE(doc.ImportImageFiles(five));
-    doc.m_calibration = std::make_unique<CalibrationRecord>();
-    CalibrationRecord& r = *doc.m_calibration;
+    calibrationOf(doc) = std::make_unique<CalibrationRecord>();
+    CalibrationRecord& r = *calibrationOf(doc);
     r.camera(0) = set.camera.fx;
     r.camera(2) = set.camera.cx;
     r.camera(4) = set.camera.fy;
@@ -128,12 +128,12 @@ TEST_F(EndToEnd, ExtrinsicCalibrationOnAnEmptyGridSetSearchesOnlyTheReferenceFra
 
     ui.referenceAnswers = {3};
     doc.OnExtrinsicCalibration();
-    ASSERT_EQ(doc.m_referenceFrame, 3) << ui.lastStatus();
+    ASSERT_EQ(doc.ReferenceFrame(), 3) << ui.lastStatus();
     EXPECT_EQ(doc.CurrentFrame(), 3);
-    EXPECT_EQ(doc.m_gridSet.frameCount(), 5);
-    int found = doc.m_gridSet.getPointCount(3);
+    EXPECT_EQ(doc.Grids().frameCount(), 5);
+    int found = doc.Grids().getPointCount(3);
     EXPECT_GE(found, 4);
-    EXPECT_EQ(doc.m_gridSet.getTotalPointCount(), found);
+    EXPECT_EQ(doc.Grids().getTotalPointCount(), found);
     cv::Vec3d t(r.translation(0), r.translation(1), r.translation(2));
     EXPECT_LT(cv::norm(t - set.poses[3].tvec) / cv::norm(set.poses[3].tvec), 0.01);
 
@@ -148,7 +148,6 @@ TEST_F(EndToEnd, ExtrinsicCalibrationOnAnEmptyGridSetSearchesOnlyTheReferenceFra
     EXPECT_EQ(doc.CurrentFrame(), 3);
     ScriptedUi freshUi;
     CVexelDoc fresh(&freshUi);
-    fresh.m_diagnostics = nullptr;
     ASSERT_TRUE(fresh.ImportImageFiles(five));
     fresh.OnExtractGrids();
     fs::path expected = set.dir / "fresh.points";
@@ -159,5 +158,5 @@ TEST_F(EndToEnd, ExtrinsicCalibrationOnAnEmptyGridSetSearchesOnlyTheReferenceFra
         return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     };
     EXPECT_EQ(readAll(points), readAll(expected));
-    EXPECT_EQ(doc.m_gridSet.getPointCount(3), found);
+    EXPECT_EQ(doc.Grids().getPointCount(3), found);
 }

@@ -16,8 +16,10 @@
 
 #include "document/grid_commands.h"
 #include "document/vexel_doc.h"
+#include "support/document_access.h"
 #include "support/grid_views.h"
 #include "support/scripted_ui.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using vexel::test::ScriptedUi;
@@ -26,18 +28,7 @@ namespace {
 
 class FrameExclusionTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("vexel_exclusion_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        doc.m_diagnostics = nullptr;
-    }
-    void TearDown() override {
-        doc.WaitForLoader();
-        fs::remove_all(dir);
-    }
+    void TearDown() override { doc.WaitForLoader(); }
 
     std::vector<std::string> writeFrames(int count, const std::string& stem = "frame_") {
         std::vector<std::string> paths;
@@ -54,11 +45,11 @@ protected:
     void importViews(int count) {
         ASSERT_TRUE(doc.ImportImageFiles(writeFrames(count)));
         doc.EnsureCurrentFrameLoaded();
-        searchedFrames(doc.m_gridSet, count, cv::Size(640, 480));
-        projectViews(doc.m_gridSet, count);
+        searchedFrames(gridsOf(doc), count, cv::Size(640, 480));
+        projectViews(gridsOf(doc), count);
     }
 
-    fs::path dir;
+    TempDir dir{"vexel_exclusion"};
     ScriptedUi ui;
     CVexelDoc doc{&ui};
 };
@@ -73,14 +64,14 @@ TEST_F(FrameExclusionTest, LeftOutFramesAreNotCalibratedAndUseAllFramesPutsThemB
     EXPECT_EQ(ui.calls.back(), "views");
 
     doc.OnIntrinsicCalibration();
-    ASSERT_TRUE(doc.m_calibrationStats.valid);
-    EXPECT_EQ(doc.m_calibrationStats.frames, (std::vector<int>{0, 2, 3, 5}));
-    EXPECT_LT(doc.m_calibrationStats.frameError(1), 0.0);
+    ASSERT_TRUE(doc.Stats().valid);
+    EXPECT_EQ(doc.Stats().frames, (std::vector<int>{0, 2, 3, 5}));
+    EXPECT_LT(doc.Stats().frameError(1), 0.0);
     EXPECT_NE(ui.lastStatus().find("Intrinsic Calibration: 4 frames, 440 points"), std::string::npos)
         << ui.lastStatus();
     EXPECT_NE(ui.lastStatus().find("2 frames left out"), std::string::npos) << ui.lastStatus();
     // The frames keep their points: only the calibrations pass them by.
-    EXPECT_EQ(doc.m_gridSet.getPointCount(1), 110);
+    EXPECT_EQ(doc.Grids().getPointCount(1), 110);
 
     // Putting one back by hand, then all of them with Use All Frames.
     doc.OnExcludeFrame(4, false);
@@ -90,27 +81,27 @@ TEST_F(FrameExclusionTest, LeftOutFramesAreNotCalibratedAndUseAllFramesPutsThemB
     EXPECT_EQ(doc.ExcludedFrameCount(), 0);
     EXPECT_NE(ui.lastStatus().find("1 frame is used"), std::string::npos) << ui.lastStatus();
     doc.OnIntrinsicCalibration();
-    EXPECT_EQ(doc.m_calibrationStats.frames.size(), 6u);
-    EXPECT_NEAR(doc.m_calibration->fx(), 700, 0.05);
+    EXPECT_EQ(doc.Stats().frames.size(), 6u);
+    EXPECT_NEAR(doc.Calibration()->fx(), 700, 0.05);
 }
 
 TEST_F(FrameExclusionTest, BothCalibrationsRefuseWhenEveryUsableFrameIsLeftOut) {
     importViews(2);
     doc.OnIntrinsicCalibration();
-    ASSERT_TRUE(doc.m_calibration);
-    const CalibrationRecord before = *doc.m_calibration;
+    ASSERT_TRUE(doc.Calibration());
+    const CalibrationRecord before = *doc.Calibration();
     for (int f = 0; f < 2; ++f) doc.SetFrameExcluded(f, true);
 
     doc.OnIntrinsicCalibration();
-    EXPECT_EQ(*doc.m_calibration, before);
+    EXPECT_EQ(*doc.Calibration(), before);
     EXPECT_NE(ui.lastStatus().find("no frame in use has 4 or more points; 2 frames with points left out"),
               std::string::npos)
         << ui.lastStatus();
 
     ui.referenceAnswers.push_back(1);
     doc.OnExtrinsicCalibration();
-    EXPECT_EQ(*doc.m_calibration, before);
-    EXPECT_EQ(doc.m_referenceFrame, -1);
+    EXPECT_EQ(*doc.Calibration(), before);
+    EXPECT_EQ(doc.ReferenceFrame(), -1);
     EXPECT_NE(ui.lastStatus().find("frame 1 is left out of the calibrations"), std::string::npos) << ui.lastStatus();
     EXPECT_TRUE(ui.callsStartingWith("message|").empty());
 }

@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "support/fifo.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using vexel::OutputOptions;
@@ -32,27 +33,16 @@ namespace {
 
 class OutputFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("vexel_output_" + std::to_string(::getpid()) + "_" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir / "real");
-    }
-    void TearDown() override {
-        fs::permissions(dir / "real", fs::perms::owner_all, fs::perm_options::add);
-        fs::remove_all(dir);
-    }
+    void SetUp() override { fs::create_directories(dir / "real"); }
+    // The folder a test made read-only can be emptied again.
+    void TearDown() override { fs::permissions(dir / "real", fs::perms::owner_all, fs::perm_options::add); }
 
-    static std::string read(const fs::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    }
     static void write(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
     static long files(const fs::path& folder) {
         return std::distance(fs::directory_iterator(folder), fs::directory_iterator());
     }
 
-    fs::path dir;
+    TempDir dir{"vexel_output"};
 };
 
 // Runs `body` in a child process whose files can grow to `limit` bytes at
@@ -80,7 +70,7 @@ TEST_F(OutputFileTest, SymbolicLinksStayAndTheFileTheyLeadToIsReplaced) {
     ASSERT_TRUE(writeOutputFile((dir / "chain.cal").string(), "new", &error)) << error;
     EXPECT_TRUE(fs::is_symlink(dir / "chain.cal"));
     EXPECT_TRUE(fs::is_symlink(dir / "link.cal"));
-    EXPECT_EQ(read(target), "new");
+    EXPECT_EQ(readFile(target), "new");
     // The temporary file was made beside the target, and is gone.
     EXPECT_EQ(files(dir / "real"), 1);
 
@@ -88,7 +78,7 @@ TEST_F(OutputFileTest, SymbolicLinksStayAndTheFileTheyLeadToIsReplaced) {
     fs::create_symlink("real/later.cal", dir / "dangling.cal");
     ASSERT_TRUE(writeOutputFile((dir / "dangling.cal").string(), "made", &error)) << error;
     EXPECT_TRUE(fs::is_symlink(dir / "dangling.cal"));
-    EXPECT_EQ(read(dir / "real" / "later.cal"), "made");
+    EXPECT_EQ(readFile(dir / "real" / "later.cal"), "made");
 
     // A loop of links is refused.
     fs::create_symlink("loop2.cal", dir / "loop1.cal");
@@ -106,7 +96,7 @@ TEST_F(OutputFileTest, HardLinkedFilesAreRefusedUnlessOverwrittenInPlaceWithACop
     EXPECT_FALSE(writeOutputFile(second.string(), "new", &error));
     EXPECT_NE(error.find("hard links"), std::string::npos) << error;
     EXPECT_NE(error.find("--in-place"), std::string::npos) << error;
-    EXPECT_EQ(read(first), old);
+    EXPECT_EQ(readFile(first), old);
 
     // On a disk that fills up half way the old content comes back.
     EXPECT_EQ(withFileSizeLimit(old.size() + 10,
@@ -116,26 +106,26 @@ TEST_F(OutputFileTest, HardLinkedFilesAreRefusedUnlessOverwrittenInPlaceWithACop
                                            why.find("put back") != std::string::npos;
                                 }),
               0);
-    EXPECT_EQ(read(first), old);
+    EXPECT_EQ(readFile(first), old);
     EXPECT_FALSE(fs::exists(second.string() + ".bak"));
 
     ASSERT_TRUE(writeOutputFile(second.string(), "new", &error, OutputOptions{true})) << error;
     EXPECT_EQ(fs::hard_link_count(first), 2u);
-    EXPECT_EQ(read(first), "new");
+    EXPECT_EQ(readFile(first), "new");
     EXPECT_EQ(files(dir / "real"), 1);  // no copy left once complete
 
     // A copy an earlier write left is never overwritten.
     write(second.string() + ".bak", "kept");
     EXPECT_FALSE(writeOutputFile(second.string(), "newer", &error, OutputOptions{true}));
-    EXPECT_EQ(read(second.string() + ".bak"), "kept");
-    EXPECT_EQ(read(first), "new");
+    EXPECT_EQ(readFile(second.string() + ".bak"), "kept");
+    EXPECT_EQ(readFile(first), "new");
 }
 
 TEST_F(OutputFileTest, AFailedWriteLeavesTheTargetAndNoTemporaryFile) {
     const fs::path target = dir / "real" / "board.png";
     write(target, "old picture");
     EXPECT_EQ(withFileSizeLimit(100, [&] { return !writeOutputFile(target.string(), std::string(5000, 'p')); }), 0);
-    EXPECT_EQ(read(target), "old picture");
+    EXPECT_EQ(readFile(target), "old picture");
     EXPECT_EQ(files(dir / "real"), 1);
 }
 
@@ -201,14 +191,14 @@ TEST_F(OutputFileTest, AFileInAFolderThatTakesNoNewFilesIsOverwrittenOnlyInPlace
             std::string error;
             const bool refused = !writeOutputFile(target.string(), "new", &error) &&
                                  error.find("folder takes no new files") != std::string::npos;
-            const bool unchanged = read(target) == "old";
+            const bool unchanged = readFile(target) == "old";
             const bool written = writeOutputFile(target.string(), "new", &error, OutputOptions{true});
             const bool newRefused = !writeOutputFile((dir / "real" / "other.cal").string(), "x", &error) &&
                                     error.find("temporary file") != std::string::npos;
             _exit(refused && unchanged && written && newRefused ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
-    EXPECT_EQ(read(target), "new");
+    EXPECT_EQ(readFile(target), "new");
 }
 
 TEST_F(OutputFileTest, StandardOutputFailuresAreSeen) {

@@ -9,6 +9,7 @@
 #include "calibration/calibration_views.h"
 #include "calibration/points_file.h"
 #include "grid/grid_set.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -49,12 +50,10 @@ TEST(PointsFile, DocumentFramesBeyondTheGridSetGetHeadersAndTheFileIsWritten) {
               std::string::npos)
         << text;
 
-    auto path = std::filesystem::temp_directory_path() / ("vexel_points_" + std::to_string(::getpid()) + ".points");
+    const TempDir dir("vexel_points");
+    const auto path = dir / "all.points";
     ASSERT_TRUE(CorrespondenceFileWriter(set, 5, path.string()));
-    std::ifstream in(path, std::ios::binary);
-    std::string onDisk((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(onDisk, text);
-    std::filesystem::remove(path);
+    EXPECT_EQ(readFile(path), text);
 
     GridSet empty;
     EXPECT_EQ(formatCorrespondences(empty, 2), "frame0\nframe1\n\n");

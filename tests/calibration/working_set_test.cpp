@@ -17,22 +17,28 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "calibration/calibration_commands.h"
+#include "document/calibration_commands.h"
 #include "calibration/calibration_file.h"
 #include "document/grid_commands.h"
 #include "document/vexel_doc.h"
 #include "geomlib/fatal_error.h"
 #include "grid/extract_frame.h"
 #include "pattern/renderer.h"
+#include "support/document_access.h"
 #include "support/scripted_ui.h"
 #include "support/search_grids.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using namespace vexel::pattern;
 
 namespace {
 
-fs::path suiteDir() { return fs::temp_directory_path() / ("vexel_working_set_" + std::to_string(::getpid())); }
+// The suite's files, removed with the folder when the test program ends.
+const fs::path& suiteDir() {
+    static const TempDir dir("vexel_working_set");
+    return dir.path();
+}
 
 // Rendered views of one camera, written as PGM files.
 struct ViewSet {
@@ -45,7 +51,6 @@ struct ViewSet {
 ViewSet renderViews(const std::string& name, const Camera& camera, int count, uint32_t seed) {
     ViewSet set;
     set.camera = camera;
-    fs::create_directories(suiteDir());
     RenderOptions options;
     options.samples = 2;
     options.blurSigma = 0.6;
@@ -110,11 +115,6 @@ std::string writeSequence(const ViewSet& set, const std::string& name) {
     return path.string();
 }
 
-std::string readAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 // What a fresh session on `files` computes: Import, Intrinsic Calibration.
 struct FreshRun {
     CalibrationRecord record;
@@ -125,35 +125,32 @@ struct FreshRun {
 FreshRun freshRun(const std::vector<std::string>& files) {
     ScriptedUi ui;
     CVexelDoc doc(&ui);
-    doc.m_diagnostics = nullptr;
     EXPECT_TRUE(doc.ImportImageFiles(files));
     doc.OnIntrinsicCalibration();
     FreshRun run;
-    EXPECT_TRUE(doc.m_calibration) << ui.lastStatus();
-    if (doc.m_calibration) run.record = *doc.m_calibration;
-    run.frames = doc.m_calibrationStats.frames;
+    EXPECT_TRUE(doc.Calibration()) << ui.lastStatus();
+    if (doc.Calibration()) run.record = *doc.Calibration();
+    run.frames = doc.Stats().frames;
     const fs::path points = suiteDir() / "fresh.points";
     EXPECT_TRUE(SaveCorrespondencesFile(doc, points.string()));
-    run.points = readAll(points);
+    run.points = readFile(points);
     doc.WaitForLoader();
     return run;
 }
 
 class WorkingSet : public ::testing::Test {
 protected:
-    static void TearDownTestSuite() { fs::remove_all(suiteDir()); }
-    void SetUp() override { doc.m_diagnostics = nullptr; }
     void TearDown() override { doc.WaitForLoader(); }
 
     // The document's calibration is the fresh session's, number for number.
     // The vision library's calibration varies in the last few bits from one
     // run to the next (with the same points), hence the tiny tolerance.
     void expectFreshCalibration(const FreshRun& fresh) {
-        ASSERT_TRUE(doc.m_calibration) << ui.lastStatus();
-        EXPECT_EQ(doc.m_calibrationStats.frames, fresh.frames);
+        ASSERT_TRUE(doc.Calibration()) << ui.lastStatus();
+        EXPECT_EQ(doc.Stats().frames, fresh.frames);
         for (std::size_t i = 0; i < CalibrationRecord::SIZE; ++i) {
             const double expected = fresh.record.values[i];
-            EXPECT_NEAR(doc.m_calibration->values[i], expected, 1e-9 * std::max(1.0, std::abs(expected)))
+            EXPECT_NEAR(doc.Calibration()->values[i], expected, 1e-9 * std::max(1.0, std::abs(expected)))
                 << "value " << i;
         }
     }
@@ -171,16 +168,16 @@ TEST_F(WorkingSet, NewThenAnotherSetCalibratesTheNewSet) {
     ASSERT_TRUE(doc.ImportImageFiles(setA().files));
     doc.GoToFrame(3);
     doc.OnIntrinsicCalibration();
-    ASSERT_TRUE(doc.m_calibration);
-    EXPECT_NEAR(doc.m_calibration->fx(), setA().camera.fx, 0.01 * setA().camera.fx);
+    ASSERT_TRUE(doc.Calibration());
+    EXPECT_NEAR(doc.Calibration()->fx(), setA().camera.fx, 0.01 * setA().camera.fx);
     doc.OnGrid();
-    ASSERT_TRUE(doc.m_showGrid);
+    ASSERT_TRUE(doc.ShowGrid());
 
     doc.OnNewDocument();
     EXPECT_EQ(ui.lastTitle(), "Vexel");
     EXPECT_EQ(doc.CurrentFrame(), 0);
-    EXPECT_FALSE(doc.m_showGrid);
-    EXPECT_EQ(doc.m_gridSet.getTotalPointCount(), 0);
+    EXPECT_FALSE(doc.ShowGrid());
+    EXPECT_EQ(doc.Grids().getTotalPointCount(), 0);
     ASSERT_TRUE(doc.ImportImageFiles(setB().files));
     doc.UpdateTitleAndViews();
     EXPECT_EQ(ui.lastTitle().value_or("").rfind("Vexel: image 0, " + setB().files[0], 0), 0u) << *ui.lastTitle();
@@ -193,14 +190,14 @@ TEST_F(WorkingSet, ImagesImportedOverASequenceCalibrateTheImages) {
     ASSERT_TRUE(doc.ImportVsqFile(writeSequence(setA(), "a")));
     doc.OnExtractGrids();
     doc.OnGrid();
-    ASSERT_GT(doc.m_gridSet.getTotalPointCount(), 0);
-    doc.m_referenceFrame = 2;
+    ASSERT_GT(doc.Grids().getTotalPointCount(), 0);
+    referenceFrameOf(doc) = 2;
 
     // The sequence and its names go; so does everything found in its frames.
     ASSERT_TRUE(doc.ImportImageFiles(setB().files));
-    EXPECT_EQ(doc.m_gridSet.getTotalPointCount(), 0);
-    EXPECT_FALSE(doc.m_showGrid);
-    EXPECT_EQ(doc.m_referenceFrame, -1);
+    EXPECT_EQ(doc.Grids().getTotalPointCount(), 0);
+    EXPECT_FALSE(doc.ShowGrid());
+    EXPECT_EQ(doc.ReferenceFrame(), -1);
     doc.OnIntrinsicCalibration();
     expectFreshCalibration(fresh);
 }
@@ -211,7 +208,7 @@ TEST_F(WorkingSet, AppendedFramesAreExtractedAndTakePart) {
 
     ASSERT_TRUE(doc.ImportImageFiles(slice(setA().files, 0, 3)));
     doc.OnIntrinsicCalibration();
-    ASSERT_TRUE(doc.m_calibration);
+    ASSERT_TRUE(doc.Calibration());
     ASSERT_TRUE(doc.ImportImageFiles(slice(setA().files, 3, 6)));
     ui.calls.clear();
     doc.OnIntrinsicCalibration();
@@ -221,7 +218,7 @@ TEST_F(WorkingSet, AppendedFramesAreExtractedAndTakePart) {
 
     const fs::path points = suiteDir() / "appended.points";
     ASSERT_TRUE(SaveCorrespondencesFile(doc, points.string()));
-    EXPECT_EQ(readAll(points), fresh.points);
+    EXPECT_EQ(readFile(points), fresh.points);
 }
 
 TEST_F(WorkingSet, LoadThenExtrinsicThenIntrinsicCalibratesEveryFrame) {
@@ -233,7 +230,7 @@ TEST_F(WorkingSet, LoadThenExtrinsicThenIntrinsicCalibratesEveryFrame) {
     ASSERT_TRUE(LoadCalibrationFile(doc, cal.string()));
     ui.referenceAnswers = {2};
     doc.OnExtrinsicCalibration();
-    ASSERT_EQ(doc.m_referenceFrame, 2) << ui.lastStatus();
+    ASSERT_EQ(doc.ReferenceFrame(), 2) << ui.lastStatus();
     EXPECT_EQ(doc.CurrentFrame(), 2);
 
     doc.OnIntrinsicCalibration();
@@ -243,7 +240,7 @@ TEST_F(WorkingSet, LoadThenExtrinsicThenIntrinsicCalibratesEveryFrame) {
 TEST_F(WorkingSet, NothingOfTheOldFramesReachesTheFilesAfterNewAndUnreadableImports) {
     ASSERT_TRUE(doc.ImportImageFiles(setA().files));
     doc.OnExtractGrids();
-    ASSERT_GT(doc.m_gridSet.getTotalPointCount(), 0);
+    ASSERT_GT(doc.Grids().getTotalPointCount(), 0);
 
     doc.OnNewDocument();
     const fs::path broken = suiteDir() / "broken.pgm";
@@ -258,7 +255,7 @@ TEST_F(WorkingSet, NothingOfTheOldFramesReachesTheFilesAfterNewAndUnreadableImpo
     EXPECT_FALSE(fs::exists(suiteDir() / "stale.points"));
 
     doc.OnIntrinsicCalibration();
-    EXPECT_FALSE(doc.m_calibration);
+    EXPECT_FALSE(doc.Calibration());
     EXPECT_NE(ui.lastStatus().find("no frame has 4 or more points"), std::string::npos) << ui.lastStatus();
 }
 
@@ -278,9 +275,9 @@ TEST_F(WorkingSet, AFailureInsideExtractionLeavesTheDoneFramesAndTheCurrentFrame
     EXPECT_THROW(std::rethrow_exception(result.failure), Fatal_Error);
     EXPECT_EQ(doc.CurrentFrame(), 4);
     // Frames 4 and 5 were done; 0 (where it failed), 1, 2 and 3 hold nothing.
-    EXPECT_GE(doc.m_gridSet.getPointCount(4), 4);
-    EXPECT_GE(doc.m_gridSet.getPointCount(5), 4);
-    for (int f = 0; f < 4; ++f) EXPECT_EQ(doc.m_gridSet.getPointCount(f), 0) << f;
+    EXPECT_GE(doc.Grids().getPointCount(4), 4);
+    EXPECT_GE(doc.Grids().getPointCount(5), 4);
+    for (int f = 0; f < 4; ++f) EXPECT_EQ(doc.Grids().getPointCount(f), 0) << f;
 
     // The next command that needs points finds the rest.
     doc.OnIntrinsicCalibration();
@@ -291,7 +288,7 @@ TEST_F(WorkingSet, AnImageListWithoutReadableNamesKeepsTheSequence) {
     const std::string vsq = writeSequence(setA(), "kept");
     ASSERT_TRUE(doc.ImportVsqFile(vsq));
     doc.OnExtractGrids();
-    const int points = doc.m_gridSet.getTotalPointCount();
+    const int points = doc.Grids().getTotalPointCount();
     ASSERT_GT(points, 0);
 
     const fs::path missingOnly = suiteDir() / "missing.iml";
@@ -305,7 +302,7 @@ TEST_F(WorkingSet, AnImageListWithoutReadableNamesKeepsTheSequence) {
         EXPECT_TRUE(doc.InSequenceMode()) << list;
         ASSERT_EQ(doc.FrameCount(), 6);
         EXPECT_EQ(doc.FrameNames()[0], VideoSequence::FrameName(vsq, 0));
-        EXPECT_EQ(doc.m_gridSet.getTotalPointCount(), points);
+        EXPECT_EQ(doc.Grids().getTotalPointCount(), points);
         EXPECT_NE(ui.lastStatus().find(list.string()), std::string::npos) << ui.lastStatus();
     }
 }

@@ -17,6 +17,7 @@
 #include "pattern/renderer.h"
 #include "support/fifo.h"
 #include "support/run_process.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using vexel::test::cliPath;
@@ -29,8 +30,9 @@ std::string shellQuote(const fs::path& p) { return "'" + p.string() + "'"; }
 class ExtractCalibrateCli : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        dir = fs::temp_directory_path() / ("vexel_cli_cal_" + std::to_string(::getpid()));
-        fs::remove_all(dir);
+        // Removed with everything in it when the test program ends.
+        static const TempDir scratch("vexel_cli_cal");
+        dir = scratch.path();
         vexel::pattern::Camera camera;
         vexel::pattern::RenderOptions options;
         options.samples = 4;
@@ -43,7 +45,6 @@ protected:
         cv::Mat flat(48, 64, CV_8UC1, cv::Scalar(128));
         ASSERT_TRUE(cv::imwrite((dir / "flat.pgm").string(), flat));
     }
-    static void TearDownTestSuite() { fs::remove_all(dir); }
 
     static vexel::test::ProcessResult run(const std::string& arguments) {
         return runProcess("timeout 120 " + shellQuote(cliPath()) + " " + arguments + " 2>/dev/null");

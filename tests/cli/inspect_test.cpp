@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support/run_process.h"
+#include "support/temp_dir.h"
 
 using vexel::test::cliPath;
 using vexel::test::runProcess;
@@ -20,13 +21,6 @@ using vexel::test::runProcess;
 namespace {
 
 const std::string framesDir = std::string(VEXEL_TEST_DATA_DIR) + "/frames";
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::string stripTrailingNewline(std::string text) {
     while (!text.empty() && text.back() == '\n') text.pop_back();
@@ -79,9 +73,8 @@ TEST(InspectCommand, RefineMovesCorrespondencesTowardsTheTruth) {
 }
 
 TEST(InspectCommand, SummaryAndOverlay) {
-    const std::string svg = (std::filesystem::temp_directory_path() /
-                             ("vexel_inspect_" + std::to_string(::getpid()) + ".svg"))
-                                .string();
+    const TempDir dir("vexel_inspect");
+    const std::string svg = (dir / "overlay.svg").string();
     const auto r = runProcess(cliPath() + " inspect '" + framesDir + "/frontal.pgm' --svg '" + svg + "'");
     ASSERT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("640 x 480"), std::string::npos) << r.out;
@@ -91,7 +84,6 @@ TEST(InspectCommand, SummaryAndOverlay) {
     EXPECT_EQ(r.out.find("BGS"), std::string::npos) << r.out;
 
     const std::string picture = readFile(svg);
-    std::filesystem::remove(svg);
     ASSERT_FALSE(picture.empty());
     EXPECT_EQ(picture.rfind("<?xml", 0), 0u);
     EXPECT_NE(picture.find("data:image/png;base64,iVBORw0KGgo"), std::string::npos);

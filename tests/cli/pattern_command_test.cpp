@@ -14,23 +14,17 @@
 #include <unistd.h>
 
 #include "support/run_process.h"
+#include "support/temp_dir.h"
 
 using vexel::test::cliPath;
 using vexel::test::runProcess;
 
 namespace {
 
-std::filesystem::path scratchDir() {
-    auto dir = std::filesystem::temp_directory_path() / ("vexel_cli_pattern_" + std::to_string(::getpid()));
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    return dir;
-}
-
 }  // namespace
 
 TEST(PatternCommand, WritesRasterAndVectorBoards) {
-    const auto dir = scratchDir();
+    const TempDir dir("vexel_cli_pattern");
     auto r = runProcess(cliPath() + " pattern " + (dir / "board.png").string() + " --cell-px 30");
     ASSERT_EQ(r.status, 0);
     const cv::Mat png = cv::imread((dir / "board.png").string(), cv::IMREAD_UNCHANGED);
@@ -48,11 +42,10 @@ TEST(PatternCommand, WritesRasterAndVectorBoards) {
     svg << in.rdbuf();
     EXPECT_NE(svg.str().find("width=\"259mm\" height=\"277.5mm\""), std::string::npos);
     EXPECT_NE(svg.str().find("18.5 mm"), std::string::npos);
-    std::filesystem::remove_all(dir);
 }
 
 TEST(PatternCommand, BadExtensionOrUnwritableFileExitsWithTwo) {
-    const auto dir = scratchDir();
+    const TempDir dir("vexel_cli_pattern");
     auto r = runProcess(cliPath() + " pattern " + (dir / "board.tiff").string() + " 2>&1");
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.out.find("board.tiff"), std::string::npos);
@@ -64,7 +57,6 @@ TEST(PatternCommand, BadExtensionOrUnwritableFileExitsWithTwo) {
 
     r = runProcess(cliPath() + " pattern " + (dir / "board.png").string() + " --cell-px 2 2>/dev/null");
     EXPECT_EQ(r.status, 2);
-    std::filesystem::remove_all(dir);
 }
 
 namespace {
@@ -83,7 +75,7 @@ unsigned pngPixelsPerMetre(const std::filesystem::path& path) {
 }  // namespace
 
 TEST(PatternCommand, PdfPrintsTheBoardAtExactScale) {
-    const auto dir = scratchDir();
+    const TempDir dir("vexel_cli_pattern");
     const std::string pdf = (dir / "board.pdf").string();
     auto r = runProcess(cliPath() + " pattern " + pdf);
     ASSERT_EQ(r.status, 0);
@@ -113,11 +105,10 @@ TEST(PatternCommand, PdfPrintsTheBoardAtExactScale) {
     }
     ASSERT_GT(pairs, 0);
     EXPECT_NEAR(sum / pairs, 60.0, 0.05);
-    std::filesystem::remove_all(dir);
 }
 
 TEST(PatternCommand, PaperSizesAndCellsThatDoNotFit) {
-    const auto dir = scratchDir();
+    const TempDir dir("vexel_cli_pattern");
     const std::string pdf = (dir / "board.pdf").string();
     EXPECT_NE(runProcess(cliPath() + " pattern " + pdf + " --paper A3").out.find("cells of 21 mm"), std::string::npos);
     EXPECT_NE(runProcess(cliPath() + " pattern " + pdf + " --paper letter").out.find("cells of 15 mm"),
@@ -129,11 +120,10 @@ TEST(PatternCommand, PaperSizesAndCellsThatDoNotFit) {
     EXPECT_NE(tooLarge.out.find("the largest that fit are 15.4 mm"), std::string::npos) << tooLarge.out;
     EXPECT_EQ(runProcess(cliPath() + " pattern " + pdf + " --paper A5 2>/dev/null").status, 2);
     EXPECT_EQ(runProcess(cliPath() + " pattern " + (dir / "b.png").string() + " --paper A4 2>/dev/null").status, 2);
-    std::filesystem::remove_all(dir);
 }
 
 TEST(PatternCommand, PngCarriesTheResolutionOfTheSizeAskedFor) {
-    const auto dir = scratchDir();
+    const TempDir dir("vexel_cli_pattern");
     const auto png = dir / "board.png";
     ASSERT_EQ(runProcess(cliPath() + " pattern " + png.string() + " --cell-px 100 --cell-mm 20 -q").status, 0);
     EXPECT_EQ(pngPixelsPerMetre(png), 5000u);  // 100 pixels in 20 mm
@@ -146,5 +136,4 @@ TEST(PatternCommand, PngCarriesTheResolutionOfTheSizeAskedFor) {
 
     ASSERT_EQ(runProcess(cliPath() + " pattern " + png.string() + " --cell-px 30").status, 0);
     EXPECT_EQ(pngPixelsPerMetre(png), 0u);
-    std::filesystem::remove_all(dir);
 }

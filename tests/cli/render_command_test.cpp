@@ -9,29 +9,18 @@
 #include <unistd.h>
 
 #include "support/run_process.h"
+#include "support/temp_dir.h"
 
 using vexel::test::cliPath;
 using vexel::test::runProcess;
 
 namespace {
 
-std::filesystem::path scratchDir(const std::string& name) {
-    auto dir = std::filesystem::temp_directory_path() / ("vexel_cli_render_" + name + "_" + std::to_string(::getpid()));
-    std::filesystem::remove_all(dir);
-    return dir;
-}
-
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 }  // namespace
 
 TEST(RenderCommand, WritesViewsListAndTruthReproducibly) {
-    const auto a = scratchDir("a"), b = scratchDir("b");
+    const TempDir scratch("vexel_cli_render");
+    const auto a = scratch / "a", b = scratch / "b";
     const std::string options = " --views 3 --seed 17 --blur 0.5 --noise 1.5";
     ASSERT_EQ(runProcess(cliPath() + " render " + a.string() + options).status, 0);
     ASSERT_EQ(runProcess(cliPath() + " render " + b.string() + options).status, 0);
@@ -64,7 +53,7 @@ TEST(RenderCommand, WritesViewsListAndTruthReproducibly) {
     }
     EXPECT_EQ(readFile(a / "truth.json"), readFile(b / "truth.json"));
 
-    const auto c = scratchDir("c");
+    const auto c = scratch / "c";
     ASSERT_EQ(runProcess(cliPath() + " render " + c.string() +
                          " --views 1 --seed 18 --size 320x240 --fx 300 --fy 300 --k1 0 --k2 0 --format jpg")
                   .status,
@@ -77,11 +66,11 @@ TEST(RenderCommand, WritesViewsListAndTruthReproducibly) {
     EXPECT_EQ(other["views"][0]["file"], "view_000.jpg");
     EXPECT_EQ(cv::imread((c / "view_000.jpg").string(), cv::IMREAD_GRAYSCALE).size(), cv::Size(320, 240));
     EXPECT_NE(readFile(a / "truth.json"), readFile(c / "truth.json"));
-    for (const auto& dir : {a, b, c}) std::filesystem::remove_all(dir);
 }
 
 TEST(RenderCommand, FaultSetsKeepThePosesAndSayWhatIsHidden) {
-    const auto plain = scratchDir("plain"), hand = scratchDir("hand");
+    const TempDir scratch("vexel_cli_render");
+    const auto plain = scratch / "plain", hand = scratch / "hand";
     const std::string options = " --views 2 --seed 4 --size 320x240";
     ASSERT_EQ(runProcess(cliPath() + " render " + plain.string() + options).status, 0);
     ASSERT_EQ(runProcess(cliPath() + " render " + hand.string() + options + " --fault hand").status, 0);
@@ -97,12 +86,10 @@ TEST(RenderCommand, FaultSetsKeepThePosesAndSayWhatIsHidden) {
     EXPECT_GT(hidden, 0u);  // fingers over the board hide some corners
     EXPECT_NE(readFile(plain / "view_000.pgm"), readFile(hand / "view_000.pgm"));
     EXPECT_EQ(runProcess(cliPath() + " render " + hand.string() + " --fault fog 2>/dev/null").status, 2);
-    for (const auto& dir : {plain, hand}) std::filesystem::remove_all(dir);
 }
 
 TEST(RenderCommand, BadArgumentsAndUnwritableDirectoryExitWithTwo) {
-    const auto dir = scratchDir("bad");
-    std::filesystem::create_directories(dir);
+    const TempDir dir("vexel_cli_render");
     std::ofstream(dir / "file") << "x";
     auto r = runProcess(cliPath() + " render " + (dir / "file").string() + " --views 1 2>&1");
     EXPECT_EQ(r.status, 2);
@@ -110,5 +97,4 @@ TEST(RenderCommand, BadArgumentsAndUnwritableDirectoryExitWithTwo) {
     EXPECT_EQ(runProcess(cliPath() + " render " + dir.string() + " --size 640by480 2>/dev/null").status, 2);
     EXPECT_EQ(runProcess(cliPath() + " render " + dir.string() + " --format png 2>/dev/null").status, 2);
     EXPECT_EQ(runProcess(cliPath() + " render " + dir.string() + " --fx -5 2>/dev/null").status, 2);
-    std::filesystem::remove_all(dir);
 }

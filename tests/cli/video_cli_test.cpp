@@ -14,6 +14,7 @@
 
 #include "support/rendered_video.h"
 #include "support/run_process.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using vexel::test::cliPath;
@@ -26,9 +27,9 @@ std::string shellQuote(const fs::path& p) { return "'" + p.string() + "'"; }
 class VideoCli : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        dir = fs::temp_directory_path() / ("vexel_cli_video_" + std::to_string(::getpid()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
+        // Removed with everything in it when the test program ends.
+        static const TempDir scratch("vexel_cli_video");
+        dir = scratch.path();
         const vexel::pattern::Camera camera = vexel::test::videoCamera();
         std::string error;
         ASSERT_TRUE(vexel::test::writeRenderedVideo((dir / "clip.avi").string(), camera,
@@ -38,7 +39,6 @@ protected:
         ASSERT_TRUE(vexel::test::writeEmptyVideo((dir / "empty.avi").string(), error)) << error;
         std::ofstream(dir / "notes.MP4") << "not a video at all\n";
     }
-    static void TearDownTestSuite() { fs::remove_all(dir); }
 
     // Standard error goes to standard output, after it.
     static vexel::test::ProcessResult run(const std::string& arguments, bool withErrors = false) {

@@ -1,5 +1,6 @@
 #include "document/frame_decoder.h"
 #include "document/jpeg_decoder.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
@@ -22,15 +23,6 @@ namespace {
 
 class FrameDecoderTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("vexel_decoder_" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-
     std::string path(const std::string& name) const { return (dir_ / name).string(); }
 
     std::string writeBytes(const std::string& name, const std::string& bytes) const {
@@ -43,7 +35,7 @@ protected:
         return path(name);
     }
 
-    fs::path dir_;
+    TempDir dir_{"vexel_decoder"};
 };
 
 // A grey ramp whose every row differs, so a sheared copy would show.

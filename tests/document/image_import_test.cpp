@@ -12,6 +12,7 @@
 #include "document/vexel_doc.h"
 #include "grid/frame_image.h"
 #include "support/scripted_ui.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -19,18 +20,9 @@ namespace {
 
 class ImageImportTest : public ::testing::Test {
 protected:
-    fs::path dir;
+    TempDir dir{"vexel_import"};
     ScriptedUi ui;
     CVexelDoc doc{&ui};
-
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = fs::temp_directory_path() /
-              ("vexel_import_" + std::to_string(getpid()) + "_" + info->test_suite_name() + "_" + info->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
 
     // A small grey PGM whose pixels are all `value`. Written by hand: the
     // image codecs' writer takes library-internal locks in an order that

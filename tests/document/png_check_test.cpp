@@ -14,6 +14,7 @@
 #include <string>
 
 #include "document/frame_decoder.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -52,8 +53,7 @@ std::string check(const std::string& bytes) {
 }
 
 TEST(PngCheck, SoundFilesPassAndDecode) {
-    const fs::path dir = fs::temp_directory_path() / ("vexel_png_" + std::to_string(::getpid()));
-    fs::create_directories(dir);
+    const TempDir dir("vexel_png");
     // 3 x 2 grey, rows filtered with 0 (none) and 1 (difference to the left).
     const std::string plain = png(3, 2, 8, 0, 0, std::string{0, 10, 20, 30, 1, 40, 1, 1});
     // The same picture interlaced: passes 1, 4, 6 and 7 hold pixels
@@ -71,7 +71,6 @@ TEST(PngCheck, SoundFilesPassAndDecode) {
         EXPECT_EQ(frame.at<uint8_t>(1, 0), 40);
         EXPECT_EQ(frame.at<uint8_t>(1, 2), 42);
     }
-    fs::remove_all(dir);
     // A palette picture with its palette.
     EXPECT_EQ(check(png(2, 1, 8, 3, 0, std::string{0, 0, 1}, chunk("PLTE", std::string(6, 'p')))), "");
 }

@@ -20,6 +20,7 @@
 #include "support/rendered_video.h"
 #include "support/scripted_ui.h"
 #include "support/search_grids.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using vexel::FrameStream;
@@ -197,9 +198,9 @@ TEST(VideoFrameSelection, ColourBecomesGreyAndBrokenStreamsAreRefused) {
 class VideoFileTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        dir = fs::temp_directory_path() / ("vexel_video_" + std::to_string(::getpid()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
+        // Removed with everything in it when the test program ends.
+        static const TempDir scratch("vexel_video");
+        dir = scratch.path();
         const vexel::pattern::Camera camera = vexel::test::videoCamera();
         std::string error;
         ASSERT_TRUE(vexel::test::writeRenderedVideo((dir / "clip.avi").string(), camera,
@@ -215,9 +216,7 @@ protected:
         std::ofstream(dir / "cut.avi", std::ios::binary).write(head.data(), static_cast<std::streamsize>(head.size()));
         fs::create_directories(dir / "folder.mkv");
     }
-    static void TearDownTestSuite() { fs::remove_all(dir); }
 
-    void SetUp() override { doc.m_diagnostics = nullptr; }
     void TearDown() override { doc.WaitForLoader(); }
 
     static std::string path(const char* name) { return (dir / name).string(); }
@@ -246,17 +245,17 @@ TEST_F(VideoFileTest, RenderedVideoImportsAndCalibratesToTheRenderingCamera) {
 
     searchAll(doc, 2);
     doc.OnIntrinsicCalibration();
-    ASSERT_TRUE(doc.m_calibration) << ui.lastStatus();
+    ASSERT_TRUE(doc.Calibration()) << ui.lastStatus();
     const vexel::pattern::Camera truth = vexel::test::videoCamera();
-    const CalibrationRecord& r = *doc.m_calibration;
+    const CalibrationRecord& r = *doc.Calibration();
     // The detector misses a board now and then; the rest is plenty.
-    EXPECT_GE(doc.m_calibrationStats.frames.size(), 50u);
+    EXPECT_GE(doc.Stats().frames.size(), 50u);
     EXPECT_NEAR(r.fx(), truth.fx, truth.fx * 1e-3);
     EXPECT_NEAR(r.fy(), truth.fy, truth.fy * 1e-3);
     EXPECT_NEAR(r.cx(), truth.cx, 0.5);
     EXPECT_NEAR(r.cy(), truth.cy, 0.5);
     std::cout << "video round trip: fx " << r.fx() << " fy " << r.fy() << " cx " << r.cx() << " cy " << r.cy()
-              << ", rms " << doc.m_calibrationStats.rms << ", solver " << doc.m_calibrationStats.solver
+              << ", rms " << doc.Stats().rms << ", solver " << doc.Stats().solver
               << ", import " << importSeconds << " s\n";
 }
 
@@ -291,7 +290,7 @@ TEST_F(VideoFileTest, WhatIsNoVideoIsRefusedAndTheWorkingSetStays) {
     ASSERT_EQ(doc.ExtractMissingGrids(1), 1);
     const std::vector<std::string> names = doc.FrameNames();
     const VideoSequence* sequence = doc.Sequence();
-    const int points = doc.m_gridSet.getPointCount(1);
+    const int points = doc.Grids().getPointCount(1);
     ASSERT_GT(points, 4);
 
     struct Refusal {
@@ -312,13 +311,13 @@ TEST_F(VideoFileTest, WhatIsNoVideoIsRefusedAndTheWorkingSetStays) {
         EXPECT_EQ(doc.Sequence(), sequence);
         EXPECT_EQ(doc.FrameNames(), names);
         EXPECT_EQ(doc.CurrentFrame(), 1);
-        EXPECT_EQ(doc.m_gridSet.getPointCount(1), points);
+        EXPECT_EQ(doc.Grids().getPointCount(1), points);
         EXPECT_EQ(ui.callsStartingWith("busy|"), (std::vector<std::string>{"busy|1", "busy|0"}));
     }
     // A cancelled import changes nothing either.
     EXPECT_FALSE(doc.ImportVideoFile(path("clip.avi"), {}, [](int decoded, int) { return decoded < 10; }));
     EXPECT_EQ(doc.Sequence(), sequence);
-    EXPECT_EQ(doc.m_gridSet.getPointCount(1), points);
+    EXPECT_EQ(doc.Grids().getPointCount(1), points);
 }
 
 }  // namespace

@@ -15,7 +15,9 @@
 #include "document/vexel_doc.h"
 #include "document/video_sequence.h"
 #include "grid/frame_image.h"
+#include "support/document_access.h"
 #include "support/scripted_ui.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -34,30 +36,19 @@ std::vector<uint8_t> vsqBytes(const Header& h, std::size_t dataBytes, uint8_t se
     return bytes;
 }
 
-std::vector<uint8_t> readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 class VideoSequenceTest : public ::testing::Test {
 protected:
-    fs::path dir;
+    TempDir dir{"vexel_vsq"};
     ScriptedUi ui;
     CVexelDoc doc{&ui};
 
     void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = fs::temp_directory_path() /
-              ("vexel_vsq_" + std::to_string(getpid()) + "_" + info->test_suite_name() + "_" + info->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
         doc.SetFrameDecoder([](const std::string&) {
             cv::Mat image = makeFrameImage(6, 4);
             image.setTo(9);
             return image;
         });
     }
-    void TearDown() override { fs::remove_all(dir); }
 
     std::string write(const std::string& name, const std::vector<uint8_t>& bytes) {
         const fs::path path = dir / name;
@@ -100,7 +91,7 @@ TEST_F(VideoSequenceTest, ImportGivesNamedFramesAndWritesBackByteIdentical) {
     ASSERT_TRUE(out);
     EXPECT_TRUE(doc.Sequence()->Write(out));
     std::fclose(out);
-    EXPECT_EQ(readAll(copy), bytes);
+    EXPECT_EQ(readFile(copy), std::string(bytes.begin(), bytes.end()));
 }
 
 TEST_F(VideoSequenceTest, ColourSequenceHasThreeChannelsAndExtractsAsGrey) {
@@ -141,7 +132,7 @@ TEST_F(VideoSequenceTest, CutShortFileGivesItsWholeFramesAndEmptyFileNoFrames) {
     std::fclose(out);
     std::vector<uint8_t> expected(bytes.begin(), bytes.begin() + 24 + 32);
     expected[12] = 2;
-    EXPECT_EQ(readAll(copy), expected);
+    EXPECT_EQ(readFile(copy), std::string(expected.begin(), expected.end()));
 
     // No frames: an empty list in sequence mode, reported, and nothing to show.
     ui.calls.clear();
@@ -167,7 +158,7 @@ TEST_F(VideoSequenceTest, ManyTinyFramesLiveInOneBufferWithNamesMadeOnDemand) {
     ASSERT_EQ(doc.FrameCount(), count);
     const VideoSequence& sequence = *doc.Sequence();
     EXPECT_EQ(sequence.Frame(count - 1) - sequence.Frame(0), count - 1);
-    EXPECT_TRUE(doc.m_frameNames.empty());
+    EXPECT_TRUE(frameNamesOf(doc).empty());
     EXPECT_EQ(doc.FrameName(count - 1), path + " Frame 99999");
     EXPECT_EQ(doc.FrameName(count), "");
     doc.OnFrameBack();
@@ -203,7 +194,7 @@ TEST_F(VideoSequenceTest, DamagedFilesAreRefusedAndTheWorkingSetStays) {
 
     ASSERT_TRUE(doc.ImportImageFiles({"a.pgm", "b.pgm"}));
     doc.OnFrameForward();
-    doc.m_gridSet.allocate(2, 200);
+    gridsOf(doc).allocate(2, 200);
     for (const DamagedFile& d : damaged) {
         SCOPED_TRACE(d.what);
         const std::string path = write("damaged.vsq", d.bytes);
@@ -213,7 +204,7 @@ TEST_F(VideoSequenceTest, DamagedFilesAreRefusedAndTheWorkingSetStays) {
         EXPECT_FALSE(doc.InSequenceMode());
         EXPECT_EQ(doc.FrameNames(), (std::vector<std::string>{"a.pgm", "b.pgm"}));
         EXPECT_EQ(doc.CurrentFrame(), 1);
-        EXPECT_EQ(doc.m_gridSet.frameCount(), 2);
+        EXPECT_EQ(doc.Grids().frameCount(), 2);
         EXPECT_EQ(ui.lastTitle(), "Vexel: image 1, b.pgm, 6 x 4");
         EXPECT_NE(ui.lastStatus().find(path), std::string::npos) << ui.lastStatus();
         EXPECT_TRUE(ui.callsStartingWith("message|").empty());
@@ -228,12 +219,12 @@ TEST_F(VideoSequenceTest, DamagedFilesAreRefusedAndTheWorkingSetStays) {
 TEST_F(VideoSequenceTest, SequenceReplacesImagesAndImagesReplaceTheSequence) {
     ASSERT_TRUE(doc.ImportImageFiles({"a.pgm", "b.pgm", "c.pgm", "d.pgm"}));
     for (int i = 0; i < 3; ++i) doc.StepForward();
-    doc.m_gridSet.allocate(4, 200);
+    gridsOf(doc).allocate(4, 200);
     const std::string path = write("two.vsq", vsqBytes({3, 2, 8, 2}, 12));
     ASSERT_TRUE(doc.ImportVsqFile(path));
     EXPECT_EQ(doc.FrameCount(), 2);
     EXPECT_EQ(doc.CurrentFrame(), 0);  // frame 3 is not in the new list
-    EXPECT_FALSE(doc.m_gridSet.hasFrame(0));
+    EXPECT_FALSE(doc.Grids().hasFrame(0));
     EXPECT_EQ(doc.GetFrameWidth(), 3);
 
     // Image files after a sequence: the sequence and its names go.

@@ -18,6 +18,7 @@
 #include "document/video_sequence.h"
 #include "grid/frame_image.h"
 #include "support/scripted_ui.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -29,8 +30,6 @@ class WorkerCommandTest : public ::testing::Test {
 protected:
     ScriptedUi ui;
     CVexelDoc doc{&ui};
-
-    void SetUp() override { doc.m_diagnostics = nullptr; }
 
     void importImages() {
         doc.SetFrameDecoder([](const std::string& name) {
@@ -44,7 +43,8 @@ protected:
     }
 
     void importSequence() {
-        const fs::path path = fs::temp_directory_path() / ("vexel_worker_" + std::to_string(::getpid()) + ".vsq");
+        const TempDir dir("vexel_worker");
+        const fs::path path = dir / "frames.vsq";
         {
             VideoSequence sequence;
             ASSERT_TRUE(sequence.Allocate(FRAMES, 40, 30, 24));
@@ -57,7 +57,6 @@ protected:
             std::fclose(file);
         }
         ASSERT_TRUE(doc.ImportVsqFile(path.string()));
-        fs::remove(path);
     }
 
     // Runs Extract Grid(s) on a worker while this thread queries the current

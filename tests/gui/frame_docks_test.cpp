@@ -15,6 +15,7 @@
 #include "app/frame_list_dock.h"
 #include "app/main_frame.h"
 #include "app/vexel_app.h"
+#include "support/document_access.h"
 
 using namespace vexel::test;
 namespace cmd = vexel::cmd;
@@ -35,7 +36,6 @@ protected:
         ASSERT_TRUE(app->InitInstance({}, /*show=*/false));
         frame = app->MainFrame();
         doc = app->Document();
-        doc->m_diagnostics = nullptr;
         doc->SetFrameDecoder(syntheticFrame);
         frame->SetFailureReporter([](const QString& command, const QString& reason) {
             ADD_FAILURE() << command.toStdString() << ": " << reason.toStdString();
@@ -49,9 +49,9 @@ protected:
         std::vector<std::string> names;
         for (std::size_t i = 0; i < outcomes.size(); ++i) names.push_back("/data/shots/" + frameName(64, 48, 10 + int(i)));
         ASSERT_TRUE(doc->ImportImageFiles(names));
-        doc->m_gridSet.allocate(static_cast<int>(outcomes.size()), 200);
+        gridsOf(*doc).allocate(static_cast<int>(outcomes.size()), 200);
         for (std::size_t i = 0; i < outcomes.size(); ++i) {
-            FrameGrid& record = doc->m_gridSet.frames[i];
+            FrameGrid& record = gridsOf(*doc).frames[i];
             record.searched = outcomes[i].searched;
             record.failure = outcomes[i].failure;
             record.size = outcomes[i].size;
@@ -61,7 +61,7 @@ protected:
 
     // The last calibration used `frames` with these errors.
     void calibrated(const std::vector<int>& frames, const std::vector<double>& errors) {
-        CalibrationStats& stats = doc->m_calibrationStats;
+        CalibrationStats& stats = statsOf(*doc);
         stats = CalibrationStats{};
         stats.valid = true;
         stats.frames = frames;
@@ -189,7 +189,7 @@ TEST_F(FrameDocksTest, TheChartHasABarPerCalibratedFrameAsHighAsItsError) {
     EXPECT_EQ(chart->FrameAt(QPoint(2, 2)), -1);
 
     // Without a calibration there are no bars.
-    doc->m_calibrationStats = CalibrationStats{};
+    statsOf(*doc) = CalibrationStats{};
     doc->UpdateTitleAndViews();
     EXPECT_EQ(chart->BarCount(), 0);
 }
@@ -206,9 +206,9 @@ TEST_F(FrameDocksTest, UndistortedAndCoverageItemsAreCheckedWhileOn) {
     EXPECT_FALSE(undistorted->isChecked());
     EXPECT_TRUE(frame->statusBar()->currentMessage().contains(QStringLiteral("needs a calibration")));
 
-    doc->m_calibration = std::make_unique<CalibrationRecord>();
-    doc->m_calibration->camera(0) = doc->m_calibration->camera(4) = 100;
-    doc->m_calibration->camera(8) = 1;
+    calibrationOf(*doc) = std::make_unique<CalibrationRecord>();
+    calibrationOf(*doc)->camera(0) = calibrationOf(*doc)->camera(4) = 100;
+    calibrationOf(*doc)->camera(8) = 1;
     undistorted->trigger();
     EXPECT_TRUE(undistorted->isChecked());
     coverage->trigger();

@@ -9,6 +9,7 @@
 #include "geomlib/g_part.h"
 #include "grid/frame_image.h"
 #include "grid/grid_element.h"
+#include "support/document_access.h"
 
 #include <QApplication>
 #include <QImage>
@@ -72,7 +73,7 @@ inline void showSyntheticFrame(CVexelDoc& doc, int width, int height, int value 
 // of the document's grid set, which is made with `frames` frames if absent.
 inline GridElement* addCell(CVexelDoc& doc, int frame, const std::vector<std::pair<double, double>>& corners,
                             bool inGrid = true, int frames = 1) {
-    GridSet& grid = doc.m_gridSet;
+    GridSet& grid = gridsOf(doc);
     if (!grid.hasFrame(frame)) grid.allocate(frames, 200);
     g_part& part = *grid.frames[static_cast<std::size_t>(frame)].gridPart;
     auto* cell = new GridElement;

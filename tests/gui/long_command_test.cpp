@@ -49,7 +49,6 @@ protected:
         frame->SetFailureReporter([this](const QString& command, const QString& reason) {
             failures.push_back(command.toStdString() + ": " + reason.toStdString());
         });
-        app->Document()->m_diagnostics = nullptr;
     }
     void TearDown() override { app.reset(); }
 
@@ -147,14 +146,14 @@ TEST_F(LongCommandTest, CalibrationOnTheWorkerSearchesTheFramesAndReportsTheFit)
     EXPECT_TRUE(frame->RunsOnWorker(cmd::GRID));
     EXPECT_TRUE(frame->OnCommand(cmd::INTRINSIC_CALIBRATION));
     EXPECT_EQ(doc->FramesNotExtracted(), 0);
-    ASSERT_TRUE(doc->m_calibration);
-    ASSERT_TRUE(doc->m_calibrationStats.valid);
+    ASSERT_TRUE(doc->Calibration());
+    ASSERT_TRUE(doc->Stats().valid);
     EXPECT_NE(frame->ResultField()->text().indexOf(QStringLiteral("Intrinsic Calibration: 4 frames")), -1)
         << frame->ResultField()->text().toStdString();
     // With every frame searched, Grid is quick and stays on this thread.
     EXPECT_FALSE(frame->RunsOnWorker(cmd::GRID));
     EXPECT_TRUE(frame->OnCommand(cmd::GRID));
-    EXPECT_TRUE(doc->m_showGrid);
+    EXPECT_TRUE(doc->ShowGrid());
 
     // The report's lines, then the fit.
     const std::vector<std::string> lines = frame->View()->ReportLines();

@@ -32,6 +32,8 @@
 #include "app/reference_frame_dlg.h"
 #include "app/vexel_app.h"
 #include "view/vexel_view.h"
+#include "support/document_access.h"
+#include "support/temp_dir.h"
 
 using namespace vexel::test;
 namespace cmd = vexel::cmd;
@@ -241,7 +243,7 @@ TEST_F(MainFrameTest, CheckMarksFollowGridAndShrink) {
     EXPECT_TRUE(shrink->isChecked());
     // Without any correspondences the overlay stays off, and so does its mark.
     grid->trigger();
-    EXPECT_FALSE(app->Document()->m_showGrid);
+    EXPECT_FALSE(app->Document()->ShowGrid());
     EXPECT_FALSE(grid->isChecked());
     // The Toolbar and Status Bar items show and hide the bars.
     frame->OnCommand(cmd::VIEW_TOOLBAR);
@@ -259,29 +261,29 @@ TEST_F(MainFrameTest, RefineCornersIsADocumentSettingOffByDefault) {
     QAction* refine = frame->Action(cmd::REFINE_CORNERS);
     ASSERT_TRUE(refine->isCheckable());
     CVexelDoc* doc = app->Document();
-    EXPECT_FALSE(doc->m_refineCorners);
+    EXPECT_FALSE(doc->RefineCorners());
     app->ImportFiles({QString::fromStdString(FRONTAL)});
     frame->OnCommand(cmd::EXTRACT_GRIDS);
     EXPECT_FALSE(refine->isChecked());
-    const int plain = doc->m_gridSet.getPointCount(0);
+    const int plain = doc->Grids().getPointCount(0);
     ASSERT_GT(plain, 100);
     GridPoint before{};
-    ASSERT_TRUE(doc->m_gridSet.getImagePoint(0, 0, before));
+    ASSERT_TRUE(doc->Grids().getImagePoint(0, 0, before));
 
     refine->trigger();
-    EXPECT_TRUE(doc->m_refineCorners);
+    EXPECT_TRUE(doc->RefineCorners());
     EXPECT_TRUE(refine->isChecked());
     EXPECT_FALSE(doc->GridOf(0).searched);
     EXPECT_EQ(frame->ResultField()->text(), "Refine Corners on: the grids are searched again");
     frame->OnCommand(cmd::EXTRACT_GRIDS);
     EXPECT_TRUE(doc->GridOf(0).searched);
-    EXPECT_GE(doc->m_gridSet.getPointCount(0), plain - 2);
+    EXPECT_GE(doc->Grids().getPointCount(0), plain - 2);
     GridPoint after{};
-    ASSERT_TRUE(doc->m_gridSet.getImagePoint(0, 0, after));
+    ASSERT_TRUE(doc->Grids().getImagePoint(0, 0, after));
     EXPECT_TRUE(after.x != before.x || after.y != before.y);
 
     refine->trigger();
-    EXPECT_FALSE(doc->m_refineCorners);
+    EXPECT_FALSE(doc->RefineCorners());
     EXPECT_FALSE(refine->isChecked());
 }
 
@@ -300,15 +302,14 @@ TEST_F(MainFrameTest, TitleNamesTheFirstOfTwoImportedImages) {
 }
 
 TEST_F(MainFrameTest, StartupFilesAreImportedByExtension) {
-    const std::filesystem::path list =
-        std::filesystem::temp_directory_path() / ("gui_startup_" + std::to_string(::getpid()) + ".iml");
+    const TempDir dir("gui_startup");
+    const std::filesystem::path list = dir / "startup.iml";
     {
         std::ofstream out(list);
         out << STEEP << "\n" << FRONTAL << "\n";
     }
     CVexelApp second;
     ASSERT_TRUE(second.InitInstance({QString::fromStdString(FRONTAL), QString::fromStdString(list.string())}, false));
-    std::filesystem::remove(list);
     const std::vector<std::string> expected = {FRONTAL, STEEP, FRONTAL};
     EXPECT_EQ(second.Document()->FrameNames(), expected);
     EXPECT_EQ(second.MainFrame()->windowTitle().toStdString(), "Vexel: image 0, " + FRONTAL + ", 640 x 480");
@@ -358,7 +359,7 @@ TEST_F(MainFrameTest, ExtrinsicCalibrationAsksThroughTheQtDialogs) {
                   EXPECT_EQ(message->text(), "Must have intrinsic calibration before extrinsic parameters can be used.");
               });
     // With one, the reference dialog opens on the current frame; Cancel keeps the reference.
-    doc->m_calibration = std::make_unique<CalibrationRecord>();
+    calibrationOf(*doc) = std::make_unique<CalibrationRecord>();
     frame->OnCommand(cmd::FRAME_FORWARD);
     withModal([&] { frame->OnCommand(cmd::EXTRINSIC_CALIBRATION); },
               [](QWidget* dialog) {
@@ -367,7 +368,7 @@ TEST_F(MainFrameTest, ExtrinsicCalibrationAsksThroughTheQtDialogs) {
                   EXPECT_EQ(chooser->ListBox()->count(), 2);
                   EXPECT_EQ(chooser->ListBox()->currentRow(), 1);
               });
-    EXPECT_EQ(doc->m_referenceFrame, -1);
+    EXPECT_EQ(doc->ReferenceFrame(), -1);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(failures.empty());
 }
@@ -405,21 +406,21 @@ bool answerSaveQuestion(const std::function<void()>& ask, QMessageBox::StandardB
 TEST_F(MainFrameTest, NewAndClosingAskBeforeAChangedCalibrationIsLost) {
     app->ImportFiles({QString::fromStdString(FRONTAL), QString::fromStdString(STEEP)});
     CVexelDoc* doc = app->Document();
-    doc->m_calibration = std::make_unique<CalibrationRecord>();
-    doc->m_calibrationModified = true;
+    calibrationOf(*doc) = std::make_unique<CalibrationRecord>();
+    calibrationModifiedOf(*doc) = true;
 
     EXPECT_TRUE(answerSaveQuestion([&] { frame->OnCommand(cmd::FILE_NEW); }, QMessageBox::Cancel));
     EXPECT_EQ(doc->FrameCount(), 2);
-    EXPECT_TRUE(doc->m_calibration);
+    EXPECT_TRUE(doc->Calibration());
     bool closed = true;
     EXPECT_TRUE(answerSaveQuestion([&] { closed = frame->close(); }, QMessageBox::Cancel));
     EXPECT_FALSE(closed);
     EXPECT_TRUE(answerSaveQuestion([&] { frame->OnCommand(cmd::APP_EXIT); }, QMessageBox::Cancel));
-    EXPECT_TRUE(doc->m_calibration);
+    EXPECT_TRUE(doc->Calibration());
 
     EXPECT_TRUE(answerSaveQuestion([&] { frame->OnCommand(cmd::FILE_NEW); }, QMessageBox::Discard));
     EXPECT_EQ(doc->FrameCount(), 0);
-    EXPECT_FALSE(doc->m_calibration);
+    EXPECT_FALSE(doc->Calibration());
     // Nothing left to lose: no question.
     EXPECT_FALSE(answerSaveQuestion([&] { closed = frame->close(); }, QMessageBox::Cancel));
     EXPECT_TRUE(closed);

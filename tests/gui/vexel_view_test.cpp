@@ -2,7 +2,9 @@
 // colours and the grid overlay's placement.
 
 #include "gui/gui_fixture.h"
+#include "support/document_access.h"
 #include "support/scripted_ui.h"
+#include "support/temp_dir.h"
 
 #include <QScrollBar>
 
@@ -155,9 +157,8 @@ TEST_F(VexelViewTest, GreyFrameIsDrawnGrey) {
 TEST_F(VexelViewTest, ColourSequenceFramesKeepTheirColours) {
     // A 3 x 2 frame in blue-green-red order, 24 bits (9 bytes a row, so the
     // picture's rows need padding) and 32 bits (a fourth byte not shown).
-    const std::string path =
-        (std::filesystem::temp_directory_path() / ("gui_view_colour_" + std::to_string(::getpid()) + ".vsq"))
-            .string();
+    const TempDir dir("gui_view_colour");
+    const std::string path = (dir / "colour.vsq").string();
     for (int bits : {24, 32}) {
         SCOPED_TRACE(bits);
         const int bytes = bits / 8;
@@ -177,7 +178,6 @@ TEST_F(VexelViewTest, ColourSequenceFramesKeepTheirColours) {
             std::fclose(file);
         }
         ASSERT_TRUE(doc->ImportVsqFile(path));
-        std::filesystem::remove(path);
         view->OnUpdate();
         ASSERT_EQ(view->Channels(), bytes);
         const QImage image = grabImage(*view->viewport());
@@ -217,7 +217,7 @@ TEST_F(VexelViewTest, GridOverlayOutlinesCellsWhereTheMappingPutsThem) {
     addCell(*doc, 0, {{100, 100}, {300, 100}, {300, 260}, {100, 260}});
     addCell(*doc, 0, {{1400, 1000}, {1600, 1000}, {1600, 1200}, {1400, 1200}});
     addCell(*doc, 0, {{500, 100}, {700, 100}, {700, 260}, {500, 260}}, /*inGrid=*/false);
-    doc->m_showGrid = true;
+    showGridOf(*doc) = true;
     view->resize(900, 700);
     QApplication::processEvents();
 
@@ -248,7 +248,7 @@ TEST_F(VexelViewTest, GridOverlayOutlinesCellsWhereTheMappingPutsThem) {
     EXPECT_FALSE(blueNear(image, QPoint(50, 50), 3));  // where the shrunk corner was
 
     // Overlay off: no blue at all.
-    doc->m_showGrid = false;
+    showGridOf(*doc) = false;
     image = grabImage(*view->viewport());
     EXPECT_FALSE(blueNear(image, QPoint(40, 60), 3));
 }

@@ -3,6 +3,7 @@
 // as drawn, the wheel, the frame and command keys, and crisp toolbar icons.
 
 #include "gui/gui_fixture.h"
+#include "support/document_access.h"
 #include "support/scripted_ui.h"
 
 #include <QAction>
@@ -17,7 +18,7 @@
 #include "app/main_frame.h"
 #include "app/vexel_app.h"
 #include "calibration/calibration_report.h"
-#include "view/calibration_report.h"
+#include "view/report_drawing.h"
 #include "view/vexel_view.h"
 
 using namespace vexel::test;
@@ -107,7 +108,7 @@ TEST_F(ViewComfortTest, ReportRoomIsMeasuredFromThePictureAsDrawn) {
     show(1600, 1200);
     CalibrationRecord record;
     record.camera(0) = record.camera(4) = 700.0;
-    doc->m_calibration = std::make_unique<CalibrationRecord>(record);
+    calibrationOf(*doc) = std::make_unique<CalibrationRecord>(record);
     const std::vector<std::string> lines = view->ReportLines();
     const QFontMetrics metrics(CalibrationReportFont());
     int widest = 0;
@@ -145,7 +146,6 @@ TEST_F(FrameKeysTest, ArrowAndPageKeysStepFramesAndFunctionKeysRunTheCommands) {
     ASSERT_TRUE(app.InitInstance({frontal, steep, frontal}, /*show=*/true));
     CMainFrame* frame = app.MainFrame();
     CVexelDoc* doc = app.Document();
-    doc->m_diagnostics = nullptr;
     frame->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
     frame->View()->setFocus();
@@ -164,8 +164,8 @@ TEST_F(FrameKeysTest, ArrowAndPageKeysStepFramesAndFunctionKeysRunTheCommands) {
     // The window is active again once the progress window has gone.
     ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
     QTest::keyClick(frame->View(), Qt::Key_F6);
-    EXPECT_TRUE(doc->m_calibration);
-    EXPECT_EQ(doc->m_calibrationStats.frames.size(), 3u);
+    EXPECT_TRUE(doc->Calibration());
+    EXPECT_EQ(doc->Stats().frames.size(), 3u);
 }
 
 TEST_F(FrameKeysTest, ToolbarIconsHaveAPictureForDoubleDensityScreens) {

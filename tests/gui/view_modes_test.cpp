@@ -1,6 +1,7 @@
 // The view's undistorted drawing and the coverage dots.
 
 #include "gui/gui_fixture.h"
+#include "support/document_access.h"
 #include "support/grid_views.h"
 #include "support/scripted_ui.h"
 
@@ -38,8 +39,8 @@ protected:
     }
 
     void calibrate(double k1, double k2 = 0) {
-        doc->m_calibration = std::make_unique<CalibrationRecord>();
-        CalibrationRecord& r = *doc->m_calibration;
+        calibrationOf(*doc) = std::make_unique<CalibrationRecord>();
+        CalibrationRecord& r = *calibrationOf(*doc);
         r.camera(0) = 280;
         r.camera(2) = 160;
         r.camera(4) = 280;
@@ -53,10 +54,10 @@ protected:
     QImage picture() {
         QImage image(320, 240, QImage::Format_RGB32);
         image.fill(Qt::white);
-        std::unique_ptr<CalibrationRecord> record = std::move(doc->m_calibration);
+        std::unique_ptr<CalibrationRecord> record = std::move(calibrationOf(*doc));
         {
             QPainter painter(&image);
-            doc->m_calibration = std::move(record);
+            calibrationOf(*doc) = std::move(record);
             view->Draw(painter);
         }
         return image;
@@ -102,19 +103,19 @@ TEST_F(ViewModesTest, UndistortedDrawingNeedsACalibrationAndRemovesItsDistortion
     ASSERT_TRUE(view->OnUndistorted());
     EXPECT_EQ(picture(), original);
     ASSERT_TRUE(view->OnUndistorted());
-    doc->m_calibration.reset();
+    calibrationOf(*doc).reset();
     EXPECT_EQ(picture(), original);
     EXPECT_FALSE(view->Undistorted());
 }
 
 TEST_F(ViewModesTest, CoverageDrawsTheCorrespondencesOfEveryFrameInUse) {
     ASSERT_TRUE(doc->ImportImageFiles({frameName(320, 240), frameName(640, 480)}));
-    searchedFrames(doc->m_gridSet, 3, cv::Size(320, 240));
-    doc->m_gridSet.frames[2].size = cv::Size(640, 480);
+    searchedFrames(gridsOf(*doc), 3, cv::Size(320, 240));
+    gridsOf(*doc).frames[2].size = cv::Size(640, 480);
     const GridPoint points[3] = {{40, 30}, {250, 200}, {100, 150}};
     for (int f = 0; f < 3; ++f) {
-        doc->m_gridSet.frames[f].pointCount = 1;
-        doc->m_gridSet.frames[f].imagePoints[0] = points[f];
+        gridsOf(*doc).frames[f].pointCount = 1;
+        gridsOf(*doc).frames[f].imagePoints[0] = points[f];
     }
     const QImage plain = picture();
     auto orange = [](QRgb p) { return qRed(p) > 200 && qGreen(p) > 80 && qGreen(p) < 170 && qBlue(p) < 60; };

@@ -15,6 +15,7 @@
 
 #include "pattern/board.h"
 #include "pattern/renderer.h"
+#include "support/temp_dir.h"
 
 using namespace vexel::pattern;
 
@@ -23,12 +24,6 @@ namespace {
 // Board centre on the optical axis, printed side towards the camera, pattern y up.
 ViewPose frontalPose(double distance = 25.0) {
     return {cv::Vec3d(std::numbers::pi, 0, 0), cv::Vec3d(0.5, 0.0, distance)};
-}
-
-std::filesystem::path scratchDir(const std::string& name) {
-    auto dir = std::filesystem::temp_directory_path() / ("vexel_render_" + name + "_" + std::to_string(::getpid()));
-    std::filesystem::remove_all(dir);
-    return dir;
 }
 
 Camera cameraFrom(const nlohmann::json& c) {
@@ -369,7 +364,8 @@ TEST(Renderer, NoiseAndBlurAreDeterministicAndRejectBadInput) {
 TEST(Renderer, WritesARenderSetWithImagesListAndTruth) {
     Camera camera;
     const std::vector<ViewPose> poses = randomPoses(camera, 2, 21);
-    const auto dir = scratchDir("set");
+    const TempDir scratch("vexel_render");
+    const auto dir = scratch / "set";
     RenderOptions options;
     options.noiseSigma = 1.0;
     options.noiseSeed = 100;
@@ -416,5 +412,4 @@ TEST(Renderer, WritesARenderSetWithImagesListAndTruth) {
     std::ofstream(dir / "plain_file") << "x";
     EXPECT_FALSE(writeRenderSet((dir / "plain_file" / "sub").string(), camera, poses, options, ImageFormat::Pgm, error));
     EXPECT_NE(error.find("plain_file"), std::string::npos);
-    std::filesystem::remove_all(dir);
 }

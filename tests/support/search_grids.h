@@ -12,7 +12,7 @@ inline GridSearchResult searchAll(CVexelDoc& doc, int threads = 1, FrameExtracto
     search.threads = threads;
     search.everyFrame = true;
     search.extract = std::move(extract);
-    return searchGrids(doc, search);
+    return doc.SearchGrids(search);
 }
 
 }  // namespace vexel::test

@@ -1,4 +1,4 @@
-#include "view/calibration_report.h"
+#include "view/report_drawing.h"
 
 #include <QFontDatabase>
 #include <QFontMetrics>

@@ -22,6 +22,7 @@
 #include "pattern/renderer.h"
 #include "support/scripted_ui.h"
 #include "support/search_grids.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using namespace vexel::pattern;
@@ -33,8 +34,7 @@ namespace {
 const std::vector<std::string>& frameFiles() {
     static std::vector<std::string> files = [] {
         std::vector<std::string> out;
-        fs::path dir = fs::temp_directory_path() / ("vexel_parallel_" + std::to_string(::getpid()));
-        fs::remove_all(dir);
+        static const TempDir dir("vexel_parallel");  // removed when the test program ends
         Camera camera;
         RenderOptions options;
         options.samples = 2;
@@ -57,20 +57,18 @@ const std::vector<std::string>& frameFiles() {
     return files;
 }
 
-void removeFrames() { fs::remove_all(fs::path(frameFiles().front()).parent_path()); }
-
 // Everything extraction leaves that a reader of the document can see: the
 // point file text, and per frame its size and its cells' corners and labels.
 std::string snapshot(CVexelDoc& doc) {
     std::ostringstream out;
-    out << formatCorrespondences(doc.m_gridSet, doc.FrameCount());
+    out << formatCorrespondences(doc.Grids(), doc.FrameCount());
     for (int f = 0; f < doc.FrameCount(); ++f) {
         const FrameGrid& status = doc.GridOf(f);
         out << "frame " << f << " size " << status.size.width << 'x' << status.size.height << " searched "
             << status.searched << " failure " << gridFailureText(status.failure) << " cells "
-            << doc.m_gridSet.getCellCount(f) << '\n';
-        for (int c = 0; c < doc.m_gridSet.getCellCount(f); ++c) {
-            GridElement* cell = doc.m_gridSet.getCell(f, c);
+            << doc.Grids().getCellCount(f) << '\n';
+        for (int c = 0; c < doc.Grids().getCellCount(f); ++c) {
+            GridElement* cell = doc.Grids().getCell(f, c);
             out << ' ' << cell->gridX << ',' << cell->gridY << ',' << int(cell->inGrid) << ',' << cell->meanGrey;
             for (uint32_t n = 0; n < cell->nodes().numberOfItems(); ++n) {
                 g_vector v = cell->nodes().item(n)->getCoordinates();
@@ -84,11 +82,9 @@ std::string snapshot(CVexelDoc& doc) {
 
 class ParallelExtraction : public ::testing::Test {
 protected:
-    static void TearDownTestSuite() { removeFrames(); }
-
     // A document on the frame files with `start` as the current frame.
     static void open(CVexelDoc& doc, int start, std::ostream* diagnostics) {
-        doc.m_diagnostics = diagnostics;
+        doc.SetGridStreams(diagnostics, nullptr);
         ASSERT_TRUE(doc.ImportImageFiles(frameFiles()));
         doc.GoToFrame(start);
         doc.StartLoader();
@@ -112,7 +108,7 @@ TEST_F(ParallelExtraction, GivesTheSingleThreadedResultWhateverTheThreadCount) {
         CVexelDoc doc(&ui);
         std::ostringstream diagnostics, errors;
         open(doc, 3, &diagnostics);
-        doc.m_errors = &errors;
+        doc.SetGridStreams(&diagnostics, &errors);
         const GridSearchResult result = searchAll(doc, jobs);
         SCOPED_TRACE("jobs " + std::to_string(jobs));
         EXPECT_EQ(result.read, doc.FrameCount() - 1);  // the broken file
@@ -121,7 +117,7 @@ TEST_F(ParallelExtraction, GivesTheSingleThreadedResultWhateverTheThreadCount) {
         EXPECT_EQ(snapshot(doc), expected);
         EXPECT_EQ(diagnostics.str(), serialDiagnostics.str());
         EXPECT_EQ(extractionSummary(doc), serialUi.lastStatus());
-        EXPECT_EQ(doc.m_gridSet.getPointCount(4), 0);
+        EXPECT_EQ(doc.Grids().getPointCount(4), 0);
         // One report before each frame, in visiting order, and one at the end.
         const int n = doc.FrameCount();
         ASSERT_EQ(ui.progressCalls.size(), static_cast<std::size_t>(n) + 1);
@@ -169,7 +165,7 @@ TEST_F(ParallelExtraction, CellsSurviveAReExtractionAndTheDocument) {
     const std::string first = snapshot(doc);
     searchAll(doc, 4);
     EXPECT_EQ(snapshot(doc), first);
-    EXPECT_EQ(doc.m_gridSet.pendingElements.numberOfItems(), 0u);
+    EXPECT_EQ(doc.Grids().pendingElements.numberOfItems(), 0u);
     doc.WaitForLoader();
 }
 
@@ -177,7 +173,7 @@ TEST_F(ParallelExtraction, NoFramesMeansNothingToDo) {
     ScriptedUi ui;
     CVexelDoc doc(&ui);
     EXPECT_EQ(searchAll(doc, 4).searched, 0);
-    EXPECT_EQ(doc.m_gridSet.frameCount(), 0);
+    EXPECT_EQ(doc.Grids().frameCount(), 0);
 }
 
 TEST_F(ParallelExtraction, ExtractGridsReportsEachFrameInTheStatusLine) {

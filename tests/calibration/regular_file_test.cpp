@@ -2,7 +2,7 @@
 // list, a sequence or a listed image is refused at once with a reason,
 // never read until it ends (it may never end).
 
-#include "document/regular_file.h"
+#include "calibration/regular_file.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -14,6 +14,7 @@
 #include "document/vexel_doc.h"
 #include "support/fifo.h"
 #include "support/scripted_ui.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using vexel::test::makeFifo;
@@ -23,18 +24,13 @@ namespace {
 
 class RegularFileTest : public ::testing::Test {
 protected:
-    fs::path dir;
+    TempDir dir{"vexel_regular"};
     ScriptedUi ui;
     CVexelDoc doc{&ui};
 
     void SetUp() override {
-        dir = fs::temp_directory_path() / ("vexel_regular_" + std::to_string(::getpid()) + "_" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
         doc.SetFrameDecoder([](const std::string&) { return cv::Mat(); });
     }
-    void TearDown() override { fs::remove_all(dir); }
 
     std::string textFile(const std::string& name, const std::string& text) {
         std::ofstream(dir / name, std::ios::binary) << text;

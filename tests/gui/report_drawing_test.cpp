@@ -2,6 +2,7 @@
 // content size it asks for.
 
 #include "gui/gui_fixture.h"
+#include "support/document_access.h"
 #include "support/scripted_ui.h"
 
 #include <QFontInfo>
@@ -12,7 +13,7 @@
 #include <memory>
 
 #include "calibration/calibration_report.h"
-#include "view/calibration_report.h"
+#include "view/report_drawing.h"
 #include "view/vexel_view.h"
 
 using namespace vexel::test;
@@ -115,8 +116,8 @@ TEST_F(CalibrationReportTest, ViewWritesTheReportRightOfThePictureAndThePoseOnTh
     EXPECT_EQ(view.ContentWidth(), 200);
     EXPECT_EQ(view.ContentHeight(), 120);
 
-    doc.m_calibration = std::make_unique<CalibrationRecord>(sampleRecord());
-    doc.m_referenceFrame = -1;
+    calibrationOf(doc) = std::make_unique<CalibrationRecord>(sampleRecord());
+    referenceFrameOf(doc) = -1;
     QImage image = grabImage(*view.viewport());
     EXPECT_EQ(view.ContentHeight(), 120);  // five lines fit beside the picture
     EXPECT_GT(view.ContentWidth(), 200);
@@ -128,7 +129,7 @@ TEST_F(CalibrationReportTest, ViewWritesTheReportRightOfThePictureAndThePoseOnTh
         for (int x = 0; x < 200; ++x) leftOfPicture |= qGray(image.pixel(x, y)) < 128;
     EXPECT_FALSE(leftOfPicture);
 
-    doc.m_referenceFrame = doc.m_currentFrame;
+    referenceFrameOf(doc) = doc.CurrentFrame();
     image = grabImage(*view.viewport());
     EXPECT_EQ(view.ContentHeight(), 11 * lineHeight);
     EXPECT_GT(inkedRows(image, 200, 10 * lineHeight, 11 * lineHeight), 0);

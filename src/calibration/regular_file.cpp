@@ -1,4 +1,4 @@
-#include "document/regular_file.h"
+#include "calibration/regular_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

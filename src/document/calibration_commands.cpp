@@ -1,7 +1,7 @@
 // The calibration commands of the document: Load, Save, Save
 // Correspondences, Intrinsic and Extrinsic Calibration.
 
-#include "calibration/calibration_commands.h"
+#include "document/calibration_commands.h"
 
 #include <memory>
 #include <mutex>
@@ -10,12 +10,13 @@
 
 #include <opencv2/core.hpp>
 
-#include "calibration/busy_cursor.h"
+#include "document/busy_cursor.h"
 #include "calibration/calibration_checks.h"
 #include "calibration/calibration_file.h"
 #include "calibration/calibration_views.h"
 #include "calibration/camera_calibration.h"
 #include "calibration/fixed_format.h"
+#include "calibration/plural.h"
 #include "calibration/points_file.h"
 #include "calibration/output_file.h"
 #include "document/grid_commands.h"
@@ -31,9 +32,6 @@ const char* const NEED_INTRINSIC = "Must have intrinsic calibration before extri
 const char* const NEED_FOUR_POINTS = "Must select an image in which 4 or more points could be mapped.";
 const char* const SAVE_BEFORE_CLOSING = "Save the calibration before closing?";
 
-// Ends a calibration whose result the user no longer wants.
-struct StoppedByUser {};
-
 std::string pixels(double value) { return vexel::formatFixed(value) + " px"; }
 
 // The size to calibrate at: that of most frames in use with 4 or more
@@ -41,7 +39,7 @@ std::string pixels(double value) { return vexel::formatFixed(value) + " px"; }
 cv::Size calibrationSize(CVexelDoc& doc, cv::Size current) {
     std::vector<cv::Size> sizes;
     for (int f = 0; f < doc.FrameCount(); ++f)
-        if (doc.m_gridSet.getPointCount(f) >= MIN_FRAME_POINTS && !doc.FrameExcluded(f))
+        if (frameHasView(doc.Grids(), f) && !doc.FrameExcluded(f))
             sizes.push_back(doc.GridOf(f).size);
     const cv::Size common = mostCommonSize(sizes, current);
     return common.empty() ? current : common;
@@ -128,7 +126,7 @@ bool SaveCorrespondencesFile(CVexelDoc& doc, const std::string& path, std::strin
     std::string text;
     {
         std::lock_guard<std::mutex> lock(doc.Lock());
-        text = formatCorrespondences(doc.m_gridSet, doc.m_frameCount);
+        text = formatCorrespondences(doc.Grids(), doc.FrameCount());
     }
     std::string reason;
     if (!vexel::writeOutputFile(path, text, &reason, output)) {
@@ -178,6 +176,17 @@ bool CVexelDoc::ConfirmClose() {
     return false;
 }
 
+void CVexelDoc::KeepIntrinsicResult(const IntrinsicResult& result, const CalibrationViews& views, cv::Size size,
+                                    int framesOtherSize) {
+    if (!m_calibration) m_calibration = std::make_unique<CalibrationRecord>();
+    *m_calibration = result.record;
+    m_calibrationModified = true;
+    // The record's pose is now that of the first frame used, so no frame is
+    // shown as the reference frame any more.
+    m_referenceFrame = -1;
+    m_calibrationStats = intrinsicStats(views, result, size, framesOtherSize);
+}
+
 void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
     if (m_frameCount <= 0) {
         UpdateTitleAndViews();
@@ -213,10 +222,10 @@ void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
         if (views.viewCount() == 0 || size.empty()) {
             std::string leftOut;
             if (otherSize > 0)
-                leftOut = "; " + std::to_string(otherSize) + (otherSize == 1 ? " frame" : " frames") +
+                leftOut = "; " + vexel::plural(otherSize, "frame", "frames") +
                           " of another size left out";
             if (leftOutByUser > 0)
-                leftOut += "; " + std::to_string(leftOutByUser) + (leftOutByUser == 1 ? " frame" : " frames") +
+                leftOut += "; " + vexel::plural(leftOutByUser, "frame", "frames") +
                            " with points left out";
             Ui().showStatus(std::string("Intrinsic Calibration: no frame ") + (leftOutByUser > 0 ? "in use " : "") +
                             "has 4 or more points" + leftOut +
@@ -226,34 +235,27 @@ void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
                 Ui().progress("Calibrating with " + std::to_string(views.viewCount()) + " frames, " +
                                   std::to_string(views.totalPoints()) + " points",
                               0, 0);
-                IntrinsicResult result = calibrateIntrinsic(views, size, options);
+                IntrinsicOptions solving = options;
+                solving.stopRequested = [this] { return Ui().cancelRequested(); };
+                const IntrinsicResult result = calibrateIntrinsic(views, size, solving);
                 Ui().endProgress();
-                if (Ui().cancelRequested()) {
-                    // The solver cannot be interrupted; a result the user
-                    // stopped waiting for is not kept.
+                if (result.stopped || Ui().cancelRequested()) {
+                    // A result the user stopped waiting for is not kept.
                     Ui().showStatus("Intrinsic Calibration stopped; the calibration was not changed");
-                    throw StoppedByUser();
+                } else {
+                    KeepIntrinsicResult(result, views, size, otherSize);
+                    Ui().showStatus(withWarnings("Intrinsic Calibration: " + std::to_string(views.viewCount()) +
+                                                     " frames, " + std::to_string(views.totalPoints()) +
+                                                     " points, RMS reprojection error " + pixels(result.rms) +
+                                                     (leftOutByUser > 0
+                                                          ? ", " + vexel::plural(leftOutByUser, "frame", "frames") +
+                                                                " left out"
+                                                          : std::string()),
+                                                 m_calibrationStats.warnings));
                 }
-                if (!m_calibration) m_calibration = std::make_unique<CalibrationRecord>();
-                *m_calibration = result.record;
-                m_calibrationModified = true;
-                // The record's pose is now that of the first frame used, so
-                // no frame is shown as the reference frame any more.
-                m_referenceFrame = -1;
-                const CalibrationStats stats = intrinsicStats(views, result, size, otherSize);
-                m_calibrationStats = stats;
-                Ui().showStatus(withWarnings("Intrinsic Calibration: " + std::to_string(views.viewCount()) +
-                                                 " frames, " + std::to_string(views.totalPoints()) +
-                                                 " points, RMS reprojection error " + pixels(result.rms) +
-                                                 (leftOutByUser > 0
-                                                      ? ", " + std::to_string(leftOutByUser) +
-                                                            (leftOutByUser == 1 ? " frame" : " frames") + " left out"
-                                                      : std::string()),
-                                             stats.warnings));
             } catch (const cv::Exception& e) {
                 Ui().endProgress();
                 Ui().showStatus("Intrinsic Calibration failed: " + e.err + "; the calibration was not changed");
-            } catch (const StoppedByUser&) {
             }
         }
     }
@@ -298,7 +300,7 @@ void CVexelDoc::OnExtrinsicCalibration() {
         UpdateTitleAndViews();
         return;
     }
-    if (m_gridSet.getPointCount(r) < MIN_FRAME_POINTS) {
+    if (!frameHasView(m_gridSet, r)) {
         // No wait cursor is left over the message box.
         Ui().showMessageBox(NEED_FOUR_POINTS);
         return;
