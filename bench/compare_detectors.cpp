@@ -284,21 +284,6 @@ void score(Detector detector, const Detection& d, const std::vector<vb::TrueCorn
     column.calibImage.push_back(std::move(image));
 }
 
-vp::Camera cameraFor(int width, int height) {
-    // 640 x 480 defaults, scaled to the frame: the focal lengths with the
-    // width (so a 16:9 frame keeps the pixels' aspect), the principal point
-    // with each side.
-    vp::Camera camera;
-    const double sx = width / 640.0, sy = height / 480.0;
-    camera.width = width;
-    camera.height = height;
-    camera.fx *= sx;
-    camera.cx *= sx;
-    camera.fy *= sx;
-    camera.cy *= sy;
-    return camera;
-}
-
 // Frames without the board: noise, gradients, textures, shapes, lines, a dot
 // grid and plain checkerboards without marker spots. Deterministic per index.
 cv::Mat noBoardFrame(int width, int height, int index, uint32_t seed) {
@@ -472,7 +457,7 @@ struct SizeMedians {
 // Runs one frame size; returns our and findChessboardCorners' median times on
 // the views with the board.
 SizeMedians runSize(const Options& options, int width, int height) {
-    const vp::Camera camera = cameraFor(width, height);
+    const vp::Camera camera = vp::scaledCamera(width, height);
     const std::vector<vp::ViewPose> poses = vp::randomPoses(camera, options.views, options.seed);
     std::cout << "\n== " << width << "x" << height << ": " << poses.size() << " views, " << options.noBoard
               << " frames without the board, " << options.repeat << " runs per frame, threads "

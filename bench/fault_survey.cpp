@@ -260,17 +260,9 @@ std::string padded(const std::string& text, size_t width) {
 }
 
 vp::Camera cameraFor(int width, int height, bool barrel) {
-    // The renderer's 640 x 480 camera scaled to the frame (focal lengths
-    // with the width, so pixels stay square); a wider lens with strong
+    // The renderer's camera scaled to the frame; a wider lens with strong
     // barrel distortion for the distortion category.
-    vp::Camera camera;
-    const double sx = width / 640.0, sy = height / 480.0;
-    camera.width = width;
-    camera.height = height;
-    camera.fx *= sx;
-    camera.fy *= sx;
-    camera.cx *= sx;
-    camera.cy *= sy;
+    vp::Camera camera = vp::scaledCamera(width, height);
     if (barrel) {
         camera.fx *= 0.75;
         camera.fy *= 0.75;

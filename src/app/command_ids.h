@@ -43,5 +43,17 @@ constexpr int VIEW_RESIDUALS = 32804;
 constexpr int VIEW_POSES = 32805;
 constexpr int VIEW_UNCERTAINTY = 32806;
 constexpr int REFINE_CORNERS = 32795;
+constexpr int VIEW_FIT_TO_WINDOW = 32850;
+constexpr int ZOOM_IN = 32851;
+constexpr int ZOOM_OUT = 32852;
+constexpr int ACTUAL_SIZE = 32853;
+constexpr int CELL_SIZE = 32854;
+constexpr int OPEN_SESSION = 32855;
+constexpr int SAVE_SESSION = 32856;
+constexpr int SAVE_SESSION_AS = 32857;
+// Export Calibration: one command per format, in the order of
+// calibrationExportFormats().
+constexpr int EXPORT_CALIBRATION_FIRST = 32860;
+constexpr int EXPORT_CALIBRATION_LAST = 32879;
 
 }  // namespace vexel::cmd

@@ -33,7 +33,7 @@ void CCoveragePanel::Refresh() {
     m_verdict.clear();
     m_good = false;
     const CalibrationInsight* insight =
-        m_doc && m_doc->m_calibrationStats.valid ? m_doc->m_calibrationStats.insight.get() : nullptr;
+        m_doc && m_doc->Stats().valid ? m_doc->Stats().insight.get() : nullptr;
     if (!insight) {
         m_text->setText(QStringLiteral("<span style=\"color:#6e6e6e\">How well the frames cover the image, the tilts "
                                        "and the distances, and what picture to take next, appear here after "

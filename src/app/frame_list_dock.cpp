@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QFont>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QSignalBlocker>
 #include <QTreeWidget>
 
@@ -41,10 +43,22 @@ CFrameListDock::CFrameListDock(CVexelDoc* doc, QWidget* parent)
     m_tree->setUniformRowHeights(true);
     m_tree->setSelectionMode(QAbstractItemView::SingleSelection);
     m_tree->setAllColumnsShowFocus(true);
-    m_tree->header()->setStretchLastSection(true);
+    // The name takes the room the result leaves; a long one loses its
+    // middle, so that its start and its number stay in sight.
+    m_tree->header()->setStretchLastSection(false);
     m_tree->header()->setSectionResizeMode(INDEX_COLUMN, QHeaderView::ResizeToContents);
-    m_tree->header()->setSectionResizeMode(NAME_COLUMN, QHeaderView::Interactive);
-    m_tree->setColumnWidth(NAME_COLUMN, 110);
+    m_tree->header()->setSectionResizeMode(NAME_COLUMN, QHeaderView::Stretch);
+    m_tree->header()->setSectionResizeMode(RESULT_COLUMN, QHeaderView::ResizeToContents);
+    m_tree->setTextElideMode(Qt::ElideMiddle);
+    m_tree->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_tree->installEventFilter(this);
+    connect(m_tree, &QWidget::customContextMenuRequested, this, [this](const QPoint& position) {
+        QTreeWidgetItem* item = m_tree->itemAt(position);
+        if (!item) return;
+        QMenu* menu = ContextMenu(m_tree->indexOfTopLevelItem(item));
+        menu->exec(m_tree->viewport()->mapToGlobal(position));
+        delete menu;
+    });
     setWidget(m_tree);
     connect(m_tree, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* current, QTreeWidgetItem*) { OnCurrentItemChanged(current); });
@@ -52,7 +66,10 @@ CFrameListDock::CFrameListDock(CVexelDoc* doc, QWidget* parent)
 }
 
 QString CFrameListDock::ResultText(const CVexelDoc& doc, int frame) {
-    return QString::fromStdString(frameResultText(doc, frame));
+    QString text = QString::fromStdString(frameResultText(doc, frame));
+    const std::string note = doc.FrameNote(frame);
+    if (!note.empty()) text += QStringLiteral(", ") + QString::fromStdString(note);
+    return text;
 }
 
 bool CFrameListDock::RowFlagged(int row) const {
@@ -124,4 +141,29 @@ void CFrameListDock::OnItemChanged(QTreeWidgetItem* item, int column) {
     if (m_refreshing || !item || column != INDEX_COLUMN) return;
     const int frame = m_tree->indexOfTopLevelItem(item);
     if (frame >= 0) Q_EMIT FrameUseChanged(frame, item->checkState(INDEX_COLUMN) == Qt::Checked);
+}
+
+QMenu* CFrameListDock::ContextMenu(int frame) {
+    auto* menu = new QMenu(this);
+    menu->addAction(QStringLiteral("Go to Frame %1").arg(frame), this, [this, frame] { Q_EMIT FrameChosen(frame); });
+    const bool leftOut = m_doc && m_doc->FrameExcluded(frame);
+    menu->addAction(leftOut ? QStringLiteral("Use") : QStringLiteral("Leave Out"), this,
+                    [this, frame, leftOut] { Q_EMIT FrameUseChanged(frame, leftOut); });
+    QAction* remove =
+        menu->addAction(QStringLiteral("Remove Frame"), this, [this, frame] { Q_EMIT FrameRemoveRequested(frame); });
+    // The frames of a video sequence stay together.
+    remove->setEnabled(m_doc && !m_doc->InSequenceMode());
+    return menu;
+}
+
+bool CFrameListDock::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_tree && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space) {
+        if (QTreeWidgetItem* item = m_tree->currentItem()) {
+            const int frame = m_tree->indexOfTopLevelItem(item);
+            if (frame >= 0) Q_EMIT FrameUseChanged(frame, item->checkState(INDEX_COLUMN) != Qt::Checked);
+        }
+        return true;
+    }
+    return QDockWidget::eventFilter(watched, event);
 }

@@ -41,7 +41,7 @@ QList<int> framesFromEnvironment(const char* name) {
 // "undistorted", "coverage", "residuals", "uncertainty" (comma-separated) to
 // draw the frame so, "poses" or "board-centred" to show the poses (centred on
 // the camera or the board) and "nogrid" to leave the grid out.
-// VEXEL_SCREENSHOT_SIZE=WxH sets the window's size (default 1600x780).
+// VEXEL_SCREENSHOT_SIZE=WxH (for example 1024x768) sizes the window.
 void scheduleScreenshot(CVexelApp& app, const QString& out) {
     QTimer::singleShot(0, &app, [&app, out] {
         CMainFrame* frame = app.MainFrame();
@@ -65,10 +65,15 @@ void scheduleScreenshot(CVexelApp& app, const QString& out) {
         if (wanted("poses") || wanted("board-centred")) frame->OnCommand(vexel::cmd::VIEW_POSES);
         if (wanted("board-centred")) frame->PoseView()->SetCentre(PoseCentre::Board);
         frame->UpdateCommandUi();
-        // Wide enough for the report beside a 640-pixel frame and the docks.
-        int width = 1600, height = 780;
-        std::sscanf(qEnvironmentVariable("VEXEL_SCREENSHOT_SIZE").toLatin1().constData(), "%dx%d", &width, &height);
-        frame->resize(width, height);
+        // VEXEL_SCREENSHOT_SIZE=WxH sizes the window; by default it is wide
+        // enough for the report beside a 640-pixel frame and the docks.
+        const QStringList size = qEnvironmentVariable("VEXEL_SCREENSHOT_SIZE").split(QLatin1Char('x'));
+        const int width = size.size() == 2 ? size[0].toInt() : 0;
+        const int height = size.size() == 2 ? size[1].toInt() : 0;
+        if (width > 0 && height > 0)
+            frame->resize(width, height);
+        else
+            frame->resize(1600, 780);
         // The first drawing sizes the content to the report; the scroll bars
         // follow on the next pass.
         QApplication::processEvents();

@@ -1,4 +1,5 @@
 // Core headers first: they use identifiers that Qt defines as macros.
+#include "document/calibration_commands.h"
 #include "document/vexel_doc.h"
 #include "geomlib/fatal_error.h"
 
@@ -8,7 +9,13 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDockWidget>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
 #include <QEventLoop>
+#include <QFile>
+#include <QInputDialog>
 #include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
@@ -29,6 +36,7 @@
 
 #include <opencv2/core.hpp>
 
+#include "app/calibration_panel.h"
 #include "app/command_ids.h"
 #include "app/qt_document_ui.h"
 #include "app/vexel_app.h"
@@ -83,6 +91,15 @@ const CommandText COMMANDS[] = {
     {cmd::VIEW_UNCERTAINTY, "Unc&ertainty",
      "Draws how far a projection may be off across the frame, and where more views are needed\nUncertainty"},
     {cmd::USE_ALL_FRAMES, "&Use All Frames", "Puts every frame left out back into the calibrations\nUse All Frames"},
+    {cmd::VIEW_FIT_TO_WINDOW, "Fit to &Window", "Shows the whole frame in the window\nFit to Window"},
+    {cmd::ZOOM_IN, "Zoom &In\tCtrl++", "Shows the frame larger\nZoom In"},
+    {cmd::ZOOM_OUT, "Zoom &Out\tCtrl+-", "Shows the frame smaller\nZoom Out"},
+    {cmd::ACTUAL_SIZE, "&Actual Size\tCtrl+0", "Shows one frame pixel per screen pixel\nActual Size"},
+    {cmd::OPEN_SESSION, "O&pen Session...", "Open a session (.vexel): frames, results and calibration\nOpen Session"},
+    {cmd::SAVE_SESSION, "Save S&ession", "Save the frames, their results and the calibration to the session's file\nSave Session"},
+    {cmd::SAVE_SESSION_AS, "Save Session &As...", "Save the session to a new file\nSave Session As"},
+    {cmd::CELL_SIZE, "Cell &Size...",
+     "Sets the printed board's cell side in millimetres, so that poses are given in millimetres\nCell Size"},
     // Accelerators without a menu item.
     {cmd::FILE_OPEN, "&Open...\tCtrl+O", "Open an existing document\nOpen"},
     {cmd::FILE_SAVE, "&Save\tCtrl+S", "Save the active document\nSave"},
@@ -107,6 +124,7 @@ const ExtraKey EXTRA_KEYS[] = {
     {cmd::EDIT_PASTE, "Shift+Ins"},
     {cmd::FRAME_FORWARD, "PgDown"},
     {cmd::FRAME_BACK, "PgUp"},
+    {cmd::ZOOM_IN, "Ctrl+="},
 };
 
 // Toolbar buttons left to right; 0 is a separator.
@@ -249,6 +267,10 @@ CMainFrame::CMainFrame(CVexelApp* app, CVexelDoc* doc, QWidget* parent)
     CreateToolBar();
     CreateStatusBar();
     CreateDocks();
+    setAcceptDrops(true);
+    // Frames larger than the window are shown whole.
+    m_view->SetZoom(CVexelView::Zoom::Fit);
+    connect(m_view, &CVexelView::UndistortionRefused, this, &CMainFrame::ShowResult);
     UpdateCommandUi();
     // 1024 x 768, or 90 % of the screen where that is smaller.
     QSize size(1024, 768);
@@ -294,9 +316,14 @@ QAction* CMainFrame::MakeAction(int id, const char* menuText, const char* prompt
 
 void CMainFrame::CreateActions() {
     for (const CommandText& command : COMMANDS) MakeAction(command.id, command.menuText, command.prompt);
+    const std::vector<CalibrationExportFormat>& formats = calibrationExportFormats();
+    for (std::size_t i = 0; i < formats.size() && cmd::EXPORT_CALIBRATION_FIRST + static_cast<int>(i) <= cmd::EXPORT_CALIBRATION_LAST; ++i) {
+        const std::string prompt = std::string("Export the calibration: ") + formats[i].name;
+        MakeAction(cmd::EXPORT_CALIBRATION_FIRST + static_cast<int>(i), formats[i].name, prompt.c_str());
+    }
     for (int id : {cmd::GRID, cmd::SHRINK_LARGE_IMAGES, cmd::VIEW_TOOLBAR, cmd::VIEW_STATUS_BAR,
-                   cmd::VIEW_UNDISTORTED, cmd::VIEW_COVERAGE, cmd::REFINE_CORNERS, cmd::VIEW_RESIDUALS, cmd::VIEW_POSES,
-                   cmd::VIEW_UNCERTAINTY})
+                   cmd::VIEW_UNDISTORTED, cmd::VIEW_COVERAGE, cmd::REFINE_CORNERS, cmd::VIEW_FIT_TO_WINDOW,
+                   cmd::VIEW_RESIDUALS, cmd::VIEW_POSES, cmd::VIEW_UNCERTAINTY})
         m_actions[id]->setCheckable(true);
     for (auto& [id, action] : m_actions) action->setIcon(toolIcon(id));
 }
@@ -327,14 +354,20 @@ void CMainFrame::CreateMenus() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     add(file, {cmd::FILE_NEW, cmd::IMPORT_IMAGES, cmd::IMPORT_IMAGE_SEQUENCE, cmd::IMPORT_VSQ, cmd::IMPORT_VIDEO,
                cmd::LOAD_CALIBRATION, 0,
-               cmd::SAVE_CORRESPONDENCES, cmd::SAVE_CALIBRATION, 0, cmd::APP_EXIT});
+               cmd::SAVE_CORRESPONDENCES, cmd::SAVE_CALIBRATION});
+    QMenu* exports = file->addMenu(QStringLiteral("Expor&t Calibration"));
+    exports->menuAction()->setObjectName(QStringLiteral("exportCalibration"));
+    for (int id = cmd::EXPORT_CALIBRATION_FIRST; id <= cmd::EXPORT_CALIBRATION_LAST; ++id)
+        if (QAction* action = Action(id)) exports->addAction(action);
+    add(file, {0, cmd::OPEN_SESSION, cmd::SAVE_SESSION, cmd::SAVE_SESSION_AS, 0, cmd::APP_EXIT});
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
     add(view, {cmd::VIEW_TOOLBAR, cmd::VIEW_STATUS_BAR, 0, cmd::GRID, cmd::SHRINK_LARGE_IMAGES, 0, cmd::FRAME_FORWARD,
-               cmd::FRAME_BACK, 0, cmd::VIEW_UNDISTORTED, cmd::VIEW_COVERAGE, 0, cmd::VIEW_RESIDUALS, cmd::VIEW_POSES,
+               cmd::FRAME_BACK, 0, cmd::VIEW_UNDISTORTED, cmd::VIEW_COVERAGE, 0, cmd::VIEW_FIT_TO_WINDOW,
+               cmd::ZOOM_IN, cmd::ZOOM_OUT, cmd::ACTUAL_SIZE, 0, cmd::VIEW_RESIDUALS, cmd::VIEW_POSES,
                cmd::VIEW_UNCERTAINTY});
     QMenu* calibration = menuBar()->addMenu(QStringLiteral("&Calibration"));
     add(calibration, {cmd::EXTRACT_GRIDS, cmd::INTRINSIC_CALIBRATION, cmd::EXTRINSIC_CALIBRATION, 0,
-                      cmd::REFINE_CORNERS, cmd::USE_ALL_FRAMES});
+                      cmd::REFINE_CORNERS, cmd::USE_ALL_FRAMES, 0, cmd::CELL_SIZE});
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     add(help, {cmd::APP_ABOUT});
     for (QMenu* menu : {file, view, calibration, help})
@@ -389,6 +422,7 @@ void CMainFrame::UpdateCommandUi() {
     if (QAction* tools = Action(cmd::VIEW_TOOLBAR)) tools->setChecked(m_toolBar && !m_toolBar->isHidden());
     if (QAction* status = Action(cmd::VIEW_STATUS_BAR)) status->setChecked(!statusBar()->isHidden());
     if (QAction* coverage = Action(cmd::VIEW_COVERAGE)) coverage->setChecked(m_view->Coverage());
+    if (QAction* fit = Action(cmd::VIEW_FIT_TO_WINDOW)) fit->setChecked(m_view->ZoomMode() == CVexelView::Zoom::Fit);
     if (QAction* residuals = Action(cmd::VIEW_RESIDUALS)) residuals->setChecked(m_view->Residuals());
     if (QAction* uncertainty = Action(cmd::VIEW_UNCERTAINTY)) uncertainty->setChecked(m_view->Uncertainty());
     if (QAction* poses = Action(cmd::VIEW_POSES)) poses->setChecked(m_poseDock && !m_poseDock->isHidden());
@@ -421,7 +455,10 @@ bool CMainFrame::RunsOnWorker(int id) const {
         case cmd::EXTRACT_GRIDS:
         case cmd::INTRINSIC_CALIBRATION:
         case cmd::EXTRINSIC_CALIBRATION:
-        case cmd::IMPORT_VIDEO: return true;
+        case cmd::IMPORT_VIDEO:
+        // A session of a video decodes it again.
+        case cmd::OPEN_SESSION:
+        case cmd::FILE_OPEN: return true;
         // Quick unless they first search the frames not searched yet.
         case cmd::GRID: return !m_doc->ShowGrid() && m_doc->FramesNotExtracted() > 0;
         case cmd::SAVE_CORRESPONDENCES: return m_doc->FramesNotExtracted() > 0;
@@ -538,7 +575,10 @@ bool CMainFrame::OnCommand(int id) {
     // nothing else may start another.
     if (m_running) return false;
     const auto route = [this, id] { RouteCommand(id); };
+    const std::string session = m_doc ? m_doc->SessionPath() : std::string();
     const bool done = RunsOnWorker(id) ? RunOnWorker(CommandName(id), route) : RunGuarded(CommandName(id), route);
+    if (m_app && m_doc && !m_doc->SessionPath().empty() && m_doc->SessionPath() != session)
+        m_app->RecentFiles().Add(QFile::decodeName(QByteArray::fromStdString(m_doc->SessionPath())));
     UpdateCommandUi();
     Q_EMIT commandFinished(id, done);
     return done;
@@ -562,21 +602,39 @@ void CMainFrame::RouteCommand(int id) {
         case cmd::FRAME_FORWARD: m_doc->OnFrameForward(); break;
         case cmd::FRAME_BACK: m_doc->OnFrameBack(); break;
         case cmd::USE_ALL_FRAMES: m_doc->OnUseAllFrames(); break;
+        // The framework's Open and Save keys open and save sessions.
+        case cmd::OPEN_SESSION:
+        case cmd::FILE_OPEN: m_doc->OnOpenSession(); break;
+        case cmd::SAVE_SESSION:
+        case cmd::FILE_SAVE: m_doc->OnSaveSession(); break;
+        case cmd::SAVE_SESSION_AS: m_doc->OnSaveSessionAs(); break;
         // The view's.
         case cmd::SHRINK_LARGE_IMAGES: m_view->OnShrinkLargeImages(); break;
         case cmd::VIEW_UNDISTORTED:
-            if (!m_view->OnUndistorted())
-                statusBar()->showMessage(
-                    QStringLiteral("Undistorted needs a calibration: run Intrinsic Calibration or load one"));
+            if (!m_view->OnUndistorted()) {
+                const QString problem = m_view->UndistortionProblem();
+                statusBar()->showMessage(problem);
+                ShowResult(problem);
+            }
             break;
-        case cmd::VIEW_COVERAGE: m_view->OnCoverage(); break;
+        case cmd::VIEW_COVERAGE:
+            if (!m_view->OnCoverage()) {
+                statusBar()->showMessage(m_view->CoverageProblem());
+                ShowResult(m_view->CoverageProblem());
+            }
+            break;
+        case cmd::VIEW_FIT_TO_WINDOW: m_view->OnFitToWindow(); break;
+        case cmd::ZOOM_IN: m_view->OnZoomIn(); break;
+        case cmd::ZOOM_OUT: m_view->OnZoomOut(); break;
+        case cmd::ACTUAL_SIZE: m_view->OnActualSize(); break;
+        case cmd::CELL_SIZE: OnCellSize(); break;
         case cmd::VIEW_RESIDUALS:
             m_view->OnResiduals();
-            if (m_view->Residuals()) ShowDock(m_residualDock);
+            if (m_view->Residuals()) ShowDock(m_calibrationPanel);
             break;
         case cmd::VIEW_UNCERTAINTY:
             m_view->OnUncertainty();
-            if (m_view->Uncertainty()) ShowDock(m_coverageDock);
+            if (m_view->Uncertainty()) ShowDock(m_calibrationPanel);
             break;
         case cmd::VIEW_POSES:
             if (m_poseDock->isHidden())
@@ -589,14 +647,54 @@ void CMainFrame::RouteCommand(int id) {
             break;
         // The application's.
         case cmd::FILE_NEW: if (m_app) m_app->OnFileNew(); break;
-        case cmd::FILE_OPEN: if (m_app) m_app->OnFileOpen(); break;
-        case cmd::FILE_SAVE: if (m_app) m_app->OnFileSave(); break;
         case cmd::APP_ABOUT: if (m_app) m_app->OnAppAbout(); break;
         // The frame's own.
         case cmd::VIEW_TOOLBAR: m_toolBar->setHidden(!m_toolBar->isHidden()); break;
         case cmd::VIEW_STATUS_BAR: statusBar()->setHidden(!statusBar()->isHidden()); break;
         case cmd::APP_EXIT: close(); break;
         // Undo, Cut, Copy, Paste and the pane keys have nothing to act on.
-        default: break;
+        default:
+            if (id >= cmd::EXPORT_CALIBRATION_FIRST && id <= cmd::EXPORT_CALIBRATION_LAST)
+                m_doc->OnExportCalibration(id - cmd::EXPORT_CALIBRATION_FIRST);
+            break;
     }
+}
+
+void CMainFrame::OnCellSize() {
+    bool ok = false;
+    const double millimetres = QInputDialog::getDouble(
+        this, QStringLiteral("Cell Size"),
+        QStringLiteral("Side of one printed cell in millimetres (0: not set, poses in cells):"), m_doc->CellSizeMm(),
+        0.0, CVexelDoc::MAX_CELL_SIZE_MM, 2, &ok);
+    if (ok) m_doc->OnCellSize(millimetres);
+}
+
+namespace {
+
+// The local files and folders among dropped things.
+QStringList droppedFiles(const QMimeData* data) {
+    QStringList files;
+    if (!data || !data->hasUrls()) return files;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile()) files << url.toLocalFile();
+    return files;
+}
+
+}  // namespace
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+    if (!m_running && !droppedFiles(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void CMainFrame::dropEvent(QDropEvent* event) {
+    const QStringList files = droppedFiles(event->mimeData());
+    if (m_running || files.isEmpty() || !m_app) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    m_app->ImportFiles(files);
 }

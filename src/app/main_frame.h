@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 
+class CCalibrationPanel;
 class CCoveragePanel;
 class CErrorChart;
 class CFrameListDock;
@@ -37,15 +38,15 @@ public:
     CVexelView* View() const { return m_view; }
     QToolBar* ToolBar() const { return m_toolBar; }
     CFrameListDock* FrameList() const { return m_frameList; }
+    CCalibrationPanel* CalibrationPanel() const { return m_calibrationPanel; }
     CErrorChart* ErrorChart() const { return m_errorChart; }
     QDockWidget* ErrorChartDock() const { return m_errorDock; }
-    // The residual summary, the coverage figures with the verdict, and the
-    // poses in 3-D, each in a dock beside the error chart.
-    CResidualPlot* ResidualPlot() const { return m_residualPlot; }
+    // The coverage figures with the verdict and the residual summary, in
+    // the calibration panel under its report; the poses in 3-D in a dock
+    // of their own that View > Poses shows.
     CCoveragePanel* CoveragePanel() const { return m_coveragePanel; }
+    CResidualPlot* ResidualPlot() const { return m_residualPlot; }
     CPoseView* PoseView() const { return m_poseView; }
-    QDockWidget* ResidualDock() const { return m_residualDock; }
-    QDockWidget* CoverageDock() const { return m_coverageDock; }
     QDockWidget* PoseDock() const { return m_poseDock; }
     // The action of a command identifier (menus, toolbar and accelerators share it).
     QAction* Action(int id) const;
@@ -68,7 +69,8 @@ public:
     // Undistorted, Coverage, Residuals, Poses and Uncertainty; the frame
     // list and the charts re-read the document.
     void UpdateCommandUi();
-    // The frame list and the error chart re-read the document.
+    // The frame list, the calibration panel and the error chart re-read the
+    // document.
     void RefreshDocks();
 
     // Whether the command runs on the worker thread: the extraction and
@@ -99,17 +101,24 @@ protected:
     // whether to save a calibration that changed; Cancel keeps it open.
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    // Files and folders dropped on the window are opened as those named on
+    // the command line are (CVexelApp::ImportFiles).
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void CreateActions();
     void CreateMenus();
     void CreateToolBar();
     void CreateStatusBar();
-    // The frame list dock with the error chart's dock under it, on the right.
+    // The frame list dock with the calibration panel and the error chart's
+    // dock under it, on the right.
     void CreateDocks();
     void RouteCommand(int id);
     // Shows the dock and brings it to the front of its tabs.
     void ShowDock(QDockWidget* dock);
+    // Calibration > Cell Size...: asks for the cell side, then the document's command.
+    void OnCellSize();
     // After a failed command: puts the cursor back, shows what there is and
     // reports `reason`.
     void ReportFailure(const QString& name, const QString& reason);
@@ -120,12 +129,11 @@ private:
     CVexelView* m_view;
     QToolBar* m_toolBar = nullptr;
     CFrameListDock* m_frameList = nullptr;
+    CCalibrationPanel* m_calibrationPanel = nullptr;
     QDockWidget* m_errorDock = nullptr;
     CErrorChart* m_errorChart = nullptr;
-    QDockWidget* m_residualDock = nullptr;
-    CResidualPlot* m_residualPlot = nullptr;
-    QDockWidget* m_coverageDock = nullptr;
     CCoveragePanel* m_coveragePanel = nullptr;
+    CResidualPlot* m_residualPlot = nullptr;
     QDockWidget* m_poseDock = nullptr;
     CPoseView* m_poseView = nullptr;
     std::map<int, QAction*> m_actions;

@@ -1,7 +1,8 @@
-// The main window's docks: the frame list and, under it, the error chart
-// with the residual summary, the coverage figures and the poses as tabs
-// beside it. All only read the document; what the user does in them runs as
-// the document's commands, under the same guard as the menu's.
+// The main window's docks: the frame list and, under it, the calibration
+// panel (with the coverage figures, the verdict and the residual summary
+// under its report) and the error chart; the poses in 3-D as a tab beside
+// the calibration panel. All only read the document; what the user does in
+// them runs as the document's commands, under the same guard as the menu's.
 
 // Core headers first: they use identifiers that Qt defines as macros.
 #include "document/vexel_doc.h"
@@ -10,6 +11,7 @@
 
 #include <QDockWidget>
 
+#include "app/calibration_panel.h"
 #include "app/coverage_panel.h"
 #include "app/error_chart.h"
 #include "app/frame_list_dock.h"
@@ -35,23 +37,27 @@ void CMainFrame::CreateDocks() {
     m_errorChart = new CErrorChart(m_doc, m_errorDock);
     m_errorDock->setWidget(m_errorChart);
     addDockWidget(Qt::RightDockWidgetArea, m_errorDock);
-    splitDockWidget(m_frameList, m_errorDock, Qt::Vertical);
+    m_calibrationPanel = new CCalibrationPanel(m_doc, this);
+    addDockWidget(Qt::RightDockWidgetArea, m_calibrationPanel);
+    splitDockWidget(m_frameList, m_calibrationPanel, Qt::Vertical);
+    splitDockWidget(m_calibrationPanel, m_errorDock, Qt::Vertical);
     resizeDocks({m_frameList}, {330}, Qt::Horizontal);
+    resizeDocks({m_frameList, m_calibrationPanel, m_errorDock}, {200, 330, 150}, Qt::Vertical);
 
-    m_residualDock = makeDock(QStringLiteral("Residuals"), QStringLiteral("residualDock"), this);
-    m_residualPlot = new CResidualPlot(m_doc, m_residualDock);
-    m_residualDock->setWidget(m_residualPlot);
-    m_coverageDock = makeDock(QStringLiteral("Coverage"), QStringLiteral("coverageDock"), this);
-    m_coveragePanel = new CCoveragePanel(m_doc, m_coverageDock);
-    m_coverageDock->setWidget(m_coveragePanel);
+    // The verdict and the coverage figures, then the residual summary, under
+    // the calibration's report.
+    m_coveragePanel = new CCoveragePanel(m_doc);
+    m_calibrationPanel->AddFigure(m_coveragePanel);
+    m_residualPlot = new CResidualPlot(m_doc);
+    m_calibrationPanel->AddFigure(m_residualPlot);
     // Poses is shown by View > Poses, and can be closed.
     m_poseDock = makeDock(QStringLiteral("Poses"), QStringLiteral("poseDock"), this);
     m_poseDock->setFeatures(m_poseDock->features() | QDockWidget::DockWidgetClosable);
     m_poseView = new CPoseView(m_doc, m_poseDock);
     m_poseDock->setWidget(m_poseView);
-    for (QDockWidget* dock : {m_residualDock, m_coverageDock, m_poseDock}) tabifyDockWidget(m_errorDock, dock);
+    tabifyDockWidget(m_calibrationPanel, m_poseDock);
     m_poseDock->hide();
-    m_errorDock->raise();
+    m_calibrationPanel->raise();
 
     auto goTo = [this](int frame) {
         RunGuarded(QStringLiteral("Go to Frame"), [this, frame] { m_doc->OnGoToFrame(frame); });
@@ -64,11 +70,16 @@ void CMainFrame::CreateDocks() {
         RunGuarded(QStringLiteral("Use Frame"), [this, frame, used] { m_doc->OnExcludeFrame(frame, !used); });
         UpdateCommandUi();
     });
+    connect(m_frameList, &CFrameListDock::FrameRemoveRequested, this, [this](int frame) {
+        RunGuarded(QStringLiteral("Remove Frame"), [this, frame] { m_doc->OnRemoveFrame(frame); });
+        UpdateCommandUi();
+    });
 }
 
 void CMainFrame::RefreshDocks() {
     if (!m_doc) return;
     if (m_frameList) m_frameList->Refresh();
+    if (m_calibrationPanel) m_calibrationPanel->Refresh();
     if (m_errorChart) m_errorChart->Refresh();
     if (m_residualPlot) m_residualPlot->Refresh();
     if (m_coveragePanel) m_coveragePanel->Refresh();

@@ -47,7 +47,7 @@ CPoseView::CPoseView(CVexelDoc* doc, QWidget* parent) : QWidget(parent), m_doc(d
 }
 
 void CPoseView::Refresh() {
-    m_insight = m_doc && m_doc->m_calibrationStats.valid ? m_doc->m_calibrationStats.insight : nullptr;
+    m_insight = m_doc && m_doc->Stats().valid ? m_doc->Stats().insight : nullptr;
     m_scene = m_insight ? poseScene(*m_insight, m_centre) : std::vector<ScenePolygon>();
     update();
 }

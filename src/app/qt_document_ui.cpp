@@ -106,8 +106,8 @@ std::optional<std::string> QtDocumentUi::chooseSaveFile(const std::string& filte
     });
 }
 
-int QtDocumentUi::chooseReferenceFrame(const std::vector<std::string>& names, int initialSelection) {
-    return AskUser([&] { return CReferenceFrameDlg::Choose(names, initialSelection, m_frame); });
+int QtDocumentUi::chooseReferenceFrame(const std::vector<ReferenceFrameChoice>& frames, int initialFrame) {
+    return AskUser([&] { return CReferenceFrameDlg::Choose(frames, initialFrame, m_frame); });
 }
 
 void QtDocumentUi::showMessageBox(const std::string& text) {

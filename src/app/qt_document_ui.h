@@ -25,7 +25,7 @@ public:
                                              bool multiple) override;
     std::optional<std::string> chooseSaveFile(const std::string& filter, const std::string& defaultExtension,
                                               bool promptOverwrite) override;
-    int chooseReferenceFrame(const std::vector<std::string>& names, int initialSelection) override;
+    int chooseReferenceFrame(const std::vector<ReferenceFrameChoice>& frames, int initialFrame) override;
     void showMessageBox(const std::string& text) override;
     SaveChoice askSaveBeforeClosing(const std::string& text) override;
     void showStatus(const std::string& text) override;

@@ -1,11 +1,14 @@
 #pragma once
-// "Select Reference Frame": lists the frame names in frame order with the
-// current frame selected; OK returns the chosen row, Cancel -1.
+// "Select Reference Frame": lists the frames that can be chosen, in frame
+// order, each with its number, its file's name, its points and its folder,
+// with the given frame selected; OK returns the chosen frame, Cancel -1.
 
 #include <QDialog>
 
 #include <string>
 #include <vector>
+
+#include "document/document_ui.h"
 
 class QListWidget;
 
@@ -13,22 +16,24 @@ class CReferenceFrameDlg : public QDialog {
     Q_OBJECT
 
 public:
-    CReferenceFrameDlg(const std::vector<std::string>& names, int selected, QWidget* parent = nullptr);
+    CReferenceFrameDlg(const std::vector<ReferenceFrameChoice>& frames, int selectedFrame, QWidget* parent = nullptr);
 
     QListWidget* ListBox() const { return m_list; }
-    // The chosen row after OK (-1 when nothing is selected); the initial
+    // The chosen frame after OK (-1 when nothing is selected); the initial
     // selection before.
-    int SelectedIndex() const { return m_selected; }
+    int SelectedFrame() const { return m_selected; }
 
-    // Shows the dialog modally; the chosen row on OK, -1 otherwise.
-    static int Choose(const std::vector<std::string>& names, int selected, QWidget* parent = nullptr);
-    // "frame_001.pgm  —  /data/run" for "/data/run/frame_001.pgm"; a name
-    // without a folder as it is.
-    static QString RowText(const QString& path);
+    // Shows the dialog modally; the chosen frame on OK, -1 otherwise.
+    static int Choose(const std::vector<ReferenceFrameChoice>& frames, int selectedFrame, QWidget* parent = nullptr);
+    // "3: frame_001.pgm, 142 points  —  /data/run" for frame 3,
+    // "/data/run/frame_001.pgm" with 142 points ("not searched yet" for
+    // -1); a name without a folder has no folder part.
+    static QString RowText(const ReferenceFrameChoice& choice);
     // Writes the selected row back, then closes.
     void accept() override;
 
 private:
     QListWidget* m_list;
+    std::vector<int> m_frames;  // per row
     int m_selected;
 };

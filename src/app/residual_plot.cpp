@@ -34,7 +34,7 @@ CResidualPlot::CResidualPlot(CVexelDoc* doc, QWidget* parent) : QWidget(parent),
 }
 
 void CResidualPlot::Refresh() {
-    m_insight = m_doc && m_doc->m_calibrationStats.valid ? m_doc->m_calibrationStats.insight : nullptr;
+    m_insight = m_doc && m_doc->Stats().valid ? m_doc->Stats().insight : nullptr;
     m_points = 0;
     double largestComponent = 0, farthest = 0, longest = 0;
     if (m_insight) {

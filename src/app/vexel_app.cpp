@@ -1,4 +1,5 @@
 // Core headers first: they use identifiers that Qt defines as macros.
+#include "document/calibration_commands.h"
 #include "document/vexel_doc.h"
 
 #include "app/vexel_app.h"
@@ -13,13 +14,13 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QSettings>
 #include <QStatusBar>
 #include <QVBoxLayout>
 
 #include <iostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/main_frame.h"
@@ -98,6 +99,9 @@ CVexelApp::~CVexelApp() {
 bool CVexelApp::InitInstance(const QStringList& files, bool show) {
     m_ui = std::make_unique<QtDocumentUi>();
     m_doc = std::make_unique<CVexelDoc>(m_ui.get());
+    // The grids are searched on every core, as the batch tool does; the
+    // results are the same for any number of threads.
+    m_doc->SetExtractionThreads(static_cast<int>(std::thread::hardware_concurrency()));
     // The triangulation's diagnostic lines are dropped; why the grid search
     // gave a frame up goes to standard error.
     m_doc->SetGridStreams(nullptr, &std::cerr);
@@ -112,7 +116,11 @@ bool CVexelApp::InitInstance(const QStringList& files, bool show) {
 
 void CVexelApp::ImportFiles(const QStringList& files) {
     if (files.isEmpty() || !m_doc) return;
-    m_frame->RunGuarded(QStringLiteral("Import"), [&] {
+    bool decodes = false;  // a video, or a session that may hold one
+    for (const QString& file : files)
+        decodes = decodes || vexel::isVideoFileName(toPath(file)) ||
+                  QFileInfo(file).suffix().compare(QStringLiteral("vexel"), Qt::CaseInsensitive) == 0;
+    const auto import = [&] {
         std::vector<std::string> images;
         auto flushImages = [&] {
             if (!images.empty()) m_doc->ImportImageFiles(images);
@@ -126,42 +134,35 @@ void CVexelApp::ImportFiles(const QStringList& files) {
             } else if (suffix == QStringLiteral("vsq")) {
                 flushImages();
                 m_doc->ImportVsqFile(toPath(file));
+            } else if (suffix == QStringLiteral("vexel")) {
+                flushImages();
+                if (m_doc->ConfirmClose()) m_doc->OpenSessionFile(toPath(file));
+            } else if (suffix == QStringLiteral("cal")) {
+                flushImages();
+                LoadCalibrationFile(*m_doc, toPath(file));
             } else if (vexel::isVideoFileName(toPath(file))) {
                 flushImages();
                 m_doc->ImportVideoFile(toPath(file));
             } else {
+                // Image files, and folders of them.
                 images.push_back(toPath(file));
             }
         }
         flushImages();
         m_doc->UpdateTitleAndViews();
-    });
+    };
+    // Decoding a video takes long: off this thread once the window is up.
+    if (decodes && m_frame->isVisible())
+        m_frame->RunOnWorker(QStringLiteral("Import"), import);
+    else
+        m_frame->RunGuarded(QStringLiteral("Import"), import);
+    m_frame->UpdateCommandUi();
 }
 
 void CVexelApp::OnFileNew() {
     if (!m_doc || !m_doc->ConfirmClose()) return;
     m_doc->OnNewDocument();
     m_doc->UpdateTitleAndViews();
-}
-
-void CVexelApp::OnFileOpen() {
-    // The document has no file form of its own: opening reads nothing into
-    // the working set and only remembers the file.
-    const QString path = QFileDialog::getOpenFileName(m_frame.get(), QStringLiteral("Open"));
-    if (path.isEmpty()) return;
-    m_recentFiles.Add(path);
-}
-
-void CVexelApp::OnFileSave() {
-    // Likewise saving writes an empty file.
-    const QString path = QFileDialog::getSaveFileName(m_frame.get(), QStringLiteral("Save As"));
-    if (path.isEmpty()) return;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || !file.commit()) {
-        if (m_frame) m_frame->ShowResult(QStringLiteral("Cannot write %1").arg(path));
-        return;
-    }
-    m_recentFiles.Add(path);
 }
 
 void CVexelApp::OnAppAbout() {

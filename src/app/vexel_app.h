@@ -2,7 +2,9 @@
 // The application object: names the settings store, keeps the recent-file
 // list, creates the one document, its user interface and the main window,
 // imports the files named on the command line, and carries out the
-// application's own commands (New, Open, Save, About).
+// application's own commands (New, About). The framework's Open and Save
+// open and save sessions (the document's commands); the sessions opened or
+// saved go to the recent-file list.
 
 #include <QObject>
 #include <QStringList>
@@ -42,15 +44,16 @@ public:
     // Creates document, user interface and main window, starts with an empty
     // document, imports `files` and, with `show`, shows the window.
     bool InitInstance(const QStringList& files, bool show = true);
-    // Imports image files, image lists (.iml), video sequences (.vsq) and
-    // video files (.mp4, .avi, .mov, .mkv) as the import commands would,
-    // chosen by extension, then updates the title.
+    // Imports image files and folders of them, image lists (.iml), video
+    // sequences (.vsq) and video files (.mp4, .avi, .mov, .mkv) as the
+    // import commands would, opens sessions (.vexel, once the work that
+    // would be lost is saved or given up) and loads calibrations (.cal),
+    // chosen by extension, then updates the title. Files with a video are
+    // decoded on the worker once the window is shown.
     void ImportFiles(const QStringList& files);
 
     // New, once a calibration that changed has been saved or may be dropped.
     void OnFileNew();
-    void OnFileOpen();
-    void OnFileSave();
     void OnAppAbout();
 
     CVexelDoc* Document() const { return m_doc.get(); }

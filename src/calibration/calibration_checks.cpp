@@ -151,6 +151,24 @@ std::string calibrationValueProblem(const CalibrationRecord& record) {
     return {};
 }
 
+std::string calibrationSizeProblem(const CalibrationRecord& record, const CalibrationStats& stats,
+                                   cv::Size frameSize) {
+    const auto sizeText = [](cv::Size size) {
+        return std::to_string(size.width) + " x " + std::to_string(size.height);
+    };
+    if (frameSize.empty()) return {};
+    if (!stats.imageSize.empty()) {
+        if (stats.imageSize == frameSize) return {};
+        return "the calibration is for " + sizeText(stats.imageSize) + " frames, this frame is " +
+               sizeText(frameSize);
+    }
+    if (record.cx() >= 0 && record.cx() < frameSize.width && record.cy() >= 0 && record.cy() < frameSize.height)
+        return {};
+    return "the calibration's principal point (" + vexel::formatDecimals(record.cx(), 1) + ", " +
+           vexel::formatDecimals(record.cy(), 1) + ") lies outside this " + sizeText(frameSize) +
+           " frame: it is for frames of another size";
+}
+
 CalibrationStats intrinsicStats(const CalibrationViews& views, const IntrinsicResult& result, cv::Size imageSize,
                                 int framesOtherSize) {
     CalibrationStats stats;

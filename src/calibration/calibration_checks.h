@@ -59,3 +59,10 @@ std::string calibrationFileField(char form, int position);
 // a value that is not a finite number, or fx or fy not above 0. Empty when
 // every value is usable.
 std::string calibrationValueProblem(const CalibrationRecord& record);
+
+// Why a calibration cannot be used on frames of `frameSize`, or empty when
+// it can: "the calibration is for 1920 x 1080 frames, this frame is 640 x
+// 480". A calibration of unknown size (read from a .cal file, which holds
+// none) is refused only when its principal point lies outside the frame.
+std::string calibrationSizeProblem(const CalibrationRecord& record, const CalibrationStats& stats,
+                                   cv::Size frameSize);

@@ -118,7 +118,7 @@ bool isValidUtf8(std::string_view text) {
     return true;
 }
 
-std::string formatOpenCvYaml(const CalibrationRecord& record, const CalibrationStats& stats) {
+std::string formatOpenCvYaml(const CalibrationRecord& record, const CalibrationStats& stats, double cellSizeMm) {
     std::string out = "%YAML:1.0\n---\n";
     out += "image_width: " + std::to_string(stats.imageSize.width) + "\n";
     out += "image_height: " + std::to_string(stats.imageSize.height) + "\n";
@@ -129,6 +129,7 @@ std::string formatOpenCvYaml(const CalibrationRecord& record, const CalibrationS
         out += opencvMatrix("per_view_reprojection_errors", static_cast<int>(stats.perViewErrors.size()), 1,
                             stats.perViewErrors);
     out += "nr_of_frames: " + std::to_string(stats.frames.size()) + "\n";
+    if (cellSizeMm > 0) out += "square_size: " + number(cellSizeMm) + "\n";
     return out;
 }
 
@@ -148,8 +149,8 @@ std::string formatCameraInfoYaml(const CalibrationRecord& record, const Calibrat
 }
 
 bool writeOpenCvYaml(const std::string& path, const CalibrationRecord& record, const CalibrationStats& stats,
-                     std::string* error, const vexel::OutputOptions& output) {
-    return vexel::writeOutputFile(path, formatOpenCvYaml(record, stats), error, output);
+                     std::string* error, const vexel::OutputOptions& output, double cellSizeMm) {
+    return vexel::writeOutputFile(path, formatOpenCvYaml(record, stats, cellSizeMm), error, output);
 }
 
 bool writeCameraInfoYaml(const std::string& path, const CalibrationRecord& record, const CalibrationStats& stats,

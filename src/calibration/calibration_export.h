@@ -13,8 +13,10 @@
 
 // image_width, image_height, camera_matrix (3 x 3), distortion_coefficients
 // (1 x 5, the fifth, k3, is 0), avg_reprojection_error,
-// per_view_reprojection_errors (one per frame used) and nr_of_frames.
-std::string formatOpenCvYaml(const CalibrationRecord& record, const CalibrationStats& stats);
+// per_view_reprojection_errors (one per frame used) and nr_of_frames; with a
+// cell side above 0 also square_size, in millimetres.
+std::string formatOpenCvYaml(const CalibrationRecord& record, const CalibrationStats& stats,
+                             double cellSizeMm = 0);
 
 // image_width, image_height, camera_name, camera_matrix, distortion_model
 // plumb_bob, distortion_coefficients (1 x 5), rectification_matrix
@@ -30,7 +32,8 @@ bool isValidUtf8(std::string_view text);
 // refused); false, with a reason naming the file in
 // `error`, when the file could not be written (it is then left as it was).
 bool writeOpenCvYaml(const std::string& path, const CalibrationRecord& record, const CalibrationStats& stats,
-                     std::string* error = nullptr, const vexel::OutputOptions& output = {});
+                     std::string* error = nullptr, const vexel::OutputOptions& output = {},
+                     double cellSizeMm = 0);
 bool writeCameraInfoYaml(const std::string& path, const CalibrationRecord& record, const CalibrationStats& stats,
                          const std::string& cameraName, std::string* error = nullptr,
                          const vexel::OutputOptions& output = {});

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <numeric>
 
+#include <opencv2/calib3d.hpp>
+
 #include "calibration/fixed_format.h"
 #include "calibration/plural.h"
 
@@ -61,9 +63,12 @@ std::vector<std::string> calibrationQualityLines(const CalibrationRecord& record
     if (!stats.valid) return lines;
     const int frames = static_cast<int>(stats.frames.size());
     const int points = std::accumulate(stats.pointCounts.begin(), stats.pointCounts.end(), 0);
-    lines.push_back("RMS reprojection error = " + vexel::formatDecimals(stats.rms, 4) + " px (" +
-                    vexel::plural(frames, "frame", "frames") + ", " + vexel::plural(points, "point", "points") +
-                    ")");
+    // The fit belongs to the frames the calibration was made from: not
+    // shown once they are no longer in the list.
+    if (frames > 0)
+        lines.push_back("RMS reprojection error = " + vexel::formatDecimals(stats.rms, 4) + " px (" +
+                        vexel::plural(frames, "frame", "frames") + ", " + vexel::plural(points, "point", "points") +
+                        ")");
     const double values[8] = {record.fx(),           record.fy(),           record.cx(),
                               record.cy(),           record.distortion(0), record.distortion(1),
                               record.distortion(2), record.distortion(3)};
@@ -73,5 +78,68 @@ std::vector<std::string> calibrationQualityLines(const CalibrationRecord& record
         lines.push_back(std::string(DEVIATION_NAMES[i]) + " = " + vexel::formatDecimals(values[i], decimals) + " \u00b1 " +
                         vexel::formatDecimals(deviation, decimals));
     }
+    return lines;
+}
+
+std::vector<std::string> fullReportLines(const CalibrationRecord& record, const CalibrationStats& stats,
+                                         bool extrinsic, double cellSizeMm) {
+    std::vector<std::string> lines = calibrationReportLines(record, extrinsic);
+    for (std::string& line : calibrationQualityLines(record, stats)) lines.push_back(std::move(line));
+    if (extrinsic)
+        for (std::string& line : poseUnitLines(record, cellSizeMm)) lines.push_back(std::move(line));
+    return lines;
+}
+
+std::vector<std::string> poseUnitLines(const CalibrationRecord& record, double cellSizeMm) {
+    std::vector<std::string> lines;
+    const bool mm = cellSizeMm > 0;
+    const double scale = mm ? cellSizeMm : 1.0;
+    std::string translation = "translation = [";
+    for (int i = 0; i < 3; ++i) {
+        if (i > 0) translation += ' ';
+        translation += vexel::formatDecimals(record.translation(i) * scale, mm ? 2 : 4);
+    }
+    translation += mm ? "] mm (cell side " + vexel::formatDecimals(cellSizeMm, 2) + " mm)" : "] cells";
+    lines.push_back(translation);
+
+    cv::Matx33d rotation(&record.values[CalibrationRecord::ROTATION]);
+    cv::Vec3d axis;
+    cv::Rodrigues(rotation, axis);
+    const double angle = cv::norm(axis);
+    std::string line = "rotation = " + vexel::formatDecimals(angle * 180.0 / CV_PI, 2) + " degrees";
+    if (angle > 0) {
+        line += " about [";
+        for (int i = 0; i < 3; ++i) {
+            if (i > 0) line += ' ';
+            line += vexel::formatDecimals(axis[i] / angle, 3);
+        }
+        line += "]";
+    }
+    lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> calibrationSummaryLines(const CalibrationRecord& record, const CalibrationStats& stats,
+                                                 double cellSizeMm) {
+    (void)record;
+    std::vector<std::string> lines;
+    lines.push_back("Pinhole camera, distortion k1 k2 p1 p2" +
+                    (stats.solver.empty() ? std::string() : ", " + stats.solver + " solver"));
+    const std::string size = stats.imageSize.empty() ? std::string("image size unknown")
+                                                     : std::to_string(stats.imageSize.width) + " x " +
+                                                           std::to_string(stats.imageSize.height);
+    const int frames = static_cast<int>(stats.frames.size());
+    if (frames > 0) {
+        const int points = std::accumulate(stats.pointCounts.begin(), stats.pointCounts.end(), 0);
+        lines.push_back(std::to_string(frames) + (frames == 1 ? " frame, " : " frames, ") + std::to_string(points) +
+                        (points == 1 ? " point, " : " points, ") + size);
+    } else {
+        lines.push_back((stats.valid ? "Made from frames no longer in the list, " : "Loaded from a file, ") + size);
+    }
+    std::string pose = stats.poseFrame >= 0 ? "Pose of frame " + std::to_string(stats.poseFrame) + ", c"
+                                            : std::string("C");
+    pose += cellSizeMm > 0 ? "ell side " + vexel::formatDecimals(cellSizeMm, 2) + " mm"
+                           : std::string("ell side not set (poses in cells)");
+    lines.push_back(pose);
     return lines;
 }

@@ -17,5 +17,26 @@ std::vector<std::string> calibrationReportLines(const CalibrationRecord& record,
 // line per camera parameter with its standard deviation, "fx = 700.07 ± 0.16"
 // (fx, fy, cx, cy from the record, k1, k2, p1, p2 from its distortion; "±" in
 // UTF-8). Each value has as many decimals as show two digits of its
-// deviation, at least two. Empty when `stats` holds no calibration.
+// deviation, at least two. Empty when `stats` holds no calibration. The RMS
+// line belongs to the frames the calibration was made from: it is left out
+// once those frames are no longer in the list (stats.frames empty).
 std::vector<std::string> calibrationQualityLines(const CalibrationRecord& record, const CalibrationStats& stats);
+
+// The whole report as the calibration panel shows it: the record's lines
+// (with `extrinsic` the pose), the fit, then with `extrinsic` the pose with
+// its units.
+std::vector<std::string> fullReportLines(const CalibrationRecord& record, const CalibrationStats& stats,
+                                         bool extrinsic, double cellSizeMm);
+
+// The pose of the record with its units, for below the rotation and the
+// translation: "translation = [12.50 -40.00 700.00] mm (cell side 25 mm)",
+// or in cells when `cellSizeMm` is not above 0, then the rotation as an
+// angle about an axis, "rotation = 23.5 degrees about [0.120 0.990 0.050]".
+std::vector<std::string> poseUnitLines(const CalibrationRecord& record, double cellSizeMm);
+
+// What the calibration is and what it was made from, for the calibration
+// panel, in three lines: the lens model and the solver; the frames and
+// points used and the image size; the frame whose pose the record holds
+// and the cell side.
+std::vector<std::string> calibrationSummaryLines(const CalibrationRecord& record, const CalibrationStats& stats,
+                                                 double cellSizeMm);

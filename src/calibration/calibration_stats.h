@@ -2,6 +2,7 @@
 // How well the last calibrations fit their views. Kept beside the
 // calibration record (which holds only the 25 numbers the files store).
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <memory>
@@ -55,6 +56,20 @@ struct CalibrationStats {
         extrinsicFrame = -1;
         poseFrame = -1;
         insight.reset();
+    }
+
+    // Frame `frame` left the list and the frames after it moved down by
+    // one. When the calibration used it, its figures no longer name their
+    // frames (as forgetFrames).
+    void removeFrame(int frame) {
+        if (std::find(frames.begin(), frames.end(), frame) != frames.end()) {
+            forgetFrames();
+            return;
+        }
+        const auto shift = [frame](int& f) { f = f == frame ? -1 : f > frame ? f - 1 : f; };
+        for (int& f : frames) shift(f);
+        shift(extrinsicFrame);
+        shift(poseFrame);
     }
 
     // The frame's RMS error, or a negative value when it was not used.

@@ -6,7 +6,6 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/core.hpp>
 
-#include "calibration/aligned_allocations.h"
 #include "calibration/sparse_calibration.h"
 
 int CalibrationViews::totalPoints() const {
@@ -104,7 +103,6 @@ IntrinsicResult calibrateIntrinsic(const CalibrationViews& views, cv::Size image
         static_cast<int>(views.imagePoints.size()) != views.viewCount())
         CV_Error(cv::Error::StsBadArg, "no views to calibrate from");
 
-    AlignedAllocations repeatable;
     bool sparse = options.solver == IntrinsicSolver::Sparse ||
                   (options.solver == IntrinsicSolver::Auto && views.viewCount() > LIBRARY_SOLVER_MAX_VIEWS);
     if (sparse) return calibrateSparse(views, imageSize, options);
@@ -115,8 +113,6 @@ ExtrinsicResult calibrateExtrinsic(const std::vector<cv::Point2f>& imagePoints,
                                    const std::vector<cv::Point3f>& objectPoints, const CalibrationRecord& intrinsic) {
     if (imagePoints.size() < 4 || imagePoints.size() != objectPoints.size())
         CV_Error(cv::Error::StsBadArg, "a pose needs at least 4 point pairs");
-
-    AlignedAllocations repeatable;
 
     // The intrinsics go to the pose estimation as the single-precision values
     // the calibration interface works with.

@@ -1,5 +1,7 @@
 #include "calibration/regular_file.h"
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -67,10 +69,19 @@ bool readRegularFile(const std::string& path, std::size_t limit, std::string& by
     bytes.clear();
     std::FILE* file = openRegularFile(path, error);
     if (!file) return false;
-    // One byte more than allowed tells a file that is too large, whatever its
-    // size claims (files under /proc say 0).
-    std::string buffer(limit + 1, '\0');
-    const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
+    // Read until the end or one byte more than allowed, which tells a file
+    // that is too large whatever its size claims (files under /proc say 0).
+    // The buffer grows as the bytes come, so a large limit costs nothing
+    // for a small file.
+    std::string buffer;
+    std::size_t got = 0;
+    while (got <= limit) {
+        const std::size_t room = std::min<std::size_t>(std::max<std::size_t>(got, 64 * 1024), limit + 1 - got);
+        buffer.resize(got + room);
+        const std::size_t read = std::fread(buffer.data() + got, 1, room, file);
+        got += read;
+        if (read < room) break;
+    }
     const bool failed = std::ferror(file) != 0;
     std::fclose(file);
     if (failed) {

@@ -15,6 +15,16 @@ bool usableCamera(const CalibrationRecord& record) {
     return record.fx() > 0 && record.fy() > 0;
 }
 
+void undistortWith(const cv::Matx33d& k, const cv::Vec4d& d, std::vector<cv::Point2f>& points) {
+    if (points.empty()) return;
+    std::vector<cv::Point2f> out;
+    // More iterations than the library's default five: strong distortion
+    // near the corners needs them.
+    cv::undistortPoints(points, out, k, d, cv::noArray(), k,
+                        cv::TermCriteria(cv::TermCriteria::COUNT + cv::TermCriteria::EPS, 50, 1e-9));
+    points.swap(out);
+}
+
 }  // namespace
 
 void UndistortMaps::clear() {
@@ -53,13 +63,14 @@ bool UndistortMaps::remap(const cv::Mat& in, cv::Mat& out) const {
 }
 
 void UndistortMaps::undistortPoints(std::vector<cv::Point2f>& points) const {
-    if (!ready() || points.empty()) return;
-    const cv::Matx33d k(m_camera.data());
-    const cv::Vec4d d(m_distortion[0], m_distortion[1], m_distortion[2], m_distortion[3]);
-    std::vector<cv::Point2f> out;
-    // More iterations than the library's default five: strong distortion
-    // near the corners needs them.
-    cv::undistortPoints(points, out, k, d, cv::noArray(), k,
-                        cv::TermCriteria(cv::TermCriteria::COUNT + cv::TermCriteria::EPS, 50, 1e-9));
-    points.swap(out);
+    if (!ready()) return;
+    undistortWith(cv::Matx33d(m_camera.data()),
+                  cv::Vec4d(m_distortion[0], m_distortion[1], m_distortion[2], m_distortion[3]), points);
+}
+
+void UndistortMaps::undistortPoints(const CalibrationRecord& record, std::vector<cv::Point2f>& points) {
+    if (!usableCamera(record)) return;
+    undistortWith(cv::Matx33d(&record.values[CalibrationRecord::CAMERA]),
+                  cv::Vec4d(record.distortion(0), record.distortion(1), record.distortion(2), record.distortion(3)),
+                  points);
 }

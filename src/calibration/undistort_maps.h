@@ -34,6 +34,9 @@ public:
     // Where the frame's pixel positions land in the remapped image. Without
     // prepared maps the points stay as they are.
     void undistortPoints(std::vector<cv::Point2f>& points) const;
+    // The same for the record's camera, without maps; a record without a
+    // usable camera leaves the points as they are.
+    static void undistortPoints(const CalibrationRecord& record, std::vector<cv::Point2f>& points);
 
 private:
     std::array<double, 9> m_camera{};

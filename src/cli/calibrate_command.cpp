@@ -37,6 +37,8 @@ struct CalibrateArgs {
     std::string opencvYaml;
     std::string rosYaml;
     std::string report;
+    std::string session;
+    double cellMm = 0;
     std::string cameraName = "camera";
     std::string solver = "auto";
     std::vector<int> leaveOut;
@@ -143,6 +145,7 @@ int runCalibrate(const CalibrateArgs& a) {
                                  EXIT_USAGE, a.json);
     }
 
+    if (a.cellMm > 0) doc.SetCellSizeMm(a.cellMm);
     if (!runExtraction(doc, ui, a.extraction, error)) return fail(error);
     if (noFrameRead(doc)) return reportFailure("calibrate", "no frame could be read", EXIT_USAGE, a.json);
     if (doc.FramesWithGrid() == 0) return fail("no frame with 4 or more points");
@@ -161,12 +164,15 @@ int runCalibrate(const CalibrateArgs& a) {
     if (!a.points.empty() && !SaveCorrespondencesFile(doc, a.points, &error, output)) return fail(error);
     if (!a.cal.empty() && !SaveCalibrationFile(doc, a.cal, calFormValue(a.calForm), &error, output))
         return fail(error);
-    if (!a.opencvYaml.empty() && !writeOpenCvYaml(a.opencvYaml, *doc.Calibration(), doc.Stats(), &error, output))
+    if (!a.opencvYaml.empty() &&
+        !writeOpenCvYaml(a.opencvYaml, *doc.Calibration(), doc.Stats(), &error, output, doc.CellSizeMm()))
         return fail(error);
     if (!a.rosYaml.empty() &&
         !writeCameraInfoYaml(a.rosYaml, *doc.Calibration(), doc.Stats(), a.cameraName, &error, output))
         return fail(error);
     if (!a.report.empty() && !writeCalibrationReport(a.report, doc, withReference, error, output)) return fail(error);
+
+    if (!a.session.empty() && !doc.SaveSessionFile(a.session, &error)) return fail(error);
 
     const CalibrationRecord& r = *doc.Calibration();
     const CalibrationStats& stats = doc.Stats();
@@ -188,6 +194,12 @@ int runCalibrate(const CalibrateArgs& a) {
         out["suspectFrames"] = suspectFrames(stats);
         out["rotation"] = values(r, CalibrationRecord::ROTATION, 9);
         out["translation"] = values(r, CalibrationRecord::TRANSLATION, 3);
+        if (doc.CellSizeMm() > 0) {
+            nlohmann::json millimetres = nlohmann::json::array();
+            for (int i = 0; i < 3; ++i) millimetres.push_back(r.translation(i) * doc.CellSizeMm());
+            out["translationMm"] = millimetres;
+            out["cellSizeMm"] = doc.CellSizeMm();
+        }
         out["poseFrame"] = stats.poseFrame;
         out["referenceFrame"] = withReference ? a.reference : -1;
         out["warnings"] = stats.warnings;
@@ -200,6 +212,8 @@ int runCalibrate(const CalibrateArgs& a) {
                   << " x " << stats.imageSize.height << "), pose of frame " << stats.poseFrame << '\n';
         std::cout << "solver = " << stats.solver << '\n';
         writeQuality(std::cout, doc);
+        if (withReference)
+            for (const std::string& line : poseUnitLines(r, doc.CellSizeMm())) std::cout << line << '\n';
         if (stats.insight) {
             const std::vector<std::string> lines = insightLines(*stats.insight);
             std::cout << "Coverage:\n";
@@ -214,8 +228,8 @@ int runCalibrate(const CalibrateArgs& a) {
 CommandRun setupCalibrate(CLI::App& sub) {
     auto a = std::make_shared<CalibrateArgs>();
     sub.add_option("inputs", a->inputs,
-                   "Image files, image lists (.iml), - for an image list on standard input, one video "
-                   "sequence (.vsq) or one video file (.mp4, .avi, .mov, .mkv)")
+                   "Image files or folders of them, image lists (.iml), - for an image list on standard input, one "
+                   "video sequence (.vsq), one video file (.mp4, .avi, .mov, .mkv) or one session (.vexel)")
         ->required()
         ->type_name("INPUT");
     a->outputs.add(sub, "--points", a->points, "Write the correspondences to this .points file");
@@ -233,6 +247,15 @@ CommandRun setupCalibrate(CLI::App& sub) {
                    "plots, poses and the uncertainty map");
     sub.add_option("--camera-name", a->cameraName, "camera_name in the --ros-yaml file (default camera)")
         ->type_name("NAME");
+    sub.add_option("--session", a->session,
+                   "Write the session (frames, what was found in them, the calibration) to this .vexel file, which "
+                   "the desktop program opens and calibrate reads back")
+        ->type_name("FILE");
+    sub.add_option("--cell-mm", a->cellMm,
+                   "Side of one printed cell in millimetres: the pose's translation is given in millimetres too, and "
+                   "the OpenCV YAML gets square_size")
+        ->type_name("MM")
+        ->check(CLI::Range(0.0, CVexelDoc::MAX_CELL_SIZE_MM));
     sub.add_option("--solver", a->solver,
                    "Intrinsic solver: library, sparse, or auto (default: the library's up to 40 frames, the sparse "
                    "solver above)")
@@ -266,7 +289,9 @@ CommandRun setupCalibrate(CLI::App& sub) {
   Only the frames of the image size most frames have take part. Warnings
   follow when fewer than 3 distinct views were used, when a standard
   deviation of fx, fy, cx or cy is over 1 % of fx, or when frames were left
-  out for their size. Frames named by --leave-out keep their points but take
+  out for their size. A session (.vexel, saved by the desktop program or by
+  --session) brings its frames, the frames left out and what was found in
+  them: only frames not searched yet are searched. Frames named by --leave-out keep their points but take
   no part in either calibration. With --json everything goes out as one JSON object
   instead ("warnings", "imageSize", "framesOtherSize", and "poseFrame" for the
   frame the pose belongs to, "coverage" with the figures and their marks,
@@ -287,6 +312,8 @@ EXAMPLES
   vexel-cli calibrate views.iml --cal camera.cal --opencv-yaml camera.yml
   vexel-cli calibrate shots/*.jpg --report report.html
   vexel-cli calibrate clip.mp4 --max-frames 200 --cal camera.cal
+  vexel-cli calibrate photos/ --cell-mm 25 --session photos.vexel
+  vexel-cli calibrate photos.vexel --reference 3 --opencv-yaml camera.yml
   ls shots/*.jpg | vexel-cli calibrate - --reference 0 --ros-yaml camera_info.yaml --jobs 2)");
     return [a]() { return runCalibrate(*a); };
 }

@@ -38,11 +38,13 @@ std::optional<std::string> CliUi::chooseSaveFile(const std::string&, const std::
     return answer;
 }
 
-int CliUi::chooseReferenceFrame(const std::vector<std::string>& names, int) {
+int CliUi::chooseReferenceFrame(const std::vector<ReferenceFrameChoice>&, int) {
+    // The frame named on the command line is taken as it is: the document
+    // says why it cannot be used, which a frame not offered would not.
     if (m_referenceAnswers.empty()) return -1;
-    int answer = m_referenceAnswers.front();
+    const int answer = m_referenceAnswers.front();
     m_referenceAnswers.pop_front();
-    return answer >= 0 && static_cast<std::size_t>(answer) < names.size() ? answer : -1;
+    return answer;
 }
 
 void CliUi::showMessageBox(const std::string& text) {

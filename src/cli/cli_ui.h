@@ -28,7 +28,8 @@ public:
     // answered like a cancelled dialog.
     void addOpenAnswer(std::vector<std::string> paths) { m_openAnswers.push_back(std::move(paths)); }
     void addSaveAnswer(std::string path) { m_saveAnswers.push_back(std::move(path)); }
-    void addReferenceFrameAnswer(int index) { m_referenceAnswers.push_back(index); }
+    // The reference frame's index, given as it is (also when not offered).
+    void addReferenceFrameAnswer(int frame) { m_referenceAnswers.push_back(frame); }
     // The answer to "save before closing?" (Cancel unless set).
     void setSaveBeforeClosingAnswer(SaveChoice choice) { m_saveBeforeClosing = choice; }
 
@@ -36,7 +37,7 @@ public:
                                              bool multiple) override;
     std::optional<std::string> chooseSaveFile(const std::string& filter, const std::string& defaultExtension,
                                               bool promptOverwrite) override;
-    int chooseReferenceFrame(const std::vector<std::string>& names, int initialSelection) override;
+    int chooseReferenceFrame(const std::vector<ReferenceFrameChoice>& frames, int initialFrame) override;
     void showMessageBox(const std::string& text) override;
     SaveChoice askSaveBeforeClosing(const std::string& text) override;
     void showStatus(const std::string& text) override;

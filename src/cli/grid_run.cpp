@@ -77,13 +77,18 @@ void addExtractionOptions(CLI::App& sub, ExtractionOptions& options) {
 
 bool runExtraction(CVexelDoc& doc, CliUi& ui, const ExtractionOptions& options, std::string& error) {
     ui.setProgressBar(!options.quiet && ProgressBar::stderrIsTerminal());
-    doc.SetRefineCorners(options.refine);
+    // A session keeps what was found in its frames, unless they were
+    // searched with the other Refine Corners setting; --refine switches it on.
+    const bool fromSession = !doc.SessionPath().empty();
+    const bool refine = options.refine || (fromSession && doc.RefineCorners());
+    if (refine != doc.RefineCorners()) doc.ForgetGrids();
+    doc.SetRefineCorners(refine);
     // A frame's own messages (labels not trusted, ...) are diagnostics here.
     if (options.quiet) doc.SetGridStreams(doc.Diagnostics(), nullptr);
     doc.SetExtractionThreads(options.jobs);
     GridSearch search;
     search.threads = options.jobs;
-    search.everyFrame = true;
+    search.everyFrame = !fromSession;
     search.statusPerFrame = false;
     try {
         const GridSearchResult result = doc.SearchGrids(search);
@@ -116,6 +121,9 @@ int importInputs(CVexelDoc& doc, const std::vector<std::string>& inputs, std::st
             }
             continue;
         }
+        // A folder stands for the image files in it.
+        std::error_code folderError;
+        if (std::filesystem::is_directory(input, folderError)) continue;
         std::string why;
         std::FILE* file = openRegularFile(input, &why);
         if (!file) {
@@ -129,6 +137,10 @@ int importInputs(CVexelDoc& doc, const std::vector<std::string>& inputs, std::st
         }
         if (isVideoFileName(input) && inputs.size() > 1) {
             error = "a video file (" + input + ") must be the only input";
+            return EXIT_USAGE;
+        }
+        if (lowerExtension(input) == ".vexel" && inputs.size() > 1) {
+            error = "a session (" + input + ") must be the only input";
             return EXIT_USAGE;
         }
     }
@@ -149,6 +161,12 @@ int importInputs(CVexelDoc& doc, const std::vector<std::string>& inputs, std::st
                 return EXIT_USAGE;
             }
             images.insert(images.end(), names.begin(), names.end());
+        } else if (ext == ".vexel") {
+            std::string why;
+            if (!doc.OpenSessionFile(input, &why)) {
+                error = "cannot open the session " + input + ": " + why;
+                return EXIT_USAGE;
+            }
         } else if (ext == ".vsq") {
             if (!doc.ImportVsqFile(input)) {
                 error = "cannot read the video sequence " + input;

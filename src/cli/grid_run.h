@@ -38,8 +38,8 @@ void addVideoOptions(CLI::App& sub, InputOptions& options);
 // Loads the inputs in the order given: image files (consecutive ones in one
 // import), image lists (.iml), "-" for an image list read from standard input
 // (relative names resolve against the working folder; at most once), a
-// single video sequence (.vsq) or a single video file (.mp4, .avi, .mov,
-// .mkv); either of the last two must be the only input. Returns EXIT_OK, or
+// single video sequence (.vsq), a single video file (.mp4, .avi, .mov,
+// .mkv) or a session (.vexel); any of the last three must be the only input. Returns EXIT_OK, or
 // EXIT_USAGE with a one-line reason in `error`.
 int importInputs(CVexelDoc& doc, const std::vector<std::string>& inputs, std::string& error,
                  const InputOptions& options = {});

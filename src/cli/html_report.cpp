@@ -264,7 +264,7 @@ std::string uncertaintyFigure(const CalibrationInsight& insight) {
 }  // namespace
 
 std::string calibrationReportHtml(CVexelDoc& doc, bool extrinsic) {
-    const CalibrationStats& stats = doc.m_calibrationStats;
+    const CalibrationStats& stats = doc.Stats();
     const std::vector<std::string> names = doc.FrameNames();
     std::string page = "<!DOCTYPE html>\n<html xmlns=\"http://www.w3.org/1999/xhtml\" lang=\"en\">\n<head><meta "
                        "charset=\"utf-8\"/><title>Vexel calibration report</title><style>";
@@ -275,9 +275,9 @@ std::string calibrationReportHtml(CVexelDoc& doc, bool extrinsic) {
             "), solver " + esc(stats.solver) + ", RMS reprojection error " + fixed(stats.rms, 4) + " px.</p>\n";
 
     page += "<section id=\"parameters\"><h2>Parameters</h2>\n<pre>";
-    if (doc.m_calibration) {
-        for (const std::string& line : calibrationReportLines(*doc.m_calibration, extrinsic)) page += esc(line) + "\n";
-        for (const std::string& line : calibrationQualityLines(*doc.m_calibration, stats)) page += esc(line) + "\n";
+    if (doc.Calibration()) {
+        for (const std::string& line : fullReportLines(*doc.Calibration(), stats, extrinsic, doc.CellSizeMm()))
+            page += esc(line) + "\n";
     }
     page += "</pre></section>\n";
 

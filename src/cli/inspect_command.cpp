@@ -12,7 +12,7 @@
 
 #include <opencv2/calib3d.hpp>
 
-#include "calibration/calibration_commands.h"
+#include "document/calibration_commands.h"
 #include "calibration/calibration_residuals.h"
 #include "calibration/fixed_format.h"
 #include "cli/cli_ui.h"
@@ -105,8 +105,8 @@ EXAMPLES
             CliUi ui;
             ui.setQuiet(true);
             CVexelDoc doc(&ui);
-            if (!LoadCalibrationFile(doc, a->cal) || !doc.m_calibration) return fail(ui.lastMessage(), EXIT_USAGE);
-            record = *doc.m_calibration;
+            if (!LoadCalibrationFile(doc, a->cal) || !doc.Calibration()) return fail(ui.lastMessage(), EXIT_USAGE);
+            record = *doc.Calibration();
         }
 
         FrameReport report;

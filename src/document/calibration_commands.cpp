@@ -12,6 +12,7 @@
 
 #include "document/busy_cursor.h"
 #include "calibration/calibration_checks.h"
+#include "calibration/calibration_export.h"
 #include "calibration/calibration_file.h"
 #include "calibration/calibration_views.h"
 #include "calibration/camera_calibration.h"
@@ -31,6 +32,7 @@ const char* const POINTS_EXTENSION = ".points";
 const char* const NEED_INTRINSIC = "Must have intrinsic calibration before extrinsic parameters can be used.";
 const char* const NEED_FOUR_POINTS = "Must select an image in which 4 or more points could be mapped.";
 const char* const SAVE_BEFORE_CLOSING = "Save the calibration before closing?";
+const char* const SAVE_SESSION_BEFORE_CLOSING = "Save the session before closing?";
 
 std::string pixels(double value) { return vexel::formatFixed(value) + " px"; }
 
@@ -43,6 +45,12 @@ cv::Size calibrationSize(CVexelDoc& doc, cv::Size current) {
             sizes.push_back(doc.GridOf(f).size);
     const cv::Size common = mostCommonSize(sizes, current);
     return common.empty() ? current : common;
+}
+
+// A calibration command that failed says why in the status message, and the
+// document keeps the reason for the calibration panel.
+void reportProblem(CVexelDoc& doc, const std::string& text) {
+    doc.ReportCalibrationProblem(text);
 }
 
 std::string withWarnings(std::string status, const std::vector<std::string>& warnings) {
@@ -85,9 +93,9 @@ bool LoadCalibrationFile(CVexelDoc& doc, const std::string& path) {
     switch (readCalibrationRecord(path, record, reason)) {
         case CalibrationLoad::Loaded: break;
         case CalibrationLoad::Refused:
-            doc.Ui().showStatus("Load Calibration: " + reason + "; the calibration was not changed");
+            reportProblem(doc, "Load Calibration: " + reason + "; the calibration was not changed");
             return false;
-        default: doc.Ui().showStatus("Load Calibration: " + reason); return false;
+        default: reportProblem(doc, "Load Calibration: " + reason); return false;
     }
     if (!doc.m_calibration) doc.m_calibration = std::make_unique<CalibrationRecord>();
     *doc.m_calibration = record;
@@ -95,6 +103,7 @@ bool LoadCalibrationFile(CVexelDoc& doc, const std::string& path) {
     doc.m_calibrationModified = false;
     // The loaded pose belongs to none of the frames in the list.
     doc.m_referenceFrame = -1;
+    doc.m_calibrationProblem.clear();
     doc.Ui().showStatus("Loaded calibration from " + path);
     return true;
 }
@@ -138,6 +147,52 @@ bool SaveCorrespondencesFile(CVexelDoc& doc, const std::string& path, std::strin
     return true;
 }
 
+const std::vector<CalibrationExportFormat>& calibrationExportFormats() {
+    static const std::vector<CalibrationExportFormat> formats = {
+        {"OpenCV YAML...", "OpenCV YAML (*.yml;*.yaml)|*.yml;*.yaml||", ".yml"},
+        {"ROS camera_info YAML...", "ROS camera_info YAML (*.yaml)|*.yaml||", ".yaml"},
+        {"Calibration, plain text...", "Camera Calibration Files (*.cal)|*.cal||", ".cal"},
+        {"Calibration, binary...", "Camera Calibration Files (*.cal)|*.cal||", ".cal"},
+    };
+    return formats;
+}
+
+bool ExportCalibrationFile(CVexelDoc& doc, int format, const std::string& path, std::string* error) {
+    std::string reason;
+    bool ok = false;
+    const CalibrationRecord* record = doc.Calibration();
+    if (!record) {
+        reason = "there is no calibration to export";
+    } else if (format == 0) {
+        ok = writeOpenCvYaml(path, *record, doc.Stats(), &reason, {}, doc.CellSizeMm());
+    } else if (format == 1) {
+        ok = writeCameraInfoYaml(path, *record, doc.Stats(), "camera", &reason);
+    } else if (format == 2 || format == 3) {
+        ok = CalibrationFileWriter(*record, path, format == 2 ? CAL_TEXT : CAL_BINARY, &reason);
+    } else {
+        reason = "no such export format";
+    }
+    if (!ok) {
+        doc.Ui().showStatus("Export Calibration: " + reason);
+        if (error) *error = reason;
+        return false;
+    }
+    doc.Ui().showStatus("Exported calibration to " + path);
+    return true;
+}
+
+void CVexelDoc::OnExportCalibration(int format) {
+    const auto& formats = calibrationExportFormats();
+    if (m_calibration && format >= 0 && static_cast<std::size_t>(format) < formats.size()) {
+        const CalibrationExportFormat& chosen = formats[static_cast<std::size_t>(format)];
+        std::optional<std::string> path = Ui().chooseSaveFile(chosen.filter, chosen.extension, true);
+        if (path && !path->empty()) ExportCalibrationFile(*this, format, *path);
+    } else if (!m_calibration) {
+        Ui().showStatus("Export Calibration: there is no calibration to export");
+    }
+    UpdateTitleAndViews();
+}
+
 void CVexelDoc::OnLoadCalibration() {
     std::vector<std::string> paths = Ui().chooseOpenFiles(CAL_FILTER, CAL_EXTENSION, false);
     if (!paths.empty() && !paths.front().empty()) LoadCalibrationFile(*this, paths.front());
@@ -164,6 +219,17 @@ void CVexelDoc::OnSaveCorrespondences() {
 }
 
 bool CVexelDoc::ConfirmClose() {
+    // Once the work is kept in a session file, the session (which holds the
+    // calibration too) is what is asked about; before that, the calibration.
+    if (!SessionPath().empty()) {
+        if (!SessionModified()) return true;
+        switch (Ui().askSaveBeforeClosing(SAVE_SESSION_BEFORE_CLOSING)) {
+            case SaveChoice::Discard: return true;
+            case SaveChoice::Save: return SaveSession();
+            case SaveChoice::Cancel: break;
+        }
+        return false;
+    }
     if (!m_calibration || !m_calibrationModified) return true;
     switch (Ui().askSaveBeforeClosing(SAVE_BEFORE_CLOSING)) {
         case SaveChoice::Discard: return true;
@@ -185,6 +251,7 @@ void CVexelDoc::KeepIntrinsicResult(const IntrinsicResult& result, const Calibra
     // shown as the reference frame any more.
     m_referenceFrame = -1;
     m_calibrationStats = intrinsicStats(views, result, size, framesOtherSize);
+    m_calibrationProblem.clear();
 }
 
 void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
@@ -227,7 +294,7 @@ void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
             if (leftOutByUser > 0)
                 leftOut += "; " + vexel::plural(leftOutByUser, "frame", "frames") +
                            " with points left out";
-            Ui().showStatus(std::string("Intrinsic Calibration: no frame ") + (leftOutByUser > 0 ? "in use " : "") +
+            reportProblem(*this, std::string("Intrinsic Calibration: no frame ") + (leftOutByUser > 0 ? "in use " : "") +
                             "has 4 or more points" + leftOut +
                             "; the calibration was not changed");
         } else {
@@ -255,7 +322,7 @@ void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
                 }
             } catch (const cv::Exception& e) {
                 Ui().endProgress();
-                Ui().showStatus("Intrinsic Calibration failed: " + e.err + "; the calibration was not changed");
+                reportProblem(*this, "Intrinsic Calibration failed: " + e.err + "; the calibration was not changed");
             }
         }
     }
@@ -267,14 +334,31 @@ void CVexelDoc::OnExtrinsicCalibration() {
         Ui().showMessageBox(NEED_INTRINSIC);
         return;
     }
-    std::vector<std::string> names;
-    int initial = 0;
+    // The frames offered are those that can be used: in use, and searched
+    // with 4 or more points or not searched yet.
+    std::vector<ReferenceFrameChoice> choices;
+    int initial = -1;
     {
         std::lock_guard<std::mutex> lock(m_lock);
-        names = FrameNames();
-        initial = m_currentFrame;
+        const std::vector<std::string> names = FrameNames();
+        for (int f = 0; f < m_frameCount; ++f) {
+            const FrameGrid& status = GridOf(f);
+            if (FrameExcluded(f) || (status.searched && status.pointCount < MIN_FRAME_POINTS)) continue;
+            choices.push_back({f, names[static_cast<std::size_t>(f)], status.searched ? status.pointCount : -1});
+            if (initial < 0 || (f <= m_currentFrame && initial < m_currentFrame)) initial = f;
+        }
     }
-    int r = Ui().chooseReferenceFrame(names, initial);
+    if (choices.empty()) {
+        const int leftOut = ExcludedFrameCount();
+        reportProblem(*this, "Extrinsic Calibration: no frame in use has 4 or more points" +
+                                 (leftOut > 0 ? "; " + std::to_string(leftOut) +
+                                                    (leftOut == 1 ? " frame left out" : " frames left out")
+                                              : std::string()) +
+                                 "; the calibration was not changed");
+        UpdateTitleAndViews();
+        return;
+    }
+    int r = Ui().chooseReferenceFrame(choices, initial);
     if (r < 0 || r >= m_frameCount) {
         Ui().setBusy(false);
         UpdateTitleAndViews();
@@ -282,7 +366,7 @@ void CVexelDoc::OnExtrinsicCalibration() {
     }
 
     if (FrameExcluded(r)) {
-        Ui().showStatus("Extrinsic Calibration: frame " + std::to_string(r) +
+        reportProblem(*this, "Extrinsic Calibration: frame " + std::to_string(r) +
                         " is left out of the calibrations; the calibration was not changed");
         UpdateTitleAndViews();
         return;
@@ -297,6 +381,13 @@ void CVexelDoc::OnExtrinsicCalibration() {
     }
     if (Ui().cancelRequested()) {
         Ui().showStatus("Extrinsic Calibration stopped; the calibration was not changed");
+        UpdateTitleAndViews();
+        return;
+    }
+    if (const std::string problem = calibrationSizeProblem(*m_calibration, m_calibrationStats, GridOf(r).size);
+        !problem.empty()) {
+        reportProblem(*this, "Extrinsic Calibration of frame " + std::to_string(r) + ": " + problem +
+                                 "; the calibration was not changed");
         UpdateTitleAndViews();
         return;
     }
@@ -315,7 +406,7 @@ void CVexelDoc::OnExtrinsicCalibration() {
             ExtrinsicResult pose = calibrateExtrinsic(imagePoints, objectPoints, *m_calibration);
             if (!(pose.rms <= MAX_EXTRINSIC_RMS)) {
                 // The intrinsics do not fit this frame: such a pose is no result.
-                Ui().showStatus("Extrinsic Calibration of frame " + std::to_string(r) +
+                reportProblem(*this, "Extrinsic Calibration of frame " + std::to_string(r) +
                                 " failed: RMS reprojection error " + pixels(pose.rms) + " is above " +
                                 pixels(MAX_EXTRINSIC_RMS) + "; the calibration was not changed");
             } else {
@@ -326,13 +417,27 @@ void CVexelDoc::OnExtrinsicCalibration() {
                 m_calibrationStats.extrinsicFrame = r;
                 m_calibrationStats.extrinsicRms = pose.rms;
                 m_calibrationStats.poseFrame = r;
+                m_calibrationProblem.clear();
                 Ui().showStatus("Extrinsic Calibration of frame " + std::to_string(r) + ": " +
                                 std::to_string(imagePoints.size()) + " points, RMS reprojection error " +
                                 pixels(pose.rms));
             }
         } catch (const cv::Exception& e) {
-            Ui().showStatus("Extrinsic Calibration failed: " + e.err + "; the calibration was not changed");
+            reportProblem(*this, "Extrinsic Calibration failed: " + e.err + "; the calibration was not changed");
         }
+    }
+    UpdateTitleAndViews();
+}
+
+void CVexelDoc::OnCellSize(double millimetres) {
+    if (!(millimetres >= 0 && millimetres <= MAX_CELL_SIZE_MM)) {
+        Ui().showStatus("Cell Size: " + vexel::formatDecimals(millimetres, 2) + " mm is not a cell side (0 to " +
+                        vexel::formatDecimals(MAX_CELL_SIZE_MM, 0) + " mm); the cell size was not changed");
+    } else {
+        m_cellSizeMm = millimetres;
+        Ui().showStatus(millimetres > 0 ? "Cell side " + vexel::formatDecimals(millimetres, 2) +
+                                              " mm: poses are given in millimetres"
+                                        : std::string("Cell side not set: poses are given in cells"));
     }
     UpdateTitleAndViews();
 }

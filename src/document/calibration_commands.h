@@ -4,6 +4,7 @@
 // On... handlers ask the user and end up here.
 
 #include <string>
+#include <vector>
 
 #include "calibration/output_file.h"
 
@@ -42,3 +43,17 @@ bool SaveCalibrationFile(CVexelDoc& doc, const std::string& path, int form, std:
 // the file could not be written.
 bool SaveCorrespondencesFile(CVexelDoc& doc, const std::string& path, std::string* error = nullptr,
                              const vexel::OutputOptions& output = {});
+
+// The forms File > Export Calibration writes: those vexel-cli writes.
+struct CalibrationExportFormat {
+    const char* name;       // the menu's text
+    const char* filter;     // the save dialog's filter
+    const char* extension;  // its default extension
+};
+const std::vector<CalibrationExportFormat>& calibrationExportFormats();
+
+// Writes the document's calibration to `path` in export format `format`
+// (an index into calibrationExportFormats()). False, with the reason in
+// `error` and the status message, when there is no calibration or the
+// file could not be written.
+bool ExportCalibrationFile(CVexelDoc& doc, int format, const std::string& path, std::string* error = nullptr);

@@ -7,6 +7,15 @@
 #include <string>
 #include <vector>
 
+// One frame offered as the reference frame: its index, its name and its
+// correspondences (-1 when it has not been searched yet).
+struct ReferenceFrameChoice {
+    int frame = 0;
+    std::string name;
+    int points = -1;
+    bool operator==(const ReferenceFrameChoice&) const = default;
+};
+
 // The answers to the question whether to save before closing.
 enum class SaveChoice { Save, Discard, Cancel };
 
@@ -20,9 +29,9 @@ public:
     // Save dialog; returns the chosen path, or std::nullopt when cancelled.
     virtual std::optional<std::string> chooseSaveFile(const std::string& filter, const std::string& defaultExtension,
                                                       bool promptOverwrite) = 0;
-    // "Select Reference Frame": the frame names in frame order and the initial selection; returns the chosen
-    // index, or -1 when cancelled (a chosen index of -1 behaves like Cancel).
-    virtual int chooseReferenceFrame(const std::vector<std::string>& names, int initialSelection) = 0;
+    // "Select Reference Frame": the frames that can be chosen, in frame order, and the frame selected at first;
+    // returns the chosen frame's index, or -1 when cancelled.
+    virtual int chooseReferenceFrame(const std::vector<ReferenceFrameChoice>& frames, int initialFrame) = 0;
     virtual void showMessageBox(const std::string& text) = 0;  // only the commands' own message boxes
     // The question `text` with the answers Save, Discard and Cancel (closing the question is Cancel).
     virtual SaveChoice askSaveBeforeClosing(const std::string& text) = 0;

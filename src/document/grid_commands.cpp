@@ -336,6 +336,7 @@ void CVexelDoc::ClearGrids() {
     m_gridSet.pendingElements.clear();
     m_gridSet.resize(0);
     m_excludedFrames.clear();
+    m_frameNotes.clear();
     m_showGrid = false;
     m_referenceFrame = -1;
     m_calibrationStats.forgetFrames();
@@ -369,6 +370,8 @@ void CVexelDoc::OnExtractGrids() {
         const GridSearchResult result = SearchGrids(search);
         if (result.failure) std::rethrow_exception(result.failure);
     }
+    // What was found is shown at once.
+    if (m_gridSet.getTotalPointCount() > 0) m_showGrid = true;
     Ui().showStatus(extractionSummary(*this) + cancelledNote(*this));
     UpdateTitleAndViews();
 }

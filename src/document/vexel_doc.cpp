@@ -1,6 +1,7 @@
 #include "document/vexel_doc.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -22,7 +23,7 @@ public:
     std::optional<std::string> chooseSaveFile(const std::string&, const std::string&, bool) override {
         return std::nullopt;
     }
-    int chooseReferenceFrame(const std::vector<std::string>&, int) override { return -1; }
+    int chooseReferenceFrame(const std::vector<ReferenceFrameChoice>&, int) override { return -1; }
     void showMessageBox(const std::string&) override {}
     SaveChoice askSaveBeforeClosing(const std::string&) override { return SaveChoice::Cancel; }
     void showStatus(const std::string&) override {}
@@ -70,6 +71,7 @@ void CVexelDoc::OnNewDocument() {
     m_calibration.reset();
     m_calibrationStats = CalibrationStats{};
     m_calibrationModified = false;
+    m_calibrationProblem.clear();
     m_sequence.reset();
     ClearCache();
     {
@@ -80,6 +82,8 @@ void CVexelDoc::OnNewDocument() {
         m_framePending = false;
     }
     ClearGrids();
+    m_sessionPath.clear();
+    m_sessionSaved = false;
     // With no frames the title update leaves the title alone; an empty
     // document says so itself.
     m_ui->setTitle("Vexel");
@@ -163,7 +167,79 @@ void CVexelDoc::KeepCurrentFrameInList() {
     }
 }
 
-bool CVexelDoc::ImportImageFiles(const std::vector<std::string>& paths) {
+std::vector<std::string> imageFilesInFolder(const std::string& folder) {
+    static const char* const EXTENSIONS[] = {".jpg", ".jpeg", ".png", ".bmp", ".pgm", ".ppm", ".pnm", ".pbm"};
+    std::vector<std::string> files;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        std::error_code typeError;
+        if (!entry.is_regular_file(typeError)) continue;
+        std::string extension = entry.path().extension().string();
+        std::transform(extension.begin(), extension.end(), extension.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        for (const char* known : EXTENSIONS)
+            if (extension == known) files.push_back(entry.path().string());
+    }
+    std::sort(files.begin(), files.end(), [](const std::string& a, const std::string& b) {
+        return naturalLess(std::filesystem::path(a).filename().string(), std::filesystem::path(b).filename().string());
+    });
+    return files;
+}
+
+bool naturalLess(const std::string& a, const std::string& b) {
+    std::size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        const bool digitA = std::isdigit(static_cast<unsigned char>(a[i])) != 0;
+        const bool digitB = std::isdigit(static_cast<unsigned char>(b[j])) != 0;
+        if (digitA && digitB) {
+            // Runs of digits compare by their value: without leading zeros,
+            // the longer run is the larger number.
+            std::size_t endA = i, endB = j;
+            while (endA < a.size() && std::isdigit(static_cast<unsigned char>(a[endA]))) ++endA;
+            while (endB < b.size() && std::isdigit(static_cast<unsigned char>(b[endB]))) ++endB;
+            std::size_t startA = i, startB = j;
+            while (startA + 1 < endA && a[startA] == '0') ++startA;
+            while (startB + 1 < endB && b[startB] == '0') ++startB;
+            if (endA - startA != endB - startB) return endA - startA < endB - startB;
+            const int order = a.compare(startA, endA - startA, b, startB, endB - startB);
+            if (order != 0) return order < 0;
+            i = endA;
+            j = endB;
+        } else {
+            if (a[i] != b[j]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+            ++i;
+            ++j;
+        }
+    }
+    if ((a.size() - i) != (b.size() - j)) return a.size() - i < b.size() - j;
+    return a < b;  // equal apart from leading zeros: a fixed order all the same
+}
+
+bool CVexelDoc::ImportImageFiles(const std::vector<std::string>& chosen) {
+    // A folder stands for the images in it.
+    std::vector<std::string> paths;
+    int folders = 0, emptyFolders = 0;
+    for (const std::string& path : chosen) {
+        std::error_code error;
+        if (!std::filesystem::is_directory(path, error)) {
+            paths.push_back(path);
+            continue;
+        }
+        ++folders;
+        const std::vector<std::string> images = imageFilesInFolder(path);
+        if (images.empty()) ++emptyFolders;
+        paths.insert(paths.end(), images.begin(), images.end());
+    }
+    if (emptyFolders > 0)
+        m_ui->showStatus(emptyFolders == folders && paths.empty()
+                             ? "Import Image(s): no image files in " + plural(folders, "folder", "folders") +
+                                   "; nothing was imported"
+                             : "Import Image(s): " + plural(emptyFolders, "folder holds", "folders hold") +
+                                   " no image files");
+    return AppendImageFiles(paths);
+}
+
+bool CVexelDoc::AppendImageFiles(const std::vector<std::string>& paths) {
     if (paths.empty()) return false;
     WaitForLoader();
     DropSequence();

@@ -44,6 +44,13 @@ struct FrameSlot {
     bool holdsImage() const { return !image.empty(); }
 };
 
+// The image files (by their extension: .jpg, .jpeg, .png, .bmp and the
+// netpbm ones) directly in `folder`, sorted by name with runs of digits
+// compared by their value ("IMG_2" before "IMG_10").
+std::vector<std::string> imageFilesInFolder(const std::string& folder);
+// That order of names.
+bool naturalLess(const std::string& a, const std::string& b);
+
 class CVexelDoc {
 public:
     static constexpr int SLOT_COUNT = 9;
@@ -63,11 +70,13 @@ public:
     // grids, the overlay flag, the reference frame). Frame 0 is current
     // again and the title is "Vexel".
     void OnNewDocument();
-    // Before the working set is thrown away (New, Exit, closing the window):
-    // when the calibration changed since it was last saved or loaded, asks
-    // whether to save it first. True when the caller may go on (saved,
-    // discarded, or nothing to save); false when the user cancelled or the
-    // save did not happen.
+    // Before the working set is thrown away (New, Exit, closing the window,
+    // Open Session): when the session changed since it was last saved or
+    // opened (SessionModified), asks whether to save it first; without
+    // frames, when the calibration changed since it was last saved or
+    // loaded, asks whether to save that. True when the caller may go on
+    // (saved, discarded, or nothing to save); false when the user cancelled
+    // or the save did not happen.
     bool ConfirmClose();
 
     // --- commands ---------------------------------------------------------
@@ -81,8 +90,13 @@ public:
     // Implemented with the calibration and grid commands.
     void OnLoadCalibration();
     void OnSaveCalibration();
+    // Export Calibration in format `format` (calibrationExportFormats()):
+    // asks for the file name, then writes the calibration.
+    void OnExportCalibration(int format);
     void OnSaveCorrespondences();
     void OnGrid();
+    // Extract Grid(s): searches every frame anew; the grid overlay is
+    // switched on when any point was found.
     void OnExtractGrids();
     // Refine Corners: switches m_refineCorners. The frames already searched
     // were searched with the other setting, so every frame counts as not
@@ -91,11 +105,20 @@ public:
     // The options choose the solver and when it stops (Auto by default).
     void OnIntrinsicCalibration(const IntrinsicOptions& options = {});
     void OnExtrinsicCalibration();
+    // Cell Size: the printed board's cell side in millimetres (0 clears
+    // it), then the title-and-views step. A value that is not a finite
+    // number from 0 to MAX_CELL_SIZE_MM changes nothing and is reported.
+    void OnCellSize(double millimetres);
+    static constexpr double MAX_CELL_SIZE_MM = 10000;
 
     // --- non-dialog entry points (the On... handlers end up here) ---------
     // Appends the paths to the frame list (a loaded sequence and its names are
-    // dropped first) and starts a loader pass. False when `paths` is empty.
+    // dropped first) and starts a loader pass. A folder stands for the image
+    // files in it (imageFilesInFolder); a folder without any is reported in
+    // the status message. False when there is nothing to append.
     bool ImportImageFiles(const std::vector<std::string>& paths);
+    // The same with every path taken as a file's (no folder is opened).
+    bool AppendImageFiles(const std::vector<std::string>& paths);
     // Appends every name of the image-list file whose file can be opened.
     // Relative names resolve against the list file's folder. False, with a
     // status message and nothing changed (a loaded sequence stays), when the
@@ -253,6 +276,49 @@ public:
     // Puts frame `frame` on screen (the frame list's and the chart's
     // click): the loader starts there, then the title-and-views step.
     void OnGoToFrame(int frame);
+    // Remove Frame: frame `frame` leaves the list, with what was found in
+    // it; the frames after it move down by one. Frames of a video sequence
+    // cannot be removed. False (and nothing changed) when the frame is not
+    // in the list or comes from a sequence.
+    bool RemoveFrame(int frame);
+    // RemoveFrame with the outcome in the status message, then the
+    // title-and-views step.
+    void OnRemoveFrame(int frame);
+
+    // --- sessions (session_commands.cpp) ---------------------------------
+    // Writes the working set to the session file `path` (see
+    // session_file.h), which becomes the session's own file. False, with
+    // the reason in `error` and the status message, when it could not be
+    // written.
+    bool SaveSessionFile(const std::string& path, std::string* error = nullptr);
+    // Replaces the working set with the session in `path`: its frames, the
+    // frames left out, the settings, what was found in each frame and the
+    // calibration, without searching the frames again. A frame whose file
+    // is missing or changed since the session was saved keeps nothing of
+    // what was found in it, is left out and noted (FrameNote). A session
+    // file that cannot be read, and one whose video cannot be read, leave
+    // everything as it was; the status message says why. Returns whether
+    // it opened.
+    bool OpenSessionFile(const std::string& path, std::string* error = nullptr);
+    // Saves the session to its own file, asking for one the first time or
+    // with `ask`. False when the question was cancelled or the file could
+    // not be written.
+    bool SaveSession(bool ask = false);
+    // Save Session and Save Session As: SaveSession, then the
+    // title-and-views step.
+    void OnSaveSession();
+    void OnSaveSessionAs();
+    // Open Session: asks for the file, then whether to save the work first.
+    void OnOpenSession();
+    // The session's own file (empty until saved or opened).
+    const std::string& SessionPath() const { return m_sessionPath; }
+    // Whether there is work that its session file does not hold: frames
+    // searched, left out or calibrated, changed since the session was last
+    // saved or opened (or never saved).
+    bool SessionModified();
+    // What is known about frame `frame`'s file beyond its search: "file
+    // missing", "file changed since the session was saved"; empty mostly.
+    std::string FrameNote(int frame) const;
 
     // --- the results, for the views and the hosts -------------------------
     const GridSet& Grids() const { return m_gridSet; }
@@ -277,6 +343,17 @@ public:
     }
     std::ostream* Diagnostics() const { return m_diagnostics; }
     std::ostream* Errors() const { return m_errors; }
+    // The board's cell side in millimetres (0: not set, poses in cells).
+    double CellSizeMm() const { return m_cellSizeMm; }
+    void SetCellSizeMm(double millimetres) { m_cellSizeMm = millimetres; }
+    // Why the last calibration command failed (empty: it did not).
+    const std::string& CalibrationProblem() const { return m_calibrationProblem; }
+    // A calibration command failed: the status message says why, and the
+    // reason is kept for the calibration panel.
+    void ReportCalibrationProblem(const std::string& text) {
+        m_calibrationProblem = text;
+        Ui().showStatus(text);
+    }
 
 private:
     friend struct DocumentTestAccess;  // the tests' hand-made working sets
@@ -315,6 +392,18 @@ private:
     FrameDecoder m_decode;
     std::uint64_t m_releaseCount = 0;
     bool m_lookAhead = true;
+    // The board's cell side in millimetres, 0 when not set: poses are then
+    // given in cells. A setting: kept over New.
+    double m_cellSizeMm = 0;
+    // Why the last calibration command (load, intrinsic, extrinsic) failed;
+    // empty when it succeeded or none ran since New.
+    std::string m_calibrationProblem;
+    // Per frame what is known about its file (FrameNote; frames beyond its
+    // end have no note).
+    std::vector<std::string> m_frameNotes;
+    std::string m_sessionPath;
+    std::size_t m_sessionState = 0;
+    bool m_sessionSaved = false;
 
     // Both with m_lock held.
     void ReleaseSlot(int i);
@@ -339,4 +428,7 @@ private:
     // their size.
     void KeepIntrinsicResult(const IntrinsicResult& result, const CalibrationViews& views, cv::Size size,
                              int framesOtherSize);
+
+    // A hash of the session as last saved or opened, without the current frame.
+    std::size_t SessionState();
 };

@@ -96,9 +96,12 @@ void extractFrame(GridSet& set, int frame, const cv::Mat& image, ExtractTrace* t
     // searched the other ways in turn, each in a record of its own; one that
     // labels more takes the frame's place, until one labels the whole board.
     // A frame the first search labels to half the board or more keeps what
-    // it found.
+    // it found; one where it kept fewer than kCellsWorthSearching grid
+    // cells shows no board to search for (the further searches cost some
+    // thirty times the first on a frame without a board).
     int search = 0;
-    if (set.getPointCount(frame) < kFirstSearchEnough && image.type() == CV_8UC1) {
+    if (set.getPointCount(frame) < kFirstSearchEnough && set.getCellCount(frame) >= kCellsWorthSearching &&
+        image.type() == CV_8UC1) {
         const std::vector<CornerSearch>& further = furtherSearches();
         for (size_t k = 0; k < further.size() && set.getPointCount(frame) < kBoardCorners; ++k) {
             GridSet scratch;

@@ -37,6 +37,9 @@ constexpr int kBoardCorners = 110;
 // Half the board: a frame where the first search labels this many corners
 // keeps its result.
 constexpr int kFirstSearchEnough = kBoardCorners / 2;
+// The further searches run only where the first kept at least this many
+// grid cells: a few cells of the board, in the light or sharp enough.
+constexpr int kCellsWorthSearching = 4;
 
 // The searches tried after the first one: the contrast normalised locally
 // (shadows, glare, dim parts), the same smoothed by kBlurredSmoothing of the

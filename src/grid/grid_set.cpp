@@ -73,6 +73,16 @@ bool GridSet::resetFrame(int frame, int count) {
     return true;
 }
 
+void GridSet::removeFrame(int frame) {
+    if (frame < 0 || frame >= frameCount()) return;
+    pendingElements.clear();
+    FrameGrid& record = frames[static_cast<size_t>(frame)];
+    // Elements before nodes, as in release().
+    if (record.trianglePart) record.trianglePart->clearElements();
+    if (record.gridPart) record.gridPart->clearElements();
+    frames.erase(frames.begin() + frame);
+}
+
 bool GridSet::hasFrame(int frame) const {
     if (frame < 0 || frame >= frameCount() || maxPoints <= 0) return false;
     const FrameGrid& record = frames[static_cast<size_t>(frame)];

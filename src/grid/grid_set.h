@@ -37,6 +37,10 @@ public:
     // in use, two empty parts, not searched. False (the record absent) when
     // the frame is out of range or the storage cannot be had.
     bool resetFrame(int frame, int count);
+    // Removes frame `frame`'s record; the frames after it move down by one.
+    // The work list is emptied (it may name cells of the removed frame).
+    // Nothing happens when the frame is out of range.
+    void removeFrame(int frame);
 
     int frameCount() const { return static_cast<int>(frames.size()); }
     // The record has its slots and both parts.

@@ -45,6 +45,21 @@ struct Camera {
     cv::Vec4d distortion() const { return {k1, k2, p1, p2}; }
 };
 
+// The default camera scaled to a frame of width x height: the focal lengths
+// with the width (so a 16:9 frame keeps the pixels square), the principal
+// point with each side.
+inline Camera scaledCamera(int width, int height) {
+    Camera camera;
+    const double sx = width / static_cast<double>(camera.width), sy = height / static_cast<double>(camera.height);
+    camera.width = width;
+    camera.height = height;
+    camera.fx *= sx;
+    camera.fy *= sx;
+    camera.cx *= sx;
+    camera.cy *= sy;
+    return camera;
+}
+
 // Pose of the pattern in the camera frame: X_c = R(rvec) X_pattern + tvec.
 struct ViewPose {
     cv::Vec3d rvec;  // rotation vector (axis times angle, radians)

@@ -57,7 +57,7 @@ void CVexelView::OnUncertainty() {
 std::shared_ptr<const CalibrationInsight> CVexelView::InsightForFrame() const {
     if (!m_doc) return nullptr;
     std::shared_ptr<const CalibrationInsight> insight =
-        m_docBusy ? m_snapshot.insight : m_doc->m_calibrationStats.insight;
+        m_docBusy ? m_snapshot.insight : m_doc->Stats().insight;
     if (!insight || insight->imageSize != cv::Size(m_imageWidth, m_imageHeight)) return nullptr;
     return insight;
 }

@@ -235,8 +235,12 @@ TEST_F(CalibrationCommandsTest, ExtrinsicCalibrationAsksForTheFrameAndRefusesPoo
     ui.calls.clear();
     ui.referenceAnswers = {2};
     doc.OnExtrinsicCalibration();
-    EXPECT_EQ(ui.lastReferenceNames, doc.FrameNames());
-    EXPECT_EQ(ui.calls[0], "reference|1|4");
+    // Frame 2, with 3 points, is not offered; the others come with their points.
+    const std::vector<std::string> names = doc.FrameNames();
+    const auto points = [&](int f) { return gridsOf(doc).getPointCount(f); };
+    EXPECT_EQ(ui.lastReferenceChoices, (std::vector<ReferenceFrameChoice>{
+                                           {0, names[0], points(0)}, {1, names[1], points(1)}, {3, names[3], points(3)}}));
+    EXPECT_EQ(ui.calls[0], "reference|1|3");
     EXPECT_EQ(ui.callsStartingWith("message|"), (std::vector<std::string>{NEED_FOUR}));
     EXPECT_TRUE(ui.callsStartingWith("views").empty());
     // No wait cursor is left over the message box.

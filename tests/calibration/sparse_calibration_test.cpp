@@ -13,7 +13,6 @@
 
 #include <opencv2/calib3d.hpp>
 
-#include "calibration/aligned_allocations.h"
 #include "calibration/camera_calibration.h"
 #include "calibration/sparse_calibration.h"
 
@@ -119,9 +118,7 @@ TEST(SolverChoice, AutoKeepsTheLibrarysResultUpTo40ViewsAndSolvesSparselyAbove) 
     IntrinsicResult upTo = calibrateIntrinsic(views, IMAGE_SIZE);
     EXPECT_EQ(upTo.solver, IntrinsicSolver::Library);
 
-    // Bit for bit what the library's calibration with its own defaults gives
-    // (on work arrays placed alike).
-    AlignedAllocations alike;
+    // Bit for bit what the library's calibration with its own defaults gives.
     cv::Mat camera = cv::Mat::zeros(3, 3, CV_64F), distortion = cv::Mat::zeros(4, 1, CV_64F);
     std::vector<cv::Mat> rvecs, tvecs;
     cv::Mat deviations, extrinsicDeviations, perView;
@@ -164,25 +161,6 @@ TEST(LibrarySolver, RepeatsToTheLastBitWhateverTheHeapHolds) {
     }
 }
 
-TEST(AlignedAllocations, AlignsThisThreadsStorageOnlyWhileOpen) {
-    EXPECT_FALSE(AlignedAllocations::active());
-    {
-        AlignedAllocations outer;
-        {
-            AlignedAllocations inner;
-            EXPECT_TRUE(AlignedAllocations::active());
-        }
-        EXPECT_TRUE(AlignedAllocations::active());
-        for (std::size_t size : {1u, 8u, 24u, 100u, 4096u, 300000u}) {
-            std::unique_ptr<char[]> block(new char[size]);
-            EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block.get()) % 64, 0u) << size;
-        }
-        bool otherThread = true;
-        std::thread([&] { otherThread = AlignedAllocations::active(); }).join();
-        EXPECT_FALSE(otherThread);
-    }
-    EXPECT_FALSE(AlignedAllocations::active());
-}
 
 TEST(SolverChoice, SolverNamesRoundTrip) {
     for (IntrinsicSolver s : {IntrinsicSolver::Auto, IntrinsicSolver::Library, IntrinsicSolver::Sparse}) {
@@ -228,4 +206,18 @@ TEST(SparseSolver, StartsFromViewsSpreadOverTheSet) {
     EXPECT_EQ(spreadViewIndices(21, 20)[10], 11);
     EXPECT_EQ(spreadViewIndices(5, 20), (std::vector<int>{0, 1, 2, 3, 4}));
     EXPECT_TRUE(spreadViewIndices(0, 20).empty());
+}
+
+TEST(SparseSolver, StopsBetweenIterationsWhenAsked) {
+    const CalibrationViews views = renderedViews(8);
+    IntrinsicOptions options = converged(IntrinsicSolver::Sparse);
+    int asked = 0;
+    options.stopRequested = [&] { return ++asked >= 2; };
+    const IntrinsicResult stopped = calibrateIntrinsic(views, IMAGE_SIZE, options);
+    EXPECT_TRUE(stopped.stopped);
+    EXPECT_EQ(asked, 2);  // not asked again once it said stop
+    options.stopRequested = [] { return false; };
+    const IntrinsicResult finished = calibrateIntrinsic(views, IMAGE_SIZE, options);
+    EXPECT_FALSE(finished.stopped);
+    EXPECT_GT(finished.record.fx(), 0.0);
 }

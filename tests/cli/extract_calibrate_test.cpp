@@ -391,3 +391,18 @@ TEST_F(ExtractCalibrateCli, InspectWithACalibrationDrawsTheResiduals) {
 
     EXPECT_EQ(run("inspect " + shellQuote(dir / "view_001.pgm") + " --cal " + shellQuote(dir / "missing.cal")).status, 2);
 }
+
+TEST_F(ExtractCalibrateCli, SessionWrittenByCalibrateIsReadBackWithTheSameResult) {
+    const fs::path session = dir / "work.vexel";
+    auto first = run("calibrate " + shellQuote(dir / "views.iml") + " --json --cell-mm 25 --session " +
+                     shellQuote(session));
+    ASSERT_EQ(first.status, 0) << first.out;
+    // Read back, the frames are not searched again: the same points give the
+    // same camera, bit for bit, and the cell side comes with the session.
+    auto again = run("calibrate " + shellQuote(session) + " --json");
+    ASSERT_EQ(again.status, 0) << again.out;
+    const nlohmann::json a = nlohmann::json::parse(first.out), b = nlohmann::json::parse(again.out);
+    EXPECT_EQ(a["camera"], b["camera"]);
+    EXPECT_EQ(a["framesUsed"], b["framesUsed"]);
+    EXPECT_EQ(b["cellSizeMm"], 25.0);
+}

@@ -12,6 +12,7 @@
 #include <ctime>
 #include <memory>
 
+#include "app/calibration_panel.h"
 #include "app/command_ids.h"
 #include "app/coverage_panel.h"
 #include "app/main_frame.h"
@@ -94,11 +95,11 @@ protected:
 TEST_F(InsightViewsTest, ResidualsShowEveryPointAndRingTheWorstCorners) {
     calibrate(pattern::randomPoses(pattern::Camera{}, 6, 3));
     EXPECT_TRUE(frame->Action(cmd::VIEW_RESIDUALS)->isCheckable());
-    const FrameResiduals& residuals = *doc->m_calibrationStats.insight->residualsOf(0);
+    const FrameResiduals& residuals = *doc->Stats().insight->residualsOf(0);
     const QImage before = view();
     EXPECT_TRUE(frame->OnCommand(cmd::VIEW_RESIDUALS));
     EXPECT_TRUE(frame->Action(cmd::VIEW_RESIDUALS)->isChecked());
-    EXPECT_FALSE(frame->ResidualDock()->visibleRegion().isEmpty());
+    EXPECT_FALSE(frame->CalibrationPanel()->visibleRegion().isEmpty());
     const QImage after = view();
 
     // A white dot on every detected point, the worst ones ringed.
@@ -119,7 +120,7 @@ TEST_F(InsightViewsTest, UncertaintyOfFrontalViewsIsHighAtTheCornersAndGoesWithC
     const pattern::Camera camera;
     calibrate(frontalPoses(camera, 10), camera);
     EXPECT_TRUE(frame->OnCommand(cmd::VIEW_UNCERTAINTY));
-    EXPECT_FALSE(frame->CoverageDock()->visibleRegion().isEmpty());
+    EXPECT_FALSE(frame->CalibrationPanel()->visibleRegion().isEmpty());
     QImage shot = view();
     const QRect centre(onView({300, 220}), onView({340, 260}));
     const QRect corner(onView({4, 200}), onView({24, 280}));  // the left edge's middle, away from the advice
@@ -146,13 +147,12 @@ TEST_F(InsightViewsTest, UncertaintyOfFrontalViewsIsHighAtTheCornersAndGoesWithC
 TEST_F(InsightViewsTest, ResidualSummaryPlotsEveryResidualWithTheCurrentFrameApart) {
     calibrate(pattern::randomPoses(pattern::Camera{}, 4, 8));
     CResidualPlot* plot = frame->ResidualPlot();
-    frame->ResidualDock()->show();
-    frame->ResidualDock()->raise();
+    frame->CalibrationPanel()->raise();
     plot->resize(420, 220);
     EXPECT_EQ(plot->PointCount(), 4 * 110);
     const QImage shot = grabImage(*plot);
     // Every residual of the current frame is an orange dot in the scatter.
-    const FrameResiduals& own = *doc->m_calibrationStats.insight->residualsOf(doc->CurrentFrame());
+    const FrameResiduals& own = *doc->Stats().insight->residualsOf(doc->CurrentFrame());
     int orange = 0;
     for (std::size_t i = 0; i < own.detected.size(); ++i) {
         const QPoint at = plot->ScatterPosition(own.error(i).x, own.error(i).y).toPoint();

@@ -98,6 +98,11 @@ TEST_F(MainFrameTest, MenusHoldTheirItemsWithTextsIdentifiersAndKeys) {
           {"", 0, ""},
           {"Save C&orrespondences...", 32776, ""},
           {"Save &Calibration...", 32777, ""},
+          {"Expor&t Calibration", 0, ""},
+          {"", 0, ""},
+          {"O&pen Session...", cmd::OPEN_SESSION, ""},
+          {"Save S&ession", cmd::SAVE_SESSION, ""},
+          {"Save Session &As...", cmd::SAVE_SESSION_AS, ""},
           {"", 0, ""},
           {"E&xit", 57665, ""}}},
         {"&View",
@@ -113,6 +118,11 @@ TEST_F(MainFrameTest, MenusHoldTheirItemsWithTextsIdentifiersAndKeys) {
           {"&Undistorted", cmd::VIEW_UNDISTORTED, ""},
           {"&Coverage", cmd::VIEW_COVERAGE, ""},
           {"", 0, ""},
+          {"Fit to &Window", cmd::VIEW_FIT_TO_WINDOW, ""},
+          {"Zoom &In", cmd::ZOOM_IN, "Ctrl++"},
+          {"Zoom &Out", cmd::ZOOM_OUT, "Ctrl+-"},
+          {"&Actual Size", cmd::ACTUAL_SIZE, "Ctrl+0"},
+          {"", 0, ""},
           {"&Residuals", cmd::VIEW_RESIDUALS, ""},
           {"&Poses", cmd::VIEW_POSES, ""},
           {"Unc&ertainty", cmd::VIEW_UNCERTAINTY, ""}}},
@@ -122,7 +132,9 @@ TEST_F(MainFrameTest, MenusHoldTheirItemsWithTextsIdentifiersAndKeys) {
           {"E&xtrinsic Calibration", 32781, "F7"},
           {"", 0, ""},
           {"&Refine Corners", cmd::REFINE_CORNERS, ""},
-          {"&Use All Frames", cmd::USE_ALL_FRAMES, ""}}},
+          {"&Use All Frames", cmd::USE_ALL_FRAMES, ""},
+          {"", 0, ""},
+          {"Cell &Size...", cmd::CELL_SIZE, ""}}},
         {"&Help", {{"&About Vexel...", 57664, ""}}},
     };
     const QList<QAction*> menus = frame->menuBar()->actions();
@@ -142,6 +154,10 @@ TEST_F(MainFrameTest, MenusHoldTheirItemsWithTextsIdentifiersAndKeys) {
                 continue;
             }
             EXPECT_EQ(item->text(), QString(want.text));
+            if (want.id == 0) {  // a submenu
+                EXPECT_NE(item->menu(), nullptr);
+                continue;
+            }
             EXPECT_EQ(item->data().toInt(), want.id);
             EXPECT_EQ(item->shortcut(), QKeySequence(QString(want.shortcut)));
             EXPECT_EQ(frame->Action(want.id), item);
@@ -265,6 +281,10 @@ TEST_F(MainFrameTest, RefineCornersIsADocumentSettingOffByDefault) {
     app->ImportFiles({QString::fromStdString(FRONTAL)});
     frame->OnCommand(cmd::EXTRACT_GRIDS);
     EXPECT_FALSE(refine->isChecked());
+    // What was found is drawn at once; with the overlay off, Refine Corners
+    // leaves the search to the next Extract Grid(s).
+    EXPECT_TRUE(doc->ShowGrid());
+    frame->OnCommand(cmd::GRID);
     const int plain = doc->Grids().getPointCount(0);
     ASSERT_GT(plain, 100);
     GridPoint before{};

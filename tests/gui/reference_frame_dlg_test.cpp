@@ -1,5 +1,6 @@
-// "Select Reference Frame": the frame names in order, the current frame
-// selected, the chosen row on OK and -1 on Cancel.
+// "Select Reference Frame": the frames offered in order with their numbers
+// and points, the given frame selected, the chosen frame on OK and -1 on
+// Cancel.
 
 #include "gui/gui_fixture.h"
 
@@ -16,8 +17,11 @@ namespace {
 
 class ReferenceFrameDlgTest : public GuiTest {
 protected:
-    const std::vector<std::string> names = {"/data/run/frame_000.pgm", "/data/run/frame_001.pgm",
-                                            "/data/run/frame_002.pgm", "/data/run/frame_003.pgm"};
+    // Frame 2 cannot be used and is not offered.
+    const std::vector<ReferenceFrameChoice> frames = {{0, "/data/run/frame_000.pgm", 110},
+                                                      {1, "/data/run/frame_001.pgm", 1},
+                                                      {3, "/data/run/frame_003.pgm", -1},
+                                                      {4, "/data/run/frame_004.pgm", 96}};
 
     // Shows the dialog modally with Choose and lets `act` answer it.
     int choose(int initial, const std::function<void(CReferenceFrameDlg*)>& act) {
@@ -26,7 +30,7 @@ protected:
             ASSERT_NE(dialog, nullptr);
             act(dialog);
         });
-        return CReferenceFrameDlg::Choose(names, initial);
+        return CReferenceFrameDlg::Choose(frames, initial);
     }
 
     static QPushButton* button(CReferenceFrameDlg* dialog, const QString& text) {
@@ -36,17 +40,20 @@ protected:
     }
 };
 
-TEST_F(ReferenceFrameDlgTest, ListsTheNamesInOrderWithTheCurrentFrameSelected) {
-    CReferenceFrameDlg dialog(names, 2);
+TEST_F(ReferenceFrameDlgTest, ListsTheFramesInOrderWithTheGivenFrameSelected) {
+    CReferenceFrameDlg dialog(frames, 3);
     EXPECT_EQ(dialog.windowTitle(), "Select Reference Frame");
     QListWidget* list = dialog.ListBox();
     ASSERT_EQ(list->count(), 4);
-    // Each row names the file first, then its folder; the tooltip has the path.
-    EXPECT_EQ(list->item(1)->text(), QString::fromUtf8("frame_001.pgm  \u2014  /data/run"));
+    // Each row: number, file, points, then the folder; the tooltip has the path.
+    EXPECT_EQ(list->item(0)->text(), QString::fromUtf8("0: frame_000.pgm, 110 points  \u2014  /data/run"));
+    EXPECT_EQ(list->item(1)->text(), QString::fromUtf8("1: frame_001.pgm, 1 point  \u2014  /data/run"));
+    EXPECT_EQ(list->item(2)->text(), QString::fromUtf8("3: frame_003.pgm, not searched yet  \u2014  /data/run"));
     for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(list->item(i)->toolTip().toStdString(), names[static_cast<std::size_t>(i)]);
-    EXPECT_EQ(CReferenceFrameDlg::RowText("/clip.vsq Frame 3"), QString::fromUtf8("clip.vsq Frame 3  \u2014  /"));
-    EXPECT_EQ(CReferenceFrameDlg::RowText("relative.pgm"), "relative.pgm");
+        EXPECT_EQ(list->item(i)->toolTip().toStdString(), frames[static_cast<std::size_t>(i)].name);
+    EXPECT_EQ(CReferenceFrameDlg::RowText({7, "/clip.vsq Frame 7", 20}),
+              QString::fromUtf8("7: clip.vsq Frame 7, 20 points  \u2014  /"));
+    EXPECT_EQ(CReferenceFrameDlg::RowText({0, "relative.pgm", 4}), "0: relative.pgm, 4 points");
     EXPECT_EQ(list->currentRow(), 2);
     ASSERT_EQ(list->selectedItems().size(), 1);
     EXPECT_EQ(list->row(list->selectedItems().front()), 2);
@@ -55,26 +62,27 @@ TEST_F(ReferenceFrameDlgTest, ListsTheNamesInOrderWithTheCurrentFrameSelected) {
     ASSERT_NE(button(&dialog, "Cancel"), nullptr);
 }
 
-TEST_F(ReferenceFrameDlgTest, OkReturnsTheChosenRowAndCancelMinusOne) {
+TEST_F(ReferenceFrameDlgTest, OkReturnsTheChosenFrameAndCancelMinusOne) {
     EXPECT_EQ(choose(1, [](CReferenceFrameDlg* d) { button(d, "OK")->click(); }), 1);
     EXPECT_EQ(choose(1,
                      [](CReferenceFrameDlg* d) {
                          d->ListBox()->setCurrentRow(3);
                          button(d, "OK")->click();
                      }),
-              3);
+              4);
     EXPECT_EQ(choose(1,
                      [](CReferenceFrameDlg* d) {
                          d->ListBox()->setCurrentRow(3);
                          button(d, "Cancel")->click();
                      }),
               -1);
-    // Nothing selected (an initial index outside the list): OK gives -1.
-    EXPECT_EQ(choose(-1, [](CReferenceFrameDlg* d) { button(d, "OK")->click(); }), -1);
+    // Nothing selected (an initial frame not offered): OK gives -1.
+    EXPECT_EQ(choose(2, [](CReferenceFrameDlg* d) { button(d, "OK")->click(); }), -1);
 }
 
 TEST_F(ReferenceFrameDlgTest, HorizontalScrollBarReachesTheEndOfTheLongestPath) {
-    std::vector<std::string> longNames = {"/short.pgm", "/" + std::string(300, 'x') + "/very_long_frame_name.pgm"};
+    std::vector<ReferenceFrameChoice> longNames = {{0, "/short.pgm", 4},
+                                                   {1, "/" + std::string(300, 'x') + "/very_long_frame_name.pgm", 4}};
     CReferenceFrameDlg dialog(longNames, 0);
     dialog.show();
     QApplication::processEvents();
@@ -84,7 +92,7 @@ TEST_F(ReferenceFrameDlgTest, HorizontalScrollBarReachesTheEndOfTheLongestPath) 
     ASSERT_GT(bar->maximum(), 0);
     // Scrolled to the end, the whole text width is covered.
     EXPECT_GE(bar->maximum() + list->viewport()->width(), textWidth);
-    EXPECT_EQ(list->item(1)->toolTip().toStdString(), longNames[1]);
+    EXPECT_EQ(list->item(1)->toolTip().toStdString(), longNames[1].name);
 }
 
 }  // namespace

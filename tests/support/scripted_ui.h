@@ -2,7 +2,7 @@
 // A DocumentUi for tests: answers come from queues filled by the test, and
 // every call is recorded as one string, in call order:
 //   "open|<filter>|<ext>|multi" (or "|single"), "save|<filter>|<ext>|prompt" (or "|noprompt"),
-//   "reference|<initial>|<count>", "message|<text>", "close|<text>", "status|<text>", "busy|1" / "busy|0",
+//   "reference|<initial frame>|<frames offered>", "message|<text>", "close|<text>", "status|<text>", "busy|1" / "busy|0",
 //   "title|<text>", "views".
 // An empty queue answers like a cancelled dialog. Progress reports are kept
 // apart, in `progressCalls` as "<text>|<done>|<total>".
@@ -25,8 +25,8 @@ public:
     std::deque<int> referenceAnswers;
     std::deque<SaveChoice> closeAnswers;
     std::vector<std::string> calls;
-    // Names offered to the last reference-frame question.
-    std::vector<std::string> lastReferenceNames;
+    // The frames offered by the last reference-frame question.
+    std::vector<ReferenceFrameChoice> lastReferenceChoices;
 
     std::vector<std::string> chooseOpenFiles(const std::string& filter, const std::string& defaultExtension,
                                              bool multiple) override {
@@ -46,9 +46,9 @@ public:
         return answer;
     }
 
-    int chooseReferenceFrame(const std::vector<std::string>& names, int initialSelection) override {
-        calls.push_back("reference|" + std::to_string(initialSelection) + "|" + std::to_string(names.size()));
-        lastReferenceNames = names;
+    int chooseReferenceFrame(const std::vector<ReferenceFrameChoice>& frames, int initialFrame) override {
+        calls.push_back("reference|" + std::to_string(initialFrame) + "|" + std::to_string(frames.size()));
+        lastReferenceChoices = frames;
         if (referenceAnswers.empty()) return -1;
         int answer = referenceAnswers.front();
         referenceAnswers.pop_front();

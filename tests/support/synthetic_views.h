@@ -10,6 +10,7 @@
 #include "calibration/calibration_insight.h"
 #include "calibration/camera_calibration.h"
 #include "document/vexel_doc.h"
+#include "support/document_access.h"
 #include "pattern/renderer.h"
 
 namespace vexel::test {
@@ -52,8 +53,8 @@ inline std::vector<pattern::ViewPose> withCornerPoses(const pattern::Camera& cam
 // document's frames 0, 1, ... stand for the views.
 inline void installCalibration(CVexelDoc& doc, const CalibrationViews& views, cv::Size size) {
     const IntrinsicResult result = calibrateIntrinsic(views, size);
-    doc.m_calibration = std::make_unique<CalibrationRecord>(result.record);
-    doc.m_calibrationStats = intrinsicStats(views, result, size, 0);
+    DocumentTestAccess::calibration(doc) = std::make_unique<CalibrationRecord>(result.record);
+    DocumentTestAccess::stats(doc) = intrinsicStats(views, result, size, 0);
 }
 
 }  // namespace vexel::test

@@ -1,0 +1,150 @@
+// The whole extraction on rendered views with the faults of users' own
+// photographs: a few views per kind of fault, each found to a good share
+// and without a single point farther than a pixel from its true corner.
+// The survey over many views is bench/fault_survey.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "grid/extract_frame.h"
+#include "grid/grid_set.h"
+#include "grid/point_check.h"
+#include "pattern/photo_faults.h"
+#include "pattern/renderer.h"
+
+namespace {
+
+namespace vp = vexel::pattern;
+
+struct FaultCase {
+    vp::FaultKind kind;
+    uint32_t seed;
+    bool glareOnOrigin = false;  // the glare hides the origin marker's spot
+};
+
+struct Outcome {
+    int visible = 0;   // corners a careful person can see
+    int labelled = 0;  // points output
+    int wrong = 0;     // of them, farther than 1 px from the truth or unknown
+};
+
+vp::FaultyView render(const FaultCase& c) {
+    const vp::Camera camera = vp::scaledCamera(1920, 1080);
+    const vp::ViewPose pose = vp::randomPoses(camera, 1, c.seed, vp::poseRangeFor(c.kind))[0];
+    vp::PortableRandom draws(c.seed + 17u);
+    vp::RenderOptions render;
+    render.samples = 4;
+    render.blurSigma = 1.0;
+    render.noiseSigma = 2.0;
+    render.noiseSeed = c.seed;
+    render.backdropSeed = c.seed + 1u;
+    vp::PhotoFaults faults = vp::drawFaults(c.kind, camera, pose, draws);
+    if (c.glareOnOrigin) {
+        vp::projectPatternPoint(camera, pose, -0.5, 2.5, faults.glareCentre);
+        faults.glareLength = 0.0;
+    }
+    return vp::renderFaultyView(camera, pose, render, faults);
+}
+
+Outcome extract(const vp::FaultyView& view, bool refine) {
+    Outcome outcome;
+    std::map<std::pair<int, int>, cv::Point2d> truth;
+    for (size_t k = 0; k < view.view.corners.size(); ++k) {
+        const vp::CornerTruth& t = view.view.corners[k];
+        truth[{t.patternX, t.patternY}] = {t.imageX, t.imageY};
+        outcome.visible += view.hidden[k] ? 0 : 1;
+    }
+    GridSet set;
+    set.allocate(1, 200);
+    ExtractOptions options;
+    options.refineCorners = refine;
+    extractFrame(set, 0, view.view.image, nullptr, nullptr, nullptr, options);
+    outcome.labelled = set.getPointCount(0);
+    for (int k = 0; k < outcome.labelled; ++k) {
+        GridPoint at{}, on{};
+        set.getImagePoint(0, k, at);
+        set.getPatternPoint(0, k, on);
+        const auto it = truth.find({static_cast<int>(std::lround(on.x)), static_cast<int>(std::lround(on.y))});
+        if (it == truth.end() || std::hypot(it->second.x - at.x, it->second.y - at.y) > 1.0) ++outcome.wrong;
+    }
+    return outcome;
+}
+
+class FaultyView : public testing::TestWithParam<FaultCase> {};
+
+TEST_P(FaultyView, MostVisibleCornersLabelledAndNoneWrong) {
+    const vp::FaultyView view = render(GetParam());
+    for (const bool refine : {false, true}) {
+        SCOPED_TRACE(refine ? "--refine" : "plain");
+        const Outcome o = extract(view, refine);
+        EXPECT_EQ(o.wrong, 0);
+        EXPECT_GE(o.labelled, 0.85 * o.visible) << o.labelled << " of " << o.visible;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FaultyView,
+                         testing::Values(FaultCase{vp::FaultKind::Shadow, 3}, FaultCase{vp::FaultKind::Hand, 5},
+                                         FaultCase{vp::FaultKind::Glare, 7, true},
+                                         FaultCase{vp::FaultKind::MotionBlur, 9},
+                                         FaultCase{vp::FaultKind::LowLight, 11},
+                                         FaultCase{vp::FaultKind::SmallBoard, 13}),
+                         [](const testing::TestParamInfo<FaultCase>& info) {
+                             return std::string(vp::faultKindName(info.param.kind)) +
+                                    (info.param.glareOnOrigin ? "_on_origin" : "");
+                         });
+
+// The last check: a lattice seen in perspective keeps every corner; a corner
+// moved by most of a pixel, or a third of a cell, is dropped and its
+// neighbours stay.
+TEST(SoundPoints, DropsTheCornerOffItsNeighboursAndKeepsTheRest) {
+    cv::Mat image(480, 640, CV_8UC1);
+    std::vector<LabelledPoint> points;
+    auto project = [](int i, int j) {
+        const double w = 1.0 + 0.02 * i + 0.01 * j;
+        return cv::Point2f(static_cast<float>((320 + 30 * i) / w), static_cast<float>((240 - 30 * j) / w));
+    };
+    for (int j = -5; j <= 5; ++j)
+        for (int i = -5; i <= 4; ++i) points.push_back({i, j, project(i, j)});
+    // The image of the lattice: bright where i + j of the cell is odd.
+    for (int r = 0; r < image.rows; ++r) {
+        for (int c = 0; c < image.cols; ++c) {
+            // Invert the projection for the pattern position of the pixel.
+            const double x = c, y = r;
+            double i = 0, j = 0;
+            for (int it = 0; it < 20; ++it) {
+                const double w = 1.0 + 0.02 * i + 0.01 * j;
+                i = (x * w - 320) / 30;
+                j = (240 - y * w) / 30;
+            }
+            const int X = static_cast<int>(std::floor(i)) + 1, Y = static_cast<int>(std::floor(j)) + 1;
+            image.at<uint8_t>(r, c) = ((X + Y) & 1) != 0 ? 200 : 40;
+        }
+    }
+    std::vector<bool> keep = soundPoints(image, points);
+    int kept = 0;
+    for (const bool k : keep) kept += k ? 1 : 0;
+    EXPECT_EQ(kept, 110);
+
+    for (const float shift : {0.9f, 10.0f}) {
+        SCOPED_TRACE(shift);
+        std::vector<LabelledPoint> moved = points;
+        const size_t victim = 45;  // (0, -1), inside the block
+        moved[victim].at.x += shift;
+        const std::vector<bool> after = soundPoints(image, moved);
+        EXPECT_FALSE(after[victim]);
+        int neighboursKept = 0, neighbours = 0;
+        for (size_t k = 0; k < moved.size(); ++k) {
+            if (k == victim || std::abs(moved[k].x - moved[victim].x) > 1 || std::abs(moved[k].y - moved[victim].y) > 1)
+                continue;
+            ++neighbours;
+            neighboursKept += after[k] == keep[k] ? 1 : 0;
+        }
+        EXPECT_EQ(neighboursKept, neighbours);
+    }
+}
+
+}  // namespace
