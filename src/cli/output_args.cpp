@@ -85,4 +85,10 @@ std::string OutputArgs::problem(const std::vector<std::string>& inputs) const {
     return {};
 }
 
+bool OutputArgs::writesStandardOutput() const {
+    for (const Output& output : m_outputs)
+        if (output.option->count() > 0 && *output.path == vexel::STANDARD_STREAM_NAME) return true;
+    return false;
+}
+
 }  // namespace vexel::cli
