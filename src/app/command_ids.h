@@ -39,6 +39,9 @@ constexpr int IMPORT_VIDEO = 32789;
 constexpr int VIEW_UNDISTORTED = 32801;
 constexpr int VIEW_COVERAGE = 32802;
 constexpr int USE_ALL_FRAMES = 32803;
+constexpr int VIEW_RESIDUALS = 32804;
+constexpr int VIEW_POSES = 32805;
+constexpr int VIEW_UNCERTAINTY = 32806;
 constexpr int REFINE_CORNERS = 32795;
 // Calibration > Lens Model, one per model in lensModels() order, then auto;
 // Calibration > Board Flex.

@@ -6,6 +6,7 @@
 #include <map>
 #include <utility>
 
+#include "calibration/calibration_insight.h"
 #include "calibration/fixed_format.h"
 #include "calibration/lens_fit.h"
 #include "calibration/plural.h"
@@ -208,5 +209,6 @@ CalibrationStats intrinsicStats(const CalibrationViews& views, const IntrinsicRe
     for (std::string& warning : lensFitWarnings(views, result, imageSize, options))
         stats.warnings.push_back(std::move(warning));
     stats.poseFrame = views.frames.empty() ? -1 : views.frames.front();
+    stats.insight = analyseCalibration(views, result.record, result.poses, imageSize);
     return stats;
 }

@@ -43,8 +43,8 @@ std::vector<std::string> calibrationWarnings(const CalibrationStats& stats, doub
 // `imageSize`, framesOtherSize frames with points having been left out for
 // their size, with `options`: the frames used, their errors, the
 // deviations, the solver, the model's choice, the board's bend, the distinct
-// views and the warnings (the lens fit's included); the pose is the first
-// view's.
+// views, the warnings (the lens fit's included) and the insight (residuals,
+// poses, coverage, uncertainty); the pose is the first view's.
 CalibrationStats intrinsicStats(const CalibrationViews& views, const IntrinsicResult& result, cv::Size imageSize,
                                 int framesOtherSize, const IntrinsicOptions& options);
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +14,7 @@
 
 #include "calibration/board_flex.h"
 #include "calibration/lens_model.h"
+struct CalibrationInsight;
 
 struct CalibrationStats {
     bool valid = false;                 // an intrinsic calibration has filled these
@@ -49,6 +51,10 @@ struct CalibrationStats {
     // frame; -1 when it is no frame of the list (none, or a loaded pose).
     int poseFrame = -1;
 
+    // The residuals, poses, coverage and uncertainty of the last intrinsic
+    // calibration (calibration_insight.h); null without one.
+    std::shared_ptr<const CalibrationInsight> insight;
+
     // Forgets what refers to frames by index, for when the frame list is
     // replaced; the figures of the calibration itself stay.
     void forgetFrames() {
@@ -57,6 +63,7 @@ struct CalibrationStats {
         perViewErrors.clear();
         extrinsicFrame = -1;
         poseFrame = -1;
+        insight.reset();
     }
 
     // Frame `frame` left the list and the frames after it moved down by

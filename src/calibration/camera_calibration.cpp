@@ -54,14 +54,13 @@ void storePose(CalibrationRecord& record, const cv::Mat& rvec, const cv::Mat& tv
     for (int i = 0; i < 3; ++i) record.translation(i) = t.at<double>(i);
 }
 
-std::vector<ViewPoseVector> posesOf(const std::vector<cv::Mat>& rvecs, const std::vector<cv::Mat>& tvecs) {
-    std::vector<ViewPoseVector> poses;
+std::vector<FramePose> posesOf(const std::vector<cv::Mat>& rvecs, const std::vector<cv::Mat>& tvecs) {
+    std::vector<FramePose> poses;
     for (std::size_t v = 0; v < rvecs.size() && v < tvecs.size(); ++v) {
         cv::Mat r, t;
         rvecs[v].convertTo(r, CV_64F);
         tvecs[v].convertTo(t, CV_64F);
-        poses.push_back({r.at<double>(0), r.at<double>(1), r.at<double>(2), t.at<double>(0), t.at<double>(1),
-                         t.at<double>(2)});
+        poses.push_back({cv::Vec3d(r.ptr<double>()), cv::Vec3d(t.ptr<double>())});
     }
     return poses;
 }
@@ -79,7 +78,7 @@ void requireFinite(const IntrinsicResult& result) {
 void addCovariance(const CalibrationViews& views, IntrinsicResult& result) {
     IntrinsicResult described;
     try {
-        describeFit(views, result.record, result.poses, described);
+        describeFit(views, result.record, poseVectors(result.poses), described);
         result.covariance = described.covariance;
     } catch (const cv::Exception&) {
         // Views the fit cannot describe (fewer than 4 points) leave it unknown.
@@ -154,7 +153,7 @@ IntrinsicResult calibrateFisheyeWithLibrary(const CalibrationViews& views, cv::S
     result.poses = posesOf(rvecs, tvecs);
     if (result.poses.size() != static_cast<std::size_t>(views.viewCount()))
         CV_Error(cv::Error::StsNoConv, "the fisheye calibration gave no pose for every view");
-    describeFit(views, result.record, result.poses, result);
+    describeFit(views, result.record, poseVectors(result.poses), result);
     result.solver = IntrinsicSolver::Library;
     requireFinite(result);
     return result;

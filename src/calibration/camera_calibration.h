@@ -15,6 +15,7 @@
 #include "calibration/board_flex.h"
 #include "calibration/calibration_record.h"
 #include "calibration/lens_model.h"
+#include "calibration/camera_model.h"
 
 // The point lists of the views that take part in a calibration: per view its
 // image points (pixels) and object points (pattern units, z = 0), slot for slot.
@@ -70,6 +71,16 @@ struct IntrinsicOptions {
 // Rotation vector and translation of one view.
 using ViewPoseVector = std::array<double, 6>;
 
+// The poses as rotation vector and translation, six numbers each, as the
+// sparse solver holds them.
+inline std::vector<ViewPoseVector> poseVectors(const std::vector<FramePose>& poses) {
+    std::vector<ViewPoseVector> out;
+    for (const FramePose& p : poses)
+        out.push_back({p.rotation[0], p.rotation[1], p.rotation[2], p.translation[0], p.translation[1],
+                       p.translation[2]});
+    return out;
+}
+
 struct IntrinsicResult {
     // Camera matrix, the first view's rotation and translation, the lens
     // model and its distortion coefficients: every field of the record.
@@ -84,7 +95,7 @@ struct IntrinsicResult {
     // count, in the same order (empty when it could not be estimated).
     std::vector<double> covariance;
     IntrinsicSolver solver = IntrinsicSolver::Library;  // the solver that ran
-    std::vector<ViewPoseVector> poses;  // every view's pose, in view order
+    std::vector<FramePose> poses;       // the pose of every view, in view order
     BoardFlex flex;                     // the bend found, with boardFlex
     // Fisheye: the points left out as too far off the optical axis for the
     // model (fisheye_start.h); the errors are those of the others.

@@ -63,10 +63,9 @@ ResidualRings residualRings(const CalibrationViews& views, const IntrinsicResult
                 p.z += static_cast<float>(result.flex.alongX * alongX + result.flex.alongY * alongY);
             }
         }
-        const ViewPoseVector& pose = result.poses[static_cast<std::size_t>(v)];
+        const FramePose& pose = result.poses[static_cast<std::size_t>(v)];
         std::vector<cv::Point2f> projected;
-        projectLensPoints(camera, object, cv::Vec3d(pose[0], pose[1], pose[2]), cv::Vec3d(pose[3], pose[4], pose[5]),
-                          projected);
+        projectLensPoints(camera, object, pose.rotation, pose.translation, projected);
         for (std::size_t i = 0; i < projected.size(); ++i) {
             const cv::Point2f& seen = views.imagePoints[v][i];
             const cv::Point2f d = projected[i] - seen;
@@ -127,7 +126,7 @@ std::vector<std::string> lensFitWarnings(const CalibrationViews& allViews, const
 
     if (!options.boardFlex && !result.poses.empty()) {
         try {
-            const BoardFlex step = boardBendStep(views, result.record, result.poses);
+            const BoardFlex step = boardBendStep(views, result.record, poseVectors(result.poses));
             const double significance = std::max(std::abs(step.alongX) / std::max(step.sdX, 1e-300),
                                                  std::abs(step.alongY) / std::max(step.sdY, 1e-300));
             const double size = std::max(std::abs(step.alongX), std::abs(step.alongY));
