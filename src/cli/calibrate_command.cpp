@@ -12,12 +12,14 @@
 #include "document/calibration_commands.h"
 #include "calibration/calibration_export.h"
 #include "calibration/calibration_file.h"
+#include "calibration/calibration_insight.h"
 #include "calibration/calibration_quality.h"
 #include "calibration/calibration_report.h"
 #include "calibration/fixed_format.h"
 #include "cli/cli_ui.h"
 #include "cli/command_registry.h"
 #include "cli/grid_run.h"
+#include "cli/html_report.h"
 #include "cli/output_args.h"
 #include "document/vexel_doc.h"
 
@@ -34,6 +36,12 @@ struct CalibrateArgs {
     bool json = false;
     std::string opencvYaml;
     std::string rosYaml;
+    std::string report;
+    std::string mrcalCorners;
+    std::string mrcalModel;
+    std::string kalibrYaml;
+    std::string colmapCameras;
+    bool withPoints = false;
     std::string session;
     double cellMm = 0;
     std::string cameraName = "camera";
@@ -71,6 +79,37 @@ int calFormValue(const std::string& name) {
     return CAL_LABELLED;
 }
 
+// The coverage figures against their marks, the verdict, and the
+// projection uncertainty at the image's centre and corners.
+void addInsightJson(nlohmann::json& out, const CalibrationInsight& insight) {
+    const CoverageFigures& f = insight.coverage;
+    out["coverage"] = {{"imageShare", f.imageShare},
+                       {"zoneShares", f.zoneShares},
+                       {"smallestTilt", f.smallestTilt},
+                       {"largestTilt", f.largestTilt},
+                       {"nearest", f.nearest},
+                       {"farthest", f.farthest},
+                       {"typicalDepth", f.typicalDepth},
+                       {"goodEnough",
+                        {{"imageShare", GOOD_IMAGE_SHARE},
+                         {"zoneShare", GOOD_ZONE_SHARE},
+                         {"largestTilt", GOOD_LARGEST_TILT},
+                         {"distanceRatio", GOOD_DISTANCE_RATIO}}},
+                       {"imageGood", insight.verdict.imageGood},
+                       {"tiltGood", insight.verdict.tiltGood},
+                       {"distanceGood", insight.verdict.distanceGood}};
+    out["verdict"] = insight.verdict.line;
+    out["verdictGood"] = insight.verdict.good();
+    nlohmann::json uncertainty;
+    uncertainty["depth"] = insight.uncertainty.empty() ? nlohmann::json() : nlohmann::json(insight.uncertainty.depth);
+    const char* const keys[5] = {"centre", "topLeft", "topRight", "bottomLeft", "bottomRight"};
+    for (std::size_t i = 0; i < 5; ++i) {
+        const double v = insight.uncertaintyAtPoints[i];
+        uncertainty[keys[i]] = std::isfinite(v) ? nlohmann::json(v) : nlohmann::json();
+    }
+    out["uncertainty"] = uncertainty;
+}
+
 nlohmann::json values(const CalibrationRecord& r, std::size_t first, std::size_t count) {
     nlohmann::json out = nlohmann::json::array();
     for (std::size_t i = 0; i < count; ++i) out.push_back(r.values[first + i]);
@@ -90,6 +129,9 @@ int runCalibrate(const CalibrateArgs& a) {
     input.progress = !a.extraction.quiet;
     if (std::string problem = a.outputs.problem(a.inputs); !problem.empty())
         return reportFailure("calibrate", problem, EXIT_USAGE, a.json);
+    if (a.json && a.outputs.writesStandardOutput())
+        return reportFailure("calibrate", "--json and an output named - would both write to standard output",
+                             EXIT_USAGE, a.json);
     if (int status = importInputsOrReport("calibrate", doc, a.inputs, a.json, input); status != EXIT_OK) return status;
     // The files of the frames that image lists named are inputs too.
     if (std::string problem = a.outputs.problem(doc.FrameNames()); !problem.empty())
@@ -136,6 +178,15 @@ int runCalibrate(const CalibrateArgs& a) {
     if (!a.rosYaml.empty() &&
         !writeCameraInfoYaml(a.rosYaml, *doc.Calibration(), doc.Stats(), a.cameraName, &error, output))
         return fail(error);
+    if (!a.mrcalCorners.empty() && !SaveMrcalCornersFile(doc, a.mrcalCorners, &error, output)) return fail(error);
+    const ExportedCamera camera = exportedCamera(*doc.Calibration(), doc.Stats());
+    if (!a.mrcalModel.empty() && !writeToolExport(a.mrcalModel, formatMrcalModel, camera, &error, output))
+        return fail(error);
+    if (!a.kalibrYaml.empty() && !writeToolExport(a.kalibrYaml, formatKalibrCamchain, camera, &error, output))
+        return fail(error);
+    if (!a.colmapCameras.empty() && !writeToolExport(a.colmapCameras, formatColmapCameras, camera, &error, output))
+        return fail(error);
+    if (!a.report.empty() && !writeCalibrationReport(a.report, doc, withReference, error, output)) return fail(error);
 
     if (!a.session.empty() && !doc.SaveSessionFile(a.session, &error)) return fail(error);
 
@@ -143,7 +194,7 @@ int runCalibrate(const CalibrateArgs& a) {
     const CalibrationStats& stats = doc.Stats();
     if (a.json) {
         nlohmann::json out;
-        out["frames"] = framesJson(doc);
+        out["frames"] = framesJson(doc, a.withPoints);
         for (int f = 0; f < doc.FrameCount(); ++f) out["frames"][static_cast<std::size_t>(f)]["leftOut"] = doc.FrameExcluded(f);
         out["framesUsed"] = stats.frames.size();
         out["framesOtherSize"] = stats.framesOtherSize;
@@ -168,17 +219,26 @@ int runCalibrate(const CalibrateArgs& a) {
         out["poseFrame"] = stats.poseFrame;
         out["referenceFrame"] = withReference ? a.reference : -1;
         out["warnings"] = stats.warnings;
+        if (stats.insight) addInsightJson(out, *stats.insight);
         std::cout << out.dump(1) << '\n';
     } else {
-        for (const std::string& line : calibrationReportLines(r, withReference)) std::cout << line << '\n';
-        for (const std::string& line : calibrationQualityLines(r, stats)) std::cout << line << '\n';
-        std::cout << "frames used = " << stats.frames.size() << " of " << doc.FrameCount() << " (" << stats.imageSize.width
-                  << " x " << stats.imageSize.height << "), pose of frame " << stats.poseFrame << '\n';
-        std::cout << "solver = " << stats.solver << '\n';
-        writeQuality(std::cout, doc);
+        // An output written to standard output keeps it to itself.
+        std::ostream& report = a.outputs.writesStandardOutput() ? std::cerr : std::cout;
+        for (const std::string& line : calibrationReportLines(r, withReference)) report << line << '\n';
+        for (const std::string& line : calibrationQualityLines(r, stats)) report << line << '\n';
+        report << "frames used = " << stats.frames.size() << " of " << doc.FrameCount() << " (" << stats.imageSize.width
+               << " x " << stats.imageSize.height << "), pose of frame " << stats.poseFrame << '\n';
+        report << "solver = " << stats.solver << '\n';
+        writeQuality(report, doc);
         if (withReference)
-            for (const std::string& line : poseUnitLines(r, doc.CellSizeMm())) std::cout << line << '\n';
-        for (const std::string& warning : stats.warnings) std::cout << "Warning: " << warning << '\n';
+            for (const std::string& line : poseUnitLines(r, doc.CellSizeMm())) report << line << '\n';
+        if (stats.insight) {
+            const std::vector<std::string> lines = insightLines(*stats.insight);
+            report << "Coverage:\n";
+            for (std::size_t i = 0; i + 1 < lines.size(); ++i) report << "  " << lines[i] << '\n';
+            report << lines.back() << '\n';
+        }
+        for (const std::string& warning : stats.warnings) report << "Warning: " << warning << '\n';
     }
     return EXIT_OK;
 }
@@ -199,7 +259,15 @@ CommandRun setupCalibrate(CLI::App& sub) {
     a->outputs.add(sub, "--opencv-yaml", a->opencvYaml,
                    "Write camera matrix, distortion and reprojection errors as an OpenCV FileStorage YAML file");
     a->outputs.add(sub, "--ros-yaml", a->rosYaml, "Write the camera model as a camera_info YAML file");
+    a->outputs.add(sub, "--mrcal-corners", a->mrcalCorners,
+                   "Write every frame's corners as mrcal's corner list (corners.vnl; a board of 10 x 11 corners)");
+    a->outputs.add(sub, "--mrcal-model", a->mrcalModel, "Write the camera as an mrcal .cameramodel file");
+    a->outputs.add(sub, "--kalibr-yaml", a->kalibrYaml, "Write the camera as a Kalibr camchain YAML file (cam0)");
+    a->outputs.add(sub, "--colmap-cameras", a->colmapCameras, "Write the camera as COLMAP's cameras.txt");
     a->outputs.addInPlaceFlag(sub);
+    a->outputs.add(sub, "--report", a->report,
+                   "Write one self-contained HTML page with the parameters, warnings, per-frame errors, residual "
+                   "plots, poses and the uncertainty map");
     sub.add_option("--camera-name", a->cameraName, "camera_name in the --ros-yaml file (default camera)")
         ->type_name("NAME");
     sub.add_option("--session", a->session,
@@ -220,6 +288,7 @@ CommandRun setupCalibrate(CLI::App& sub) {
         ->delimiter(',')
         ->type_name("FRAME,...");
     sub.add_flag("--json", a->json, "Print the results as one JSON object");
+    sub.add_flag("--with-points", a->withPoints, "With --json, give every frame's correspondences too");
     addExtractionOptions(sub, a->extraction);
     addVideoOptions(sub, a->input);
     sub.footer(R"(DESCRIPTION
@@ -230,6 +299,11 @@ CommandRun setupCalibrate(CLI::App& sub) {
   error, the standard deviations of fx, fy, cx, cy, k1, k2, p1, p2, the error
   of every frame used, and names the frames whose error is far above the
   rest (over 3 times the median and over 0.5 px) as likely bad detections,
+  then how well the frames cover the image, the range of tilts and of
+  distances, each against a mark that is good enough, the projection
+  uncertainty at the centre and the worst corner, and a verdict line that
+  says which pictures to add ("verdict: coverage good; tilt range small: add
+  views tilted by 30-50 degrees; ..."),
   and says which solver ran: the vision library's, which solves one dense
   system and slows down with the cube of the frame count, or the sparse
   solver, which eliminates every frame's pose and takes seconds for
@@ -244,10 +318,21 @@ CommandRun setupCalibrate(CLI::App& sub) {
   them: only frames not searched yet are searched. Frames named by --leave-out keep their points but take
   no part in either calibration. With --json everything goes out as one JSON object
   instead ("warnings", "imageSize", "framesOtherSize", and "poseFrame" for the
-  frame the pose belongs to), and a failure as an object with "error". Every
+  frame the pose belongs to, "coverage" with the figures and their marks,
+  "verdict", "verdictGood", and "uncertainty" in pixels at the centre and
+  the four corners for a point at the boards' typical depth), and a failure
+  as an object with "error". --report writes the same as an HTML page. Every
   file is replaced only once it is completely written; one that cannot be
   replaced safely (hard-linked, or in a folder that takes no new files) is
-  refused unless --in-place is given.
+  refused unless --in-place is given. Any output named - goes to standard
+  output; the report then goes to standard error, and --json is refused.
+  Into other tools: --mrcal-corners writes every corner of the 10 x 11
+  corner board for every frame, row by row from the top-left corner of the
+  printed side, with level "-" (left out by mrcal) for a corner not found,
+  so that partial views reach mrcal-calibrate-cameras (--object-width-n 10
+  --object-height-n 11); --mrcal-model, --kalibr-yaml and --colmap-cameras
+  write the camera in those tools' own files. --json --with-points adds
+  every frame's correspondences.
 
 EXIT STATUS
   0 calibrated; 1 no frame with 4 or more points, the calibration failed or a
@@ -257,7 +342,9 @@ EXIT STATUS
 
 EXAMPLES
   vexel-cli calibrate views.iml --cal camera.cal --opencv-yaml camera.yml
+  vexel-cli calibrate shots/*.jpg --report report.html
   vexel-cli calibrate clip.mp4 --max-frames 200 --cal camera.cal
+  vexel-cli calibrate photos/ --mrcal-corners corners.vnl --mrcal-model camera.cameramodel
   vexel-cli calibrate photos/ --cell-mm 25 --session photos.vexel
   vexel-cli calibrate photos.vexel --reference 3 --opencv-yaml camera.yml
   ls shots/*.jpg | vexel-cli calibrate - --reference 0 --ros-yaml camera_info.yaml --jobs 2)");
