@@ -39,6 +39,7 @@
 
 #include "app/calibration_panel.h"
 #include "app/command_ids.h"
+#include "app/residual_plot.h"
 #include "app/qt_document_ui.h"
 #include "app/vexel_app.h"
 #include "view/vexel_view.h"
@@ -673,7 +674,10 @@ void CMainFrame::RouteCommand(int id) {
         case cmd::CELL_SIZE: OnCellSize(); break;
         case cmd::VIEW_RESIDUALS:
             m_view->OnResiduals();
-            if (m_view->Residuals()) ShowDock(m_calibrationPanel);
+            if (m_view->Residuals()) {
+                ShowDock(m_calibrationPanel);
+                m_calibrationPanel->ShowFigure(m_residualPlot);
+            }
             break;
         case cmd::VIEW_UNCERTAINTY:
             m_view->OnUncertainty();

@@ -42,7 +42,7 @@ public:
     CErrorChart* ErrorChart() const { return m_errorChart; }
     QDockWidget* ErrorChartDock() const { return m_errorDock; }
     // The coverage figures with the verdict and the residual summary, in
-    // the calibration panel under its report; the poses in 3-D in a dock
+    // the calibration panel above and under its report; the poses in 3-D in a dock
     // of their own that View > Poses shows.
     CCoveragePanel* CoveragePanel() const { return m_coveragePanel; }
     CResidualPlot* ResidualPlot() const { return m_residualPlot; }
