@@ -422,11 +422,13 @@ bool parseSession(std::string_view text, SessionData& session, std::string& erro
     json root;
     try {
         root = json::parse(text.begin(), text.end());
-    } catch (const json::parse_error& e) {
-        // "[json.exception.parse_error.101] parse error at line 3, column 5: ..."
+    } catch (const json::exception& e) {
+        // "[json.exception.parse_error.101] parse error at line 3, column 5: ...";
+        // a number beyond a double's range ("1E+888") is an out_of_range error.
         const std::string what = e.what();
-        const std::size_t at = what.find("at line");
-        error = "it is not JSON text (" + (at == std::string::npos ? what : what.substr(at)) + ")";
+        std::size_t at = what.find("at line");
+        if (at == std::string::npos) at = what.find("] ") == std::string::npos ? 0 : what.find("] ") + 2;
+        error = "it is not JSON text (" + what.substr(at) + ")";
         return false;
     }
     SessionData read;

@@ -198,6 +198,7 @@ TEST_F(SessionFileTest, FilesThatAreNoSessionChangeNothing) {
     } cases[] = {
         {"{\"format\": \"vexel session\", ", "it is not JSON text (at line 1"},
         {"{\"format\": \"other\"}", "it is not a session file"},
+        {"1E+888", "it is not JSON text (number overflow parsing '1E+888')"},
         {edited("\"version\": 1", "\"version\": 7"), "newer version of the program (session version 7)"},
         {edited("\"cells\":[[0,1,2,3]]", "\"cells\":[[0,1,2,9]]"), "frame 0: a cell's corner is 9, outside 0 to 3"},
         {edited("\"cells\":[[0,1,2,3]]", "\"cells\":[[0,1,1,3]]"), "frame 0: a cell names one corner twice"},
