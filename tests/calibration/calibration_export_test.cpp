@@ -220,14 +220,33 @@ TEST_F(CalibrationExport, KalibrAndColmapFollowTheirLayoutsAndModelsTheyLackAreR
                                            camera.coefficients[0], camera.coefficients[1], camera.coefficients[2],
                                            camera.coefficients[3]}));
 
-    camera.model = "fisheye";
-    EXPECT_FALSE(formatMrcalModel(camera, text, error));
-    EXPECT_NE(error.find("mrcal has no lens model"), std::string::npos) << error;
-    ASSERT_TRUE(formatColmapCameras(camera, text, error));
-    EXPECT_NE(text.find("\n1 OPENCV_FISHEYE 1280 960 "), std::string::npos) << text;
-    camera.model = "rational";
-    EXPECT_FALSE(formatKalibrCamchain(camera, text, error));
-    camera.model = "opencv4";
+    // The other lens models: what each tool has, and a refusal where it has
+    // no equal model.
+    const struct {
+        LensModel model;
+        const char* mrcal;  // empty: refused
+        const char* kalibr;
+        const char* colmap;
+        std::size_t colmapValues;
+    } models[] = {{LensModel::OpenCv5, "LENSMODEL_OPENCV5", "", "FULL_OPENCV", 12},
+                  {LensModel::Rational, "LENSMODEL_OPENCV8", "", "FULL_OPENCV", 12},
+                  {LensModel::Fisheye, "", "equidistant", "OPENCV_FISHEYE", 8}};
+    for (const auto& m : models) {
+        SCOPED_TRACE(lensModelName(m.model));
+        record.setLens(m.model, {0.5, 0.25, 0.125, 0.0625, 0.03125, 1.5, 2.5, 3.5});
+        camera = exportedCamera(record, stats);
+        EXPECT_EQ(camera.coefficients, record.distortionCoefficients());
+        EXPECT_EQ(formatMrcalModel(camera, text, error), *m.mrcal != 0) << error;
+        if (*m.mrcal) EXPECT_NE(text.find(m.mrcal), std::string::npos) << text;
+        EXPECT_EQ(formatKalibrCamchain(camera, text, error), *m.kalibr != 0) << error;
+        if (*m.kalibr) EXPECT_EQ(YAML::Load(text)["cam0"]["distortion_model"].as<std::string>(), m.kalibr);
+        ASSERT_TRUE(formatColmapCameras(camera, text, error));
+        std::istringstream colmap(text.substr(text.rfind('#')));
+        std::getline(colmap, line);
+        colmap >> id >> model >> width >> height;
+        EXPECT_EQ(model, m.colmap);
+        EXPECT_EQ(std::vector<double>(std::istream_iterator<double>(colmap), {}).size(), m.colmapValues);
+    }
     camera.fx = std::nan("");
     EXPECT_FALSE(formatColmapCameras(camera, text, error));
 }
