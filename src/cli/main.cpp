@@ -13,6 +13,7 @@
 #include "calibration/output_file.h"
 #include "cli/command_registry.h"
 #include "cli/grid_run.h"
+#include "cli/json_text.h"
 #include "vexel_version.h"
 
 namespace vexel::cli {
@@ -64,7 +65,7 @@ int main(int argc, char** argv) {
         if (status == 0) return finish(0);
         // A caller that asked for JSON gets the failure as JSON too.
         if (std::find(argv + 1, argv + argc, std::string_view("--json")) != argv + argc)
-            std::cout << nlohmann::json{{"error", e.what()}}.dump(1) << '\n';
+            std::cout << vexel::cli::jsonText(nlohmann::json{{"error", e.what()}}, 1) << '\n';
         return finish(EXIT_USAGE);
     }
 
