@@ -129,6 +129,9 @@ private:
                 FrameNotes notes{m_withDiagnostics ? &diagnostics : nullptr, m_withErrors ? &errors : nullptr, {}};
                 m_extract(own, f, image, notes);
                 result.record = std::exchange(own.frames[static_cast<std::size_t>(f)], FrameGrid{});
+                // The triangles served the search alone (the cells have nodes
+                // of their own): a long list keeps only what the results need.
+                result.record.trianglePart = std::make_unique<g_part>();
                 result.record.size = image.size();
                 result.rejected = std::move(notes.rejected);
                 result.diagnostics = diagnostics.str();

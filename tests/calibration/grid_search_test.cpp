@@ -229,3 +229,17 @@ TEST_F(ParallelExtraction, AFrameNotReadKeepsWhyNotInTheFrameList) {
     EXPECT_EQ(frameResultText(doc, 4), frameFailureText(broken));
     doc.WaitForLoader();
 }
+
+TEST_F(ParallelExtraction, TheDocumentKeepsTheCellsOfAFrameButNotItsTriangles) {
+    // Memory per listed frame: the triangles only served the search.
+    ScriptedUi ui;
+    CVexelDoc doc(&ui);
+    open(doc, 0, nullptr);
+    searchAll(doc, 2);
+    ASSERT_GT(doc.Grids().getCellCount(0), 0);
+    for (int f = 0; f < doc.FrameCount(); ++f) {
+        EXPECT_EQ(doc.Grids().frames[static_cast<std::size_t>(f)].trianglePart->nodes().numberOfItems(), 0u) << f;
+        EXPECT_EQ(doc.Grids().frames[static_cast<std::size_t>(f)].trianglePart->elements().numberOfItems(), 0u) << f;
+    }
+    doc.WaitForLoader();
+}
