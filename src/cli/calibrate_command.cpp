@@ -35,6 +35,11 @@ struct CalibrateArgs {
     bool json = false;
     std::string opencvYaml;
     std::string rosYaml;
+    std::string mrcalCorners;
+    std::string mrcalModel;
+    std::string kalibrYaml;
+    std::string colmapCameras;
+    bool withPoints = false;
     std::string session;
     double cellMm = 0;
     std::string cameraName = "camera";
@@ -91,6 +96,9 @@ int runCalibrate(const CalibrateArgs& a) {
     input.progress = !a.extraction.quiet;
     if (std::string problem = a.outputs.problem(a.inputs); !problem.empty())
         return reportFailure("calibrate", problem, EXIT_USAGE, a.json);
+    if (a.json && a.outputs.writesStandardOutput())
+        return reportFailure("calibrate", "--json and an output named - would both write to standard output",
+                             EXIT_USAGE, a.json);
     if (int status = importInputsOrReport("calibrate", doc, a.inputs, a.json, input); status != EXIT_OK) return status;
     // The files of the frames that image lists named are inputs too.
     if (std::string problem = a.outputs.problem(doc.FrameNames()); !problem.empty())
@@ -137,6 +145,14 @@ int runCalibrate(const CalibrateArgs& a) {
     if (!a.rosYaml.empty() &&
         !writeCameraInfoYaml(a.rosYaml, *doc.Calibration(), doc.Stats(), a.cameraName, &error, output))
         return fail(error);
+    if (!a.mrcalCorners.empty() && !SaveMrcalCornersFile(doc, a.mrcalCorners, &error, output)) return fail(error);
+    const ExportedCamera camera = exportedCamera(*doc.Calibration(), doc.Stats());
+    if (!a.mrcalModel.empty() && !writeToolExport(a.mrcalModel, formatMrcalModel, camera, &error, output))
+        return fail(error);
+    if (!a.kalibrYaml.empty() && !writeToolExport(a.kalibrYaml, formatKalibrCamchain, camera, &error, output))
+        return fail(error);
+    if (!a.colmapCameras.empty() && !writeToolExport(a.colmapCameras, formatColmapCameras, camera, &error, output))
+        return fail(error);
 
     if (!a.session.empty() && !doc.SaveSessionFile(a.session, &error)) return fail(error);
 
@@ -144,7 +160,7 @@ int runCalibrate(const CalibrateArgs& a) {
     const CalibrationStats& stats = doc.Stats();
     if (a.json) {
         nlohmann::json out;
-        out["frames"] = framesJson(doc);
+        out["frames"] = framesJson(doc, a.withPoints);
         for (int f = 0; f < doc.FrameCount(); ++f) out["frames"][static_cast<std::size_t>(f)]["leftOut"] = doc.FrameExcluded(f);
         out["framesUsed"] = stats.frames.size();
         out["framesOtherSize"] = stats.framesOtherSize;
@@ -171,15 +187,17 @@ int runCalibrate(const CalibrateArgs& a) {
         out["warnings"] = stats.warnings;
         std::cout << jsonText(out, 1) << '\n';
     } else {
-        for (const std::string& line : calibrationReportLines(r, withReference)) std::cout << line << '\n';
-        for (const std::string& line : calibrationQualityLines(r, stats)) std::cout << line << '\n';
-        std::cout << "frames used = " << stats.frames.size() << " of " << doc.FrameCount() << " (" << stats.imageSize.width
-                  << " x " << stats.imageSize.height << "), pose of frame " << stats.poseFrame << '\n';
-        std::cout << "solver = " << stats.solver << '\n';
-        writeQuality(std::cout, doc);
+        // An output written to standard output keeps it to itself.
+        std::ostream& report = a.outputs.writesStandardOutput() ? std::cerr : std::cout;
+        for (const std::string& line : calibrationReportLines(r, withReference)) report << line << '\n';
+        for (const std::string& line : calibrationQualityLines(r, stats)) report << line << '\n';
+        report << "frames used = " << stats.frames.size() << " of " << doc.FrameCount() << " (" << stats.imageSize.width
+               << " x " << stats.imageSize.height << "), pose of frame " << stats.poseFrame << '\n';
+        report << "solver = " << stats.solver << '\n';
+        writeQuality(report, doc);
         if (withReference)
-            for (const std::string& line : poseUnitLines(r, doc.CellSizeMm())) std::cout << line << '\n';
-        for (const std::string& warning : stats.warnings) std::cout << "Warning: " << warning << '\n';
+            for (const std::string& line : poseUnitLines(r, doc.CellSizeMm())) report << line << '\n';
+        for (const std::string& warning : stats.warnings) report << "Warning: " << warning << '\n';
     }
     return EXIT_OK;
 }
@@ -200,6 +218,11 @@ CommandRun setupCalibrate(CLI::App& sub) {
     a->outputs.add(sub, "--opencv-yaml", a->opencvYaml,
                    "Write camera matrix, distortion and reprojection errors as an OpenCV FileStorage YAML file");
     a->outputs.add(sub, "--ros-yaml", a->rosYaml, "Write the camera model as a camera_info YAML file");
+    a->outputs.add(sub, "--mrcal-corners", a->mrcalCorners,
+                   "Write every frame's corners as mrcal's corner list (corners.vnl; a board of 10 x 11 corners)");
+    a->outputs.add(sub, "--mrcal-model", a->mrcalModel, "Write the camera as an mrcal .cameramodel file");
+    a->outputs.add(sub, "--kalibr-yaml", a->kalibrYaml, "Write the camera as a Kalibr camchain YAML file (cam0)");
+    a->outputs.add(sub, "--colmap-cameras", a->colmapCameras, "Write the camera as COLMAP's cameras.txt");
     a->outputs.addInPlaceFlag(sub);
     sub.add_option("--camera-name", a->cameraName, "camera_name in the --ros-yaml file (default camera)")
         ->type_name("NAME");
@@ -221,6 +244,7 @@ CommandRun setupCalibrate(CLI::App& sub) {
         ->delimiter(',')
         ->type_name("FRAME,...");
     sub.add_flag("--json", a->json, "Print the results as one JSON object");
+    sub.add_flag("--with-points", a->withPoints, "With --json, give every frame's correspondences too");
     addExtractionOptions(sub, a->extraction);
     addVideoOptions(sub, a->input);
     sub.footer(R"(DESCRIPTION
@@ -248,7 +272,16 @@ CommandRun setupCalibrate(CLI::App& sub) {
   frame the pose belongs to), and a failure as an object with "error". Every
   file is replaced only once it is completely written; one that cannot be
   replaced safely (hard-linked, or in a folder that takes no new files) is
-  refused unless --in-place is given.
+  refused unless --in-place is given. Any output named - goes to standard
+  output; the report then goes to standard error, and --json is refused.
+  Into other tools: --mrcal-corners writes every corner of the 10 x 11
+  corner board for every frame, row by row from the top-left corner of the
+  printed side, with level "-" (left out by mrcal) for a corner not found,
+  so that partial views reach mrcal-calibrate-cameras (--object-width-n 10
+  --object-height-n 11);
+  --mrcal-model, --kalibr-yaml and --colmap-cameras write the camera in
+  those tools' own files. --json --with-points adds every frame's
+  correspondences.
 
 EXIT STATUS
   0 calibrated; 1 no frame with 4 or more points, the calibration failed or a
@@ -260,6 +293,7 @@ EXIT STATUS
 EXAMPLES
   vexel-cli calibrate views.iml --cal camera.cal --opencv-yaml camera.yml
   vexel-cli calibrate clip.mp4 --max-frames 200 --cal camera.cal
+  vexel-cli calibrate photos/ --mrcal-corners corners.vnl --mrcal-model camera.cameramodel
   vexel-cli calibrate photos/ --cell-mm 25 --session photos.vexel
   vexel-cli calibrate photos.vexel --reference 3 --opencv-yaml camera.yml
   ls shots/*.jpg | vexel-cli calibrate - --reference 0 --ros-yaml camera_info.yaml --jobs 2)");

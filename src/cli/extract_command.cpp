@@ -22,7 +22,9 @@ namespace {
 struct ExtractArgs {
     std::vector<std::string> inputs;
     std::string points;
+    std::string mrcalCorners;
     bool json = false;
+    bool withPoints = false;
     ExtractionOptions extraction;
     InputOptions input;
     OutputArgs outputs;
@@ -38,6 +40,9 @@ int runExtract(const ExtractArgs& a) {
     input.progress = !a.extraction.quiet;
     if (std::string problem = a.outputs.problem(a.inputs); !problem.empty())
         return reportFailure("extract", problem, EXIT_USAGE, a.json);
+    if (a.json && a.outputs.writesStandardOutput())
+        return reportFailure("extract", "--json and an output named - would both write to standard output",
+                             EXIT_USAGE, a.json);
     if (int status = importInputsOrReport("extract", doc, a.inputs, a.json, input); status != EXIT_OK) return status;
     // The files of the frames that image lists named are inputs too.
     if (std::string problem = a.outputs.problem(doc.FrameNames()); !problem.empty())
@@ -48,16 +53,19 @@ int runExtract(const ExtractArgs& a) {
 
     if (!a.points.empty() && !SaveCorrespondencesFile(doc, a.points, &error, a.outputs.options()))
         return reportFailure("extract", error, EXIT_FAILED, a.json);
+    if (!a.mrcalCorners.empty() && !SaveMrcalCornersFile(doc, a.mrcalCorners, &error, a.outputs.options()))
+        return reportFailure("extract", error, EXIT_FAILED, a.json);
 
     const int withGrid = doc.FramesWithGrid();
     const char* const noGrid = "no frame with 4 or more points";
     if (a.json) {
         nlohmann::json out;
-        out["frames"] = framesJson(doc);
+        out["frames"] = framesJson(doc, a.withPoints);
         if (withGrid == 0) out["error"] = noGrid;
         std::cout << jsonText(out, 1) << '\n';
     } else {
-        std::cout << framesText(doc) << gridCountText(doc) << '\n';
+        // An output written to standard output keeps it to itself.
+        (a.outputs.writesStandardOutput() ? std::cerr : std::cout) << framesText(doc) << gridCountText(doc) << '\n';
     }
     if (withGrid == 0) {
         std::cerr << "vexel-cli extract: " << noGrid << '\n';
@@ -74,8 +82,13 @@ CommandRun setupExtract(CLI::App& sub) {
         ->required()
         ->type_name("INPUT");
     a->outputs.add(sub, "--points", a->points, "Write the correspondences to this .points file");
+    a->outputs.add(sub, "--mrcal-corners", a->mrcalCorners,
+                   "Write every frame's corners as mrcal's corner list (corners.vnl; a board of 10 x 11 corners)");
     a->outputs.addInPlaceFlag(sub);
     sub.add_flag("--json", a->json, "Print the frames as one JSON object");
+    sub.add_flag("--with-points", a->withPoints,
+                 "With --json, give every frame's correspondences: image and board position and the corner's "
+                 "label");
     addExtractionOptions(sub, a->extraction);
     addVideoOptions(sub, a->input);
     sub.footer(R"(DESCRIPTION
@@ -89,7 +102,9 @@ CommandRun setupExtract(CLI::App& sub) {
   A video file is decoded first and its frames converted to grey; of a long
   video only evenly spaced frames are kept (one in --every, or more
   apart so that at most --max-frames are kept), named "VIDEO Frame N" with N the frame's number in the
-  video.
+  video. --mrcal-corners writes mrcal's corner list as calibrate does. Any
+  output named - goes to standard output; the frame lines then go to
+  standard error, and --json is refused.
 
 EXIT STATUS
   0 at least one frame has 4 or more points; 1 no frame has, or a file or
@@ -101,6 +116,7 @@ EXIT STATUS
 EXAMPLES
   vexel-cli extract views/*.pgm --points views.points
   vexel-cli extract clip.mp4 --every 10 --points clip.points
+  vexel-cli extract views/*.pgm --mrcal-corners - > corners.vnl
   find shots -name '*.jpg' | sort | vexel-cli extract - --json --jobs 4)");
     return [a]() { return runExtract(*a); };
 }

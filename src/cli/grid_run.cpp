@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -241,7 +242,7 @@ std::string noFrameReadText(CVexelDoc& doc) {
     return text + ")";
 }
 
-nlohmann::json framesJson(CVexelDoc& doc) {
+nlohmann::json framesJson(CVexelDoc& doc, bool withPoints) {
     nlohmann::json frames = nlohmann::json::array();
     const std::vector<std::string>& names = doc.FrameNames();
     for (int f = 0; f < doc.FrameCount(); ++f) {
@@ -254,6 +255,19 @@ nlohmann::json framesJson(CVexelDoc& doc) {
                                                              : nlohmann::json(frameFailureText(grid));
         double rms = doc.Stats().valid ? doc.Stats().frameError(f) : -1.0;
         frame["rms"] = rms >= 0 ? nlohmann::json(rms) : nlohmann::json(nullptr);
+        if (withPoints) {
+            nlohmann::json points = nlohmann::json::array();
+            const std::size_t count = std::min({static_cast<std::size_t>(std::max(grid.pointCount, 0)),
+                                                grid.imagePoints.size(), grid.patternPoints.size()});
+            for (std::size_t j = 0; j < count; ++j) {
+                const GridPoint& image = grid.imagePoints[j];
+                const GridPoint& board = grid.patternPoints[j];
+                points.push_back({{"image", {image.x, image.y}},
+                                  {"board", {board.x, board.y, 0.0}},
+                                  {"label", {std::lround(board.x), std::lround(board.y)}}});
+            }
+            frame["correspondences"] = points;
+        }
         frames.push_back(frame);
     }
     return frames;

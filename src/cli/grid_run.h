@@ -84,8 +84,11 @@ std::string noFrameReadText(CVexelDoc& doc);
 // [{"index", "name", "points", "failure", "rms"}]: failure says why a
 // frame has no points ("not read", "no board found", "markers do not fit the
 // grid"; null when it has points), rms is from the last intrinsic
-// calibration (null for frames it did not use).
-nlohmann::json framesJson(CVexelDoc& doc);
+// calibration (null for frames it did not use). With `withPoints` every
+// frame also gets "correspondences": [{"image": [x, y], "board": [x, y, 0],
+// "label": [i, j]}], the board position in cells and the corner's integer
+// label, as the Python module gives them.
+nlohmann::json framesJson(CVexelDoc& doc, bool withPoints = false);
 
 // One line per frame: index, point count (and why there are none) and name.
 std::string framesText(CVexelDoc& doc);

@@ -69,8 +69,10 @@ std::string OutputArgs::problem(const std::vector<std::string>& inputs) const {
     for (std::size_t i = 0; i < given.size(); ++i)
         for (std::size_t j = 0; j < i; ++j)
             if (given[i].second == given[j].second)
-                return given[j].first->name + " and " + given[i].first->name + " name the same file (" +
-                       *given[i].first->path + ")";
+                return given[j].first->name + " and " + given[i].first->name +
+                       (*given[i].first->path == vexel::STANDARD_STREAM_NAME
+                            ? std::string(" both write to standard output (-)")
+                            : " name the same file (" + *given[i].first->path + ")");
     // Only a file that exists can be an input.
     bool anyExists = false;
     for (const auto& output : given) anyExists |= output.second.exists;
@@ -83,6 +85,12 @@ std::string OutputArgs::problem(const std::vector<std::string>& inputs) const {
                 return output->name + " " + *output->path + " is an input (" + input + "); it would be overwritten";
     }
     return {};
+}
+
+bool OutputArgs::writesStandardOutput() const {
+    for (const Output& output : m_outputs)
+        if (output.option->count() > 0 && *output.path == vexel::STANDARD_STREAM_NAME) return true;
+    return false;
 }
 
 }  // namespace vexel::cli

@@ -32,6 +32,10 @@ public:
     // the option.
     std::string problem(const std::vector<std::string>& inputs) const;
 
+    // Whether one of the outputs given is standard output ("-"): the
+    // command's own report then goes elsewhere or is refused.
+    bool writesStandardOutput() const;
+
 private:
     struct Output {
         std::string name;

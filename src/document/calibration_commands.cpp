@@ -127,6 +127,24 @@ bool SaveCalibrationFile(CVexelDoc& doc, const std::string& path, int form, std:
     return true;
 }
 
+bool SaveMrcalCornersFile(CVexelDoc& doc, const std::string& path, std::string* error,
+                          const vexel::OutputOptions& output) {
+    doc.ExtractMissingGrids();
+    const std::vector<std::string> names = doc.FrameNames();
+    std::string text;
+    {
+        std::lock_guard<std::mutex> lock(doc.Lock());
+        text = formatMrcalCorners(doc.Grids(), doc.FrameCount(), names);
+    }
+    std::string reason;
+    if (!vexel::writeOutputFile(path, text, &reason, output)) {
+        doc.Ui().showStatus("Save mrcal corners: " + reason);
+        if (error) *error = reason;
+        return false;
+    }
+    return true;
+}
+
 bool SaveCorrespondencesFile(CVexelDoc& doc, const std::string& path, std::string* error,
                              const vexel::OutputOptions& output) {
     // Every frame's points are those of the frame now at its index.
@@ -153,6 +171,9 @@ const std::vector<CalibrationExportFormat>& calibrationExportFormats() {
         {"ROS camera_info YAML...", "ROS camera_info YAML (*.yaml)|*.yaml||", ".yaml"},
         {"Calibration, plain text...", "Camera Calibration Files (*.cal)|*.cal||", ".cal"},
         {"Calibration, binary...", "Camera Calibration Files (*.cal)|*.cal||", ".cal"},
+        {"mrcal camera model...", "mrcal Camera Models (*.cameramodel)|*.cameramodel||", ".cameramodel"},
+        {"Kalibr camchain YAML...", "Kalibr Camchain (*.yaml)|*.yaml||", ".yaml"},
+        {"COLMAP cameras.txt...", "COLMAP Cameras (*.txt)|*.txt||", ".txt"},
     };
     return formats;
 }
@@ -169,6 +190,10 @@ bool ExportCalibrationFile(CVexelDoc& doc, int format, const std::string& path, 
         ok = writeCameraInfoYaml(path, *record, doc.Stats(), "camera", &reason);
     } else if (format == 2 || format == 3) {
         ok = CalibrationFileWriter(*record, path, format == 2 ? CAL_TEXT : CAL_BINARY, &reason);
+    } else if (format >= 4 && format <= 6) {
+        static constexpr bool (*toolFormats[])(const ExportedCamera&, std::string&, std::string&) = {
+            formatMrcalModel, formatKalibrCamchain, formatColmapCameras};
+        ok = writeToolExport(path, toolFormats[format - 4], exportedCamera(*record, doc.Stats()), &reason);
     } else {
         reason = "no such export format";
     }

@@ -44,6 +44,11 @@ bool SaveCalibrationFile(CVexelDoc& doc, const std::string& path, int form, std:
 bool SaveCorrespondencesFile(CVexelDoc& doc, const std::string& path, std::string* error = nullptr,
                              const vexel::OutputOptions& output = {});
 
+// Writes mrcal's corner list of every frame (formatMrcalCorners) to `path`,
+// as SaveCorrespondencesFile.
+bool SaveMrcalCornersFile(CVexelDoc& doc, const std::string& path, std::string* error = nullptr,
+                          const vexel::OutputOptions& output = {});
+
 // The forms File > Export Calibration writes: those vexel-cli writes.
 struct CalibrationExportFormat {
     const char* name;       // the menu's text

@@ -1,17 +1,24 @@
-// The two YAML exports read back by independent readers: the vision
-// library's own persistence and a YAML parser.
+// The camera exports read back by independent readers: the vision
+// library's own persistence, a YAML parser, and the other tools' layouts.
 
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include <opencv2/core.hpp>
 #include <yaml-cpp/yaml.h>
 
 #include "calibration/calibration_export.h"
+#include "calibration/fixed_format.h"
+#include "grid/grid_set.h"
+#include "support/grid_views.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -153,4 +160,89 @@ TEST_F(CalibrationExport, AFileThatCannotBeWrittenIsReportedAndLeavesTheOldOne) 
     EXPECT_EQ(first, "image_width: 1280");
     // Nothing but the two files and the folder: no temporary file is left.
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+}
+
+// ---- Other tools' formats, read by their documented layouts ----
+
+TEST_F(CalibrationExport, KalibrAndColmapFollowTheirLayoutsAndModelsTheyLackAreRefused) {
+    ExportedCamera camera = exportedCamera(record, stats);
+    std::string text, error;
+    ASSERT_TRUE(formatKalibrCamchain(camera, text, error)) << error;
+    const YAML::Node cam0 = YAML::Load(text)["cam0"];
+    EXPECT_EQ(cam0["camera_model"].as<std::string>(), "pinhole");
+    EXPECT_EQ(cam0["distortion_model"].as<std::string>(), "radtan");
+    EXPECT_EQ(cam0["intrinsics"].as<std::vector<double>>(),
+              (std::vector<double>{record.fx(), record.fy(), record.cx(), record.cy()}));
+    EXPECT_EQ(cam0["distortion_coeffs"].as<std::vector<double>>(), camera.coefficients);
+    EXPECT_EQ(cam0["resolution"].as<std::vector<int>>(), (std::vector<int>{1280, 960}));
+
+    // cameras.txt: comment lines, then CAMERA_ID MODEL WIDTH HEIGHT PARAMS[];
+    // COLMAP's pixel centres sit half a pixel further.
+    ASSERT_TRUE(formatColmapCameras(camera, text, error)) << error;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line) && line[0] == '#') {}
+    std::istringstream fields(line);
+    std::string model;
+    int id = 0, width = 0, height = 0;
+    std::vector<double> params{std::istream_iterator<double>(fields >> id >> model >> width >> height), {}};
+    EXPECT_EQ(id, 1);
+    EXPECT_EQ(model, "OPENCV");
+    EXPECT_EQ(width, 1280);
+    EXPECT_EQ(height, 960);
+    EXPECT_EQ(params, (std::vector<double>{record.fx(), record.fy(), record.cx() + 0.5, record.cy() + 0.5,
+                                           camera.coefficients[0], camera.coefficients[1], camera.coefficients[2],
+                                           camera.coefficients[3]}));
+
+    camera.model = "fisheye";
+    EXPECT_FALSE(formatMrcalModel(camera, text, error));
+    EXPECT_NE(error.find("mrcal has no lens model"), std::string::npos) << error;
+    ASSERT_TRUE(formatColmapCameras(camera, text, error));
+    EXPECT_NE(text.find("\n1 OPENCV_FISHEYE 1280 960 "), std::string::npos) << text;
+    camera.model = "rational";
+    EXPECT_FALSE(formatKalibrCamchain(camera, text, error));
+    camera.model = "opencv4";
+    camera.fx = std::nan("");
+    EXPECT_FALSE(formatColmapCameras(camera, text, error));
+}
+
+TEST(MrcalCorners, EveryBoardCornerOfEveryFrameInRowMajorOrderWithTheMissingOnesIgnored) {
+    GridSet set;
+    searchedFrames(set, 4, {640, 480});
+    projectView(set, 0, 110);
+    projectView(set, 1, 60);  // the rows j = -5 .. 0: the board's lower half
+    projectView(set, 3, 110);
+    const std::string text = formatMrcalCorners(set, 4, {"a b.pgm", "half.pgm", "none.pgm", "a b.pgm"});
+
+    std::istringstream lines(text);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, "# filename x y level");
+    std::vector<std::vector<std::string>> rows;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        rows.emplace_back(std::istream_iterator<std::string>(fields), std::istream_iterator<std::string>());
+        ASSERT_EQ(rows.back().size(), 4u) << line;
+    }
+    ASSERT_EQ(rows.size(), 110u + 110u + 1u + 110u);
+    // Blanks end a name for mrcal; a second frame of one name gets its own.
+    EXPECT_EQ(rows[0][0], "a_b.pgm");
+    EXPECT_EQ(rows[220], (std::vector<std::string>{"none.pgm", "-", "-", "-"}));
+    EXPECT_EQ(rows[221][0], "a_b.pgm~2");
+
+    // Corner (i, j) is line (5 - j) * 10 + (i + 5): the first corner found,
+    // (-5, -5), is the bottom row's first; the top-left one is (-5, 5).
+    GridPoint image{};
+    ASSERT_TRUE(set.getImagePoint(0, 0, image));
+    EXPECT_EQ(rows[100][1], vexel::formatFixed(image.x));
+    EXPECT_EQ(rows[100][3], "0");
+    ASSERT_TRUE(set.getImagePoint(0, 109, image));  // (4, 5)
+    EXPECT_EQ(rows[9][1], vexel::formatFixed(image.x));
+    EXPECT_EQ(rows[9][2], vexel::formatFixed(image.y));
+
+    // The half view: its upper rows are left out (level -) at about where
+    // the board lies, so mrcal's seeding is not thrown off by them.
+    for (int n = 0; n < 110; ++n) EXPECT_EQ(rows[110 + n][3], n < 50 ? "-" : "0") << n;
+    EXPECT_NEAR(std::stod(rows[110][1]), std::stod(rows[0][1]), 5.0);
+    EXPECT_NEAR(std::stod(rows[110][2]), std::stod(rows[0][2]), 5.0);
 }
