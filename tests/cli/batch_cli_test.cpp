@@ -242,7 +242,8 @@ TEST_F(BatchCli, EveryFrameNotReadSaysWhyAndSoDoSkippedListLines) {
         << readFile(err);
     ASSERT_FALSE(json.out.empty());
     std::vector<std::string> failures;
-    for (const auto& frame : nlohmann::json::parse(json.out)["frames"])
+    const nlohmann::json parsed = nlohmann::json::parse(json.out);
+    for (const auto& frame : parsed["frames"])
         failures.push_back(frame["failure"].is_null() ? "" : frame["failure"].get<std::string>());
     EXPECT_EQ(failures, (std::vector<std::string>{"", "not read: truncated JPEG", "not read: empty file",
                                                   "not read: not an image", "not read: unsupported image format"}));
