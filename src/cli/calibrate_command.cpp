@@ -278,10 +278,9 @@ CommandRun setupCalibrate(CLI::App& sub) {
   corner board for every frame, row by row from the top-left corner of the
   printed side, with level "-" (left out by mrcal) for a corner not found,
   so that partial views reach mrcal-calibrate-cameras (--object-width-n 10
-  --object-height-n 11);
-  --mrcal-model, --kalibr-yaml and --colmap-cameras write the camera in
-  those tools' own files. --json --with-points adds every frame's
-  correspondences.
+  --object-height-n 11); --mrcal-model, --kalibr-yaml and --colmap-cameras
+  write the camera in those tools' own files. --json --with-points adds
+  every frame's correspondences.
 
 EXIT STATUS
   0 calibrated; 1 no frame with 4 or more points, the calibration failed or a

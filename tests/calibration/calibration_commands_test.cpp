@@ -539,3 +539,21 @@ TEST_F(CalibrationCommandsTest, ClosingAsksToSaveACalibrationThatChanged) {
     EXPECT_TRUE(doc.ConfirmClose());
     EXPECT_TRUE(ui.callsStartingWith("close|").empty());
 }
+
+TEST_F(CalibrationCommandsTest, EveryExportFormatOfTheMenuWritesItsFile) {
+    importFrames(6, cv::Size(640, 480));
+    fillViews(6, 6);
+    doc.OnIntrinsicCalibration();
+    ASSERT_TRUE(doc.Calibration());
+    const char* const starts[] = {"%YAML:1.0", "image_width", "", "", "{", "cam0:", "# Camera list"};
+    const auto& formats = calibrationExportFormats();
+    ASSERT_EQ(formats.size(), std::size(starts));
+    for (std::size_t i = 0; i < formats.size(); ++i) {
+        const fs::path path = dir / ("export" + std::to_string(i) + formats[i].extension);
+        std::string error;
+        ASSERT_TRUE(ExportCalibrationFile(doc, static_cast<int>(i), path.string(), &error)) << formats[i].name << error;
+        std::ifstream in(path, std::ios::binary);
+        const std::string text{std::istreambuf_iterator<char>(in), {}};
+        EXPECT_EQ(text.rfind(starts[i], 0), 0u) << formats[i].name << "\n" << text.substr(0, 40);
+    }
+}
