@@ -355,7 +355,7 @@ int main(int argc, char** argv) {
         const Category& category = categories[c];
         const vp::Camera camera = cameraFor(width, height, category.barrel);
         const uint32_t seed = seeds[c];
-        vp::PoseSpread spread = vp::poseSpreadFor(category.kind);
+        vp::PoseRange spread = vp::poseRangeFor(category.kind);
         if (category.barrel) spread.minFill = 0.5, spread.maxFill = 0.85;
         const std::vector<vp::ViewPose> poses = vp::randomPoses(camera, category.views, seed, spread);
         vp::PortableRandom draws(seed + 17u);

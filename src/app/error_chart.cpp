@@ -1,5 +1,6 @@
 // Core headers first: they use identifiers that Qt defines as macros.
 #include "calibration/calibration_quality.h"
+#include "calibration/plot_axis.h"
 #include "document/vexel_doc.h"
 
 #include "app/error_chart.h"
@@ -22,16 +23,6 @@ const QColor BAR(70, 130, 180);
 const QColor CURRENT_BAR(20, 50, 110);
 const QColor FLAGGED_BAR(210, 30, 30);
 const QColor MEAN_LINE(230, 140, 0);
-
-// The smallest of 1, 2, 2.5 and 5 times a power of ten that is not below
-// `value`, so that the value axis ends on a round number.
-double roundUp(double value) {
-    if (!(value > 0) || !std::isfinite(value)) return 1.0;
-    const double power = std::pow(10.0, std::floor(std::log10(value)));
-    for (double step : {1.0, 2.0, 2.5, 5.0, 10.0})
-        if (step * power >= value * (1 - 1e-12)) return step * power;
-    return 10 * power;
-}
 
 QString pixels(double value) { return QString::number(value, 'f', value < 10 ? 3 : 1); }
 
@@ -66,7 +57,7 @@ void CErrorChart::Refresh() {
             m_bars.push_back(bar);
         }
         if (!m_bars.empty()) m_mean = sum / static_cast<double>(m_bars.size());
-        m_top = roundUp(std::max(highest, m_mean) * 1.05);
+        m_top = vexel::roundAxisEnd(std::max(highest, m_mean) * 1.05);
     }
     update();
 }

@@ -16,6 +16,7 @@
 
 #include "app/command_ids.h"
 #include "app/main_frame.h"
+#include "app/pose_view.h"
 #include "app/vexel_app.h"
 #include "vexel_version.h"
 
@@ -37,7 +38,9 @@ QList<int> framesFromEnvironment(const char* name) {
 // window to OUT.png and quits (exit status 0 when the picture was saved).
 // VEXEL_SCREENSHOT_LEAVE_OUT lists frames to leave out of the calibration,
 // VEXEL_SCREENSHOT_FRAME the frame to show; VEXEL_SCREENSHOT_MODES may name
-// "undistorted" and "coverage" (comma-separated) to draw the frame so;
+// "undistorted", "coverage", "residuals", "uncertainty" (comma-separated) to
+// draw the frame so, "poses" or "board-centred" to show the poses (centred on
+// the camera or the board) and "nogrid" to leave the grid out.
 // VEXEL_SCREENSHOT_SIZE=WxH (for example 1024x768) sizes the window.
 void scheduleScreenshot(CVexelApp& app, const QString& out) {
     QTimer::singleShot(0, &app, [&app, out] {
@@ -50,13 +53,17 @@ void scheduleScreenshot(CVexelApp& app, const QString& out) {
         frame->OnCommand(vexel::cmd::EXTRACT_GRIDS);
         for (int leftOut : framesFromEnvironment("VEXEL_SCREENSHOT_LEAVE_OUT")) doc->SetFrameExcluded(leftOut, true);
         frame->OnCommand(vexel::cmd::INTRINSIC_CALIBRATION);
-        if (!doc->ShowGrid()) frame->OnCommand(vexel::cmd::GRID);
+        const QStringList modes = qEnvironmentVariable("VEXEL_SCREENSHOT_MODES").split(QLatin1Char(','), Qt::SkipEmptyParts);
+        auto wanted = [&modes](const char* mode) { return modes.contains(QLatin1String(mode)); };
+        if (!doc->ShowGrid() && !wanted("nogrid")) frame->OnCommand(vexel::cmd::GRID);
         for (int shown : framesFromEnvironment("VEXEL_SCREENSHOT_FRAME"))
             frame->RunGuarded(QStringLiteral("Go to Frame"), [doc, shown] { doc->OnGoToFrame(shown); });
-        for (const QString& mode : qEnvironmentVariable("VEXEL_SCREENSHOT_MODES").split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-            if (mode.trimmed() == QStringLiteral("undistorted")) frame->OnCommand(vexel::cmd::VIEW_UNDISTORTED);
-            if (mode.trimmed() == QStringLiteral("coverage")) frame->OnCommand(vexel::cmd::VIEW_COVERAGE);
-        }
+        if (wanted("undistorted")) frame->OnCommand(vexel::cmd::VIEW_UNDISTORTED);
+        if (wanted("coverage")) frame->OnCommand(vexel::cmd::VIEW_COVERAGE);
+        if (wanted("uncertainty")) frame->OnCommand(vexel::cmd::VIEW_UNCERTAINTY);
+        if (wanted("residuals")) frame->OnCommand(vexel::cmd::VIEW_RESIDUALS);
+        if (wanted("poses") || wanted("board-centred")) frame->OnCommand(vexel::cmd::VIEW_POSES);
+        if (wanted("board-centred")) frame->PoseView()->SetCentre(PoseCentre::Board);
         frame->UpdateCommandUi();
         // VEXEL_SCREENSHOT_SIZE=WxH sizes the window; by default it is wide
         // enough for the report beside a 640-pixel frame and the docks.

@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
@@ -35,6 +36,7 @@
 
 #include <opencv2/core.hpp>
 
+#include "app/calibration_panel.h"
 #include "app/command_ids.h"
 #include "app/qt_document_ui.h"
 #include "app/vexel_app.h"
@@ -83,6 +85,11 @@ const CommandText COMMANDS[] = {
      "Draws the frame with the lens distortion of the calibration removed\nUndistorted"},
     {cmd::VIEW_COVERAGE, "&Coverage",
      "Draws the correspondences of every frame over the current frame\nCoverage"},
+    {cmd::VIEW_RESIDUALS, "&Residuals",
+     "Draws every correspondence's detected and reprojected point and the error between them, enlarged\nResiduals"},
+    {cmd::VIEW_POSES, "&Poses", "Shows the board of every frame in front of the camera in 3-D\nPoses"},
+    {cmd::VIEW_UNCERTAINTY, "Unc&ertainty",
+     "Draws how far a projection may be off across the frame, and where more views are needed\nUncertainty"},
     {cmd::USE_ALL_FRAMES, "&Use All Frames", "Puts every frame left out back into the calibrations\nUse All Frames"},
     {cmd::VIEW_FIT_TO_WINDOW, "Fit to &Window", "Shows the whole frame in the window\nFit to Window"},
     {cmd::ZOOM_IN, "Zoom &In\tCtrl++", "Shows the frame larger\nZoom In"},
@@ -315,7 +322,8 @@ void CMainFrame::CreateActions() {
         MakeAction(cmd::EXPORT_CALIBRATION_FIRST + static_cast<int>(i), formats[i].name, prompt.c_str());
     }
     for (int id : {cmd::GRID, cmd::SHRINK_LARGE_IMAGES, cmd::VIEW_TOOLBAR, cmd::VIEW_STATUS_BAR,
-                   cmd::VIEW_UNDISTORTED, cmd::VIEW_COVERAGE, cmd::REFINE_CORNERS, cmd::VIEW_FIT_TO_WINDOW})
+                   cmd::VIEW_UNDISTORTED, cmd::VIEW_COVERAGE, cmd::REFINE_CORNERS, cmd::VIEW_FIT_TO_WINDOW,
+                   cmd::VIEW_RESIDUALS, cmd::VIEW_POSES, cmd::VIEW_UNCERTAINTY})
         m_actions[id]->setCheckable(true);
     for (auto& [id, action] : m_actions) action->setIcon(toolIcon(id));
 }
@@ -355,7 +363,8 @@ void CMainFrame::CreateMenus() {
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
     add(view, {cmd::VIEW_TOOLBAR, cmd::VIEW_STATUS_BAR, 0, cmd::GRID, cmd::SHRINK_LARGE_IMAGES, 0, cmd::FRAME_FORWARD,
                cmd::FRAME_BACK, 0, cmd::VIEW_UNDISTORTED, cmd::VIEW_COVERAGE, 0, cmd::VIEW_FIT_TO_WINDOW,
-               cmd::ZOOM_IN, cmd::ZOOM_OUT, cmd::ACTUAL_SIZE});
+               cmd::ZOOM_IN, cmd::ZOOM_OUT, cmd::ACTUAL_SIZE, 0, cmd::VIEW_RESIDUALS, cmd::VIEW_POSES,
+               cmd::VIEW_UNCERTAINTY});
     QMenu* calibration = menuBar()->addMenu(QStringLiteral("&Calibration"));
     add(calibration, {cmd::EXTRACT_GRIDS, cmd::INTRINSIC_CALIBRATION, cmd::EXTRINSIC_CALIBRATION, 0,
                       cmd::REFINE_CORNERS, cmd::USE_ALL_FRAMES, 0, cmd::CELL_SIZE});
@@ -414,6 +423,9 @@ void CMainFrame::UpdateCommandUi() {
     if (QAction* status = Action(cmd::VIEW_STATUS_BAR)) status->setChecked(!statusBar()->isHidden());
     if (QAction* coverage = Action(cmd::VIEW_COVERAGE)) coverage->setChecked(m_view->Coverage());
     if (QAction* fit = Action(cmd::VIEW_FIT_TO_WINDOW)) fit->setChecked(m_view->ZoomMode() == CVexelView::Zoom::Fit);
+    if (QAction* residuals = Action(cmd::VIEW_RESIDUALS)) residuals->setChecked(m_view->Residuals());
+    if (QAction* uncertainty = Action(cmd::VIEW_UNCERTAINTY)) uncertainty->setChecked(m_view->Uncertainty());
+    if (QAction* poses = Action(cmd::VIEW_POSES)) poses->setChecked(m_poseDock && !m_poseDock->isHidden());
 }
 
 bool CMainFrame::RunGuarded(const QString& name, const std::function<void()>& command) {
@@ -620,6 +632,20 @@ void CMainFrame::RouteCommand(int id) {
         case cmd::ZOOM_OUT: m_view->OnZoomOut(); break;
         case cmd::ACTUAL_SIZE: m_view->OnActualSize(); break;
         case cmd::CELL_SIZE: OnCellSize(); break;
+        case cmd::VIEW_RESIDUALS:
+            m_view->OnResiduals();
+            if (m_view->Residuals()) ShowDock(m_calibrationPanel);
+            break;
+        case cmd::VIEW_UNCERTAINTY:
+            m_view->OnUncertainty();
+            if (m_view->Uncertainty()) ShowDock(m_calibrationPanel);
+            break;
+        case cmd::VIEW_POSES:
+            if (m_poseDock->isHidden())
+                ShowDock(m_poseDock);
+            else
+                m_poseDock->hide();
+            break;
         case cmd::FILE_PRINT:
             if (!m_view->OnFilePrint()) ShowResult(QStringLiteral("Printing is not available"));
             break;

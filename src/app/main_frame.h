@@ -11,8 +11,11 @@
 #include <map>
 
 class CCalibrationPanel;
+class CCoveragePanel;
 class CErrorChart;
 class CFrameListDock;
+class CPoseView;
+class CResidualPlot;
 class CVexelApp;
 class CVexelDoc;
 class CVexelView;
@@ -38,6 +41,13 @@ public:
     CCalibrationPanel* CalibrationPanel() const { return m_calibrationPanel; }
     CErrorChart* ErrorChart() const { return m_errorChart; }
     QDockWidget* ErrorChartDock() const { return m_errorDock; }
+    // The coverage figures with the verdict and the residual summary, in
+    // the calibration panel under its report; the poses in 3-D in a dock
+    // of their own that View > Poses shows.
+    CCoveragePanel* CoveragePanel() const { return m_coveragePanel; }
+    CResidualPlot* ResidualPlot() const { return m_residualPlot; }
+    CPoseView* PoseView() const { return m_poseView; }
+    QDockWidget* PoseDock() const { return m_poseDock; }
     // The action of a command identifier (menus, toolbar and accelerators share it).
     QAction* Action(int id) const;
     // The command's name as its menu shows it, without '&' and "...".
@@ -56,8 +66,8 @@ public:
     void SetFailureReporter(FailureReporter reporter) { m_reportFailure = std::move(reporter); }
 
     // Check marks of Grid, Shrink Large Images, Toolbar, Status Bar,
-    // Undistorted and Coverage; the frame list and the chart re-read the
-    // document.
+    // Undistorted, Coverage, Residuals, Poses and Uncertainty; the frame
+    // list and the charts re-read the document.
     void UpdateCommandUi();
     // The frame list, the calibration panel and the error chart re-read the
     // document.
@@ -105,6 +115,8 @@ private:
     // dock under it, on the right.
     void CreateDocks();
     void RouteCommand(int id);
+    // Shows the dock and brings it to the front of its tabs.
+    void ShowDock(QDockWidget* dock);
     // Calibration > Cell Size...: asks for the cell side, then the document's command.
     void OnCellSize();
     // After a failed command: puts the cursor back, shows what there is and
@@ -120,6 +132,10 @@ private:
     CCalibrationPanel* m_calibrationPanel = nullptr;
     QDockWidget* m_errorDock = nullptr;
     CErrorChart* m_errorChart = nullptr;
+    CCoveragePanel* m_coveragePanel = nullptr;
+    CResidualPlot* m_residualPlot = nullptr;
+    QDockWidget* m_poseDock = nullptr;
+    CPoseView* m_poseView = nullptr;
     std::map<int, QAction*> m_actions;
     QLabel* m_result = nullptr;
     FailureReporter m_reportFailure;

@@ -6,6 +6,7 @@
 #include <map>
 #include <utility>
 
+#include "calibration/calibration_insight.h"
 #include "calibration/fixed_format.h"
 #include "calibration/plural.h"
 
@@ -183,5 +184,6 @@ CalibrationStats intrinsicStats(const CalibrationViews& views, const IntrinsicRe
     stats.distinctViews = distinctViewCount(views);
     stats.warnings = calibrationWarnings(stats, result.record.fx());
     stats.poseFrame = views.frames.empty() ? -1 : views.frames.front();
+    stats.insight = analyseCalibration(views, result.record, result.poses, imageSize);
     return stats;
 }

@@ -42,7 +42,8 @@ std::vector<std::string> calibrationWarnings(const CalibrationStats& stats, doub
 // The figures of the intrinsic calibration `result` of `views` at
 // `imageSize`, framesOtherSize frames with points having been left out for
 // their size: the frames used, their errors, the deviations, the solver, the
-// distinct views and the warnings; the pose is the first view's.
+// distinct views, the warnings and the insight (residuals, poses, coverage,
+// uncertainty); the pose is the first view's.
 CalibrationStats intrinsicStats(const CalibrationViews& views, const IntrinsicResult& result, cv::Size imageSize,
                                 int framesOtherSize);
 

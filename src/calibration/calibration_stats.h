@@ -5,10 +5,13 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <opencv2/core/types.hpp>
+
+struct CalibrationInsight;
 
 // The names of the eight parameters whose standard deviations a
 // calibration gives, in the order CalibrationStats::stdDeviations holds them.
@@ -40,6 +43,10 @@ struct CalibrationStats {
     // frame; -1 when it is no frame of the list (none, or a loaded pose).
     int poseFrame = -1;
 
+    // The residuals, poses, coverage and uncertainty of the last intrinsic
+    // calibration (calibration_insight.h); null without one.
+    std::shared_ptr<const CalibrationInsight> insight;
+
     // Forgets what refers to frames by index, for when the frame list is
     // replaced; the figures of the calibration itself stay.
     void forgetFrames() {
@@ -48,6 +55,7 @@ struct CalibrationStats {
         perViewErrors.clear();
         extrinsicFrame = -1;
         poseFrame = -1;
+        insight.reset();
     }
 
     // Frame `frame` left the list and the frames after it moved down by

@@ -76,6 +76,13 @@ IntrinsicResult calibrateWithLibrary(const CalibrationViews& views, cv::Size ima
     for (double v : result.record.values) finite = finite && std::isfinite(v);
     if (!finite) CV_Error(cv::Error::StsNoConv, "the calibration produced no finite result");
 
+    for (std::size_t v = 0; v < rvecs.size() && v < tvecs.size(); ++v) {
+        cv::Mat r, t;
+        rvecs[v].convertTo(r, CV_64F);
+        tvecs[v].convertTo(t, CV_64F);
+        result.poses.push_back({cv::Vec3d(r.ptr<double>()), cv::Vec3d(t.ptr<double>())});
+    }
+
     cv::Mat errors;
     perViewErrors.convertTo(errors, CV_64F);
     for (int i = 0; i < static_cast<int>(errors.total()); ++i) result.perViewErrors.push_back(errors.at<double>(i));

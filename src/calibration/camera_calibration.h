@@ -12,6 +12,7 @@
 #include <opencv2/core/types.hpp>
 
 #include "calibration/calibration_record.h"
+#include "calibration/camera_model.h"
 
 // The point lists of the views that take part in a calibration: per view its
 // image points (pixels) and object points (pattern units, z = 0), slot for slot.
@@ -67,6 +68,7 @@ struct IntrinsicResult {
     // calibration estimates them (pixels for the first four).
     std::array<double, 8> stdDeviations{};
     IntrinsicSolver solver = IntrinsicSolver::Library;  // the solver that ran
+    std::vector<FramePose> poses;      // the pose of every view, in view order
     bool stopped = false;  // ended by stopRequested: no result
 };
 

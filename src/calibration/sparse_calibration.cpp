@@ -304,6 +304,8 @@ IntrinsicResult calibrateSparse(const CalibrationViews& views, cv::Size imageSiz
     cv::Rodrigues(cv::Vec3d(poses[0][0], poses[0][1], poses[0][2]), rotation);
     for (int i = 0; i < 9; ++i) record.rotation(static_cast<std::size_t>(i)) = rotation(i / 3, i % 3);
     for (int i = 0; i < 3; ++i) record.translation(static_cast<std::size_t>(i)) = poses[0][3 + i];
+    for (const Pose& pose : poses)
+        result.poses.push_back({cv::Vec3d(pose[0], pose[1], pose[2]), cv::Vec3d(pose[3], pose[4], pose[5])});
 
     bool finite = std::isfinite(result.rms);
     for (double v : record.values) finite = finite && std::isfinite(v);

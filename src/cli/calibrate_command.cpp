@@ -12,12 +12,14 @@
 #include "document/calibration_commands.h"
 #include "calibration/calibration_export.h"
 #include "calibration/calibration_file.h"
+#include "calibration/calibration_insight.h"
 #include "calibration/calibration_quality.h"
 #include "calibration/calibration_report.h"
 #include "calibration/fixed_format.h"
 #include "cli/cli_ui.h"
 #include "cli/command_registry.h"
 #include "cli/grid_run.h"
+#include "cli/html_report.h"
 #include "cli/json_text.h"
 #include "cli/output_args.h"
 #include "document/vexel_doc.h"
@@ -35,6 +37,7 @@ struct CalibrateArgs {
     bool json = false;
     std::string opencvYaml;
     std::string rosYaml;
+    std::string report;
     std::string mrcalCorners;
     std::string mrcalModel;
     std::string kalibrYaml;
@@ -75,6 +78,37 @@ int calFormValue(const std::string& name) {
     if (name == "binary") return CAL_BINARY;
     if (name == "text") return CAL_TEXT;
     return CAL_LABELLED;
+}
+
+// The coverage figures against their marks, the verdict, and the
+// projection uncertainty at the image's centre and corners.
+void addInsightJson(nlohmann::json& out, const CalibrationInsight& insight) {
+    const CoverageFigures& f = insight.coverage;
+    out["coverage"] = {{"imageShare", f.imageShare},
+                       {"zoneShares", f.zoneShares},
+                       {"smallestTilt", f.smallestTilt},
+                       {"largestTilt", f.largestTilt},
+                       {"nearest", f.nearest},
+                       {"farthest", f.farthest},
+                       {"typicalDepth", f.typicalDepth},
+                       {"goodEnough",
+                        {{"imageShare", GOOD_IMAGE_SHARE},
+                         {"zoneShare", GOOD_ZONE_SHARE},
+                         {"largestTilt", GOOD_LARGEST_TILT},
+                         {"distanceRatio", GOOD_DISTANCE_RATIO}}},
+                       {"imageGood", insight.verdict.imageGood},
+                       {"tiltGood", insight.verdict.tiltGood},
+                       {"distanceGood", insight.verdict.distanceGood}};
+    out["verdict"] = insight.verdict.line;
+    out["verdictGood"] = insight.verdict.good();
+    nlohmann::json uncertainty;
+    uncertainty["depth"] = insight.uncertainty.empty() ? nlohmann::json() : nlohmann::json(insight.uncertainty.depth);
+    const char* const keys[5] = {"centre", "topLeft", "topRight", "bottomLeft", "bottomRight"};
+    for (std::size_t i = 0; i < 5; ++i) {
+        const double v = insight.uncertaintyAtPoints[i];
+        uncertainty[keys[i]] = std::isfinite(v) ? nlohmann::json(v) : nlohmann::json();
+    }
+    out["uncertainty"] = uncertainty;
 }
 
 nlohmann::json values(const CalibrationRecord& r, std::size_t first, std::size_t count) {
@@ -153,6 +187,7 @@ int runCalibrate(const CalibrateArgs& a) {
         return fail(error);
     if (!a.colmapCameras.empty() && !writeToolExport(a.colmapCameras, formatColmapCameras, camera, &error, output))
         return fail(error);
+    if (!a.report.empty() && !writeCalibrationReport(a.report, doc, withReference, error, output)) return fail(error);
 
     if (!a.session.empty() && !doc.SaveSessionFile(a.session, &error)) return fail(error);
 
@@ -185,6 +220,7 @@ int runCalibrate(const CalibrateArgs& a) {
         out["poseFrame"] = stats.poseFrame;
         out["referenceFrame"] = withReference ? a.reference : -1;
         out["warnings"] = stats.warnings;
+        if (stats.insight) addInsightJson(out, *stats.insight);
         std::cout << jsonText(out, 1) << '\n';
     } else {
         // An output written to standard output keeps it to itself.
@@ -197,6 +233,12 @@ int runCalibrate(const CalibrateArgs& a) {
         writeQuality(report, doc);
         if (withReference)
             for (const std::string& line : poseUnitLines(r, doc.CellSizeMm())) report << line << '\n';
+        if (stats.insight) {
+            const std::vector<std::string> lines = insightLines(*stats.insight);
+            report << "Coverage:\n";
+            for (std::size_t i = 0; i + 1 < lines.size(); ++i) report << "  " << lines[i] << '\n';
+            report << lines.back() << '\n';
+        }
         for (const std::string& warning : stats.warnings) report << "Warning: " << warning << '\n';
     }
     return EXIT_OK;
@@ -224,6 +266,9 @@ CommandRun setupCalibrate(CLI::App& sub) {
     a->outputs.add(sub, "--kalibr-yaml", a->kalibrYaml, "Write the camera as a Kalibr camchain YAML file (cam0)");
     a->outputs.add(sub, "--colmap-cameras", a->colmapCameras, "Write the camera as COLMAP's cameras.txt");
     a->outputs.addInPlaceFlag(sub);
+    a->outputs.add(sub, "--report", a->report,
+                   "Write one self-contained HTML page with the parameters, warnings, per-frame errors, residual "
+                   "plots, poses and the uncertainty map");
     sub.add_option("--camera-name", a->cameraName, "camera_name in the --ros-yaml file (default camera)")
         ->type_name("NAME");
     sub.add_option("--session", a->session,
@@ -255,6 +300,11 @@ CommandRun setupCalibrate(CLI::App& sub) {
   error, the standard deviations of fx, fy, cx, cy, k1, k2, p1, p2, the error
   of every frame used, and names the frames whose error is far above the
   rest (over 3 times the median and over 0.5 px) as likely bad detections,
+  then how well the frames cover the image, the range of tilts and of
+  distances, each against a mark that is good enough, the projection
+  uncertainty at the centre and the worst corner, and a verdict line that
+  says which pictures to add ("verdict: coverage good; tilt range small: add
+  views tilted by 30-50 degrees; ..."),
   and says which solver ran: the vision library's, which solves one dense
   system and slows down with the cube of the frame count, or the sparse
   solver, which eliminates every frame's pose and takes seconds for
@@ -269,7 +319,10 @@ CommandRun setupCalibrate(CLI::App& sub) {
   them: only frames not searched yet are searched. Frames named by --leave-out keep their points but take
   no part in either calibration. With --json everything goes out as one JSON object
   instead ("warnings", "imageSize", "framesOtherSize", and "poseFrame" for the
-  frame the pose belongs to), and a failure as an object with "error". Every
+  frame the pose belongs to, "coverage" with the figures and their marks,
+  "verdict", "verdictGood", and "uncertainty" in pixels at the centre and
+  the four corners for a point at the boards' typical depth), and a failure
+  as an object with "error". --report writes the same as an HTML page. Every
   file is replaced only once it is completely written; one that cannot be
   replaced safely (hard-linked, or in a folder that takes no new files) is
   refused unless --in-place is given. Any output named - goes to standard
@@ -291,6 +344,7 @@ EXIT STATUS
 
 EXAMPLES
   vexel-cli calibrate views.iml --cal camera.cal --opencv-yaml camera.yml
+  vexel-cli calibrate shots/*.jpg --report report.html
   vexel-cli calibrate clip.mp4 --max-frames 200 --cal camera.cal
   vexel-cli calibrate photos/ --mrcal-corners corners.vnl --mrcal-model camera.cameramodel
   vexel-cli calibrate photos/ --cell-mm 25 --session photos.vexel

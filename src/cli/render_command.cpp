@@ -25,6 +25,7 @@ struct RenderArgs {
     double noise = 0.0;
     uint32_t backdrop = 0;
     std::string format = "pgm";
+    std::string poses = "random";
     std::string fault;
     bool quiet = false;
     CLI::Option* optFx = nullptr;
@@ -62,6 +63,10 @@ CommandRun setupRender(CLI::App& sub) {
     sub.add_option("--backdrop", a->backdrop,
                    "Seed of a busy scene behind the printed sheet (boxes, print, cables); 0: flat grey");
     sub.add_option("--format", a->format, "Image format")->check(CLI::IsMember({"jpg", "pgm"}));
+    sub.add_option("--poses", a->poses,
+                   "random: well spread (default); frontal: facing the camera in the middle of the frame; "
+                   "corners: tilted by 30-50 degrees in the frame's corners")
+        ->check(CLI::IsMember({"random", "frontal", "corners"}));
     std::vector<std::string> faultNames;
     for (pattern::FaultKind kind : pattern::allFaultKinds()) faultNames.emplace_back(pattern::faultKindName(kind));
     sub.add_option("--fault", a->fault,
@@ -86,6 +91,7 @@ EXIT STATUS
 EXAMPLES
   vexel-cli render views --views 20 --size 1280x960 --noise 1.5
   vexel-cli render cluttered --views 12 --backdrop 3 --blur 0.6 --noise 1.5
+  vexel-cli render frontal --views 10 --poses frontal
   vexel-cli render shadows --views 8 --size 1920x1080 --backdrop 5 --fault shadow --format jpg
   vexel-cli render "test views" --k1 -0.2 --format jpg && vexel-cli calibrate "test views/views.iml")");
 
@@ -121,8 +127,11 @@ EXAMPLES
 
         pattern::FaultKind fault = pattern::FaultKind::None;
         const bool faulty = !a->fault.empty() && pattern::faultKindFromName(a->fault, fault);
-        const std::vector<pattern::ViewPose> poses =
-            pattern::randomPoses(camera, a->views, a->seed, pattern::poseSpreadFor(fault));
+        pattern::PoseRange range = a->poses == "frontal"   ? pattern::frontalPoseRange()
+                                   : a->poses == "corners" ? pattern::cornerPoseRange()
+                                                           : pattern::PoseRange{};
+        if (fault == pattern::FaultKind::SmallBoard) range = pattern::poseRangeFor(fault);
+        const std::vector<pattern::ViewPose> poses = pattern::randomPoses(camera, a->views, a->seed, range);
         if (static_cast<int>(poses.size()) < a->views) {
             std::cerr << "vexel-cli render: cannot place the whole board in the frame with this camera ("
                       << poses.size() << " of " << a->views << " views)\n";

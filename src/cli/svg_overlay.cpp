@@ -6,14 +6,16 @@
 #include <sstream>
 #include <vector>
 
+#include "calibration/calibration_residuals.h"
 #include "calibration/name_text.h"
 #include "pattern/image_encoding.h"
 
 namespace vexel::cli {
-namespace {
 
-// Coordinates with two decimals, independent of the C locale.
-std::string num(double value) {
+std::string svgNumber(double value) {
+    // A value no picture has (not finite, or beyond any coordinate) is
+    // written as 0 rather than converted out of range.
+    if (!std::isfinite(value) || std::abs(value) > 1e12) value = 0;
     char text[32];
     const long long hundredths = static_cast<long long>(value * 100.0 + (value < 0 ? -0.5 : 0.5));
     const long long whole = hundredths / 100;
@@ -23,6 +25,24 @@ std::string num(double value) {
     std::snprintf(text, sizeof text, "%s%lld.%02lld", negativeZero ? "-" : "", whole, fraction);
     return text;
 }
+
+std::string escapeXml(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+namespace {
+
+std::string num(double value) { return svgNumber(value); }
 
 // Pattern positions are whole cells; print them without decimals then.
 std::string label(double value) {
@@ -42,20 +62,6 @@ std::string points(const StagePolygon& polygon, const std::vector<GridPoint>& co
         text += num(corners[node].x) + "," + num(corners[node].y);
     }
     return text;
-}
-
-std::string escapeXml(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
-        }
-    }
-    return out;
 }
 
 }  // namespace
@@ -83,7 +89,38 @@ std::string base64Encode(const unsigned char* data, size_t size) {
     return out;
 }
 
-bool writeSvgOverlay(std::ostream& out, const cv::Mat& image, const FrameReport& report, std::string& error) {
+void writeSvgResiduals(std::ostream& out, const FrameResiduals& residuals, cv::Size imageSize) {
+    const std::vector<FrameResiduals> one{residuals};
+    const double scale = residualDrawingScale(one, imageSize);
+    const double top = 2 * typicalLargeError(one);
+    out << "<g id=\"residuals\" stroke-width=\"1.5\">\n"
+        << "<title>residuals x " << svgNumber(scale) << ": RMS " << svgNumber(residuals.rms()) << " px</title>\n";
+    for (std::size_t i = 0; i < residuals.detected.size(); ++i) {
+        const cv::Point2f d = residuals.detected[i], r = residuals.reprojected[i], e = residuals.error(i);
+        const auto c = residualColour(cv::norm(e), top);
+        char colour[8];
+        std::snprintf(colour, sizeof colour, "#%02x%02x%02x", c[0], c[1], c[2]);
+        out << "<line x1=\"" << num(d.x) << "\" y1=\"" << num(d.y) << "\" x2=\"" << num(d.x + scale * e.x)
+            << "\" y2=\"" << num(d.y + scale * e.y) << "\" stroke=\"" << colour << "\"/>"
+            << "<circle cx=\"" << num(d.x) << "\" cy=\"" << num(d.y) << "\" r=\"1.5\" fill=\"#ffffff\" stroke=\"#000000\" "
+               "stroke-width=\"0.5\"/>"
+            << "<path d=\"M" << num(r.x - 2) << ' ' << num(r.y) << "h4M" << num(r.x) << ' ' << num(r.y - 2)
+            << "v4\" stroke=\"#2878ff\" stroke-width=\"1\"/>\n";
+    }
+    for (int i : residuals.worst) {
+        const cv::Point2f d = residuals.detected[static_cast<std::size_t>(i)];
+        out << "<circle cx=\"" << num(d.x) << "\" cy=\"" << num(d.y) << "\" r=\"6\" fill=\"none\" stroke=\"#ff00c8\"/>"
+            << "<text x=\"" << num(d.x + 8) << "\" y=\"" << num(d.y - 6) << "\" fill=\"#ff00c8\" font-family=\"sans-serif\" "
+               "font-size=\"8\">"
+            << svgNumber(cv::norm(residuals.error(static_cast<std::size_t>(i)))) << " px</text>\n";
+    }
+    out << "<text x=\"4\" y=\"" << imageSize.height - 6 << "\" fill=\"#000000\" stroke=\"#ffffff\" stroke-width=\"0.4\" "
+        << "font-family=\"sans-serif\" font-size=\"11\">residuals x " << svgNumber(scale) << ", RMS "
+        << svgNumber(residuals.rms()) << " px; dot: detected, cross: reprojected, ring: worst</text>\n</g>\n";
+}
+
+bool writeSvgOverlay(std::ostream& out, const cv::Mat& image, const FrameReport& report, std::string& error,
+                     const FrameResiduals* residuals) {
     const std::string png = pattern::encodePng(image);
     if (png.empty()) {
         error = "cannot encode the frame as PNG";
@@ -134,15 +171,17 @@ bool writeSvgOverlay(std::ostream& out, const cv::Mat& image, const FrameReport&
         out << "<text x=\"" << num(c[0] + 2.0) << "\" y=\"" << num(c[1] - 2.0) << "\">" << label(c[2]) << ","
             << label(c[3]) << "</text>\n";
     }
-    out << "</g>\n</svg>\n";
+    out << "</g>\n";
+    if (residuals) writeSvgResiduals(out, *residuals, cv::Size(image.cols, image.rows));
+    out << "</svg>\n";
     return static_cast<bool>(out);
 }
 
 bool writeSvgOverlayFile(const std::string& path, const cv::Mat& image, const FrameReport& report,
-                         std::string& error, const vexel::OutputOptions& options) {
+                         std::string& error, const FrameResiduals* residuals, const vexel::OutputOptions& options) {
     std::ostringstream text;
     std::string why;
-    if (!writeSvgOverlay(text, image, report, why)) {
+    if (!writeSvgOverlay(text, image, report, why, residuals)) {
         error = path + ": " + why;
         return false;
     }

@@ -259,12 +259,12 @@ const std::vector<FaultKind>& allFaultKinds() {
     return kinds;
 }
 
-PoseSpread poseSpreadFor(FaultKind kind) {
-    PoseSpread spread;
+PoseRange poseRangeFor(FaultKind kind) {
+    PoseRange spread;
     if (kind == FaultKind::SmallBoard) {
         spread.minFill = 0.012;
         spread.maxFill = 0.03;
-        spread.maxTiltDegrees = 40.0;
+        spread.maxTilt = 40.0;
     }
     return spread;
 }

@@ -79,7 +79,7 @@ struct PhotoFaults {
 
 // How poses are spread for a kind of fault: small boards for SmallBoard,
 // randomPoses' own spread otherwise.
-PoseSpread poseSpreadFor(FaultKind kind);
+PoseRange poseRangeFor(FaultKind kind);
 
 // Draws the faults of `kind` for the view of the board at `pose`: where
 // the shadow falls, where the hand holds the board, the glare's place (half

@@ -526,14 +526,14 @@ bool boardInsideFrame(const Camera& camera, const ViewPose& pose, double marginP
 }
 
 std::vector<ViewPose> randomPoses(const Camera& camera, int count, uint32_t seed) {
-    return randomPoses(camera, count, seed, PoseSpread{});
+    return randomPoses(camera, count, seed, PoseRange{});
 }
 
-std::vector<ViewPose> randomPoses(const Camera& camera, int count, uint32_t seed, const PoseSpread& spread) {
+std::vector<ViewPose> randomPoses(const Camera& camera, int count, uint32_t seed, const PoseRange& range) {
     std::vector<ViewPose> poses;
     if (count <= 0 || !validCamera(camera)) return poses;
-    if (!(spread.minFill > 0.0 && spread.minFill <= spread.maxFill && spread.maxFill <= 1.0 &&
-          spread.maxTiltDegrees >= 0.0 && spread.maxTiltDegrees < 90.0))
+    if (!(range.minFill > 0.0 && range.minFill <= range.maxFill && range.maxFill <= 1.0 && range.minTilt >= 0.0 &&
+          range.minTilt <= range.maxTilt && range.maxTilt < 90.0))
         return poses;
     PortableRandom random(seed);
     const double pi = std::numbers::pi;
@@ -549,12 +549,18 @@ std::vector<ViewPose> randomPoses(const Camera& camera, int count, uint32_t seed
     int attempts = 0;
     while (static_cast<int>(poses.size()) < count && attempts < count * 200) {
         ++attempts;
-        const double tilt = random.uniform(0.0, spread.maxTiltDegrees) * pi / 180.0;
+        const double tilt = random.uniform(range.minTilt, range.maxTilt) * pi / 180.0;
         const double tiltAxis = random.uniform(0.0, 2.0 * pi);
-        const double roll = random.uniform(0.0, 2.0 * pi);
-        const double fill = random.uniform(spread.minFill, spread.maxFill);
-        const double placeX = random.uniform();
-        const double placeY = random.uniform();
+        const double roll = random.uniform(range.minRoll * pi / 180.0, range.maxRoll * pi / 180.0);
+        const double fill = random.uniform(range.minFill, range.maxFill);
+        double placeX = random.uniform(range.minPlace, range.maxPlace);
+        double placeY = random.uniform(range.minPlace, range.maxPlace);
+        if (range.corners) {
+            // Views in turn to the top left, top right, bottom left and bottom right.
+            const int corner = static_cast<int>(poses.size()) % 4;
+            placeX = corner % 2;
+            placeY = corner / 2;
+        }
 
         const cv::Matx33d r = axisRotation({std::cos(tiltAxis), std::sin(tiltAxis), 0.0}, tilt) *
                               axisRotation({0, 0, 1}, roll) * facing;
@@ -590,7 +596,7 @@ std::vector<ViewPose> randomPoses(const Camera& camera, int count, uint32_t seed
         const Extent e = boardExtent(camera, r, t);
         if (!e.valid) continue;
         const double area = projectedBoardArea(camera, r, t) / frameArea;
-        if (!(area >= spread.minFill - 1e-3 && area <= spread.maxFill + 1e-3)) continue;
+        if (!(area >= range.minFill - 1e-3 && area <= range.maxFill + 1e-3)) continue;
         ViewPose pose;
         cv::Rodrigues(r, pose.rvec);
         pose.tvec = t;

@@ -136,15 +136,33 @@ RenderedView renderView(const Camera& camera, const ViewPose& pose, const Render
 // same camera, count and seed give the same poses.
 std::vector<ViewPose> randomPoses(const Camera& camera, int count, uint32_t seed);
 
-// How randomPoses spreads the poses: the share of the frame the board
-// covers and the largest tilt. The defaults are randomPoses' own; a small
-// share gives small cells (about 0.012 .. 0.03 for cells of 12 to 21 pixels).
-struct PoseSpread {
-    double minFill = 0.3;
+// What randomPoses draws from; the defaults are the well-spread poses above.
+// A small fill gives small cells (about 0.012 .. 0.03 for cells of 12 to 21
+// pixels at 1920 x 1080).
+struct PoseRange {
+    double minTilt = 0.0;   // degrees, about a random axis in the board's plane
+    double maxTilt = 50.0;
+    double minRoll = 0.0;   // in-plane rotation, degrees
+    double maxRoll = 360.0;
+    double minFill = 0.3;   // board area over frame area
     double maxFill = 0.8;
-    double maxTiltDegrees = 50.0;
+    // Where the board sits in the room the frame leaves around it, on each
+    // axis: 0 against the left (top) edge, 1 against the right (bottom).
+    double minPlace = 0.0;
+    double maxPlace = 1.0;
+    // Views in turn against the top left, top right, bottom left and bottom
+    // right corners instead.
+    bool corners = false;
 };
-std::vector<ViewPose> randomPoses(const Camera& camera, int count, uint32_t seed, const PoseSpread& spread);
+
+// Boards facing the camera (tilts up to 5 degrees, rolls up to 10 either
+// way) in the middle of the frame, 30 to 45 % of its area.
+inline PoseRange frontalPoseRange() { return {0.0, 5.0, -10.0, 10.0, 0.3, 0.45, 0.45, 0.55, false}; }
+// Boards tilted by 30 to 50 degrees against the frame's corners, 12 to 25 %
+// of its area.
+inline PoseRange cornerPoseRange() { return {30.0, 50.0, -20.0, 20.0, 0.12, 0.25, 0.0, 1.0, true}; }
+
+std::vector<ViewPose> randomPoses(const Camera& camera, int count, uint32_t seed, const PoseRange& range);
 
 // Area of the board (x in [-6, 5], y in [-6, 6]) in the image over the frame's area.
 double boardAreaFraction(const Camera& camera, const ViewPose& pose);

@@ -1,5 +1,6 @@
 // Core headers first: they use identifiers that Qt defines as macros.
 #include "calibration/board_axes.h"
+#include "calibration/calibration_insight.h"
 #include "document/vexel_doc.h"
 #include "geomlib/g_node.h"
 #include "grid/grid_element.h"
@@ -154,6 +155,7 @@ void CVexelView::TakeSnapshot() {
     if (!m_doc) return;
     m_snapshot.frame = m_doc->CurrentFrame();
     m_snapshot.report = ReportLines();
+    m_snapshot.insight = m_doc->Stats().insight;
     if (m_doc->ShowGrid()) m_snapshot.cells = GridCells(m_snapshot.frame);
 }
 
@@ -407,6 +409,15 @@ void CVexelView::Draw(QPainter& painter) {
         DrawBoardAxes(painter);
         // The dots read every frame's points: not while a command changes them.
         if (m_coverage) DrawCoverage(painter);
+    }
+    m_legendRight = 0;
+    if (m_residuals || m_uncertainty) {
+        const std::shared_ptr<const CalibrationInsight> insight = InsightForFrame();
+        const int frame = m_docBusy ? m_snapshot.frame : m_doc->CurrentFrame();
+        if (insight && (!m_docBusy || frame == m_doc->CurrentFrameLocked())) {
+            if (m_uncertainty) DrawUncertainty(painter, insight);
+            if (m_residuals) DrawResiduals(painter, *insight, frame);
+        }
     }
     DrawReport(painter);
 }

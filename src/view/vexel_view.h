@@ -18,6 +18,7 @@
 #include <vector>
 
 class CVexelDoc;
+struct CalibrationInsight;
 class QPainter;
 class QPointF;
 class UndistortWorker;
@@ -117,6 +118,22 @@ public:
     QString CoverageProblem() const { return m_coverageProblem; }
     bool Undistorted() const;
     bool Coverage() const { return m_coverage; }
+    // View > Residuals: after an intrinsic calibration, every correspondence
+    // of the frame as its detected point, its reprojected point and the
+    // error between them scaled up (the scale in a legend), coloured by
+    // length, the frame's worst corners ringed.
+    void OnResiduals();
+    bool Residuals() const { return m_residuals; }
+    // The scale the errors are drawn at (0 without a calibration's
+    // residuals): a round number that draws most errors a few hundredths of
+    // the image's diagonal long.
+    double ResidualScale() const;
+    // View > Uncertainty: how far a projection may be off across the frame,
+    // as colours with labelled contour lines, and where it is high the
+    // advice to put the board there.
+    void OnUncertainty();
+    bool Uncertainty() const { return m_uncertainty; }
+    static constexpr const char* ADD_VIEWS_HERE = "add views that put the board here";
     // How often the undistorted drawing made its maps (once per calibration
     // and frame size).
     std::uint64_t UndistortMapBuilds() const;
@@ -187,6 +204,16 @@ private:
     bool UndistortionActive() const;
     void OnUndistortedPicture(std::uint64_t request, const QImage& picture);
     void DrawCoverage(QPainter& painter);
+    // The calibration's insight to draw over the current frame: null when
+    // there is none or it was made for frames of another size.
+    std::shared_ptr<const CalibrationInsight> InsightForFrame() const;
+    void DrawResiduals(QPainter& painter, const CalibrationInsight& insight, int frame);
+    void DrawUncertainty(QPainter& painter, const std::shared_ptr<const CalibrationInsight>& insight);
+    // A box with `lines`, and under them `ramp` (a colour scale) when
+    // given: under the picture where the window has room for it, else
+    // inside the picture at its bottom edge; to the right of the legends
+    // drawn before it.
+    void DrawLegend(QPainter& painter, const std::vector<QString>& lines, const QImage* ramp = nullptr);
     // What drawing needs from the document beyond the pixels, taken while
     // nothing else changes it.
     void TakeSnapshot();
@@ -218,6 +245,19 @@ private:
     double m_scale = 1.0;  // with Zoom::Scale
     bool m_undistorted = false;
     bool m_coverage = false;
+    bool m_residuals = false;
+    bool m_uncertainty = false;
+    int m_legendRight = 0;  // the right edge of the legends drawn so far
+    // What the uncertainty drawing makes once per insight: the colours and
+    // the contour lines with their levels. It keeps its insight, so that
+    // another cannot take its place at the same address.
+    struct UncertaintyPicture {
+        std::shared_ptr<const CalibrationInsight> insight;
+        std::shared_ptr<QImage> colours;
+        std::vector<std::pair<double, std::vector<std::vector<QPointF>>>> contours;
+        std::vector<std::vector<QPointF>> highOutline;
+    };
+    std::shared_ptr<UncertaintyPicture> m_uncertaintyPicture;
     std::unique_ptr<UndistortWorker> m_undistortWorker;
     // The undistorted picture held, of which pixels and calibration, and
     // the request being worked on.
@@ -236,5 +276,6 @@ private:
         int frame = -1;
         std::vector<std::vector<QPointF>> cells;  // the grid cells drawn, image pixels
         std::vector<std::string> report;
+        std::shared_ptr<const CalibrationInsight> insight;
     } m_snapshot;
 };

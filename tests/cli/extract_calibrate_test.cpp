@@ -6,6 +6,9 @@
 #include <sstream>
 #include <string>
 
+#include <libxml/parser.h>
+#include <libxml/xpath.h>
+#include <libxml/xpathInternals.h>
 #include <nlohmann/json.hpp>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -320,6 +323,73 @@ TEST_F(ExtractCalibrateCli, FramesLeftOutKeepTheirPointsButAreNotCalibrated) {
 
     auto wrong = run("calibrate " + shellQuote(dir / "views.iml") + " --leave-out 12");
     EXPECT_EQ(wrong.status, 2);
+}
+
+// The verdict in the text, the coverage and uncertainty in the JSON, and
+// the HTML page: it parses as XML and holds every section with its pictures.
+TEST_F(ExtractCalibrateCli, CalibrateSaysWhatToAddAndWritesTheHtmlReport) {
+    const fs::path page = dir / "report.html";
+    auto text = run("calibrate " + shellQuote(dir / "views.iml") + " --report " + shellQuote(page));
+    ASSERT_EQ(text.status, 0) << text.out;
+    EXPECT_NE(text.out.find("\nverdict: coverage "), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("\n  image covered: "), std::string::npos);
+
+    auto json = run("calibrate " + shellQuote(dir / "views.iml") + " --json");
+    ASSERT_EQ(json.status, 0);
+    const nlohmann::json out = nlohmann::json::parse(json.out);
+    EXPECT_EQ(out["verdict"].get<std::string>().rfind("coverage ", 0), 0u);
+    EXPECT_GT(out["coverage"]["imageShare"].get<double>(), 0.3);
+    EXPECT_GT(out["coverage"]["largestTilt"].get<double>(), 20.0);
+    for (const char* key : {"centre", "topLeft", "topRight", "bottomLeft", "bottomRight"})
+        EXPECT_GT(out["uncertainty"][key].get<double>(), 0.0) << key;
+    EXPECT_LT(out["uncertainty"]["centre"].get<double>(), out["uncertainty"]["topLeft"].get<double>());
+
+    std::ifstream in(page);
+    const std::string html((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    xmlDocPtr parsed = xmlReadMemory(html.data(), static_cast<int>(html.size()), "report.html", nullptr,
+                                     XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    ASSERT_NE(parsed, nullptr) << "the report is not well-formed";
+    xmlXPathContextPtr xpath = xmlXPathNewContext(parsed);
+    xmlXPathRegisterNs(xpath, BAD_CAST "h", BAD_CAST "http://www.w3.org/1999/xhtml");
+    xmlXPathRegisterNs(xpath, BAD_CAST "s", BAD_CAST "http://www.w3.org/2000/svg");
+    auto count = [&](const std::string& path) {
+        xmlXPathObjectPtr found = xmlXPathEvalExpression(BAD_CAST path.c_str(), xpath);
+        const int n = found && found->nodesetval ? found->nodesetval->nodeNr : 0;
+        xmlXPathFreeObject(found);
+        return n;
+    };
+    for (const char* section : {"parameters", "warnings", "coverage", "frames", "residuals", "poses", "uncertainty"})
+        EXPECT_EQ(count(std::string("//h:section[@id='") + section + "']/h:h2"), 1) << section;
+    EXPECT_EQ(count("//h:section[@id='frames']/h:table/h:tr"), out["framesUsed"].get<int>() + 1);
+    EXPECT_EQ(count("//h:section[@id='residuals']//s:svg"), 2);
+    EXPECT_EQ(count("//h:section[@id='poses']//s:svg"), 2);
+    EXPECT_EQ(count("//h:section[@id='uncertainty']//s:image[starts-with(@href, 'data:image/png;base64,')]"), 1);
+    EXPECT_GE(count("//h:section[@id='uncertainty']//s:g[@id='contours']/s:polyline"), 1);
+    EXPECT_EQ(count("//h:section[@id='parameters']/h:pre"), 1);
+    xmlXPathFreeContext(xpath);
+    xmlFreeDoc(parsed);
+}
+
+TEST_F(ExtractCalibrateCli, InspectWithACalibrationDrawsTheResiduals) {
+    const fs::path cal = dir / "inspect.cal", svg = dir / "residuals.svg";
+    ASSERT_EQ(run("calibrate " + shellQuote(dir / "views.iml") + " --cal " + shellQuote(cal)).status, 0);
+    auto result = run("inspect " + shellQuote(dir / "view_001.pgm") + " --cal " + shellQuote(cal) + " --svg " +
+                      shellQuote(svg) + " --json");
+    ASSERT_EQ(result.status, 0) << result.out;
+    const nlohmann::json out = nlohmann::json::parse(result.out);
+    EXPECT_LT(out["residuals"]["rms"].get<double>(), 0.5);
+    EXPECT_EQ(out["residuals"]["worst"].size(), 3u);
+    xmlDocPtr parsed = xmlReadFile(svg.c_str(), nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_HUGE);
+    ASSERT_NE(parsed, nullptr);
+    xmlXPathContextPtr xpath = xmlXPathNewContext(parsed);
+    xmlXPathRegisterNs(xpath, BAD_CAST "s", BAD_CAST "http://www.w3.org/2000/svg");
+    xmlXPathObjectPtr lines = xmlXPathEvalExpression(BAD_CAST "//s:g[@id='residuals']/s:line", xpath);
+    EXPECT_EQ(lines->nodesetval ? lines->nodesetval->nodeNr : 0, static_cast<int>(out["correspondences"].size()));
+    xmlXPathFreeObject(lines);
+    xmlXPathFreeContext(xpath);
+    xmlFreeDoc(parsed);
+
+    EXPECT_EQ(run("inspect " + shellQuote(dir / "view_001.pgm") + " --cal " + shellQuote(dir / "missing.cal")).status, 2);
 }
 
 TEST_F(ExtractCalibrateCli, SessionWrittenByCalibrateIsReadBackWithTheSameResult) {

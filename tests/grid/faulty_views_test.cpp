@@ -34,7 +34,7 @@ struct Outcome {
 
 vp::FaultyView render(const FaultCase& c) {
     const vp::Camera camera = vp::scaledCamera(1920, 1080);
-    const vp::ViewPose pose = vp::randomPoses(camera, 1, c.seed, vp::poseSpreadFor(c.kind))[0];
+    const vp::ViewPose pose = vp::randomPoses(camera, 1, c.seed, vp::poseRangeFor(c.kind))[0];
     vp::PortableRandom draws(c.seed + 17u);
     vp::RenderOptions render;
     render.samples = 4;

@@ -123,7 +123,7 @@ TEST(PhotoFaults, DrawsEveryKindReproduciblyAndRejectsBadParameters) {
     }
     FaultKind unknown;
     EXPECT_FALSE(faultKindFromName("fog", unknown));
-    const std::vector<ViewPose> small = randomPoses(camera, 2, 3, poseSpreadFor(FaultKind::SmallBoard));
+    const std::vector<ViewPose> small = randomPoses(camera, 2, 3, poseRangeFor(FaultKind::SmallBoard));
     ASSERT_EQ(small.size(), 2u);
     for (const ViewPose& pose : small) EXPECT_LT(boardAreaFraction(camera, pose), 0.031);
 
