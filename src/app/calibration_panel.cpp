@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStyle>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -145,4 +146,13 @@ void CCalibrationPanel::CopyReport() {
 void CCalibrationPanel::AddFigure(QWidget* widget) {
     // Before the stretch at the end.
     m_layout->insertWidget(m_layout->count() - 1, widget);
+}
+
+void CCalibrationPanel::AddAboveReport(QWidget* widget) { m_layout->insertWidget(m_layout->indexOf(m_report), widget); }
+
+void CCalibrationPanel::ShowFigure(QWidget* widget) {
+    // After the pending layout, so that the figure's place is known.
+    QTimer::singleShot(0, this, [this, widget] {
+        if (auto* scroll = qobject_cast<QScrollArea*>(this->widget())) scroll->ensureWidgetVisible(widget, 0, 0);
+    });
 }

@@ -33,6 +33,11 @@ public:
     // Puts `widget` below the report (a plot of the calibration's
     // figures); the panel takes it over.
     void AddFigure(QWidget* widget);
+    // Puts `widget` between the warnings and the report (a verdict that
+    // should be read before the numbers); the panel takes it over.
+    void AddAboveReport(QWidget* widget);
+    // Scrolls the panel so that `widget` (one of its figures) is in sight.
+    void ShowFigure(QWidget* widget);
 
 private:
     void CopyReport();

@@ -43,6 +43,14 @@ constexpr int VIEW_RESIDUALS = 32804;
 constexpr int VIEW_POSES = 32805;
 constexpr int VIEW_UNCERTAINTY = 32806;
 constexpr int REFINE_CORNERS = 32795;
+// Calibration > Lens Model, one per model in lensModels() order, then auto;
+// Calibration > Board Flex.
+constexpr int LENS_MODEL_OPENCV4 = 32810;
+constexpr int LENS_MODEL_OPENCV5 = 32811;
+constexpr int LENS_MODEL_RATIONAL = 32812;
+constexpr int LENS_MODEL_FISHEYE = 32813;
+constexpr int LENS_MODEL_AUTO = 32814;
+constexpr int BOARD_FLEX = 32815;
 constexpr int VIEW_FIT_TO_WINDOW = 32850;
 constexpr int ZOOM_IN = 32851;
 constexpr int ZOOM_OUT = 32852;

@@ -34,6 +34,8 @@ void CCoveragePanel::Refresh() {
     m_good = false;
     const CalibrationInsight* insight =
         m_doc && m_doc->Stats().valid ? m_doc->Stats().insight.get() : nullptr;
+    // Before any calibration the panel above says what to do.
+    setVisible(m_doc && m_doc->Calibration());
     if (!insight) {
         m_text->setText(QStringLiteral("<span style=\"color:#6e6e6e\">How well the frames cover the image, the tilts "
                                        "and the distances, and what picture to take next, appear here after "

@@ -40,7 +40,9 @@ QList<int> framesFromEnvironment(const char* name) {
 // VEXEL_SCREENSHOT_FRAME the frame to show; VEXEL_SCREENSHOT_MODES may name
 // "undistorted", "coverage", "residuals", "uncertainty" (comma-separated) to
 // draw the frame so, "poses" or "board-centred" to show the poses (centred on
-// the camera or the board) and "nogrid" to leave the grid out.
+// the camera or the board) and "nogrid" to leave the grid out;
+// VEXEL_SCREENSHOT_LENS_MODEL the lens model to calibrate with (a model's
+// name or "auto").
 // VEXEL_SCREENSHOT_SIZE=WxH (for example 1024x768) sizes the window.
 void scheduleScreenshot(CVexelApp& app, const QString& out) {
     QTimer::singleShot(0, &app, [&app, out] {
@@ -52,6 +54,10 @@ void scheduleScreenshot(CVexelApp& app, const QString& out) {
         });
         frame->OnCommand(vexel::cmd::EXTRACT_GRIDS);
         for (int leftOut : framesFromEnvironment("VEXEL_SCREENSHOT_LEAVE_OUT")) doc->SetFrameExcluded(leftOut, true);
+        const std::string model = qEnvironmentVariable("VEXEL_SCREENSHOT_LENS_MODEL").toStdString();
+        LensModel lens = LensModel::OpenCv4;
+        if (model == "auto") frame->OnCommand(vexel::cmd::LENS_MODEL_AUTO);
+        if (parseLensModelName(model, lens)) frame->OnCommand(vexel::cmd::LENS_MODEL_OPENCV4 + static_cast<int>(lens));
         frame->OnCommand(vexel::cmd::INTRINSIC_CALIBRATION);
         const QStringList modes = qEnvironmentVariable("VEXEL_SCREENSHOT_MODES").split(QLatin1Char(','), Qt::SkipEmptyParts);
         auto wanted = [&modes](const char* mode) { return modes.contains(QLatin1String(mode)); };

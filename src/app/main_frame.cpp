@@ -6,6 +6,7 @@
 #include "app/main_frame.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDockWidget>
@@ -38,6 +39,7 @@
 
 #include "app/calibration_panel.h"
 #include "app/command_ids.h"
+#include "app/residual_plot.h"
 #include "app/qt_document_ui.h"
 #include "app/vexel_app.h"
 #include "view/vexel_view.h"
@@ -91,6 +93,17 @@ const CommandText COMMANDS[] = {
     {cmd::VIEW_UNCERTAINTY, "Unc&ertainty",
      "Draws how far a projection may be off across the frame, and where more views are needed\nUncertainty"},
     {cmd::USE_ALL_FRAMES, "&Use All Frames", "Puts every frame left out back into the calibrations\nUse All Frames"},
+    {cmd::LENS_MODEL_OPENCV4, "opencv&4 (k1 k2 p1 p2)",
+     "Fits two radial and two tangential distortion coefficients (the default)\nopencv4 lens model"},
+    {cmd::LENS_MODEL_OPENCV5, "opencv&5 (k1 k2 p1 p2 k3)",
+     "Fits a third radial coefficient too, for strong barrel or pincushion distortion\nopencv5 lens model"},
+    {cmd::LENS_MODEL_RATIONAL, "&rational (k1 .. k6, p1 p2)",
+     "Fits the rational radial model, for wide-angle lenses\nrational lens model"},
+    {cmd::LENS_MODEL_FISHEYE, "&fisheye (equidistant, k1 .. k4)",
+     "Fits the equidistant fisheye model, for fields of view of 120 degrees and more\nfisheye lens model"},
+    {cmd::LENS_MODEL_AUTO, "&auto", "Fits every lens model and keeps the simplest that fits\nChoose the lens model"},
+    {cmd::BOARD_FLEX, "&Board Flex",
+     "Toggles whether the calibration also estimates how far the board bends out of its plane\nBoard Flex"},
     {cmd::VIEW_FIT_TO_WINDOW, "Fit to &Window", "Shows the whole frame in the window\nFit to Window"},
     {cmd::ZOOM_IN, "Zoom &In\tCtrl++", "Shows the frame larger\nZoom In"},
     {cmd::ZOOM_OUT, "Zoom &Out\tCtrl+-", "Shows the frame smaller\nZoom Out"},
@@ -111,6 +124,10 @@ const CommandText COMMANDS[] = {
     {cmd::NEXT_PANE, "Next Pane\tCtrl+F6", "Switch to the next window pane\nNext Pane"},
     {cmd::PREV_PANE, "Previous Pane\tCtrl+Shift+F6", "Switch back to the previous window pane\nPrevious Pane"},
 };
+
+// Calibration > Lens Model, in the order of the LensModel values, then auto.
+const int LENS_MODEL_COMMANDS[] = {cmd::LENS_MODEL_OPENCV4, cmd::LENS_MODEL_OPENCV5, cmd::LENS_MODEL_RATIONAL,
+                                   cmd::LENS_MODEL_FISHEYE, cmd::LENS_MODEL_AUTO};
 
 // Further keys of the same command.
 struct ExtraKey {
@@ -323,8 +340,15 @@ void CMainFrame::CreateActions() {
     }
     for (int id : {cmd::GRID, cmd::SHRINK_LARGE_IMAGES, cmd::VIEW_TOOLBAR, cmd::VIEW_STATUS_BAR,
                    cmd::VIEW_UNDISTORTED, cmd::VIEW_COVERAGE, cmd::REFINE_CORNERS, cmd::VIEW_FIT_TO_WINDOW,
-                   cmd::VIEW_RESIDUALS, cmd::VIEW_POSES, cmd::VIEW_UNCERTAINTY})
+                   cmd::VIEW_RESIDUALS, cmd::VIEW_POSES, cmd::VIEW_UNCERTAINTY,
+                   cmd::BOARD_FLEX})
         m_actions[id]->setCheckable(true);
+    // One lens model at a time is checked.
+    auto* models = new QActionGroup(this);
+    for (int id : LENS_MODEL_COMMANDS) {
+        m_actions[id]->setCheckable(true);
+        models->addAction(m_actions[id]);
+    }
     for (auto& [id, action] : m_actions) action->setIcon(toolIcon(id));
 }
 
@@ -367,7 +391,14 @@ void CMainFrame::CreateMenus() {
                cmd::VIEW_UNCERTAINTY});
     QMenu* calibration = menuBar()->addMenu(QStringLiteral("&Calibration"));
     add(calibration, {cmd::EXTRACT_GRIDS, cmd::INTRINSIC_CALIBRATION, cmd::EXTRINSIC_CALIBRATION, 0,
-                      cmd::REFINE_CORNERS, cmd::USE_ALL_FRAMES, 0, cmd::CELL_SIZE});
+                      cmd::REFINE_CORNERS, cmd::USE_ALL_FRAMES, 0, cmd::CELL_SIZE, 0});
+    QMenu* lens = calibration->addMenu(QStringLiteral("&Lens Model"));
+    for (int id : LENS_MODEL_COMMANDS) {
+        if (id == cmd::LENS_MODEL_AUTO) lens->addSeparator();
+        lens->addAction(m_actions.at(id));
+    }
+    connect(lens, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUi);
+    add(calibration, {cmd::BOARD_FLEX});
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     add(help, {cmd::APP_ABOUT});
     for (QMenu* menu : {file, view, calibration, help})
@@ -414,6 +445,13 @@ void CMainFrame::UpdateCommandUi() {
     if (!m_running) {
         if (QAction* grid = Action(cmd::GRID)) grid->setChecked(m_doc && m_doc->ShowGrid());
         if (QAction* refine = Action(cmd::REFINE_CORNERS)) refine->setChecked(m_doc && m_doc->RefineCorners());
+        if (QAction* flex = Action(cmd::BOARD_FLEX)) flex->setChecked(m_doc && m_doc->BoardFlexOn());
+        if (m_doc) {
+            const int checked = m_doc->ChooseLensModel()
+                                    ? cmd::LENS_MODEL_AUTO
+                                    : LENS_MODEL_COMMANDS[static_cast<int>(m_doc->LensModelSetting())];
+            if (QAction* model = Action(checked)) model->setChecked(true);
+        }
         if (QAction* undistorted = Action(cmd::VIEW_UNDISTORTED)) undistorted->setChecked(m_view->Undistorted());
         // The lists follow when the command has finished.
         RefreshDocks();
@@ -606,6 +644,12 @@ void CMainFrame::RouteCommand(int id) {
         case cmd::FRAME_FORWARD: m_doc->OnFrameForward(); break;
         case cmd::FRAME_BACK: m_doc->OnFrameBack(); break;
         case cmd::USE_ALL_FRAMES: m_doc->OnUseAllFrames(); break;
+        case cmd::LENS_MODEL_OPENCV4: m_doc->OnLensModel(LensModel::OpenCv4); break;
+        case cmd::LENS_MODEL_OPENCV5: m_doc->OnLensModel(LensModel::OpenCv5); break;
+        case cmd::LENS_MODEL_RATIONAL: m_doc->OnLensModel(LensModel::Rational); break;
+        case cmd::LENS_MODEL_FISHEYE: m_doc->OnLensModel(LensModel::Fisheye); break;
+        case cmd::LENS_MODEL_AUTO: m_doc->OnLensModelAuto(); break;
+        case cmd::BOARD_FLEX: m_doc->OnBoardFlex(); break;
         // The framework's Open and Save keys open and save sessions.
         case cmd::OPEN_SESSION:
         case cmd::FILE_OPEN: m_doc->OnOpenSession(); break;
@@ -634,7 +678,10 @@ void CMainFrame::RouteCommand(int id) {
         case cmd::CELL_SIZE: OnCellSize(); break;
         case cmd::VIEW_RESIDUALS:
             m_view->OnResiduals();
-            if (m_view->Residuals()) ShowDock(m_calibrationPanel);
+            if (m_view->Residuals()) {
+                ShowDock(m_calibrationPanel);
+                m_calibrationPanel->ShowFigure(m_residualPlot);
+            }
             break;
         case cmd::VIEW_UNCERTAINTY:
             m_view->OnUncertainty();

@@ -42,7 +42,7 @@ public:
     CErrorChart* ErrorChart() const { return m_errorChart; }
     QDockWidget* ErrorChartDock() const { return m_errorDock; }
     // The coverage figures with the verdict and the residual summary, in
-    // the calibration panel under its report; the poses in 3-D in a dock
+    // the calibration panel above and under its report; the poses in 3-D in a dock
     // of their own that View > Poses shows.
     CCoveragePanel* CoveragePanel() const { return m_coveragePanel; }
     CResidualPlot* ResidualPlot() const { return m_residualPlot; }
@@ -66,8 +66,9 @@ public:
     void SetFailureReporter(FailureReporter reporter) { m_reportFailure = std::move(reporter); }
 
     // Check marks of Grid, Shrink Large Images, Toolbar, Status Bar,
-    // Undistorted, Coverage, Residuals, Poses and Uncertainty; the frame
-    // list and the charts re-read the document.
+    // Undistorted, Coverage, Residuals, Poses, Uncertainty, Refine Corners,
+    // Lens Model and Board Flex; the frame list and the charts re-read the
+    // document.
     void UpdateCommandUi();
     // The frame list, the calibration panel and the error chart re-read the
     // document.

@@ -1,6 +1,6 @@
 // The main window's docks: the frame list and, under it, the calibration
-// panel (with the coverage figures, the verdict and the residual summary
-// under its report) and the error chart; the poses in 3-D as a tab beside
+// panel (with the coverage figures and the verdict above its report and the
+// residual summary under it) and the error chart; the poses in 3-D as a tab beside
 // the calibration panel. All only read the document; what the user does in
 // them runs as the document's commands, under the same guard as the menu's.
 
@@ -44,10 +44,10 @@ void CMainFrame::CreateDocks() {
     resizeDocks({m_frameList}, {330}, Qt::Horizontal);
     resizeDocks({m_frameList, m_calibrationPanel, m_errorDock}, {200, 330, 150}, Qt::Vertical);
 
-    // The verdict and the coverage figures, then the residual summary, under
-    // the calibration's report.
+    // The verdict and the coverage figures above the calibration's report,
+    // so that they are read first; the residual summary under it.
     m_coveragePanel = new CCoveragePanel(m_doc);
-    m_calibrationPanel->AddFigure(m_coveragePanel);
+    m_calibrationPanel->AddAboveReport(m_coveragePanel);
     m_residualPlot = new CResidualPlot(m_doc);
     m_calibrationPanel->AddFigure(m_residualPlot);
     // Poses is shown by View > Poses, and can be closed.

@@ -52,6 +52,8 @@ void CResidualPlot::Refresh() {
     m_errorRange = vexel::roundAxisEnd(largestComponent * 1.05);
     m_radiusRange = vexel::roundAxisEnd(farthest);
     m_lengthRange = vexel::roundAxisEnd(longest * 1.05);
+    // Without residuals there is nothing to plot: the panel keeps its room.
+    setVisible(m_insight != nullptr);
     update();
 }
 

@@ -8,6 +8,7 @@
 
 #include "calibration/calibration_insight.h"
 #include "calibration/fixed_format.h"
+#include "calibration/lens_fit.h"
 #include "calibration/plural.h"
 
 namespace {
@@ -51,6 +52,8 @@ std::string shortNumber(double value) {
 const char* const CAMERA_NAMES[9] = {"fx", "", "cx", "", "fy", "cy", "", "", ""};
 const char* const TRANSLATION_NAMES[3] = {"translation x", "translation y", "translation z"};
 const char* const DISTORTION_NAMES[4] = {"k1", "k2", "p1", "p2"};
+// The parameters every lens model shares, first of its deviations.
+const char* const DEVIATION_NAMES[4] = {"fx", "fy", "cx", "cy"};
 
 }  // namespace
 
@@ -132,8 +135,14 @@ std::string calibrationFieldName(std::size_t index) {
     return {};
 }
 
-std::string calibrationFileField(char form, int position) {
+std::string calibrationFileField(char form, int position, LensModel model) {
     if (position < 0) return {};
+    if (form == 'm') {
+        // fx, fy, cx, cy, the model's coefficients, then as the labelled form.
+        const int count = lensCoefficientCount(model);
+        if (position >= 4 && position < 4 + count) return lensCoefficientName(model, position - 4);
+        return calibrationFileField('c', position < 4 ? position : position - count + 4);
+    }
     if (form == 'c') {
         // fx, fy, cx, cy, the distortion, the translation, the rotation.
         static const std::size_t order[20] = {0,  4,  2,  5,  21, 22, 23, 24, 18, 19,
@@ -145,7 +154,17 @@ std::string calibrationFileField(char form, int position) {
 
 std::string calibrationValueProblem(const CalibrationRecord& record) {
     for (std::size_t i = 0; i < CalibrationRecord::SIZE; ++i)
-        if (!std::isfinite(record.values[i])) return calibrationFieldName(i) + " is not a finite number";
+        if (!std::isfinite(record.values[i])) {
+            // The first four coefficients of another model have its names.
+            if (i >= CalibrationRecord::DISTORTION && record.model != LensModel::OpenCv4) {
+                const int coefficient = static_cast<int>(i - CalibrationRecord::DISTORTION);
+                return std::string(lensCoefficientName(record.model, coefficient)) + " is not a finite number";
+            }
+            return calibrationFieldName(i) + " is not a finite number";
+        }
+    for (int i = 4; i < lensCoefficientCount(record.model); ++i)
+        if (!std::isfinite(record.distortion(static_cast<std::size_t>(i))))
+            return std::string(lensCoefficientName(record.model, i)) + " is not a finite number";
     if (record.fx() <= 0) return "fx is " + shortNumber(record.fx()) + " (it must be above 0)";
     if (record.fy() <= 0) return "fy is " + shortNumber(record.fy()) + " (it must be above 0)";
     return {};
@@ -170,7 +189,7 @@ std::string calibrationSizeProblem(const CalibrationRecord& record, const Calibr
 }
 
 CalibrationStats intrinsicStats(const CalibrationViews& views, const IntrinsicResult& result, cv::Size imageSize,
-                                int framesOtherSize) {
+                                int framesOtherSize, const IntrinsicOptions& options) {
     CalibrationStats stats;
     stats.valid = true;
     stats.frames = views.frames;
@@ -180,9 +199,15 @@ CalibrationStats intrinsicStats(const CalibrationViews& views, const IntrinsicRe
     stats.framesOtherSize = framesOtherSize;
     stats.imageSize = imageSize;
     stats.stdDeviations = result.stdDeviations;
+    stats.covariance = result.covariance;
     stats.solver = solverName(result.solver);
+    stats.modelChoice = result.modelChoice;
+    stats.modelCandidates = result.candidates;
+    stats.flex = result.flex;
     stats.distinctViews = distinctViewCount(views);
     stats.warnings = calibrationWarnings(stats, result.record.fx());
+    for (std::string& warning : lensFitWarnings(views, result, imageSize, options))
+        stats.warnings.push_back(std::move(warning));
     stats.poseFrame = views.frames.empty() ? -1 : views.frames.front();
     stats.insight = analyseCalibration(views, result.record, result.poses, imageSize);
     return stats;

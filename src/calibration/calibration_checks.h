@@ -41,23 +41,26 @@ std::vector<std::string> calibrationWarnings(const CalibrationStats& stats, doub
 
 // The figures of the intrinsic calibration `result` of `views` at
 // `imageSize`, framesOtherSize frames with points having been left out for
-// their size: the frames used, their errors, the deviations, the solver, the
-// distinct views, the warnings and the insight (residuals, poses, coverage,
-// uncertainty); the pose is the first view's.
+// their size, with `options`: the frames used, their errors, the
+// deviations, the solver, the model's choice, the board's bend, the distinct
+// views, the warnings (the lens fit's included) and the insight (residuals,
+// poses, coverage, uncertainty); the pose is the first view's.
 CalibrationStats intrinsicStats(const CalibrationViews& views, const IntrinsicResult& result, cv::Size imageSize,
-                                int framesOtherSize);
+                                int framesOtherSize, const IntrinsicOptions& options);
 
 // The name of record value `index`: "fx", "fy", "cx", "cy", "camera matrix
 // element 1", "rotation matrix element 4", "translation x", "k1", "p2", ...
 std::string calibrationFieldName(std::size_t index);
 
-// The name of the value a calibration file of `form` ('b', 't' or 'c')
-// carries at `position` in reading order (empty past its last value).
-std::string calibrationFileField(char form, int position);
+// The name of the value a calibration file of `form` ('b', 't', 'c', or 'm'
+// with lens model `model`) carries at `position` in reading order (empty
+// past its last value).
+std::string calibrationFileField(char form, int position, LensModel model = LensModel::OpenCv4);
 
 // The first value of `record` no camera can have, as "<field> is <value>":
-// a value that is not a finite number, or fx or fy not above 0. Empty when
-// every value is usable.
+// a value that is not a finite number (the model's coefficients after the
+// fourth included), or fx or fy not above 0. Empty when every value is
+// usable.
 std::string calibrationValueProblem(const CalibrationRecord& record);
 
 // Why a calibration cannot be used on frames of `frameSize`, or empty when

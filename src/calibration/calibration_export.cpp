@@ -49,8 +49,24 @@ std::vector<double> cameraMatrix(const CalibrationRecord& r) {
     return {r.fx(), 0.0, r.cx(), 0.0, r.fy(), r.cy(), 0.0, 0.0, 1.0};
 }
 
+// The coefficients as both formats list them: five (k1, k2, p1, p2, k3) for
+// the default and opencv5 models, eight for the rational one, four for the
+// fisheye one.
 std::vector<double> distortion(const CalibrationRecord& r) {
-    return {r.distortion(0), r.distortion(1), r.distortion(2), r.distortion(3), 0.0};
+    std::vector<double> coefficients = r.distortionCoefficients();
+    if (r.model == LensModel::OpenCv4) coefficients.push_back(0.0);
+    return coefficients;
+}
+
+// The camera_info name of the model.
+const char* rosDistortionModel(LensModel model) {
+    switch (model) {
+        case LensModel::Rational: return "rational_polynomial";
+        case LensModel::Fisheye: return "equidistant";
+        case LensModel::OpenCv4:
+        case LensModel::OpenCv5: break;
+    }
+    return "plumb_bob";
 }
 
 std::string opencvMatrix(const std::string& name, int rows, int cols, const std::vector<double>& data) {
@@ -98,8 +114,11 @@ std::string formatOpenCvYaml(const CalibrationRecord& record, const CalibrationS
     std::string out = "%YAML:1.0\n---\n";
     out += "image_width: " + std::to_string(stats.imageSize.width) + "\n";
     out += "image_height: " + std::to_string(stats.imageSize.height) + "\n";
+    // As the library's calibration sample marks a fisheye calibration.
+    if (record.model == LensModel::Fisheye) out += "fisheye_model: 1\n";
     out += opencvMatrix("camera_matrix", 3, 3, cameraMatrix(record));
-    out += opencvMatrix("distortion_coefficients", 1, 5, distortion(record));
+    const std::vector<double> coefficients = distortion(record);
+    out += opencvMatrix("distortion_coefficients", 1, static_cast<int>(coefficients.size()), coefficients);
     out += "avg_reprojection_error: " + number(stats.rms) + "\n";
     if (!stats.perViewErrors.empty())
         out += opencvMatrix("per_view_reprojection_errors", static_cast<int>(stats.perViewErrors.size()), 1,
@@ -116,8 +135,9 @@ std::string formatCameraInfoYaml(const CalibrationRecord& record, const Calibrat
     out += "image_height: " + std::to_string(stats.imageSize.height) + "\n";
     out += "camera_name: " + quoted(cameraName) + "\n";
     out += plainMatrix("camera_matrix", 3, 3, cameraMatrix(record));
-    out += "distortion_model: plumb_bob\n";
-    out += plainMatrix("distortion_coefficients", 1, 5, distortion(record));
+    out += std::string("distortion_model: ") + rosDistortionModel(record.model) + "\n";
+    const std::vector<double> coefficients = distortion(record);
+    out += plainMatrix("distortion_coefficients", 1, static_cast<int>(coefficients.size()), coefficients);
     out += plainMatrix("rectification_matrix", 3, 3, {1, 0, 0, 0, 1, 0, 0, 0, 1});
     out += plainMatrix("projection_matrix", 3, 4,
                        {record.fx(), 0.0, record.cx(), 0.0, 0.0, record.fy(), record.cy(), 0.0, 0.0, 0.0, 1.0, 0.0});
@@ -144,7 +164,8 @@ ExportedCamera exportedCamera(const CalibrationRecord& record, const Calibration
     camera.fy = record.fy();
     camera.cx = record.cx();
     camera.cy = record.cy();
-    for (std::size_t i = 0; i < 4; ++i) camera.coefficients.push_back(record.distortion(i));
+    camera.model = lensModelName(record.model);
+    camera.coefficients = record.distortionCoefficients();
     camera.width = stats.imageSize.width;
     camera.height = stats.imageSize.height;
     return camera;

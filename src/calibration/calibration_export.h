@@ -14,16 +14,19 @@
 #include "calibration/name_text.h"
 
 // image_width, image_height, camera_matrix (3 x 3), distortion_coefficients
-// (1 x 5, the fifth, k3, is 0), avg_reprojection_error,
-// per_view_reprojection_errors (one per frame used) and nr_of_frames; with a
-// cell side above 0 also square_size, in millimetres.
+// (1 x 5 for the default model, whose fifth, k3, is 0, and for opencv5; 1 x 8
+// for the rational model; 1 x 4 for the fisheye model, which also gets
+// fisheye_model: 1), avg_reprojection_error, per_view_reprojection_errors
+// (one per frame used) and nr_of_frames; with a cell side above 0 also
+// square_size, in millimetres.
 std::string formatOpenCvYaml(const CalibrationRecord& record, const CalibrationStats& stats,
                              double cellSizeMm = 0);
 
 // image_width, image_height, camera_name, camera_matrix, distortion_model
-// plumb_bob, distortion_coefficients (1 x 5), rectification_matrix
-// (identity) and projection_matrix (the camera matrix with a zero fourth
-// column).
+// (plumb_bob for the default and opencv5 models, rational_polynomial,
+// equidistant for the fisheye model), distortion_coefficients (1 x 5, 8 or
+// 4, as above), rectification_matrix (identity) and projection_matrix (the
+// camera matrix with a zero fourth column).
 std::string formatCameraInfoYaml(const CalibrationRecord& record, const CalibrationStats& stats,
                                  const std::string& cameraName);
 
@@ -52,7 +55,7 @@ struct ExportedCamera {
     int width = 0, height = 0;
 };
 
-// The camera of a calibration (the default model: k1 k2 p1 p2).
+// The camera of a calibration: its lens model and coefficients.
 ExportedCamera exportedCamera(const CalibrationRecord& record, const CalibrationStats& stats);
 
 // mrcal's .cameramodel text: lensmodel LENSMODEL_OPENCV4 (OPENCV5,

@@ -61,6 +61,7 @@ std::string formatText(const CalibrationRecord& record) {
 
 std::string formatLabelled(const CalibrationRecord& record) {
     std::string out = "c\n";
+    if (record.model != LensModel::OpenCv4) out = std::string("m\nmodel = ") + lensModelName(record.model) + "\n";
     out += "focal length = [";
     appendFixed(out, record.fx());
     out += ' ';
@@ -70,7 +71,8 @@ std::string formatLabelled(const CalibrationRecord& record) {
     out += ' ';
     appendFixed(out, record.cy());
     out += "]\ndistortion = [";
-    appendList(out, &record.values[CalibrationRecord::DISTORTION], 4);
+    const std::vector<double> coefficients = record.distortionCoefficients();
+    appendList(out, coefficients.data(), static_cast<int>(coefficients.size()));
     out += "]\ntranslation = [";
     appendList(out, &record.values[CalibrationRecord::TRANSLATION], 3);
     out += "]\nrotation matrix =\n[";
@@ -111,7 +113,9 @@ void storeSome(CalibrationRecord& record, const double* values, int got, std::in
     }
 }
 
-int parseLabelled(CalibrationRecord& record, std::string_view body) {
+// The labelled text after the form letter (and, in the 'm' form, the
+// model line): `coefficients` distortion values.
+int parseLabelled(CalibrationRecord& record, vexel::TextScanner& scanner, int coefficients) {
     using R = CalibrationRecord;
     for (std::size_t i = 0; i < 9; ++i) {
         record.values[R::CAMERA + i] = 0.0;
@@ -121,7 +125,6 @@ int parseLabelled(CalibrationRecord& record, std::string_view body) {
     // library's published form of that matrix.
     record.values[R::CAMERA + 8] = 1.0;
 
-    vexel::TextScanner scanner(body);
     double v[9];
     int read = 0;
     int got = scanner.match(" focal length = [ %lf %lf ]\n", v);
@@ -130,8 +133,10 @@ int parseLabelled(CalibrationRecord& record, std::string_view body) {
     got = scanner.match("principle point = [ %lf %lf ]\n", v);
     storeSome(record, v, got, {R::CAMERA + 2, R::CAMERA + 5});
     read += got;
-    got = scanner.match("distortion = [ %lf %lf %lf %lf ]\n", v);
-    storeSome(record, v, got, {R::DISTORTION + 0, R::DISTORTION + 1, R::DISTORTION + 2, R::DISTORTION + 3});
+    std::string distortion = "distortion = [";
+    for (int i = 0; i < coefficients; ++i) distortion += " %lf";
+    got = scanner.match(distortion + " ]\n", v);
+    for (int i = 0; i < got; ++i) record.distortion(static_cast<std::size_t>(i)) = v[i];
     read += got;
     got = scanner.match("translation = [ %lf %lf %lf ]\n", v);
     storeSome(record, v, got, {R::TRANSLATION + 0, R::TRANSLATION + 1, R::TRANSLATION + 2});
@@ -144,9 +149,16 @@ int parseLabelled(CalibrationRecord& record, std::string_view body) {
     return read;
 }
 
+// The default model, for the forms that carry no other.
+void setDefaultModel(CalibrationRecord& record) {
+    record.model = LensModel::OpenCv4;
+    record.moreDistortion.fill(0.0);
+}
+
 }  // namespace
 
 std::string formatCalibrationFile(const CalibrationRecord& record, int form) {
+    if (record.model != LensModel::OpenCv4 && form != CAL_LABELLED) return {};
     switch (form) {
         case CAL_BINARY: return formatBinary(record);
         case CAL_TEXT: return formatText(record);
@@ -161,6 +173,13 @@ bool CalibrationFileWriter(const CalibrationRecord& record, const std::string& p
         if (error) *error = "cannot write " + path + ": unknown calibration file form " + std::to_string(form);
         return false;
     }
+    if (record.model != LensModel::OpenCv4 && form != CAL_LABELLED) {
+        if (error)
+            *error = "cannot write " + path + ": the " + (form == CAL_BINARY ? "binary" : "plain text") +
+                     " form holds only the opencv4 lens model; write the " + lensModelName(record.model) +
+                     " calibration in the labelled form";
+        return false;
+    }
     return vexel::writeOutputFile(path, formatCalibrationFile(record, form), error, output);
 }
 
@@ -172,22 +191,44 @@ CalibrationReadResult parseCalibrationFile(CalibrationRecord& record, std::strin
     switch (bytes[0]) {
         case 'b':
         case 'B':
+            setDefaultModel(record);
             result.form = 'b';
             result.valuesExpected = 25;
             result.valuesRead = parseBinary(record, body);
             break;
         case 't':
         case 'T':
+            setDefaultModel(record);
             result.form = 't';
             result.valuesExpected = 25;
             result.valuesRead = parseText(record, body);
             break;
         case 'c':
-        case 'C':
+        case 'C': {
+            setDefaultModel(record);
             result.form = 'c';
             result.valuesExpected = 20;
-            result.valuesRead = parseLabelled(record, body);
+            vexel::TextScanner scanner(body);
+            result.valuesRead = parseLabelled(record, scanner, 4);
             break;
+        }
+        case 'm':
+        case 'M': {
+            result.form = 'm';
+            vexel::TextScanner scanner(body);
+            double unused;
+            scanner.match(" model =", &unused);
+            const std::string name = scanner.readWord();
+            if (!parseLensModelName(name, result.model)) {
+                result.problem = name.empty() ? "no lens model named" : "unknown lens model \"" + name + "\"";
+                break;
+            }
+            record.setLens(result.model, {});
+            const int coefficients = lensCoefficientCount(result.model);
+            result.valuesExpected = 16 + coefficients;
+            result.valuesRead = parseLabelled(record, scanner, coefficients);
+            break;
+        }
         default: break;
     }
     return result;

@@ -6,6 +6,7 @@
 #include <opencv2/calib3d.hpp>
 
 #include "calibration/fixed_format.h"
+#include "calibration/lens_fit.h"
 #include "calibration/plural.h"
 
 using vexel::appendFixed;
@@ -48,7 +49,15 @@ std::vector<std::string> calibrationReportLines(const CalibrationRecord& record,
     lines.push_back("focal length x pixel height = " + vexel::formatFixed(record.fy()));
     const double principal[2] = {record.cx(), record.cy()};
     lines.push_back(bracketed("principle point = ", principal, 2));
-    lines.push_back(bracketed("distortion coefficients = ", &record.values[CalibrationRecord::DISTORTION], 4));
+    const std::vector<double> coefficients = record.distortionCoefficients();
+    lines.push_back(
+        bracketed("distortion coefficients = ", coefficients.data(), static_cast<int>(coefficients.size())));
+    if (record.model != LensModel::OpenCv4) {
+        std::string names;
+        for (int i = 0; i < lensCoefficientCount(record.model); ++i)
+            names += std::string(i > 0 ? " " : "") + lensCoefficientName(record.model, i);
+        lines.push_back(std::string("lens model = ") + lensModelName(record.model) + " (" + names + ")");
+    }
     if (extrinsic) {
         lines.push_back("Rotation matrix:");
         for (int row = 0; row < 3; ++row) lines.push_back(wideRow(&record.values[CalibrationRecord::ROTATION + 3 * row]));
@@ -58,7 +67,8 @@ std::vector<std::string> calibrationReportLines(const CalibrationRecord& record,
     return lines;
 }
 
-std::vector<std::string> calibrationQualityLines(const CalibrationRecord& record, const CalibrationStats& stats) {
+std::vector<std::string> calibrationQualityLines(const CalibrationRecord& record, const CalibrationStats& stats,
+                                                 double cellMm) {
     std::vector<std::string> lines;
     if (!stats.valid) return lines;
     const int frames = static_cast<int>(stats.frames.size());
@@ -69,22 +79,24 @@ std::vector<std::string> calibrationQualityLines(const CalibrationRecord& record
         lines.push_back("RMS reprojection error = " + vexel::formatDecimals(stats.rms, 4) + " px (" +
                         vexel::plural(frames, "frame", "frames") + ", " + vexel::plural(points, "point", "points") +
                         ")");
-    const double values[8] = {record.fx(),           record.fy(),           record.cx(),
-                              record.cy(),           record.distortion(0), record.distortion(1),
-                              record.distortion(2), record.distortion(3)};
-    for (int i = 0; i < 8; ++i) {
-        const double deviation = stats.stdDeviations[static_cast<std::size_t>(i)];
+    const std::vector<std::string> names = intrinsicParameterNames(record.model);
+    std::vector<double> values = {record.fx(), record.fy(), record.cx(), record.cy()};
+    for (double k : record.distortionCoefficients()) values.push_back(k);
+    for (std::size_t i = 0; i < names.size() && i < stats.stdDeviations.size(); ++i) {
+        const double deviation = stats.stdDeviations[i];
         const int decimals = decimalsFor(deviation);
-        lines.push_back(std::string(DEVIATION_NAMES[i]) + " = " + vexel::formatDecimals(values[i], decimals) + " \u00b1 " +
+        lines.push_back(names[i] + " = " + vexel::formatDecimals(values[i], decimals) + " \u00b1 " +
                         vexel::formatDecimals(deviation, decimals));
     }
+    if (!stats.modelChoice.empty()) lines.push_back("lens model chosen: " + stats.modelChoice);
+    if (stats.flex.estimated) lines.push_back(boardFlexLine(stats.flex, cellMm));
     return lines;
 }
 
 std::vector<std::string> fullReportLines(const CalibrationRecord& record, const CalibrationStats& stats,
                                          bool extrinsic, double cellSizeMm) {
     std::vector<std::string> lines = calibrationReportLines(record, extrinsic);
-    for (std::string& line : calibrationQualityLines(record, stats)) lines.push_back(std::move(line));
+    for (std::string& line : calibrationQualityLines(record, stats, cellSizeMm)) lines.push_back(std::move(line));
     if (extrinsic)
         for (std::string& line : poseUnitLines(record, cellSizeMm)) lines.push_back(std::move(line));
     return lines;
@@ -121,10 +133,12 @@ std::vector<std::string> poseUnitLines(const CalibrationRecord& record, double c
 
 std::vector<std::string> calibrationSummaryLines(const CalibrationRecord& record, const CalibrationStats& stats,
                                                  double cellSizeMm) {
-    (void)record;
     std::vector<std::string> lines;
-    lines.push_back("Pinhole camera, distortion k1 k2 p1 p2" +
-                    (stats.solver.empty() ? std::string() : ", " + stats.solver + " solver"));
+    std::string lens = record.model == LensModel::Fisheye ? "Fisheye camera, distortion" : "Pinhole camera, distortion";
+    for (int i = 0; i < lensCoefficientCount(record.model); ++i)
+        lens += std::string(" ") + lensCoefficientName(record.model, i);
+    if (record.model != LensModel::OpenCv4) lens += std::string(" (lens model ") + lensModelName(record.model) + ")";
+    lines.push_back(lens + (stats.solver.empty() ? std::string() : ", " + stats.solver + " solver"));
     const std::string size = stats.imageSize.empty() ? std::string("image size unknown")
                                                      : std::to_string(stats.imageSize.width) + " x " +
                                                            std::to_string(stats.imageSize.height);

@@ -8,19 +8,23 @@
 #include "calibration/calibration_record.h"
 #include "calibration/calibration_stats.h"
 
-// Five intrinsic lines; with `extrinsic` also the rotation matrix and the
-// translation vector (eleven lines in all).
+// Five intrinsic lines (a sixth naming the lens model when it is not the
+// default, whose distortion line then lists the model's coefficients); with
+// `extrinsic` also the rotation matrix and the translation vector.
 std::vector<std::string> calibrationReportLines(const CalibrationRecord& record, bool extrinsic);
 
 // How well the last intrinsic calibration fits, for below the report:
 // "RMS reprojection error = 0.0465 px (20 frames, 2194 points)", then one
 // line per camera parameter with its standard deviation, "fx = 700.07 ± 0.16"
-// (fx, fy, cx, cy from the record, k1, k2, p1, p2 from its distortion; "±" in
-// UTF-8). Each value has as many decimals as show two digits of its
-// deviation, at least two. Empty when `stats` holds no calibration. The RMS
-// line belongs to the frames the calibration was made from: it is left out
-// once those frames are no longer in the list (stats.frames empty).
-std::vector<std::string> calibrationQualityLines(const CalibrationRecord& record, const CalibrationStats& stats);
+// (fx, fy, cx, cy from the record, then its lens model's coefficients; "±"
+// in UTF-8). Each value has as many decimals as show two digits of its
+// deviation, at least two. Then why the lens model was chosen, when it was,
+// and the board's bend, when it was estimated (in millimetres too with a
+// cell side of `cellMm` > 0). Empty when `stats` holds no calibration. The
+// RMS line belongs to the frames the calibration was made from: it is left
+// out once those frames are no longer in the list (stats.frames empty).
+std::vector<std::string> calibrationQualityLines(const CalibrationRecord& record, const CalibrationStats& stats,
+                                                 double cellMm = 0.0);
 
 // The whole report as the calibration panel shows it: the record's lines
 // (with `extrinsic` the pose), the fit, then with `extrinsic` the pose with

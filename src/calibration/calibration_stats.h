@@ -7,15 +7,14 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <opencv2/core/types.hpp>
 
+#include "calibration/board_flex.h"
+#include "calibration/lens_model.h"
 struct CalibrationInsight;
-
-// The names of the eight parameters whose standard deviations a
-// calibration gives, in the order CalibrationStats::stdDeviations holds them.
-inline constexpr const char* DEVIATION_NAMES[8] = {"fx", "fy", "cx", "cy", "k1", "k2", "p1", "p2"};
 
 struct CalibrationStats {
     bool valid = false;                 // an intrinsic calibration has filled these
@@ -25,9 +24,18 @@ struct CalibrationStats {
     double rms = 0;                     // over all points of all used frames, pixels
     int framesOtherSize = 0;            // frames with points left out for their image size
     cv::Size imageSize;                 // the image size the calibration was made for
-    // Standard deviations of the parameters DEVIATION_NAMES names.
-    std::array<double, 8> stdDeviations{};
+    // Standard deviations of fx, fy, cx, cy and the lens model's
+    // coefficients (k1, k2, p1, p2 for the default model), and their
+    // covariance (n x n row-major, n = 4 + the model's coefficient count;
+    // empty when not known).
+    std::array<double, MAX_INTRINSIC_PARAMETERS> stdDeviations{};
+    std::vector<double> covariance;
     std::string solver;                 // the solver that ran: "library" or "sparse"
+    // When the model was chosen from the views: why, and every model's RMS
+    // (negative where it could not be fitted).
+    std::string modelChoice;
+    std::vector<std::pair<LensModel, double>> modelCandidates;
+    BoardFlex flex;                     // the board's bend, when it was estimated
 
     // Views of the last intrinsic calibration that are not copies of one
     // another, and what makes its result doubtful (empty: nothing).

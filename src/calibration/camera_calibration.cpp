@@ -6,6 +6,9 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/core.hpp>
 
+#include "calibration/fisheye_start.h"
+#include "calibration/lens_choice.h"
+#include "calibration/lens_projection.h"
 #include "calibration/sparse_calibration.h"
 
 int CalibrationViews::totalPoints() const {
@@ -41,14 +44,61 @@ bool parseSolverName(const std::string& name, IntrinsicSolver& solver) {
 
 namespace {
 
-IntrinsicResult calibrateWithLibrary(const CalibrationViews& views, cv::Size imageSize,
+void storePose(CalibrationRecord& record, const cv::Mat& rvec, const cv::Mat& tvec) {
+    cv::Mat rotation;
+    cv::Rodrigues(rvec, rotation);
+    rotation.convertTo(rotation, CV_64F);
+    for (int i = 0; i < 9; ++i) record.rotation(i) = rotation.at<double>(i / 3, i % 3);
+    cv::Mat t;
+    tvec.convertTo(t, CV_64F);
+    for (int i = 0; i < 3; ++i) record.translation(i) = t.at<double>(i);
+}
+
+std::vector<FramePose> posesOf(const std::vector<cv::Mat>& rvecs, const std::vector<cv::Mat>& tvecs) {
+    std::vector<FramePose> poses;
+    for (std::size_t v = 0; v < rvecs.size() && v < tvecs.size(); ++v) {
+        cv::Mat r, t;
+        rvecs[v].convertTo(r, CV_64F);
+        tvecs[v].convertTo(t, CV_64F);
+        poses.push_back({cv::Vec3d(r.ptr<double>()), cv::Vec3d(t.ptr<double>())});
+    }
+    return poses;
+}
+
+void requireFinite(const IntrinsicResult& result) {
+    // A degenerate set of views can end in numbers that are no result.
+    bool finite = std::isfinite(result.rms);
+    for (double v : result.record.values) finite = finite && std::isfinite(v);
+    for (double v : result.record.moreDistortion) finite = finite && std::isfinite(v);
+    if (!finite) CV_Error(cv::Error::StsNoConv, "the calibration produced no finite result");
+}
+
+// The covariance of the intrinsics at the library's solution, as the sparse
+// solver estimates it (the library gives their deviations only).
+void addCovariance(const CalibrationViews& views, IntrinsicResult& result) {
+    IntrinsicResult described;
+    try {
+        describeFit(views, result.record, poseVectors(result.poses), described);
+        result.covariance = described.covariance;
+    } catch (const cv::Exception&) {
+        // Views the fit cannot describe (fewer than 4 points) leave it unknown.
+    }
+}
+
+// The models of the library's calibrateCamera: the default with k3 held at
+// 0, opencv5 with k3, rational with the rational model's flag.
+IntrinsicResult calibrateWithLibrary(const CalibrationViews& views, cv::Size imageSize, LensModel model,
                                      const cv::TermCriteria& criteria) {
+    const int count = lensCoefficientCount(model);
+    const int flags = model == LensModel::OpenCv4    ? cv::CALIB_FIX_K3
+                      : model == LensModel::Rational ? cv::CALIB_RATIONAL_MODEL
+                                                     : 0;
     cv::Mat cameraMatrix = cv::Mat::zeros(3, 3, CV_64F);
-    cv::Mat distortion = cv::Mat::zeros(4, 1, CV_64F);
+    cv::Mat distortion = cv::Mat::zeros(count, 1, CV_64F);
     std::vector<cv::Mat> rvecs, tvecs;
     cv::Mat stdDevIntrinsic, stdDevExtrinsic, perViewErrors;
     double rms = cv::calibrateCamera(views.objectPoints, views.imagePoints, imageSize, cameraMatrix, distortion, rvecs,
-                                     tvecs, stdDevIntrinsic, stdDevExtrinsic, perViewErrors, cv::CALIB_FIX_K3, criteria);
+                                     tvecs, stdDevIntrinsic, stdDevExtrinsic, perViewErrors, flags, criteria);
 
     IntrinsicResult result;
     result.rms = rms;
@@ -59,29 +109,11 @@ IntrinsicResult calibrateWithLibrary(const CalibrationViews& views, cv::Size ima
     cv::Mat dist64;
     distortion.convertTo(dist64, CV_64F);
     dist64 = dist64.reshape(1, 1);
-    for (int i = 0; i < 4 && i < dist64.cols; ++i) result.record.distortion(i) = dist64.at<double>(0, i);
+    result.record.model = model;
+    for (int i = 0; i < count && i < dist64.cols; ++i) result.record.distortion(i) = dist64.at<double>(0, i);
 
-    if (!rvecs.empty() && !tvecs.empty()) {
-        cv::Mat rotation;
-        cv::Rodrigues(rvecs[0], rotation);
-        rotation.convertTo(rotation, CV_64F);
-        for (int i = 0; i < 9; ++i) result.record.rotation(i) = rotation.at<double>(i / 3, i % 3);
-        cv::Mat t;
-        tvecs[0].convertTo(t, CV_64F);
-        for (int i = 0; i < 3; ++i) result.record.translation(i) = t.at<double>(i);
-    }
-
-    // A degenerate set of views can end in numbers that are no result.
-    bool finite = std::isfinite(rms);
-    for (double v : result.record.values) finite = finite && std::isfinite(v);
-    if (!finite) CV_Error(cv::Error::StsNoConv, "the calibration produced no finite result");
-
-    for (std::size_t v = 0; v < rvecs.size() && v < tvecs.size(); ++v) {
-        cv::Mat r, t;
-        rvecs[v].convertTo(r, CV_64F);
-        tvecs[v].convertTo(t, CV_64F);
-        result.poses.push_back({cv::Vec3d(r.ptr<double>()), cv::Vec3d(t.ptr<double>())});
-    }
+    if (!rvecs.empty() && !tvecs.empty()) storePose(result.record, rvecs[0], tvecs[0]);
+    requireFinite(result);
 
     cv::Mat errors;
     perViewErrors.convertTo(errors, CV_64F);
@@ -90,10 +122,50 @@ IntrinsicResult calibrateWithLibrary(const CalibrationViews& views, cv::Size ima
     // The intrinsic deviations come in the order fx, fy, cx, cy, k1, k2, p1, p2, k3, ...
     cv::Mat deviations;
     stdDevIntrinsic.convertTo(deviations, CV_64F);
-    for (int i = 0; i < 8 && i < static_cast<int>(deviations.total()); ++i)
+    for (int i = 0; i < 4 + count && i < static_cast<int>(deviations.total()); ++i)
         result.stdDeviations[static_cast<std::size_t>(i)] = deviations.at<double>(i);
     result.solver = IntrinsicSolver::Library;
+    result.poses = posesOf(rvecs, tvecs);
+    addCovariance(views, result);
     return result;
+}
+
+// The library's fisheye calibration (skew held at 0) from the starting
+// camera of fisheye_start.h. It gives no deviations; they, the errors and
+// the covariance come from the fit.
+IntrinsicResult calibrateFisheyeWithLibrary(const CalibrationViews& views, cv::Size imageSize,
+                                            const cv::TermCriteria& criteria) {
+    cv::Matx33d camera = fisheyeStartingCamera(views, imageSize);
+    cv::Vec4d distortion(0, 0, 0, 0);
+    std::vector<cv::Mat> rvecs, tvecs;
+    // Its own default is 100 iterations, more than calibrateCamera's 30.
+    const cv::TermCriteria fisheyeCriteria(cv::TermCriteria::COUNT + cv::TermCriteria::EPS,
+                                           std::max(100, criteria.maxCount), criteria.epsilon);
+    cv::fisheye::calibrate(views.objectPoints, views.imagePoints, imageSize, camera, distortion, rvecs, tvecs,
+                           cv::fisheye::CALIB_USE_INTRINSIC_GUESS | cv::fisheye::CALIB_RECOMPUTE_EXTRINSIC |
+                               cv::fisheye::CALIB_FIX_SKEW,
+                           fisheyeCriteria);
+
+    IntrinsicResult result;
+    for (int i = 0; i < 9; ++i) result.record.camera(i) = camera(i / 3, i % 3);
+    result.record.setLens(LensModel::Fisheye, {distortion[0], distortion[1], distortion[2], distortion[3]});
+    if (!rvecs.empty() && !tvecs.empty()) storePose(result.record, rvecs[0], tvecs[0]);
+    result.poses = posesOf(rvecs, tvecs);
+    if (result.poses.size() != static_cast<std::size_t>(views.viewCount()))
+        CV_Error(cv::Error::StsNoConv, "the fisheye calibration gave no pose for every view");
+    describeFit(views, result.record, poseVectors(result.poses), result);
+    result.solver = IntrinsicSolver::Library;
+    requireFinite(result);
+    return result;
+}
+
+IntrinsicResult calibrateModel(const CalibrationViews& views, cv::Size imageSize, const IntrinsicOptions& options) {
+    bool sparse = options.solver == IntrinsicSolver::Sparse || options.boardFlex ||
+                  (options.solver == IntrinsicSolver::Auto && views.viewCount() > LIBRARY_SOLVER_MAX_VIEWS);
+    if (sparse) return calibrateSparse(views, imageSize, options);
+    if (options.model == LensModel::Fisheye)
+        return calibrateFisheyeWithLibrary(views, imageSize, options.libraryCriteria);
+    return calibrateWithLibrary(views, imageSize, options.model, options.libraryCriteria);
 }
 
 }  // namespace
@@ -102,17 +174,59 @@ IntrinsicResult calibrateIntrinsic(const CalibrationViews& views, cv::Size image
     if (views.viewCount() == 0 || views.imagePoints.size() != views.objectPoints.size() ||
         static_cast<int>(views.imagePoints.size()) != views.viewCount())
         CV_Error(cv::Error::StsBadArg, "no views to calibrate from");
+    if (options.boardFlex && options.solver == IntrinsicSolver::Library)
+        CV_Error(cv::Error::StsBadArg, "only the sparse solver estimates the board's bend");
+    if (options.chooseModel) return chooseLensModel(views, imageSize, options);
+    if (options.model != LensModel::Fisheye) return calibrateModel(views, imageSize, options);
 
-    bool sparse = options.solver == IntrinsicSolver::Sparse ||
-                  (options.solver == IntrinsicSolver::Auto && views.viewCount() > LIBRARY_SOLVER_MAX_VIEWS);
-    if (sparse) return calibrateSparse(views, imageSize, options);
-    return calibrateWithLibrary(views, imageSize, options.libraryCriteria);
+    // Both solvers see only the points the fisheye model can describe.
+    LensCamera start;
+    start.model = LensModel::Fisheye;
+    start.matrix = fisheyeStartingCamera(views, imageSize);
+    int leftOut = 0;
+    IntrinsicResult result = calibrateModel(withinFisheyeReach(views, start, leftOut), imageSize, options);
+    result.pointsBeyondModel = leftOut;
+    return result;
 }
+
+namespace {
+
+// The pose of a view through a lens of another model than the default.
+ExtrinsicResult lensExtrinsic(const std::vector<cv::Point2f>& imagePoints,
+                              const std::vector<cv::Point3f>& objectPoints, const CalibrationRecord& intrinsic) {
+    const LensCamera camera = lensCameraOf(intrinsic);
+    if (!usableLensCamera(camera)) CV_Error(cv::Error::StsBadArg, "the calibration has no usable camera");
+    cv::Vec3d rvec, tvec;
+    if (!solveLensPose(camera, objectPoints, imagePoints, rvec, tvec))
+        CV_Error(cv::Error::StsNoConv, "the pose estimation found no solution");
+    ExtrinsicResult result;
+    cv::Matx33d rotation;
+    cv::Rodrigues(rvec, rotation);
+    for (int i = 0; i < 9; ++i) result.rotation[i] = rotation(i / 3, i % 3);
+    for (int i = 0; i < 3; ++i) result.translation[i] = tvec[i];
+    bool finite = true;
+    for (double v : result.rotation) finite = finite && std::isfinite(v);
+    for (double v : result.translation) finite = finite && std::isfinite(v);
+    if (!finite) CV_Error(cv::Error::StsNoConv, "the pose estimation produced no finite result");
+    std::vector<cv::Point2f> projected;
+    projectLensPoints(camera, objectPoints, rvec, tvec, projected);
+    double sum = 0;
+    for (std::size_t i = 0; i < projected.size(); ++i) {
+        cv::Point2f d = projected[i] - imagePoints[i];
+        sum += static_cast<double>(d.x) * d.x + static_cast<double>(d.y) * d.y;
+    }
+    result.rms = std::sqrt(sum / static_cast<double>(projected.size()));
+    return result;
+}
+
+}  // namespace
 
 ExtrinsicResult calibrateExtrinsic(const std::vector<cv::Point2f>& imagePoints,
                                    const std::vector<cv::Point3f>& objectPoints, const CalibrationRecord& intrinsic) {
     if (imagePoints.size() < 4 || imagePoints.size() != objectPoints.size())
         CV_Error(cv::Error::StsBadArg, "a pose needs at least 4 point pairs");
+
+    if (intrinsic.model != LensModel::OpenCv4) return lensExtrinsic(imagePoints, objectPoints, intrinsic);
 
     // The intrinsics go to the pose estimation as the single-precision values
     // the calibration interface works with.

@@ -22,8 +22,9 @@ cv::Point3d FramePose::toPattern(const cv::Point3d& p) const {
 }
 
 CameraModel::CameraModel(const CalibrationRecord& r)
-    : m_parameters{r.fx(), r.fy(), r.cx(), r.cy(), r.distortion(0), r.distortion(1), r.distortion(2),
-                   r.distortion(3)} {}
+    : m_model(r.model), m_parameters{r.fx(), r.fy(), r.cx(), r.cy()} {
+    for (double c : r.distortionCoefficients()) m_parameters.push_back(c);
+}
 
 cv::Point2d CameraModel::project(const double* k, const cv::Point3d& p) const {
     if (!(p.z > 0)) {
@@ -32,9 +33,23 @@ cv::Point2d CameraModel::project(const double* k, const cv::Point3d& p) const {
     }
     const double x = p.x / p.z, y = p.y / p.z;
     const double r2 = x * x + y * y;
-    const double radial = 1 + r2 * (k[4] + k[5] * r2);
-    const double xd = x * radial + 2 * k[6] * x * y + k[7] * (r2 + 2 * x * x);
-    const double yd = y * radial + k[6] * (r2 + 2 * y * y) + 2 * k[7] * x * y;
+    const double* d = k + 4;
+    double xd, yd;
+    if (m_model == LensModel::Fisheye) {
+        const double r = std::sqrt(r2);
+        const double theta = std::atan(r), t2 = theta * theta;
+        const double thetaD = theta * (1 + t2 * (d[0] + t2 * (d[1] + t2 * (d[2] + t2 * d[3]))));
+        // Near the axis theta_d / r tends to 1 + k1 r^2 ..., and to 1 at r = 0.
+        const double scale = r > 1e-12 ? thetaD / r : 1.0;
+        xd = x * scale;
+        yd = y * scale;
+    } else {
+        const double k3 = m_model == LensModel::OpenCv4 ? 0.0 : d[4];
+        double radial = 1 + r2 * (d[0] + r2 * (d[1] + r2 * k3));
+        if (m_model == LensModel::Rational) radial /= 1 + r2 * (d[5] + r2 * (d[6] + r2 * d[7]));
+        xd = x * radial + 2 * d[2] * x * y + d[3] * (r2 + 2 * x * x);
+        yd = y * radial + d[2] * (r2 + 2 * y * y) + 2 * d[3] * x * y;
+    }
     return {k[0] * xd + k[2], k[1] * yd + k[3]};
 }
 

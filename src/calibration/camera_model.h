@@ -23,12 +23,16 @@ struct FramePose {
     cv::Point3d toPattern(const cv::Point3d& cameraPoint) const;
 };
 
-// The lens model of the record: fx, fy, cx, cy, then two radial and two
-// tangential coefficients (k1, k2, p1, p2):
-//   x = X / Z, y = Y / Z, r^2 = x^2 + y^2
-//   x_d = x (1 + k1 r^2 + k2 r^4) + 2 p1 x y + p2 (r^2 + 2 x^2)
-//   y_d = y (1 + k1 r^2 + k2 r^4) + p1 (r^2 + 2 y^2) + 2 p2 x y
-//   u = fx x_d + cx,  v = fy y_d + cy
+// The record's camera: fx, fy, cx, cy, then its lens model's distortion
+// coefficients in the vision library's order. With x = X / Z, y = Y / Z,
+// r^2 = x^2 + y^2, the models of calibrateCamera give
+//   radial = (1 + k1 r^2 + k2 r^4 + k3 r^6) / (1 + k4 r^2 + k5 r^4 + k6 r^6)
+//   x_d = x radial + 2 p1 x y + p2 (r^2 + 2 x^2)
+//   y_d = y radial + p1 (r^2 + 2 y^2) + 2 p2 x y
+// (k3..k6 zero where the model lacks them), and the fisheye model
+//   theta = atan(r), theta_d = theta (1 + k1 theta^2 + k2 theta^4 + k3 theta^6 + k4 theta^8)
+//   x_d = x theta_d / r, y_d = y theta_d / r;
+// then u = fx x_d + cx, v = fy y_d + cy.
 class CameraModel {
 public:
     explicit CameraModel(const CalibrationRecord& record);
@@ -51,7 +55,9 @@ public:
     bool unproject(const cv::Point2d& pixel, cv::Point2d& ray) const;
 
     cv::Point2d principalPoint() const;
+    LensModel lensModel() const { return m_model; }
 
 private:
+    LensModel m_model;
     std::vector<double> m_parameters;
 };

@@ -90,6 +90,17 @@ bool TextScanner::readNumber(double& out) {
     return true;
 }
 
+std::string TextScanner::readWord() {
+    skipSpace();
+    const std::size_t start = m_pos;
+    while (m_pos < m_text.size()) {
+        const char c = m_text[m_pos];
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_')) break;
+        ++m_pos;
+    }
+    return std::string(m_text.substr(start, m_pos - start));
+}
+
 int TextScanner::match(std::string_view pattern, double* out) {
     int stored = 0;
     for (std::size_t i = 0; i < pattern.size();) {

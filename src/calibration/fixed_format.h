@@ -28,6 +28,10 @@ public:
     // Reads one number; false (position unchanged apart from skipped white
     // space) when none starts here.
     bool readNumber(double& out);
+    // Reads a word of letters, digits and underscores after optional white
+    // space; empty (position unchanged apart from skipped white space) when
+    // none starts here.
+    std::string readWord();
     // Matches `pattern`; every "%lf" stores into the next entry of `out`.
     // Returns how many numbers were stored before the first mismatch.
     int match(std::string_view pattern, double* out);

@@ -5,23 +5,37 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "calibration/lens_projection.h"
+
 namespace {
 
 bool usableCamera(const CalibrationRecord& record) {
     for (std::size_t i = 0; i < 9; ++i)
         if (!std::isfinite(record.camera(i))) return false;
-    for (std::size_t i = 0; i < 4; ++i)
+    for (std::size_t i = 0; i < static_cast<std::size_t>(MAX_LENS_COEFFICIENTS); ++i)
         if (!std::isfinite(record.distortion(i))) return false;
     return record.fx() > 0 && record.fy() > 0;
 }
 
-void undistortWith(const cv::Matx33d& k, const cv::Vec4d& d, std::vector<cv::Point2f>& points) {
+// Undistorts through the lens of `model` with its coefficients, in the
+// model's order.
+void undistortWith(const cv::Matx33d& k, LensModel model, const double* coefficients,
+                   std::vector<cv::Point2f>& points) {
     if (points.empty()) return;
     std::vector<cv::Point2f> out;
-    // More iterations than the library's default five: strong distortion
-    // near the corners needs them.
-    cv::undistortPoints(points, out, k, d, cv::noArray(), k,
-                        cv::TermCriteria(cv::TermCriteria::COUNT + cv::TermCriteria::EPS, 50, 1e-9));
+    if (model != LensModel::OpenCv4) {
+        LensCamera camera;
+        camera.model = model;
+        camera.matrix = k;
+        camera.distortion.assign(coefficients, coefficients + lensCoefficientCount(model));
+        undistortLensPoints(camera, points, out, &k);
+    } else {
+        const cv::Vec4d d(coefficients[0], coefficients[1], coefficients[2], coefficients[3]);
+        // More iterations than the library's default five: strong distortion
+        // near the corners needs them.
+        cv::undistortPoints(points, out, k, d, cv::noArray(), k,
+                            cv::TermCriteria(cv::TermCriteria::COUNT + cv::TermCriteria::EPS, 50, 1e-9));
+    }
     points.swap(out);
 }
 
@@ -39,17 +53,23 @@ bool UndistortMaps::prepare(const CalibrationRecord& record, cv::Size size) {
         return false;
     }
     std::array<double, 9> camera{};
-    std::array<double, 4> distortion{};
+    std::array<double, MAX_LENS_COEFFICIENTS> distortion{};
     for (std::size_t i = 0; i < 9; ++i) camera[i] = record.camera(i);
-    for (std::size_t i = 0; i < 4; ++i) distortion[i] = record.distortion(i);
-    if (ready() && size == m_size && camera == m_camera && distortion == m_distortion) return true;
+    for (std::size_t i = 0; i < distortion.size(); ++i) distortion[i] = record.distortion(i);
+    if (ready() && size == m_size && camera == m_camera && record.model == m_model && distortion == m_distortion)
+        return true;
 
-    const cv::Matx33d k(camera.data());
-    const cv::Vec4d d(distortion[0], distortion[1], distortion[2], distortion[3]);
-    // Fixed-point maps: a camera without distortion maps every pixel onto
-    // itself exactly, so the remapped frame equals the frame.
-    cv::initUndistortRectifyMap(k, d, cv::noArray(), k, size, CV_16SC2, m_map1, m_map2);
+    if (record.model == LensModel::OpenCv4) {
+        const cv::Matx33d k(camera.data());
+        const cv::Vec4d d(distortion[0], distortion[1], distortion[2], distortion[3]);
+        // Fixed-point maps: a camera without distortion maps every pixel onto
+        // itself exactly, so the remapped frame equals the frame.
+        cv::initUndistortRectifyMap(k, d, cv::noArray(), k, size, CV_16SC2, m_map1, m_map2);
+    } else {
+        lensUndistortMaps(lensCameraOf(record), size, m_map1, m_map2);
+    }
     m_camera = camera;
+    m_model = record.model;
     m_distortion = distortion;
     m_size = size;
     ++m_builds;
@@ -64,13 +84,11 @@ bool UndistortMaps::remap(const cv::Mat& in, cv::Mat& out) const {
 
 void UndistortMaps::undistortPoints(std::vector<cv::Point2f>& points) const {
     if (!ready()) return;
-    undistortWith(cv::Matx33d(m_camera.data()),
-                  cv::Vec4d(m_distortion[0], m_distortion[1], m_distortion[2], m_distortion[3]), points);
+    undistortWith(cv::Matx33d(m_camera.data()), m_model, m_distortion.data(), points);
 }
 
 void UndistortMaps::undistortPoints(const CalibrationRecord& record, std::vector<cv::Point2f>& points) {
     if (!usableCamera(record)) return;
-    undistortWith(cv::Matx33d(&record.values[CalibrationRecord::CAMERA]),
-                  cv::Vec4d(record.distortion(0), record.distortion(1), record.distortion(2), record.distortion(3)),
-                  points);
+    const std::vector<double> coefficients = record.distortionCoefficients();
+    undistortWith(cv::Matx33d(&record.values[CalibrationRecord::CAMERA]), record.model, coefficients.data(), points);
 }

@@ -15,7 +15,7 @@
 
 class UndistortMaps {
 public:
-    // Makes the maps for the record's camera matrix and distortion at
+    // Makes the maps for the record's camera matrix, lens model and distortion at
     // `size`, unless the maps held are already for them. False (and no maps
     // held) when the record has no usable camera (fx or fy not above 0, or a
     // value that is not a finite number) or the size is empty.
@@ -40,7 +40,8 @@ public:
 
 private:
     std::array<double, 9> m_camera{};
-    std::array<double, 4> m_distortion{};
+    LensModel m_model = LensModel::OpenCv4;
+    std::array<double, MAX_LENS_COEFFICIENTS> m_distortion{};
     cv::Size m_size;
     cv::Mat m_map1, m_map2;
     std::uint64_t m_builds = 0;

@@ -47,6 +47,8 @@ struct CalibrateArgs {
     double cellMm = 0;
     std::string cameraName = "camera";
     std::string solver = "auto";
+    std::string model = "opencv4";
+    bool boardFlex = false;
     std::vector<int> leaveOut;
     ExtractionOptions extraction;
     InputOptions input;
@@ -160,6 +162,12 @@ int runCalibrate(const CalibrateArgs& a) {
     if (doc.FramesWithGrid() == 0) return fail("no frame with 4 or more points");
     IntrinsicOptions intrinsic;
     parseSolverName(a.solver, intrinsic.solver);
+    intrinsic.chooseModel = a.model == "auto";
+    parseLensModelName(a.model, intrinsic.model);
+    intrinsic.boardFlex = a.boardFlex;
+    if (a.boardFlex && intrinsic.solver == IntrinsicSolver::Library)
+        return reportFailure("calibrate", "--board-flex needs the sparse solver (--solver auto or sparse)", EXIT_USAGE,
+                             a.json);
     doc.OnIntrinsicCalibration(intrinsic);
     if (!doc.Calibration() || !doc.Stats().valid) return fail(ui.lastMessage());
 
@@ -202,12 +210,27 @@ int runCalibrate(const CalibrateArgs& a) {
         out["imageSize"] = {{"width", stats.imageSize.width}, {"height", stats.imageSize.height}};
         out["camera"] = {{"fx", r.fx()}, {"fy", r.fy()}, {"cx", r.cx()}, {"cy", r.cy()},
                          {"matrix", values(r, CalibrationRecord::CAMERA, 9)}};
-        out["distortion"] = values(r, CalibrationRecord::DISTORTION, 4);
+        out["model"] = lensModelName(r.model);
+        out["distortion"] = r.distortionCoefficients();
         out["rms"] = stats.rms;
         out["solver"] = stats.solver;
         nlohmann::json deviations;
-        for (int i = 0; i < 8; ++i) deviations[DEVIATION_NAMES[i]] = stats.stdDeviations[i];
+        const std::vector<std::string> parameters = intrinsicParameterNames(r.model);
+        for (std::size_t i = 0; i < parameters.size(); ++i) deviations[parameters[i]] = stats.stdDeviations[i];
         out["stdDev"] = deviations;
+        if (!stats.modelChoice.empty()) {
+            out["modelChoice"] = stats.modelChoice;
+            nlohmann::json tried;
+            for (const auto& [model, rms] : stats.modelCandidates)
+                tried[lensModelName(model)] = rms >= 0 ? nlohmann::json(rms) : nlohmann::json(nullptr);
+            out["modelRms"] = tried;
+        }
+        if (stats.flex.estimated) {
+            out["boardFlex"] = {{"alongX", stats.flex.alongX}, {"alongY", stats.flex.alongY},
+                                {"sdX", stats.flex.sdX},       {"sdY", stats.flex.sdY},
+                                {"atCentre", stats.flex.atCentre()}};
+            if (doc.CellSizeMm() > 0) out["boardFlex"]["atCentreMm"] = stats.flex.atCentre() * doc.CellSizeMm();
+        }
         out["suspectFrames"] = suspectFrames(stats);
         out["rotation"] = values(r, CalibrationRecord::ROTATION, 9);
         out["translation"] = values(r, CalibrationRecord::TRANSLATION, 3);
@@ -226,7 +249,7 @@ int runCalibrate(const CalibrateArgs& a) {
         // An output written to standard output keeps it to itself.
         std::ostream& report = a.outputs.writesStandardOutput() ? std::cerr : std::cout;
         for (const std::string& line : calibrationReportLines(r, withReference)) report << line << '\n';
-        for (const std::string& line : calibrationQualityLines(r, stats)) report << line << '\n';
+        for (const std::string& line : calibrationQualityLines(r, stats, doc.CellSizeMm())) report << line << '\n';
         report << "frames used = " << stats.frames.size() << " of " << doc.FrameCount() << " (" << stats.imageSize.width
                << " x " << stats.imageSize.height << "), pose of frame " << stats.poseFrame << '\n';
         report << "solver = " << stats.solver << '\n';
@@ -276,14 +299,20 @@ CommandRun setupCalibrate(CLI::App& sub) {
                    "the desktop program opens and calibrate reads back")
         ->type_name("FILE");
     sub.add_option("--cell-mm", a->cellMm,
-                   "Side of one printed cell in millimetres: the pose's translation is given in millimetres too, and "
-                   "the OpenCV YAML gets square_size")
+                   "Side of one printed cell in millimetres: the pose's translation and the board's bend are given in "
+                   "millimetres too, and the OpenCV YAML gets square_size")
         ->type_name("MM")
         ->check(CLI::Range(0.0, CVexelDoc::MAX_CELL_SIZE_MM));
     sub.add_option("--solver", a->solver,
                    "Intrinsic solver: library, sparse, or auto (default: the library's up to 40 frames, the sparse "
                    "solver above)")
         ->check(CLI::IsMember({"auto", "library", "sparse"}));
+    sub.add_option("--model", a->model,
+                   "Lens model: opencv4 (k1 k2 p1 p2, the default), opencv5 (+ k3), rational (k1 .. k6, p1, p2), "
+                   "fisheye (equidistant, k1 .. k4), or auto (the simplest that fits)")
+        ->check(CLI::IsMember({"opencv4", "opencv5", "rational", "fisheye", "auto"}));
+    sub.add_flag("--board-flex", a->boardFlex,
+                 "Also estimate how far the board bends out of its plane (with the sparse solver)");
     sub.add_option("--leave-out", a->leaveOut,
                    "Leave these frames (counted from 0) out of the calibrations; they are still searched")
         ->delimiter(',')
@@ -294,10 +323,10 @@ CommandRun setupCalibrate(CLI::App& sub) {
     addVideoOptions(sub, a->input);
     sub.footer(R"(DESCRIPTION
   Finds the pattern's grid in every frame, calibrates the camera from every
-  frame with 4 or more points (focal lengths, principal point, two radial and
-  two tangential distortion coefficients) and, with --reference, computes the
-  pose of that frame. Prints the calibration report, the RMS reprojection
-  error, the standard deviations of fx, fy, cx, cy, k1, k2, p1, p2, the error
+  frame with 4 or more points (focal lengths, principal point and the
+  distortion coefficients of the lens model: by default two radial and two
+  tangential) and, with --reference, computes the pose of that frame. Prints the calibration report, the RMS reprojection
+  error, the standard deviations of fx, fy, cx, cy and the coefficients, the error
   of every frame used, and names the frames whose error is far above the
   rest (over 3 times the median and over 0.5 px) as likely bad detections,
   then how well the frames cover the image, the range of tilts and of
@@ -314,7 +343,17 @@ CommandRun setupCalibrate(CLI::App& sub) {
   Only the frames of the image size most frames have take part. Warnings
   follow when fewer than 3 distinct views were used, when a standard
   deviation of fx, fy, cx or cy is over 1 % of fx, or when frames were left
-  out for their size. A session (.vexel, saved by the desktop program or by
+  out for their size; when the lens model does not fit (RMS above 0.5 px, or
+  residuals growing towards the image corners), naming a model that fits;
+  and when the residuals show a bent board.
+  --model auto fits every lens model and keeps the simplest (fewest
+  parameters: opencv4, fisheye, opencv5, rational) whose RMS is within 5 %
+  (plus 0.005 px) of the best; the report says which and why. A calibration
+  with another model than opencv4 is written in the labelled .cal form only,
+  whose first line is "m" and second the model's name. --board-flex
+  estimates a parabolic bend of the board along each of its axes with the
+  camera and reports how far its centre stands above its corners.
+  A session (.vexel, saved by the desktop program or by
   --session) brings its frames, the frames left out and what was found in
   them: only frames not searched yet are searched. Frames named by --leave-out keep their points but take
   no part in either calibration. With --json everything goes out as one JSON object
@@ -344,6 +383,7 @@ EXIT STATUS
 
 EXAMPLES
   vexel-cli calibrate views.iml --cal camera.cal --opencv-yaml camera.yml
+  vexel-cli calibrate fisheye/*.jpg --model auto --ros-yaml camera_info.yaml
   vexel-cli calibrate shots/*.jpg --report report.html
   vexel-cli calibrate clip.mp4 --max-frames 200 --cal camera.cal
   vexel-cli calibrate photos/ --mrcal-corners corners.vnl --mrcal-model camera.cameramodel

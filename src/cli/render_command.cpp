@@ -6,6 +6,8 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <vector>
+#include <algorithm>
 
 #include "cli/command_registry.h"
 #include "pattern/photo_faults.h"
@@ -21,6 +23,10 @@ struct RenderArgs {
     uint32_t seed = 1;
     double fx = 0, fy = 0, cx = 0, cy = 0;
     double k1 = 0, k2 = 0, p1 = 0, p2 = 0;
+    double k3 = 0, k4 = 0, k5 = 0, k6 = 0;
+    double fisheye = 0;           // field of view across the width, degrees (0: perspective)
+    std::vector<double> bend;     // cells along x (and y)
+    int rimViews = 0;
     double blur = 0.0;
     double noise = 0.0;
     uint32_t backdrop = 0;
@@ -37,6 +43,14 @@ struct RenderArgs {
     CLI::Option* optP1 = nullptr;
     CLI::Option* optP2 = nullptr;
 };
+
+// The sheet's bend from --bend X[,Y].
+pattern::SheetBend bendOf(const std::vector<double>& cells) {
+    pattern::SheetBend bend;
+    if (!cells.empty()) bend.alongX = cells[0];
+    if (cells.size() > 1) bend.alongY = cells[1];
+    return bend;
+}
 
 bool parseSize(const std::string& text, int& width, int& height) {
     char tail = 0;
@@ -58,6 +72,21 @@ CommandRun setupRender(CLI::App& sub) {
     a->optK2 = sub.add_option("--k2", a->k2, "Radial distortion k2");
     a->optP1 = sub.add_option("--p1", a->p1, "Tangential distortion p1");
     a->optP2 = sub.add_option("--p2", a->p2, "Tangential distortion p2");
+    sub.add_option("--k3", a->k3, "Radial distortion k3 (with --fisheye: the theta polynomial's k3)");
+    sub.add_option("--k4", a->k4, "Rational denominator k4 (with --fisheye: the theta polynomial's k4)");
+    sub.add_option("--k5", a->k5, "Rational denominator k5");
+    sub.add_option("--k6", a->k6, "Rational denominator k6");
+    sub.add_option("--fisheye", a->fisheye,
+                   "An equidistant fisheye lens this many degrees across the frame's width (--k1 .. --k4 its theta "
+                   "polynomial, 0 unless given)")
+        ->check(CLI::Range(10.0, 270.0));
+    sub.add_option("--bend", a->bend, "Bend the sheet: how far its middle stands out along x[,y], in cells")
+        ->delimiter(',')
+        ->expected(1, 2)
+        ->type_name("X[,Y]");
+    sub.add_option("--rim-views", a->rimViews,
+                   "Of the views, this many towards the rim of the frame, the board often only partly inside")
+        ->check(CLI::Range(0, 10000));
     sub.add_option("--blur", a->blur, "Gaussian blur sigma in pixels")->check(CLI::Range(0.0, 20.0));
     sub.add_option("--noise", a->noise, "Gaussian noise sigma in grey levels")->check(CLI::Range(0.0, 100.0));
     sub.add_option("--backdrop", a->backdrop,
@@ -79,6 +108,10 @@ CommandRun setupRender(CLI::App& sub) {
   poses, with an image list views.iml and the true corners and camera in
   truth.json, for testing the extraction and the calibration end to end.
   Camera options left out keep the default camera, scaled to --size.
+  --fisheye renders through an equidistant lens instead; --k3 .. --k6 add
+  the higher radial terms of the perspective lens; --bend bends the sheet
+  into a parabolic arch along each board axis; --rim-views places views
+  towards the frame's rim, often with the board partly outside it.
   --fault puts a photographic fault into every view (its strength and place
   drawn per view: a cast shadow, a hand over the board, a glare, motion blur,
   defocus, over- or under-exposure, small cells, strong JPEG compression);
@@ -91,6 +124,8 @@ EXIT STATUS
 EXAMPLES
   vexel-cli render views --views 20 --size 1280x960 --noise 1.5
   vexel-cli render cluttered --views 12 --backdrop 3 --blur 0.6 --noise 1.5
+  vexel-cli render fisheye --size 1280x960 --fisheye 140 --views 16 --rim-views 8
+  vexel-cli render bent --views 15 --bend 0.1
   vexel-cli render frontal --views 10 --poses frontal
   vexel-cli render shadows --views 8 --size 1920x1080 --backdrop 5 --fault shadow --format jpg
   vexel-cli render "test views" --k1 -0.2 --format jpg && vexel-cli calibrate "test views/views.iml")");
@@ -120,6 +155,19 @@ EXAMPLES
         if (*a->optK2) camera.k2 = a->k2;
         if (*a->optP1) camera.p1 = a->p1;
         if (*a->optP2) camera.p2 = a->p2;
+        camera.k3 = a->k3;
+        camera.k4 = a->k4;
+        camera.k5 = a->k5;
+        camera.k6 = a->k6;
+        if (a->fisheye > 0) {
+            pattern::Camera fisheye = pattern::equidistantCamera(width, height, a->fisheye, *a->optK1 ? a->k1 : 0.0,
+                                                                 *a->optK2 ? a->k2 : 0.0, a->k3, a->k4);
+            if (*a->optFx) fisheye.fx = a->fx;
+            if (*a->optFy) fisheye.fy = a->fy;
+            if (*a->optCx) fisheye.cx = a->cx;
+            if (*a->optCy) fisheye.cy = a->cy;
+            camera = fisheye;
+        }
         if (!(camera.fx > 0.0) || !(camera.fy > 0.0)) {
             std::cerr << "vexel-cli render: focal lengths must be positive\n";
             return 2;
@@ -131,12 +179,21 @@ EXAMPLES
                                    : a->poses == "corners" ? pattern::cornerPoseRange()
                                                            : pattern::PoseRange{};
         if (fault == pattern::FaultKind::SmallBoard) range = pattern::poseRangeFor(fault);
-        const std::vector<pattern::ViewPose> poses = pattern::randomPoses(camera, a->views, a->seed, range);
-        if (static_cast<int>(poses.size()) < a->views) {
+        const int rim = std::min(a->rimViews, a->views);
+        std::vector<pattern::ViewPose> poses = pattern::randomPoses(camera, a->views - rim, a->seed, range);
+        if (static_cast<int>(poses.size()) < a->views - rim) {
             std::cerr << "vexel-cli render: cannot place the whole board in the frame with this camera ("
-                      << poses.size() << " of " << a->views << " views)\n";
+                      << poses.size() << " of " << a->views - rim << " views)\n";
             return 2;
         }
+        const std::vector<pattern::ViewPose> rimPoses = pattern::rimPoses(camera, rim, a->seed);
+        if (static_cast<int>(rimPoses.size()) < rim) {
+            std::cerr << "vexel-cli render: cannot place the board's markers towards the rim of the frame ("
+                      << rimPoses.size() << " of " << rim << " views)\n";
+            return 2;
+        }
+        poses.insert(poses.end(), rimPoses.begin(), rimPoses.end());
+        for (pattern::ViewPose& pose : poses) pose.bend = bendOf(a->bend);
         pattern::RenderOptions options;
         options.blurSigma = a->blur;
         options.noiseSigma = a->noise;

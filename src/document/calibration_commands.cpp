@@ -71,10 +71,14 @@ CalibrationLoad readCalibrationRecord(const std::string& path, CalibrationRecord
         reason = path + " is not a calibration file";
         return CalibrationLoad::NotCalibration;
     }
+    if (!result.problem.empty()) {
+        reason = path + ": " + result.problem;
+        return CalibrationLoad::Refused;
+    }
     if (!result.complete()) {
         reason = path + " is truncated: read " + std::to_string(result.valuesRead) + " of " +
                  std::to_string(result.valuesExpected) + " values, " +
-                 calibrationFileField(result.form, result.valuesRead) + " is missing";
+                 calibrationFileField(result.form, result.valuesRead, result.model) + " is missing";
         return CalibrationLoad::Refused;
     }
     if (std::string problem = calibrationValueProblem(read); !problem.empty()) {
@@ -101,6 +105,9 @@ bool LoadCalibrationFile(CVexelDoc& doc, const std::string& path) {
     *doc.m_calibration = record;
     doc.m_calibrationStats = CalibrationStats{};
     doc.m_calibrationModified = false;
+    // The next calibration fits the model of the calibration held.
+    doc.m_lensModel = record.model;
+    doc.m_chooseLensModel = false;
     // The loaded pose belongs to none of the frames in the list.
     doc.m_referenceFrame = -1;
     doc.m_calibrationProblem.clear();
@@ -268,14 +275,15 @@ bool CVexelDoc::ConfirmClose() {
 }
 
 void CVexelDoc::KeepIntrinsicResult(const IntrinsicResult& result, const CalibrationViews& views, cv::Size size,
-                                    int framesOtherSize) {
+                                    int framesOtherSize, const IntrinsicOptions& options) {
     if (!m_calibration) m_calibration = std::make_unique<CalibrationRecord>();
     *m_calibration = result.record;
+    m_lensModel = result.record.model;
     m_calibrationModified = true;
     // The record's pose is now that of the first frame used, so no frame is
     // shown as the reference frame any more.
     m_referenceFrame = -1;
-    m_calibrationStats = intrinsicStats(views, result, size, framesOtherSize);
+    m_calibrationStats = intrinsicStats(views, result, size, framesOtherSize, options);
     m_calibrationProblem.clear();
 }
 
@@ -335,10 +343,14 @@ void CVexelDoc::OnIntrinsicCalibration(const IntrinsicOptions& options) {
                     // A result the user stopped waiting for is not kept.
                     Ui().showStatus("Intrinsic Calibration stopped; the calibration was not changed");
                 } else {
-                    KeepIntrinsicResult(result, views, size, otherSize);
+                    KeepIntrinsicResult(result, views, size, otherSize, solving);
                     Ui().showStatus(withWarnings("Intrinsic Calibration: " + std::to_string(views.viewCount()) +
                                                      " frames, " + std::to_string(views.totalPoints()) +
                                                      " points, RMS reprojection error " + pixels(result.rms) +
+                                                     (result.record.model != LensModel::OpenCv4
+                                                          ? std::string(", lens model ") +
+                                                                lensModelName(result.record.model)
+                                                          : std::string()) +
                                                      (leftOutByUser > 0
                                                           ? ", " + vexel::plural(leftOutByUser, "frame", "frames") +
                                                                 " left out"

@@ -157,6 +157,9 @@ bool CVexelDoc::OpenSessionFile(const std::string& path, std::string* error) {
 
     m_refineCorners = session.refineCorners;
     m_cellSizeMm = session.cellSizeMm;
+    m_lensModel = session.lensModel;
+    m_chooseLensModel = session.chooseLensModel;
+    m_boardFlex = session.boardFlex;
     m_frameNotes.assign(static_cast<std::size_t>(m_frameCount), std::string());
     // Every record starts empty and not searched; the frames searched are
     // filled from the session.

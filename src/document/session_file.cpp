@@ -54,6 +54,14 @@ ordered calibrationJson(const SessionData& session) {
     const CalibrationStats& stats = session.stats;
     ordered out;
     out["record"] = session.record.values;
+    const LensModel model = session.record.model;
+    const int coefficients = lensCoefficientCount(model);
+    if (model != LensModel::OpenCv4) {
+        // The record holds the first four coefficients; the others follow.
+        out["lensModel"] = lensModelName(model);
+        out["moreDistortion"] = std::vector<double>(session.record.moreDistortion.begin(),
+                                                    session.record.moreDistortion.begin() + (coefficients - 4));
+    }
     out["imageSize"] = {stats.imageSize.width, stats.imageSize.height};
     out["referenceFrame"] = session.referenceFrame;
     ordered figures;
@@ -63,8 +71,12 @@ ordered calibrationJson(const SessionData& session) {
     figures["perViewErrors"] = stats.perViewErrors;
     figures["rms"] = stats.rms;
     figures["framesOtherSize"] = stats.framesOtherSize;
-    figures["stdDeviations"] = stats.stdDeviations;
+    figures["stdDeviations"] = std::vector<double>(stats.stdDeviations.begin(),
+                                                   stats.stdDeviations.begin() + 4 + coefficients);
     figures["solver"] = stats.solver;
+    if (!stats.modelChoice.empty()) figures["modelChoice"] = stats.modelChoice;
+    if (stats.flex.estimated)
+        figures["boardFlex"] = {stats.flex.alongX, stats.flex.alongY, stats.flex.sdX, stats.flex.sdY};
     figures["distinctViews"] = stats.distinctViews;
     figures["warnings"] = stats.warnings;
     figures["extrinsicFrame"] = stats.extrinsicFrame;
@@ -223,6 +235,19 @@ void readCalibration(const json& value, SessionData& session) {
     for (std::size_t i = 0; i < CalibrationRecord::SIZE; ++i)
         session.record.values[i] = number(record[i], at + "record value " + std::to_string(i));
     if (!(session.record.fx() > 0 && session.record.fy() > 0)) refuse(at + "fx or fy is not above 0");
+    if (const json* model = optional(value, "lensModel")) {
+        const std::string name = text(*model, at + "the lens model");
+        if (!parseLensModelName(name, session.record.model)) refuse(at + "unknown lens model \"" + name + "\"");
+        const int more = lensCoefficientCount(session.record.model) - 4;
+        const json& coefficients = array(member(value, "moreDistortion", at), at + "moreDistortion");
+        if (coefficients.size() != static_cast<std::size_t>(more))
+            refuse(at + "the " + name + " model has " + std::to_string(more + 4) + " coefficients, not " +
+                   std::to_string(coefficients.size() + 4));
+        for (int i = 0; i < more; ++i)
+            session.record.moreDistortion[static_cast<std::size_t>(i)] =
+                number(coefficients[static_cast<std::size_t>(i)], at + "a coefficient");
+    }
+    const std::size_t parameters = 4 + static_cast<std::size_t>(lensCoefficientCount(session.record.model));
     const json& size = array(member(value, "imageSize", at), at + "the image size");
     if (size.size() != 2) refuse(at + "the image size is not a width and a height");
     CalibrationStats& stats = session.stats;
@@ -243,10 +268,20 @@ void readCalibration(const json& value, SessionData& session) {
     stats.rms = number(member(figures, "rms", in), in + "the RMS error");
     stats.framesOtherSize = index(member(figures, "framesOtherSize", in), in + "framesOtherSize", 0, frames);
     const json& deviations = array(member(figures, "stdDeviations", in), in + "the deviations");
-    if (deviations.size() != stats.stdDeviations.size()) refuse(in + "the deviations are not 8 numbers");
-    for (std::size_t i = 0; i < stats.stdDeviations.size(); ++i)
-        stats.stdDeviations[i] = number(deviations[i], in + "a deviation");
+    if (deviations.size() != parameters)
+        refuse(in + "the deviations are not " + std::to_string(parameters) + " numbers");
+    for (std::size_t i = 0; i < parameters; ++i) stats.stdDeviations[i] = number(deviations[i], in + "a deviation");
     stats.solver = text(member(figures, "solver", in), in + "the solver");
+    if (const json* choice = optional(figures, "modelChoice")) stats.modelChoice = text(*choice, in + "modelChoice");
+    if (const json* flex = optional(figures, "boardFlex")) {
+        const json& bend = array(*flex, in + "boardFlex");
+        if (bend.size() != 4) refuse(in + "boardFlex is not 4 numbers");
+        stats.flex.estimated = true;
+        stats.flex.alongX = number(bend[0], in + "boardFlex");
+        stats.flex.alongY = number(bend[1], in + "boardFlex");
+        stats.flex.sdX = number(bend[2], in + "boardFlex");
+        stats.flex.sdY = number(bend[3], in + "boardFlex");
+    }
     stats.distinctViews = index(member(figures, "distinctViews", in), in + "distinctViews", 0, frames);
     stats.warnings = listOf<std::string>(member(figures, "warnings", in), in + "the warnings",
                                          [&](const json& w) { return text(w, in + "a warning"); });
@@ -292,6 +327,14 @@ void readSession(const json& root, SessionData& session) {
     if (!(session.cellSizeMm >= 0 && session.cellSizeMm <= CVexelDoc::MAX_CELL_SIZE_MM))
         refuse("the cell size is outside 0 to " + std::to_string(static_cast<int>(CVexelDoc::MAX_CELL_SIZE_MM)) + " mm");
     session.showGrid = flag(member(settings, "showGrid", "the settings: "), "showGrid");
+    // Sessions of earlier versions fit the default model on a flat board.
+    if (const json* model = optional(settings, "lensModel")) {
+        const std::string name = text(*model, "the lens model setting");
+        session.chooseLensModel = name == "auto";
+        if (!session.chooseLensModel && !parseLensModelName(name, session.lensModel))
+            refuse("the settings: unknown lens model \"" + name + "\"");
+    }
+    if (const json* flex = optional(settings, "boardFlex")) session.boardFlex = flag(*flex, "boardFlex");
     if (const json* calibration = optional(root, "calibration")) readCalibration(*calibration, session);
 }
 
@@ -347,7 +390,7 @@ FileStamp fileStamp(const std::string& path) {
 std::string formatSession(const SessionData& session) {
     ordered root;
     root["format"] = FORMAT_NAME;
-    root["version"] = SESSION_VERSION;
+    root["version"] = session.hasCalibration && session.record.model != LensModel::OpenCv4 ? 2 : 1;
     ordered source{{"kind", session.source}};
     if (session.source != "images") {
         source["path"] = session.sourcePath;
@@ -358,7 +401,9 @@ std::string formatSession(const SessionData& session) {
     root["currentFrame"] = session.currentFrame;
     root["settings"] = {{"refineCorners", session.refineCorners},
                         {"cellSizeMm", session.cellSizeMm},
-                        {"showGrid", session.showGrid}};
+                        {"showGrid", session.showGrid},
+                        {"lensModel", session.chooseLensModel ? "auto" : lensModelName(session.lensModel)},
+                        {"boardFlex", session.boardFlex}};
     root["calibration"] = session.hasCalibration ? calibrationJson(session) : ordered(nullptr);
     // One line per frame, so that the file stays readable and diffs well.
     // Texts that are not UTF-8 cannot be held by JSON; SaveSessionFile
@@ -377,11 +422,13 @@ bool parseSession(std::string_view text, SessionData& session, std::string& erro
     json root;
     try {
         root = json::parse(text.begin(), text.end());
-    } catch (const json::parse_error& e) {
-        // "[json.exception.parse_error.101] parse error at line 3, column 5: ..."
+    } catch (const json::exception& e) {
+        // "[json.exception.parse_error.101] parse error at line 3, column 5: ...";
+        // a number beyond a double's range ("1E+888") is an out_of_range error.
         const std::string what = e.what();
-        const std::size_t at = what.find("at line");
-        error = "it is not JSON text (" + (at == std::string::npos ? what : what.substr(at)) + ")";
+        std::size_t at = what.find("at line");
+        if (at == std::string::npos) at = what.find("] ") == std::string::npos ? 0 : what.find("] ") + 2;
+        error = "it is not JSON text (" + what.substr(at) + ")";
         return false;
     }
     SessionData read;
@@ -439,6 +486,9 @@ SessionData captureSession(CVexelDoc& doc, const std::string& folder) {
     session.refineCorners = doc.RefineCorners();
     session.cellSizeMm = doc.CellSizeMm();
     session.showGrid = doc.ShowGrid();
+    session.lensModel = doc.LensModelSetting();
+    session.chooseLensModel = doc.ChooseLensModel();
+    session.boardFlex = doc.BoardFlexOn();
     if (doc.Calibration()) {
         session.hasCalibration = true;
         session.record = *doc.Calibration();

@@ -21,7 +21,11 @@
 
 class CVexelDoc;
 
-constexpr int SESSION_VERSION = 1;
+// The newest version read. A session whose calibration has another lens
+// model than the default is written as version 2, which readers of version
+// 1 refuse rather than take its coefficients for the default model's; any
+// other session is written as version 1.
+constexpr int SESSION_VERSION = 2;
 // The largest session file read; a session of a thousand frames takes a few
 // tens of megabytes.
 constexpr std::size_t SESSION_FILE_MAX = 512u * 1024u * 1024u;
@@ -65,6 +69,11 @@ struct SessionData {
     bool refineCorners = false;
     double cellSizeMm = 0;
     bool showGrid = false;
+    // How the next intrinsic calibration fits: the lens model, or chosen
+    // from the views; whether the board's bend is estimated.
+    LensModel lensModel = LensModel::OpenCv4;
+    bool chooseLensModel = false;
+    bool boardFlex = false;
     bool hasCalibration = false;
     CalibrationRecord record;
     CalibrationStats stats;

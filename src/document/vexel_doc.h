@@ -106,8 +106,20 @@ public:
     // were searched with the other setting, so every frame counts as not
     // searched again; with the overlay on they are searched at once.
     void OnRefineCorners();
-    // The options choose the solver and when it stops (Auto by default).
-    void OnIntrinsicCalibration(const IntrinsicOptions& options = {});
+    // The options choose the solver, the lens model and when it stops.
+    void OnIntrinsicCalibration(const IntrinsicOptions& options);
+    // Intrinsic Calibration from the menu: with IntrinsicSettings().
+    void OnIntrinsicCalibration();
+    // Calibration > Lens Model: the model the next intrinsic calibration
+    // fits, or (OnLensModelAuto) the one it chooses from the views. Then the
+    // title-and-views step.
+    void OnLensModel(LensModel model);
+    void OnLensModelAuto();
+    // Calibration > Board Flex: switches m_boardFlex.
+    void OnBoardFlex();
+    // The options Intrinsic Calibration from the menu uses: the lens model
+    // and board flex as chosen, the solver picked by the view count.
+    IntrinsicOptions IntrinsicSettings() const;
     void OnExtrinsicCalibration();
     // Cell Size: the printed board's cell side in millimetres (0 clears
     // it), then the title-and-views step. A value that is not a finite
@@ -351,6 +363,12 @@ public:
     }
     std::ostream* Diagnostics() const { return m_diagnostics; }
     std::ostream* Errors() const { return m_errors; }
+    // How Intrinsic Calibration from the menu fits (IntrinsicSettings): the
+    // lens model, whether it is chosen from the views, whether the board's
+    // bend is estimated.
+    LensModel LensModelSetting() const { return m_lensModel; }
+    bool ChooseLensModel() const { return m_chooseLensModel; }
+    bool BoardFlexOn() const { return m_boardFlex; }
     // The board's cell side in millimetres (0: not set, poses in cells).
     double CellSizeMm() const { return m_cellSizeMm; }
     void SetCellSizeMm(double millimetres) { m_cellSizeMm = millimetres; }
@@ -388,6 +406,13 @@ private:
     GridSet m_gridSet;
     bool m_showGrid = false;
     bool m_refineCorners = false;
+    // How Intrinsic Calibration from the menu fits: the lens model (set
+    // also by a calibration and by Load Calibration, so that it is the
+    // model of the calibration held), whether it is chosen from the views,
+    // and whether the board's bend is estimated. Kept over New.
+    LensModel m_lensModel = LensModel::OpenCv4;
+    bool m_chooseLensModel = false;
+    bool m_boardFlex = false;
     // Per frame whether the calibrations leave it out (frames beyond its
     // end are used).
     std::vector<bool> m_excludedFrames;
@@ -435,9 +460,9 @@ private:
     bool PrepareGridFrames();
     // Makes `result`, calibrated from `views` at `size`, the calibration
     // and its fit; `framesOtherSize` frames with points were left out for
-    // their size.
+    // their size; `options` are those it was calibrated with.
     void KeepIntrinsicResult(const IntrinsicResult& result, const CalibrationViews& views, cv::Size size,
-                             int framesOtherSize);
+                             int framesOtherSize, const IntrinsicOptions& options);
 
     // A hash of the session as last saved or opened, without the current frame.
     std::size_t SessionState();

@@ -128,6 +128,18 @@ std::string latticeReason(const std::vector<LabelledPoint>& points) {
     return {};
 }
 
+bool hasCellShape(GridElement* cell) {
+    if (cell == nullptr || cell->nodes().numberOfItems() != 4) return false;
+    double side[4];
+    for (uint32_t k = 0; k < 4; ++k) {
+        const g_vector p = cell->getNode(k)->getCoordinates();
+        const g_vector q = cell->getNode((k + 1) % 4)->getCoordinates();
+        side[k] = std::hypot(q.x - p.x, q.y - p.y);
+    }
+    auto alike = [](double a, double b) { return a <= kCellSideRatio * b && b <= kCellSideRatio * a; };
+    return alike(side[0], side[2]) && alike(side[1], side[3]);
+}
+
 int classifyMarkerCell(const uint8_t* pixels, int width, int height, int rowStep, int bitsPerPixel,
                        GridElement* cell) {
     if (pixels == nullptr || cell == nullptr || width < 1 || height < 1 || bitsPerPixel < 1) return kNotAMarker;
@@ -405,9 +417,21 @@ public:
     }
 
     // The grey of the frame at offset (dx, dy) cells from the centre of the
-    // cell at walk labels (x, y); NaN where it cannot be placed.
+    // cell at walk labels (x, y); NaN where it cannot be placed. The fit
+    // reaches one cell beyond the walked cells; a cell two beyond them (the
+    // margin beside a board whose outer ring was not found) is placed one
+    // step on from the next two cells toward them in its row or column.
     double grey(const cv::Mat& image, int x, int y, double dx = 0.0, double dy = 0.0) const {
-        const LatticeFit fit = at(x, y);
+        LatticeFit fit = at(x, y);
+        for (const auto& [sx, sy] : {std::pair{1, 0}, {-1, 0}, {0, 1}, {0, -1}}) {
+            if (fit.valid) break;
+            const LatticeFit near = at(x + sx, y + sy);
+            if (!near.valid) continue;
+            const LatticeFit far = at(x + 2 * sx, y + 2 * sy);
+            if (!far.valid) continue;
+            fit = near;
+            fit.predicted = 2.0 * near.predicted - far.predicted;
+        }
         if (!fit.valid) return std::numeric_limits<double>::quiet_NaN();
         const cv::Vec2d d = fit.jacobian * cv::Vec2d(dx, dy);
         return greyAt(image, fit.predicted.x + d[0], fit.predicted.y + d[1]);
@@ -506,6 +530,10 @@ int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, co
                                        [&](const MarkerCandidate& c) { return c.cell == f.cell; });
         if (!known) candidates.push_back({f.cell, f.markerClass});
     }
+    // A glare lights the middle of the cells around it: the quadrilaterals
+    // left where it hid corners look like dark cells with bright spots, in
+    // diagonal pairs that place the board as well as the markers do.
+    std::erase_if(candidates, [](const MarkerCandidate& c) { return !hasCellShape(c.cell); });
     for (const MarkerCandidate& start : candidates) {
         if (start.cell->labelled != 0 || !cells.memberOf(start.cell)) continue;
         clearLabels(cells);
@@ -625,15 +653,21 @@ bool labelFrameGrid(GridSet& set, int frame, const cv::Mat& image, std::array<Gr
             points.clear();
             break;
         }
-        reason = falseMarkerReason(found);
-        if (!reason.empty()) break;
         // The corners left out anyway are not judged: a corner the
         // refinement gave up on may lie pixels off the lattice.
         collectPoints(imageList, patternList, n, image, points, nodes);
         reason = latticeReason(points);
+        // The markers are judged once the lattice holds: a cell spanning
+        // several board cells (the corners between them lost to a glare)
+        // can look like a marker of either class, and its corners, labelled
+        // as one cell's, break the lattice, so it goes with them.
+        if (reason.empty()) {
+            reason = falseMarkerReason(found);
+            break;
+        }
         // A corner that breaks the lattice is dropped with its cells, and
         // the rest is labelled again, up to a share of the corners.
-        if (reason.empty() || dropped >= kMaxDroppedCorners) break;
+        if (dropped >= kMaxDroppedCorners) break;
         deleteCellsAt(part, nodes[worstFittingPoint(points)]);
     }
     if (!reason.empty()) {

@@ -83,6 +83,15 @@ constexpr size_t kCandidateNeighbours = 2;
 constexpr double kMinCellContrast = 10.0;
 constexpr double kSpotEvidence = 0.5;
 
+// One cell of the board is close to a parallelogram: even at steep tilts
+// and under strong lens distortion, its opposite sides differ by a few per
+// cent. A quadrilateral whose opposite sides differ by more than a factor
+// kCellSideRatio joins corners of different rows or columns (a glare or a
+// shadow hid the corners between them); it is no cell, so it is no marker,
+// however its middle and rim compare.
+constexpr double kCellSideRatio = 1.5;
+bool hasCellShape(GridElement* cell);
+
 // The board's cell columns and rows (pattern.md), and how the two
 // placements that two dark markers alone leave open are told apart when the
 // origin's spot cannot be seen: the one whose margin columns (one beyond the
@@ -91,7 +100,9 @@ constexpr double kSpotEvidence = 0.5;
 // column), while the other's alternate by more than kBoardRowShare of it.
 // The two placements differ by a half turn about corner (0, 0), which maps
 // column X to 1 - X: the board's columns -5 .. 5 to -4 .. 6, so one of the
-// other placement's margin columns is a column of the board.
+// other placement's margin columns is a column of the board. A margin
+// column two cells beyond the cells found (the board's outer ring lost) is
+// still placed, one cell on from the two cells next to it in its row.
 constexpr int kFirstBoardColumn = -5;
 constexpr int kLastBoardColumn = 5;
 constexpr int kFirstBoardRow = -5;
@@ -146,13 +157,13 @@ bool unrefinedStart(double x, double y);
 // edge or blur); a placement that two dark markers alone leave open is
 // refused unless the origin's spot decides it.
 //
-// When the labelling succeeded, every cell called a marker that ended inside
-// the labelled window must lie on a printed marker cell of its class, and
-// the correspondences must fit the lattice (latticeReason). A corner that
-// breaks the lattice is deleted with its cells and the frame labelled
-// again (kMaxDroppedCorners); a false marker, or a lattice still broken,
-// means the labels are not trusted: the frame gets point count 0, no cell
-// keeps inGrid, and the reason goes to `*rejected`.
+// When the labelling succeeded, the correspondences must fit the lattice
+// (latticeReason): a corner that breaks it is deleted with its cells and
+// the frame labelled again (kMaxDroppedCorners). Once they fit, every cell
+// called a marker that ended inside the labelled window must lie on a
+// printed marker cell of its class. A false marker, or a lattice still
+// broken, means the labels are not trusted: the frame gets point count 0,
+// no cell keeps inGrid, and the reason goes to `*rejected`.
 //
 // The correspondences then pass the last check (finalPoints; `refine`
 // refines every one of them with a window sized from its cells first).

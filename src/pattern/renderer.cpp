@@ -47,21 +47,74 @@ double PortableRandom::normal() {
 
 // ---------------------------------------------------------------- camera model
 
+namespace {
+
+// theta_d of the equidistant model and its derivative by theta.
+double equidistantRadius(const Camera& c, double theta) {
+    const double t2 = theta * theta;
+    return theta * (1.0 + t2 * (c.k1 + t2 * (c.k2 + t2 * (c.k3 + t2 * c.k4))));
+}
+
+double equidistantSlope(const Camera& c, double theta) {
+    const double t2 = theta * theta;
+    return 1.0 + t2 * (3.0 * c.k1 + t2 * (5.0 * c.k2 + t2 * (7.0 * c.k3 + t2 * 9.0 * c.k4)));
+}
+
+// The angle theta whose theta_d is `radius`, by Newton iteration; false when
+// the model folds over before it gets there.
+bool equidistantAngle(const Camera& c, double radius, double& theta) {
+    double t = radius;
+    for (int iteration = 0; iteration < 60; ++iteration) {
+        const double slope = equidistantSlope(c, t);
+        if (!(slope > 1e-9)) return false;
+        const double step = (equidistantRadius(c, t) - radius) / slope;
+        t -= step;
+        if (!std::isfinite(t) || t < 0.0 || t > std::numbers::pi) return false;
+        if (std::abs(step) <= 1e-15 * (1.0 + t)) break;
+    }
+    if (std::abs(equidistantRadius(c, t) - radius) > 1e-12 * (1.0 + radius) || !(equidistantSlope(c, t) > 0.0))
+        return false;
+    theta = t;
+    return true;
+}
+
+// The rational model's radial factor and twice its derivative by r^2.
+void rationalRadial(const Camera& c, double r2, double& radial, double& dRadial) {
+    const double numerator = 1.0 + r2 * (c.k1 + r2 * (c.k2 + r2 * c.k3));
+    const double denominator = 1.0 + r2 * (c.k4 + r2 * (c.k5 + r2 * c.k6));
+    const double dNumerator = c.k1 + r2 * (2.0 * c.k2 + r2 * 3.0 * c.k3);
+    const double dDenominator = c.k4 + r2 * (2.0 * c.k5 + r2 * 3.0 * c.k6);
+    radial = numerator / denominator;
+    dRadial = 2.0 * (dNumerator * denominator - numerator * dDenominator) / (denominator * denominator);
+}
+
+}  // namespace
+
 cv::Point2d distortNormalised(const Camera& c, cv::Point2d p) {
     const double x = p.x, y = p.y;
     const double r2 = x * x + y * y;
-    const double radial = 1.0 + c.k1 * r2 + c.k2 * r2 * r2;
+    if (c.projection == Projection::Equidistant) {
+        const double r = std::sqrt(r2);
+        const double scale = r > 0.0 ? equidistantRadius(c, std::atan(r)) / r : 1.0;
+        return {x * scale, y * scale};
+    }
+    double radial = 1.0 + c.k1 * r2 + c.k2 * r2 * r2;
+    if (c.rational()) {
+        double unused;
+        rationalRadial(c, r2, radial, unused);
+    }
     return {x * radial + 2.0 * c.p1 * x * y + c.p2 * (r2 + 2.0 * x * x),
             y * radial + c.p1 * (r2 + 2.0 * y * y) + 2.0 * c.p2 * x * y};
 }
 
 namespace {
 
-// Jacobian of distortNormalised at p: [a b; d e].
+// Jacobian of the perspective distortNormalised at p: [a b; d e].
 void distortionJacobian(const Camera& c, double x, double y, double& a, double& b, double& d, double& e) {
     const double r2 = x * x + y * y;
-    const double radial = 1.0 + c.k1 * r2 + c.k2 * r2 * r2;
-    const double dRadial = 2.0 * (c.k1 + 2.0 * c.k2 * r2);  // d radial / d x = dRadial * x
+    double radial = 1.0 + c.k1 * r2 + c.k2 * r2 * r2;
+    double dRadial = 2.0 * (c.k1 + 2.0 * c.k2 * r2);  // d radial / d x = dRadial * x
+    if (c.rational()) rationalRadial(c, r2, radial, dRadial);
     a = radial + x * dRadial * x + 2.0 * c.p1 * y + 6.0 * c.p2 * x;
     b = x * dRadial * y + 2.0 * c.p1 * x + 2.0 * c.p2 * y;
     d = y * dRadial * x + 2.0 * c.p1 * x + 2.0 * c.p2 * y;
@@ -71,12 +124,21 @@ void distortionJacobian(const Camera& c, double x, double y, double& a, double& 
 bool validCamera(const Camera& c) {
     return c.width >= 1 && c.height >= 1 && c.width <= 16384 && c.height <= 16384 && std::isfinite(c.fx) &&
            std::isfinite(c.fy) && std::isfinite(c.cx) && std::isfinite(c.cy) && c.fx != 0.0 && c.fy != 0.0 &&
-           std::isfinite(c.k1) && std::isfinite(c.k2) && std::isfinite(c.p1) && std::isfinite(c.p2);
+           std::isfinite(c.k1) && std::isfinite(c.k2) && std::isfinite(c.p1) && std::isfinite(c.p2) &&
+           std::isfinite(c.k3) && std::isfinite(c.k4) && std::isfinite(c.k5) && std::isfinite(c.k6);
 }
 
 }  // namespace
 
 bool undistortNormalised(const Camera& c, cv::Point2d distorted, cv::Point2d& undistorted) {
+    if (c.projection == Projection::Equidistant) {
+        const double radius = std::hypot(distorted.x, distorted.y);
+        double theta = 0.0;
+        if (!equidistantAngle(c, radius, theta) || !(theta < std::numbers::pi / 2)) return false;
+        const double scale = radius > 0.0 ? std::tan(theta) / radius : 1.0;
+        undistorted = {distorted.x * scale, distorted.y * scale};
+        return true;
+    }
     double x = distorted.x, y = distorted.y;
     for (int iteration = 0; iteration < 60; ++iteration) {
         const cv::Point2d f = distortNormalised(c, {x, y});
@@ -101,6 +163,93 @@ bool undistortNormalised(const Camera& c, cv::Point2d distorted, cv::Point2d& un
     return true;
 }
 
+bool projectCameraPoint(const Camera& c, const cv::Vec3d& p, cv::Point2d& image) {
+    if (c.projection == Projection::Equidistant) {
+        const double rho = std::hypot(p[0], p[1]);
+        const double theta = std::atan2(rho, p[2]);
+        if (!(theta < std::numbers::pi - 1e-6) || !(equidistantSlope(c, theta) > 0.0)) return false;
+        const double scale = rho > 0.0 ? equidistantRadius(c, theta) / rho : 0.0;
+        image = {c.fx * p[0] * scale + c.cx, c.fy * p[1] * scale + c.cy};
+        return true;
+    }
+    if (!(p[2] > 1e-9)) return false;
+    const cv::Point2d d = distortNormalised(c, {p[0] / p[2], p[1] / p[2]});
+    image = {c.fx * d.x + c.cx, c.fy * d.y + c.cy};
+    return true;
+}
+
+bool imageRay(const Camera& c, cv::Point2d image, cv::Vec3d& ray) {
+    const cv::Point2d distorted((image.x - c.cx) / c.fx, (image.y - c.cy) / c.fy);
+    if (c.projection == Projection::Equidistant) {
+        const double radius = std::hypot(distorted.x, distorted.y);
+        double theta = 0.0;
+        if (!equidistantAngle(c, radius, theta)) return false;
+        const double scale = radius > 0.0 ? std::sin(theta) / radius : 0.0;
+        ray = cv::Vec3d(distorted.x * scale, distorted.y * scale, std::cos(theta));
+        return true;
+    }
+    cv::Point2d n;
+    if (!undistortNormalised(c, distorted, n)) return false;
+    ray = cv::Vec3d(n.x, n.y, 1.0);
+    return true;
+}
+
+Camera equidistantCamera(int width, int height, double fovDegrees, double k1, double k2, double k3, double k4) {
+    Camera c;
+    c.projection = Projection::Equidistant;
+    c.width = width;
+    c.height = height;
+    c.k1 = k1;
+    c.k2 = k2;
+    c.k3 = k3;
+    c.k4 = k4;
+    c.p1 = c.p2 = 0.0;
+    const double edge = equidistantRadius(c, fovDegrees * std::numbers::pi / 360.0);
+    c.fx = c.fy = width / 2.0 / edge;
+    c.cx = (width - 1) / 2.0;
+    c.cy = (height - 1) / 2.0;
+    return c;
+}
+
+// ---------------------------------------------------------------- sheet
+
+namespace {
+
+// The board's middle and half extent along each axis.
+constexpr double kMidX = (kBoardMinX + kBoardMaxX) / 2, kHalfX = (kBoardMaxX - kBoardMinX) / 2;
+constexpr double kMidY = (kBoardMinY + kBoardMaxY) / 2, kHalfY = (kBoardMaxY - kBoardMinY) / 2;
+
+// Where the ray o + s a (s > 0, pattern frame) meets the sheet, by Newton
+// iteration on s from where it meets the plane. False when it does not.
+bool meetSheet(const SheetBend& bend, const cv::Vec3d& o, const cv::Vec3d& a, cv::Vec2d& at) {
+    if (!(std::abs(a[2]) > 1e-12)) return false;
+    double s = -o[2] / a[2];
+    for (int iteration = 0; iteration < 30; ++iteration) {
+        const double x = o[0] + s * a[0], y = o[1] + s * a[1];
+        const double u = (x - kMidX) / kHalfX, v = (y - kMidY) / kHalfY;
+        const double f = o[2] + s * a[2] - sheetHeight(bend, x, y);
+        const double slope = a[2] + 2.0 * (bend.alongX * u / kHalfX * a[0] + bend.alongY * v / kHalfY * a[1]);
+        if (!(std::abs(slope) > 1e-12)) return false;
+        const double step = f / slope;
+        s -= step;
+        if (!std::isfinite(s)) return false;
+        if (std::abs(step) <= 1e-13 * (1.0 + std::abs(s))) break;
+    }
+    if (!(s > 0.0)) return false;
+    const double x = o[0] + s * a[0], y = o[1] + s * a[1];
+    if (std::abs(o[2] + s * a[2] - sheetHeight(bend, x, y)) > 1e-9 * (1.0 + std::abs(s))) return false;
+    at = cv::Vec2d(x, y);
+    return true;
+}
+
+}  // namespace
+
+double sheetHeight(const SheetBend& bend, double x, double y) {
+    if (bend.flat()) return 0.0;
+    const double u = (x - kMidX) / kHalfX, v = (y - kMidY) / kHalfY;
+    return bend.alongX * (1.0 - u * u) + bend.alongY * (1.0 - v * v);
+}
+
 namespace {
 
 cv::Matx33d rotationOf(const cv::Vec3d& rvec) {
@@ -109,19 +258,15 @@ cv::Matx33d rotationOf(const cv::Vec3d& rvec) {
     return r;
 }
 
-bool projectWith(const Camera& c, const cv::Matx33d& r, const cv::Vec3d& t, double x, double y,
-                 cv::Point2d& image) {
-    const cv::Vec3d p = r * cv::Vec3d(x, y, 0.0) + t;
-    if (!(p[2] > 1e-9)) return false;
-    const cv::Point2d d = distortNormalised(c, {p[0] / p[2], p[1] / p[2]});
-    image = {c.fx * d.x + c.cx, c.fy * d.y + c.cy};
-    return true;
+bool projectWith(const Camera& c, const cv::Matx33d& r, const cv::Vec3d& t, const SheetBend& bend, double x,
+                 double y, cv::Point2d& image) {
+    return projectCameraPoint(c, r * cv::Vec3d(x, y, sheetHeight(bend, x, y)) + t, image);
 }
 
 }  // namespace
 
 bool projectPatternPoint(const Camera& camera, const ViewPose& pose, double x, double y, cv::Point2d& image) {
-    return projectWith(camera, rotationOf(pose.rvec), pose.tvec, x, y, image);
+    return projectWith(camera, rotationOf(pose.rvec), pose.tvec, pose.bend, x, y, image);
 }
 
 std::vector<CornerTruth> trueCorners(const Camera& camera, const ViewPose& pose) {
@@ -131,7 +276,7 @@ std::vector<CornerTruth> trueCorners(const Camera& camera, const ViewPose& pose)
     for (int j = kFirstCornerY; j <= kLastCornerY; ++j) {
         for (int i = kFirstCornerX; i <= kLastCornerX; ++i) {
             cv::Point2d p(std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::quiet_NaN());
-            projectWith(camera, r, pose.tvec, i, j, p);
+            projectWith(camera, r, pose.tvec, pose.bend, i, j, p);
             corners.push_back({i, j, p.x, p.y});
         }
     }
@@ -352,12 +497,13 @@ RenderedView renderView(const Camera& camera, const ViewPose& pose, const Render
     cv::parallel_for_(cv::Range(0, height + 1), [&](const cv::Range& rows) {
         for (int row = rows.start; row < rows.end; ++row) {
             for (int col = 0; col < gridW; ++col) {
-                const cv::Point2d distorted((col - 0.5 - camera.cx) / camera.fx, (row - 0.5 - camera.cy) / camera.fy);
-                cv::Point2d n;
+                cv::Vec3d ray;
                 cv::Vec2d out(kOutside, kOutside);
-                if (undistortNormalised(camera, distorted, n)) {
-                    const cv::Vec3d a = rt * cv::Vec3d(n.x, n.y, 1.0);
-                    if (std::abs(a[2]) > 1e-12) {
+                if (imageRay(camera, cv::Point2d(col - 0.5, row - 0.5), ray)) {
+                    const cv::Vec3d a = rt * ray;
+                    if (!pose.bend.flat()) {
+                        meetSheet(pose.bend, -b, a, out);
+                    } else if (std::abs(a[2]) > 1e-12) {
                         const double s = b[2] / a[2];
                         if (s > 0.0) out = cv::Vec2d(s * a[0] - b[0], s * a[1] - b[1]);
                     }
@@ -457,7 +603,7 @@ double projectedBoardArea(const Camera& camera, const cv::Matx33d& r, const cv::
     const std::vector<cv::Point2d>& outline = boardOutline();
     std::vector<cv::Point2d> image(outline.size());
     for (size_t k = 0; k < outline.size(); ++k) {
-        if (!projectWith(camera, r, t, outline[k].x, outline[k].y, image[k]))
+        if (!projectWith(camera, r, t, SheetBend{}, outline[k].x, outline[k].y, image[k]))
             return std::numeric_limits<double>::quiet_NaN();
     }
     double twice = 0.0;
@@ -480,7 +626,7 @@ Extent boardExtent(const Camera& camera, const cv::Matx33d& r, const cv::Vec3d& 
     e.maxX = e.maxY = -std::numeric_limits<double>::infinity();
     for (const cv::Point2d& q : boardProbePoints()) {
         cv::Point2d image;
-        if (!projectWith(camera, r, t, q.x, q.y, image)) return e;
+        if (!projectWith(camera, r, t, SheetBend{}, q.x, q.y, image)) return e;
         e.minX = std::min(e.minX, image.x);
         e.maxX = std::max(e.maxX, image.x);
         e.minY = std::min(e.minY, image.y);
@@ -504,25 +650,98 @@ double boardAreaFraction(const Camera& camera, const ViewPose& pose) {
            (static_cast<double>(camera.width) * camera.height);
 }
 
+namespace {
+
+// Whether the sheet point printed at (x, y) is seen inside the frame with
+// `marginPixels` to spare, and the lens model maps that image position back
+// to this very point, not to another branch of a folded distortion (the
+// renderer maps pixels back to the board).
+bool seenInsideFrame(const Camera& camera, const cv::Matx33d& r, const ViewPose& pose, double x, double y,
+                     double marginPixels) {
+    const cv::Vec3d p = r * cv::Vec3d(x, y, sheetHeight(pose.bend, x, y)) + pose.tvec;
+    cv::Point2d image;
+    if (!projectCameraPoint(camera, p, image)) return false;
+    const double u = image.x, v = image.y;
+    if (!(u >= marginPixels - 0.5 && u <= camera.width - 0.5 - marginPixels && v >= marginPixels - 0.5 &&
+          v <= camera.height - 0.5 - marginPixels))
+        return false;
+    if (camera.projection == Projection::Equidistant) {
+        cv::Vec3d ray;
+        if (!imageRay(camera, image, ray)) return false;
+        return cv::norm(ray - p / cv::norm(p)) <= 1e-9;
+    }
+    const cv::Point2d normalised(p[0] / p[2], p[1] / p[2]);
+    cv::Point2d back;
+    if (!undistortNormalised(camera, distortNormalised(camera, normalised), back)) return false;
+    return std::abs(back.x - normalised.x) + std::abs(back.y - normalised.y) <= 1e-9;
+}
+
+}  // namespace
+
 bool boardInsideFrame(const Camera& camera, const ViewPose& pose, double marginPixels) {
     if (!validCamera(camera)) return false;
     const cv::Matx33d r = rotationOf(pose.rvec);
-    for (const cv::Point2d& q : boardProbePoints()) {
-        const cv::Vec3d p = r * cv::Vec3d(q.x, q.y, 0.0) + pose.tvec;
-        if (!(p[2] > 1e-9)) return false;
-        const cv::Point2d normalised(p[0] / p[2], p[1] / p[2]);
-        const cv::Point2d d = distortNormalised(camera, normalised);
-        const double u = camera.fx * d.x + camera.cx, v = camera.fy * d.y + camera.cy;
-        if (!(u >= marginPixels - 0.5 && u <= camera.width - 0.5 - marginPixels && v >= marginPixels - 0.5 &&
-              v <= camera.height - 0.5 - marginPixels))
-            return false;
-        // The renderer maps pixels back to the board: the model must invert to
-        // this very point, not to another branch of a folded distortion.
-        cv::Point2d back;
-        if (!undistortNormalised(camera, d, back)) return false;
-        if (std::abs(back.x - normalised.x) + std::abs(back.y - normalised.y) > 1e-9) return false;
-    }
+    for (const cv::Point2d& q : boardProbePoints())
+        if (!seenInsideFrame(camera, r, pose, q.x, q.y, marginPixels)) return false;
     return true;
+}
+
+std::vector<ViewPose> rimPoses(const Camera& camera, int count, uint32_t seed, double nearest) {
+    std::vector<ViewPose> poses;
+    if (count <= 0 || !validCamera(camera)) return poses;
+    PortableRandom random(seed);
+    const double pi = std::numbers::pi;
+    const double focal = std::sqrt(std::abs(camera.fx * camera.fy));
+    const cv::Matx33d facing = axisRotation({1, 0, 0}, pi);
+    // The marker cells with a cell around them: what the labelling needs.
+    const cv::Vec3d markers(0.5, 1.5, 0.0);
+    int attempts = 0;
+    while (static_cast<int>(poses.size()) < count && attempts < count * 400) {
+        ++attempts;
+        const double direction = random.uniform(0.0, 2.0 * pi);
+        const double reach = random.uniform(std::clamp(nearest, 0.0, 1.0), 1.0);
+        const double tilt = random.uniform(0.0, 40.0) * pi / 180.0;
+        const double tiltAxis = random.uniform(0.0, 2.0 * pi);
+        const double roll = random.uniform(0.0, 2.0 * pi);
+        // Cells of 25 to 60 pixels where the board crosses the optical axis.
+        const double distance = focal / random.uniform(25.0, 60.0);
+
+        // Towards the frame's edge: the image point `reach` of the way out.
+        const double cosD = std::cos(direction), sinD = std::sin(direction);
+        const double toEdge = std::min(std::abs(cosD) > 1e-9 ? (camera.width / 2.0) / std::abs(cosD) : 1e300,
+                                       std::abs(sinD) > 1e-9 ? (camera.height / 2.0) / std::abs(sinD) : 1e300);
+        const cv::Point2d target(camera.cx + reach * toEdge * cosD, camera.cy + reach * toEdge * sinD);
+        cv::Vec3d ray;
+        if (!imageRay(camera, target, ray)) continue;
+        ray /= cv::norm(ray);
+        // The rotation that turns the optical axis onto the ray, then the
+        // board faces the camera along it, tilted and rolled.
+        const cv::Vec3d axis = cv::Vec3d(0, 0, 1).cross(ray);
+        const double angle = std::atan2(cv::norm(axis), ray[2]);
+        const cv::Matx33d towards =
+            cv::norm(axis) > 1e-12 ? axisRotation(axis / cv::norm(axis), angle) : cv::Matx33d::eye();
+        const cv::Matx33d r = towards * axisRotation({std::cos(tiltAxis), std::sin(tiltAxis), 0.0}, tilt) *
+                              axisRotation({0, 0, 1}, roll) * facing;
+        ViewPose pose;
+        cv::Rodrigues(r, pose.rvec);
+        pose.tvec = ray * distance - r * markers;
+
+        bool ok = true;
+        for (int j = -2; j <= 4 && ok; ++j)
+            for (int i = -2; i <= 2 && ok; ++i) ok = seenInsideFrame(camera, r, pose, i, j, 4.0);
+        if (!ok) continue;
+        // Cells around the markers of at least 20 pixels.
+        cv::Point2d a, b, c;
+        for (int j = -1; j <= 3 && ok; ++j) {
+            for (int i = -1; i <= 1 && ok; ++i) {
+                ok = projectPatternPoint(camera, pose, i, j, a) && projectPatternPoint(camera, pose, i + 1, j, b) &&
+                     projectPatternPoint(camera, pose, i, j + 1, c) && cv::norm(a - b) >= 20.0 &&
+                     cv::norm(a - c) >= 20.0;
+            }
+        }
+        if (ok) poses.push_back(pose);
+    }
+    return poses;
 }
 
 std::vector<ViewPose> randomPoses(const Camera& camera, int count, uint32_t seed) {
@@ -664,13 +883,25 @@ std::string truthJson(const Camera& camera, const std::vector<std::string>& file
     };
     add({"{\n  \"camera\": {\"width\": ", std::to_string(camera.width), ", \"height\": ",
          std::to_string(camera.height), ", \"fx\": ", number(camera.fx), ", \"fy\": ", number(camera.fy),
-         ", \"cx\": ", number(camera.cx), ", \"cy\": ", number(camera.cy), ",\n    \"distortion\": [",
-         number(camera.k1), ", ", number(camera.k2), ", ", number(camera.p1), ", ", number(camera.p2),
-         "]},\n  \"views\": ["});
+         ", \"cx\": ", number(camera.cx), ", \"cy\": ", number(camera.cy), ",\n    "});
+    if (camera.projection == Projection::Equidistant) {
+        add({"\"projection\": \"equidistant\", \"distortion\": [", number(camera.k1), ", ", number(camera.k2), ", ",
+             number(camera.k3), ", ", number(camera.k4), "]"});
+    } else {
+        add({"\"distortion\": [", number(camera.k1), ", ", number(camera.k2), ", ", number(camera.p1), ", ",
+             number(camera.p2)});
+        if (camera.rational())
+            add({", ", number(camera.k3), ", ", number(camera.k4), ", ", number(camera.k5), ", ", number(camera.k6)});
+        add({"]"});
+    }
+    add({"},\n  \"views\": ["});
     const size_t count = std::min(files.size(), poses.size());
     for (size_t v = 0; v < count; ++v) {
         add({v == 0 ? "\n" : ",\n", "    {\"file\": ", jsonString(files[v]), ", \"rvec\": ", vector3(poses[v].rvec),
-             ", \"tvec\": ", vector3(poses[v].tvec), ",\n     \"corners\": ["});
+             ", \"tvec\": ", vector3(poses[v].tvec)});
+        if (!poses[v].bend.flat())
+            add({", \"bend\": [", number(poses[v].bend.alongX), ", ", number(poses[v].bend.alongY), "]"});
+        add({",\n     \"corners\": ["});
         const std::vector<CornerTruth> corners = trueCorners(camera, poses[v]);
         for (size_t k = 0; k < corners.size(); ++k) {
             const CornerTruth& c = corners[k];

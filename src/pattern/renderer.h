@@ -1,13 +1,19 @@
 #pragma once
 // Synthetic views of the printed board (board.h) seen by a pinhole camera with
-// two radial and two tangential distortion coefficients, together with the
-// true image position of every labelled corner.
+// radial and tangential distortion or by an equidistant (fisheye) lens,
+// together with the true image position of every labelled corner. The sheet
+// may be bent (SheetBend).
 //
-// Camera model (x, y normalised image coordinates of a point X_c = R X + t in
-// the camera frame, r^2 = x^2 + y^2):
-//   x_d = x (1 + k1 r^2 + k2 r^4) + 2 p1 x y + p2 (r^2 + 2 x^2)
-//   y_d = y (1 + k1 r^2 + k2 r^4) + p1 (r^2 + 2 y^2) + 2 p2 x y
+// Perspective camera model (x, y normalised image coordinates of a point
+// X_c = R X + t in the camera frame, r^2 = x^2 + y^2):
+//   radial = (1 + k1 r^2 + k2 r^4 + k3 r^6) / (1 + k4 r^2 + k5 r^4 + k6 r^6)
+//   x_d = x radial + 2 p1 x y + p2 (r^2 + 2 x^2)
+//   y_d = y radial + p1 (r^2 + 2 y^2) + 2 p2 x y
 //   u = fx x_d + cx,  v = fy y_d + cy
+// Equidistant model (theta the angle between X_c and the optical axis, so
+// points beside and behind the camera have a place in the image too):
+//   theta_d = theta (1 + k1 theta^2 + k2 theta^4 + k3 theta^6 + k4 theta^8)
+//   (x_d, y_d) = theta_d (X_c, Y_c) / |(X_c, Y_c)|,  u = fx x_d + cx,  v = fy y_d + cy
 // Image coordinates are pixels with the origin at the top-left pixel's centre
 // (pixel (c, r) covers [c - 0.5, c + 0.5] x [r - 0.5, r + 0.5]).
 // The board lies in the plane z = 0 of the pattern frame, printed side
@@ -29,6 +35,9 @@
 
 namespace vexel::pattern {
 
+// How the lens maps a ray to the image (see the models above).
+enum class Projection { Perspective, Equidistant };
+
 struct Camera {
     int width = 640;
     int height = 480;
@@ -40,10 +49,40 @@ struct Camera {
     double k2 = 0.05;
     double p1 = 0.0006;
     double p2 = -0.0004;
+    // Perspective: the third radial term and the rational denominator.
+    // Equidistant: k1 .. k4 are the theta polynomial's; p1, p2, k5, k6 unused.
+    double k3 = 0.0;
+    double k4 = 0.0;
+    double k5 = 0.0;
+    double k6 = 0.0;
+    Projection projection = Projection::Perspective;
 
     cv::Matx33d cameraMatrix() const { return {fx, 0, cx, 0, fy, cy, 0, 0, 1}; }
     cv::Vec4d distortion() const { return {k1, k2, p1, p2}; }
+    // Whether the perspective model uses more than k1, k2, p1, p2.
+    bool rational() const { return k3 != 0.0 || k4 != 0.0 || k5 != 0.0 || k6 != 0.0; }
 };
+
+// An equidistant (fisheye) camera whose image is `fovDegrees` across its
+// width, principal point at the frame's centre, square pixels and a mild
+// theta polynomial (k1 .. k4 as given).
+Camera equidistantCamera(int width, int height, double fovDegrees, double k1 = 0.0, double k2 = 0.0,
+                         double k3 = 0.0, double k4 = 0.0);
+
+// A sheet bent out of its plane into two parabolic arches: the printed point
+// (x, y) lies `alongX` (1 - u^2) + `alongY` (1 - v^2) cells above the
+// plane, towards the printed side, where u and v run from -1 to 1 across the
+// board (board.h) along x and y. So `alongX` is how far the middle of the
+// board stands above the straight line between its left and right edges,
+// and the board's centre stands alongX + alongY above its four corners.
+struct SheetBend {
+    double alongX = 0.0;  // cells
+    double alongY = 0.0;  // cells
+    bool flat() const { return alongX == 0.0 && alongY == 0.0; }
+};
+
+// Height of the sheet above its plane at pattern point (x, y), in cells.
+double sheetHeight(const SheetBend& bend, double x, double y);
 
 // The default camera scaled to a frame of width x height: the focal lengths
 // with the width (so a 16:9 frame keeps the pixels square), the principal
@@ -60,10 +99,12 @@ inline Camera scaledCamera(int width, int height) {
     return camera;
 }
 
-// Pose of the pattern in the camera frame: X_c = R(rvec) X_pattern + tvec.
+// Pose of the pattern in the camera frame: X_c = R(rvec) X_pattern + tvec,
+// and the shape of the sheet in this view.
 struct ViewPose {
     cv::Vec3d rvec;  // rotation vector (axis times angle, radians)
     cv::Vec3d tvec;  // translation in cell units
+    SheetBend bend;  // flat unless set
 };
 
 // True image position of the pattern corner (patternX, patternY).
@@ -111,15 +152,27 @@ private:
     double spare_ = 0.0;
 };
 
-// Normalised, undistorted point -> distorted normalised point.
+// Normalised, undistorted point (X_c / Z_c, Y_c / Z_c) -> distorted
+// normalised point (x_d, y_d); for the equidistant model the point is taken
+// to be in front of the camera.
 cv::Point2d distortNormalised(const Camera& camera, cv::Point2d undistorted);
 
 // Inverse of distortNormalised by Newton iteration; false when it does not
 // converge (far outside the region where the model is invertible).
 bool undistortNormalised(const Camera& camera, cv::Point2d distorted, cv::Point2d& undistorted);
 
-// Image position of the pattern-plane point (x, y, 0); false when the point
-// is not in front of the camera.
+// Image position of the camera-frame point `point`; false when the lens does
+// not see it (behind a perspective camera, straight behind a fisheye, or
+// where its model folds over).
+bool projectCameraPoint(const Camera& camera, const cv::Vec3d& point, cv::Point2d& image);
+
+// The direction, in the camera frame, of the ray the lens maps to image
+// position `image`; false where the model cannot be inverted. Perspective
+// rays are (x, y, 1); equidistant rays have length 1.
+bool imageRay(const Camera& camera, cv::Point2d image, cv::Vec3d& ray);
+
+// Image position of the sheet point printed at (x, y) (in the plane z = 0
+// unless the pose bends the sheet); false when the lens does not see it.
 bool projectPatternPoint(const Camera& camera, const ViewPose& pose, double x, double y, cv::Point2d& image);
 
 // True image positions of the 110 labelled corners, in RenderedView order.
@@ -128,6 +181,16 @@ std::vector<CornerTruth> trueCorners(const Camera& camera, const ViewPose& pose)
 // Renders one view. Invalid camera sizes (below 1 or above 16384) or sample
 // counts outside 1 .. 32 throw std::invalid_argument.
 RenderedView renderView(const Camera& camera, const ViewPose& pose, const RenderOptions& options = {});
+
+// `count` poses of a wide-angle camera towards the rim of its view: the
+// board's markers at `nearest` (0 .. 1) to 100 % of the way from the image
+// centre to the frame's edge, the board turned to face the camera within 40
+// degrees, with cells of 25 to 60 pixels, so that it is seen under the
+// strongest distortion and often only in part. The origin marker and its two
+// neighbouring markers, with the cells around them, stay inside the frame,
+// so the labelling can succeed. With `nearest` 0 the views spread over the
+// whole frame. Same inputs, same poses.
+std::vector<ViewPose> rimPoses(const Camera& camera, int count, uint32_t seed, double nearest = 0.45);
 
 // `count` well-spread poses: tilt up to 50 degrees about a random axis, any
 // in-plane rotation, the board covering 30 to 80 % of the frame's area (in
@@ -179,6 +242,10 @@ std::string viewFileName(int index, ImageFormat format);
 // The truth document of a render set:
 // {"camera": {"width", "height", "fx", "fy", "cx", "cy", "distortion": [k1, k2, p1, p2]},
 //  "views": [{"file", "rvec": [3], "tvec": [3], "corners": [[x, y, image_x, image_y], ...]}]}
+// A perspective camera with k3 .. k6 lists all eight in the library's order
+// (k1, k2, p1, p2, k3, k4, k5, k6); an equidistant one has "projection":
+// "equidistant" and "distortion": [k1, k2, k3, k4]. A bent sheet adds
+// "bend": [alongX, alongY] to its view.
 std::string truthJson(const Camera& camera, const std::vector<std::string>& files,
                       const std::vector<ViewPose>& poses);
 

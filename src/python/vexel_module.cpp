@@ -32,8 +32,6 @@ namespace py = pybind11;
 
 namespace {
 
-const char* const PARAMETER_NAMES[8] = {"fx", "fy", "cx", "cy", "k1", "k2", "p1", "p2"};
-
 // What the extraction found in one picture.
 struct Detection {
     std::vector<cv::Point2f> imagePoints;
@@ -48,7 +46,6 @@ struct Detection {
 // the detections given.
 struct Calibration {
     CalibrationRecord record;
-    std::string model = "opencv4";
     std::optional<std::pair<int, int>> imageSize;
     CalibrationStats stats;
     int detectionCount = 0;
@@ -103,9 +100,13 @@ Detection detect(const py::array& image, bool refine) {
 }
 
 Calibration calibrate(const std::vector<Detection>& detections, std::pair<int, int> imageSize,
-                      const std::string& model, const std::string& solver) {
-    if (model != "opencv4") throw py::value_error("unknown model \"" + model + "\" (this build knows opencv4)");
+                      const std::string& model, const std::string& solver, bool boardFlex) {
     IntrinsicOptions options;
+    if (model == "auto")
+        options.chooseModel = true;
+    else if (!parseLensModelName(model, options.model))
+        throw py::value_error("unknown model \"" + model + "\" (opencv4, opencv5, rational, fisheye or auto)");
+    options.boardFlex = boardFlex;
     if (!parseSolverName(solver, options.solver))
         throw py::value_error("unknown solver \"" + solver + "\" (auto, library or sparse)");
     const cv::Size size(imageSize.first, imageSize.second);
@@ -130,14 +131,13 @@ Calibration calibrate(const std::vector<Detection>& detections, std::pair<int, i
         throw py::value_error("no detection of that image size has 4 or more points");
 
     Calibration result;
-    result.model = model;
     result.imageSize = imageSize;
     result.detectionCount = static_cast<int>(detections.size());
     try {
         py::gil_scoped_release unlocked;
         const IntrinsicResult fit = calibrateIntrinsic(views, size, options);
         result.record = fit.record;
-        result.stats = intrinsicStats(views, fit, size, otherSize);
+        result.stats = intrinsicStats(views, fit, size, otherSize, options);
     } catch (const cv::Exception& e) {
         throw std::runtime_error("the calibration failed: " + e.err);
     }
@@ -232,9 +232,11 @@ PYBIND11_MODULE(vexel, m) {
             return matrix(k, 3, 3);
         }, "3 x 3 camera matrix (fx, fy, cx, cy in pixels)")
         .def_property_readonly("distortion", [](const Calibration& c) {
-            return vector(&c.record.values[CalibrationRecord::DISTORTION], 4);
-        }, "Distortion coefficients k1, k2, p1, p2 (the vision library's order)")
-        .def_property_readonly("model", [](const Calibration& c) { return c.model; })
+            const std::vector<double> coefficients = c.record.distortionCoefficients();
+            return vector(coefficients.data(), static_cast<py::ssize_t>(coefficients.size()));
+        }, "Distortion coefficients of the lens model, in the vision library's order (k1, k2, p1, p2 for opencv4)")
+        .def_property_readonly("model", [](const Calibration& c) { return std::string(lensModelName(c.record.model)); },
+                               "The lens model: opencv4, opencv5, rational or fisheye")
         .def_property_readonly("image_size", [](const Calibration& c) { return c.imageSize; },
                                "(width, height) the calibration is for; None when read from a file")
         .def_property_readonly("rotation", [](const Calibration& c) {
@@ -251,10 +253,12 @@ PYBIND11_MODULE(vexel, m) {
                                "RMS error of each detection given, pixels; None for those not used")
         .def_property_readonly("deviations", [](const Calibration& c) {
             py::dict out;
-            if (c.stats.valid)
-                for (int i = 0; i < 8; ++i) out[PARAMETER_NAMES[i]] = c.stats.stdDeviations[static_cast<std::size_t>(i)];
+            if (c.stats.valid) {
+                const std::vector<std::string> names = intrinsicParameterNames(c.record.model);
+                for (std::size_t i = 0; i < names.size(); ++i) out[names[i].c_str()] = c.stats.stdDeviations[i];
+            }
             return out;
-        }, "Standard deviations of fx, fy, cx, cy, k1, k2, p1, p2")
+        }, "Standard deviations of fx, fy, cx, cy and the lens model's coefficients")
         .def_property_readonly("warnings", [](const Calibration& c) { return c.stats.warnings; },
                                "What makes the result doubtful, one sentence each")
         .def_property_readonly("solver", [](const Calibration& c) { return c.stats.solver; })
@@ -270,9 +274,11 @@ PYBIND11_MODULE(vexel, m) {
           "library reads it) and returns its corners. refine=True refines them once more with windows sized "
           "from the cells.");
     m.def("calibrate", &calibrate, py::arg("detections"), py::arg("image_size"), py::arg("model") = "opencv4",
-          py::arg("solver") = "auto",
+          py::arg("solver") = "auto", py::arg("board_flex") = false,
           "Calibrates the camera from detections of one camera at image_size = (width, height). Detections with "
-          "fewer than 4 points take no part; those of another size are left out, with a warning.");
+          "fewer than 4 points take no part; those of another size are left out, with a warning. model is "
+          "opencv4, opencv5, rational, fisheye or auto (the simplest that fits); board_flex=True also estimates "
+          "the board's bend.");
     m.def("read_calibration", &readCalibration, py::arg("path"), "Reads a calibration file (.cal).");
     m.def("write_calibration", &writeCalibration, py::arg("path"), py::arg("calibration"),
           py::arg("form") = "labelled",

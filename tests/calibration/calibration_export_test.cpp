@@ -162,6 +162,32 @@ TEST_F(CalibrationExport, AFileThatCannotBeWrittenIsReportedAndLeavesTheOldOne) 
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
 }
 
+TEST_F(CalibrationExport, EachLensModelIsWrittenAsTheOtherToolsNameIt) {
+    const struct {
+        LensModel model;
+        int coefficients;
+        const char* ros;
+    } expected[] = {{LensModel::OpenCv5, 5, "plumb_bob"},
+                    {LensModel::Rational, 8, "rational_polynomial"},
+                    {LensModel::Fisheye, 4, "equidistant"}};
+    for (const auto& e : expected) {
+        SCOPED_TRACE(lensModelName(e.model));
+        record.setLens(e.model, {0.5, 0.25, 0.125, 0.0625, 0.03125, 1.5, 2.5, 3.5});
+        const fs::path yml = dir / "camera.yml", info = dir / "camera_info.yaml";
+        ASSERT_TRUE(writeOpenCvYaml(yml.string(), record, stats));
+        ASSERT_TRUE(writeCameraInfoYaml(info.string(), record, stats, "cam"));
+        cv::FileStorage fs(yml.string(), cv::FileStorage::READ);
+        cv::Mat d;
+        fs["distortion_coefficients"] >> d;
+        EXPECT_EQ(d.size(), cv::Size(e.coefficients, 1));
+        for (int i = 0; i < e.coefficients; ++i) EXPECT_EQ(d.at<double>(0, i), record.distortion(i)) << i;
+        EXPECT_EQ(static_cast<int>(fs["fisheye_model"]), e.model == LensModel::Fisheye ? 1 : 0);
+        YAML::Node node = YAML::LoadFile(info.string());
+        EXPECT_EQ(node["distortion_model"].as<std::string>(), e.ros);
+        EXPECT_EQ(node["distortion_coefficients"]["data"].as<std::vector<double>>(), record.distortionCoefficients());
+    }
+}
+
 // ---- Other tools' formats, read by their documented layouts ----
 
 TEST_F(CalibrationExport, KalibrAndColmapFollowTheirLayoutsAndModelsTheyLackAreRefused) {
@@ -194,14 +220,33 @@ TEST_F(CalibrationExport, KalibrAndColmapFollowTheirLayoutsAndModelsTheyLackAreR
                                            camera.coefficients[0], camera.coefficients[1], camera.coefficients[2],
                                            camera.coefficients[3]}));
 
-    camera.model = "fisheye";
-    EXPECT_FALSE(formatMrcalModel(camera, text, error));
-    EXPECT_NE(error.find("mrcal has no lens model"), std::string::npos) << error;
-    ASSERT_TRUE(formatColmapCameras(camera, text, error));
-    EXPECT_NE(text.find("\n1 OPENCV_FISHEYE 1280 960 "), std::string::npos) << text;
-    camera.model = "rational";
-    EXPECT_FALSE(formatKalibrCamchain(camera, text, error));
-    camera.model = "opencv4";
+    // The other lens models: what each tool has, and a refusal where it has
+    // no equal model.
+    const struct {
+        LensModel model;
+        const char* mrcal;  // empty: refused
+        const char* kalibr;
+        const char* colmap;
+        std::size_t colmapValues;
+    } models[] = {{LensModel::OpenCv5, "LENSMODEL_OPENCV5", "", "FULL_OPENCV", 12},
+                  {LensModel::Rational, "LENSMODEL_OPENCV8", "", "FULL_OPENCV", 12},
+                  {LensModel::Fisheye, "", "equidistant", "OPENCV_FISHEYE", 8}};
+    for (const auto& m : models) {
+        SCOPED_TRACE(lensModelName(m.model));
+        record.setLens(m.model, {0.5, 0.25, 0.125, 0.0625, 0.03125, 1.5, 2.5, 3.5});
+        camera = exportedCamera(record, stats);
+        EXPECT_EQ(camera.coefficients, record.distortionCoefficients());
+        EXPECT_EQ(formatMrcalModel(camera, text, error), *m.mrcal != 0) << error;
+        if (*m.mrcal) EXPECT_NE(text.find(m.mrcal), std::string::npos) << text;
+        EXPECT_EQ(formatKalibrCamchain(camera, text, error), *m.kalibr != 0) << error;
+        if (*m.kalibr) EXPECT_EQ(YAML::Load(text)["cam0"]["distortion_model"].as<std::string>(), m.kalibr);
+        ASSERT_TRUE(formatColmapCameras(camera, text, error));
+        std::istringstream colmap(text.substr(text.rfind('#')));
+        std::getline(colmap, line);
+        colmap >> id >> model >> width >> height;
+        EXPECT_EQ(model, m.colmap);
+        EXPECT_EQ(std::vector<double>(std::istream_iterator<double>(colmap), {}).size(), m.colmapValues);
+    }
     camera.fx = std::nan("");
     EXPECT_FALSE(formatColmapCameras(camera, text, error));
 }

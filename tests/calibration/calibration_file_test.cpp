@@ -157,6 +157,55 @@ TEST_F(CalibrationFileTest, BinaryAndPlainTextFormsRoundTrip) {
     EXPECT_EQ(fromText.camera(8), 1.0);
 }
 
+TEST_F(CalibrationFileTest, OtherLensModelsHaveTheirOwnFormThatOldReadersRefuse) {
+    for (LensModel model : {LensModel::OpenCv5, LensModel::Rational, LensModel::Fisheye}) {
+        SCOPED_TRACE(lensModelName(model));
+        CalibrationRecord written = sampleRecord();
+        written.setLens(model, {-0.125, 0.0625, 0.001, -0.002, 0.25, 0.5, -0.75, 0.03125});
+        const fs::path path = dir / "model.cal";
+        ASSERT_TRUE(CalibrationFileWriter(written, path.string(), CAL_LABELLED));
+        const std::string bytes = readFile(path);
+        // A first byte none of the three old forms has, then the model.
+        EXPECT_EQ(bytes.rfind(std::string("m\nmodel = ") + lensModelName(model) + "\nfocal length = [812.250000 ", 0),
+                  0u);
+        EXPECT_EQ(std::string("bBtTcC").find(bytes[0]), std::string::npos);
+
+        CalibrationRecord read;
+        const CalibrationReadResult result = CalibrationFileReader(read, path.string());
+        EXPECT_TRUE(result.complete());
+        EXPECT_EQ(result.form, 'm');
+        EXPECT_EQ(result.valuesRead, 16 + lensCoefficientCount(model));
+        EXPECT_EQ(read.model, model);
+        for (int i = 0; i < MAX_LENS_COEFFICIENTS; ++i)
+            EXPECT_NEAR(read.distortion(i), written.distortion(i), 5e-7) << i;
+        EXPECT_DOUBLE_EQ(read.cy(), 241.0625);
+        for (int i = 0; i < 9; ++i) EXPECT_NEAR(read.rotation(i), written.rotation(i), 5e-7) << i;
+
+        // The binary and plain text forms hold the default model alone.
+        std::string error;
+        EXPECT_FALSE(CalibrationFileWriter(written, (dir / "b.cal").string(), CAL_BINARY, &error));
+        EXPECT_NE(error.find("holds only the opencv4 lens model"), std::string::npos) << error;
+        EXPECT_FALSE(fs::exists(dir / "b.cal"));
+
+        // Reading an old form gives the default model back.
+        EXPECT_TRUE(parseCalibrationFile(read, SAMPLE_LABELLED).complete());
+        EXPECT_EQ(read.model, LensModel::OpenCv4);
+        CalibrationRecord fresh;
+        EXPECT_TRUE(parseCalibrationFile(fresh, SAMPLE_LABELLED).complete());
+        EXPECT_EQ(read, fresh);
+    }
+
+    CalibrationRecord record;
+    CalibrationReadResult unknown = parseCalibrationFile(record, "m\nmodel = scheimpflug\nfocal length = [1 2]\n");
+    EXPECT_FALSE(unknown.complete());
+    EXPECT_EQ(unknown.problem, "unknown lens model \"scheimpflug\"");
+    // Too few coefficients for the model named: cut short at k4.
+    CalibrationReadResult cut = parseCalibrationFile(
+        record, "m\nmodel = fisheye\nfocal length = [1 2]\nprinciple point = [3 4]\ndistortion = [0.1 0.2 0.3]\n");
+    EXPECT_FALSE(cut.complete());
+    EXPECT_EQ(cut.valuesRead, 7);
+}
+
 TEST_F(CalibrationFileTest, UnknownFirstByteOrUnreadableFileLeavesTheRecordAlone) {
     CalibrationRecord record = sampleRecord();
     fs::path path = dir / "x.cal";

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "calibration/calibration_insight.h"
+#include "calibration/lens_projection.h"
 #include "support/synthetic_views.h"
 
 using namespace vexel::test;
@@ -87,6 +88,31 @@ TEST(CalibrationInsight, ResidualsAreReprojectionsWithTheWorstCornersFirst) {
         EXPECT_NEAR(ray.y, inCamera.y / inCamera.z, 1e-9);
     }
     EXPECT_NEAR(largestError(residuals), 3.0, 0.2);
+}
+
+// Residuals and the uncertainty map project through the calibration's own
+// lens model, as the vision library's functions do.
+TEST(CalibrationInsight, EveryLensModelProjectsAsTheLibraryDoes) {
+    const std::vector<double> coefficients = {-0.21, 0.05, 0.001, -0.002, 0.01, 0.02, -0.003, 0.004};
+    for (LensModel lens : lensModels()) {
+        CalibrationRecord record;
+        record.camera(0) = 700;
+        record.camera(2) = 330;
+        record.camera(4) = 690;
+        record.camera(5) = 250;
+        record.camera(8) = 1;
+        record.setLens(lens, coefficients);
+        const CameraModel model(record);
+        ASSERT_EQ(model.parameterCount(), 4 + lensCoefficientCount(lens));
+        const std::vector<cv::Point3f> object = {{0, 0, 5}, {1.5f, -1, 4}, {-2, 1.2f, 3}, {0.4f, 0.3f, 2}};
+        std::vector<cv::Point2f> expected;
+        projectLensPoints(lensCameraOf(record), object, cv::Vec3d(0, 0, 0), cv::Vec3d(0, 0, 0), expected);
+        for (std::size_t i = 0; i < object.size(); ++i) {
+            const cv::Point2d got = model.project(cv::Point3d(object[i]));
+            EXPECT_NEAR(got.x, expected[i].x, 1e-3) << lensModelName(lens) << " point " << i;
+            EXPECT_NEAR(got.y, expected[i].y, 1e-3) << lensModelName(lens) << " point " << i;
+        }
+    }
 }
 
 // The frontal, centred set leaves focal length, distortion and the image

@@ -74,4 +74,25 @@ TEST(CalibrationQualityLines, DecimalPointWhateverTheLocaleAndNonFiniteValuesSpe
     EXPECT_EQ(calibrationQualityLines(camera(), broken)[1], "fx = 700.07 \u00b1 nan");
 }
 
+TEST(CalibrationReportLines, AnotherLensModelIsNamedWithAllItsCoefficientsAndDeviations) {
+    CalibrationRecord fisheye = camera();
+    fisheye.setLens(LensModel::Fisheye, {0.012, -0.004, 0.0005, -0.0001});
+    const std::vector<std::string> report = calibrationReportLines(fisheye, false);
+    ASSERT_EQ(report.size(), 6u);
+    EXPECT_EQ(report[4], "distortion coefficients = [0.012000 -0.004000 0.000500 -0.000100]");
+    EXPECT_EQ(report[5], "lens model = fisheye (k1 k2 k3 k4)");
+    EXPECT_EQ(calibrationReportLines(camera(), false).size(), 5u);
+
+    CalibrationRecord rational = camera();
+    rational.setLens(LensModel::Rational, {1, 2, 3, 4, 5, 6, 7, 8});
+    CalibrationStats stats = fit();
+    stats.stdDeviations = {1, 1, 1, 1, 0.1, 0.1, 0.1, 0.1, 0.1, 0.1, 0.1, 0.25};
+    stats.flex = {true, 0.11, -0.01, 0.002, 0.003};
+    const std::vector<std::string> lines = calibrationQualityLines(rational, stats, 25.0);
+    ASSERT_EQ(lines.size(), 14u);
+    EXPECT_EQ(lines[12], "k6 = 8.00 ± 0.25");
+    EXPECT_EQ(lines[13], "board bends 0.10 cells (2.5 mm) at its centre (0.110 ± 0.002 along x, -0.010 ± 0.003 "
+                         "along y)");
+}
+
 }  // namespace

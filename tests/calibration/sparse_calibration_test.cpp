@@ -15,50 +15,16 @@
 
 #include "calibration/camera_calibration.h"
 #include "calibration/sparse_calibration.h"
+#include "support/rendered_views.h"
 
 namespace {
 
 const cv::Size IMAGE_SIZE(640, 480);
 
-// The first `limit` frames with 4 or more points of a correspondence file,
-// with the point lists as the calibration receives them from a grid set.
-CalibrationViews readViews(const std::string& path, int limit) {
-    CalibrationViews views;
-    std::ifstream in(path);
-    EXPECT_TRUE(in) << path;
-    int frame = -1;
-    std::vector<cv::Point2f> image;
-    std::vector<cv::Point3f> object;
-    auto endFrame = [&] {
-        if (image.size() >= 4 && views.viewCount() < limit) {
-            views.frames.push_back(frame);
-            views.imagePoints.push_back(image);
-            views.objectPoints.push_back(object);
-        }
-        image.clear();
-        object.clear();
-    };
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind("frame", 0) == 0) {
-            endFrame();
-            frame = std::stoi(line.substr(5));
-            continue;
-        }
-        std::istringstream values(line);
-        float px, py, ix, iy;
-        if (values >> px >> py >> ix >> iy) {
-            image.emplace_back(ix, iy);
-            object.emplace_back(px, py, 0.0f);
-        }
-    }
-    endFrame();
-    return views;
-}
-
 // Corners found in rendered 640 x 480 views (blur 0.6 px, noise 1.5 grey
 // levels) of the default camera.
 CalibrationViews renderedViews(int count) {
-    CalibrationViews views = readViews(VEXEL_TEST_DATA_DIR "/calibration/rendered_views.points", count);
+    CalibrationViews views = vexel::test::pointsFileViews(VEXEL_TEST_DATA_DIR "/calibration/rendered_views.points", count);
     EXPECT_EQ(views.viewCount(), count);
     return views;
 }
@@ -136,7 +102,7 @@ TEST(SolverChoice, AutoKeepsTheLibrarysResultUpTo40ViewsAndSolvesSparselyAbove) 
 // the heap was left in different states. (These 32 views of 480 x 360, blur
 // 0.6 px and noise 1.5 grey levels, are ones whose last digits did move.)
 TEST(LibrarySolver, RepeatsToTheLastBitWhateverTheHeapHolds) {
-    const CalibrationViews views = readViews(VEXEL_TEST_DATA_DIR "/calibration/rendered_views_480x360.points", 32);
+    const CalibrationViews views = vexel::test::pointsFileViews(VEXEL_TEST_DATA_DIR "/calibration/rendered_views_480x360.points", 32);
     std::vector<IntrinsicResult> results;
     std::vector<std::unique_ptr<char[]>> kept;
     for (int shift = 0; shift < 6; ++shift) {

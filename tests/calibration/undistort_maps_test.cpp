@@ -104,6 +104,29 @@ TEST(UndistortMapsTest, StrongDistortionMovesPixelsAndPointsToTheIdealCamera) {
     EXPECT_LT(cv::norm(cv::Point2f(brightest) - expected[0]), 4.0);
 }
 
+TEST(UndistortMapsTest, AFisheyeLensIsUndistortedByItsOwnModel) {
+    CalibrationRecord record = camera(0);
+    record.setLens(LensModel::Fisheye, {0.02, -0.01, 0.0, 0.0});
+    const cv::Size size(320, 240);
+    UndistortMaps maps;
+    ASSERT_TRUE(maps.prepare(record, size));
+    const cv::Matx33d k(record.fx(), 0, record.cx(), 0, record.fy(), record.cy(), 0, 0, 1);
+    std::vector<cv::Point3f> rays;
+    for (float y = -0.3f; y <= 0.3f; y += 0.15f)
+        for (float x = -0.4f; x <= 0.4f; x += 0.2f) rays.emplace_back(x, y, 1.0f);
+    std::vector<cv::Point2f> seen, ideal;
+    cv::fisheye::projectPoints(rays, seen, cv::Vec3d(), cv::Vec3d(), k, cv::Vec4d(0.02, -0.01, 0, 0));
+    cv::projectPoints(rays, cv::Vec3d(), cv::Vec3d(), k, cv::noArray(), ideal);
+    maps.undistortPoints(seen);
+    for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_LT(cv::norm(seen[i] - ideal[i]), 0.01) << i;
+
+    // Another model with the same numbers needs new maps.
+    const std::uint64_t builds = maps.builds();
+    record.model = LensModel::OpenCv4;
+    ASSERT_TRUE(maps.prepare(record, size));
+    EXPECT_EQ(maps.builds(), builds + 1);
+}
+
 TEST(UndistortMapsTest, MapsAreMadeOncePerCameraAndSize) {
     UndistortMaps maps;
     ASSERT_TRUE(maps.prepare(camera(-0.2), {320, 240}));

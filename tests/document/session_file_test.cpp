@@ -198,6 +198,7 @@ TEST_F(SessionFileTest, FilesThatAreNoSessionChangeNothing) {
     } cases[] = {
         {"{\"format\": \"vexel session\", ", "it is not JSON text (at line 1"},
         {"{\"format\": \"other\"}", "it is not a session file"},
+        {"1E+888", "it is not JSON text (number overflow parsing '1E+888')"},
         {edited("\"version\": 1", "\"version\": 7"), "newer version of the program (session version 7)"},
         {edited("\"cells\":[[0,1,2,3]]", "\"cells\":[[0,1,2,9]]"), "frame 0: a cell's corner is 9, outside 0 to 3"},
         {edited("\"cells\":[[0,1,2,3]]", "\"cells\":[[0,1,1,3]]"), "frame 0: a cell names one corner twice"},
@@ -218,3 +219,36 @@ TEST_F(SessionFileTest, FilesThatAreNoSessionChangeNothing) {
 }
 
 }  // namespace
+
+// A calibration of another lens model keeps its model, all its
+// coefficients, deviations and bend, and the session says it is of the
+// version earlier readers refuse; the lens settings come back too.
+TEST(SessionLensModelTest, AnotherModelReadsBackWhole) {
+    SessionData session;
+    session.hasCalibration = true;
+    for (std::size_t i = 0; i < CalibrationRecord::SIZE; ++i) session.record.values[i] = 0.1 * i + 1.0 / 7;
+    session.record.setLens(LensModel::Rational, {0.1, -0.2, 0.001, 0.002, 0.03, 0.4, -0.05, 0.006});
+    session.stats.valid = true;
+    for (std::size_t i = 0; i < 12; ++i) session.stats.stdDeviations[i] = 0.01 * (i + 1);
+    session.stats.flex = {true, 0.11, -0.02, 0.003, 0.004};
+    session.stats.modelChoice = "rational: the simplest that fits";
+    session.lensModel = LensModel::Fisheye;
+    session.boardFlex = true;
+    const std::string text = formatSession(session);
+    EXPECT_NE(text.find("\"version\": 2"), std::string::npos);
+
+    SessionData read;
+    std::string error;
+    ASSERT_TRUE(parseSession(text, read, error)) << error;
+    EXPECT_EQ(read.record, session.record);
+    EXPECT_EQ(read.stats.stdDeviations, session.stats.stdDeviations);
+    EXPECT_TRUE(read.stats.flex.estimated);
+    EXPECT_EQ(read.stats.flex.alongX, 0.11);
+    EXPECT_EQ(read.stats.modelChoice, session.stats.modelChoice);
+    EXPECT_EQ(read.lensModel, LensModel::Fisheye);
+    EXPECT_TRUE(read.boardFlex);
+
+    // The default model's sessions stay of version 1.
+    session.record.setLens(LensModel::OpenCv4, {0.1, -0.2, 0.001, 0.002});
+    EXPECT_NE(formatSession(session).find("\"version\": 1"), std::string::npos);
+}

@@ -97,6 +97,16 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultyView,
                                     (info.param.glareOnOrigin ? "_on_origin" : "");
                          });
 
+// A glare on the origin marker lights the middles of the dark cells around
+// it, and the quadrilaterals left where it hid their corners pair up like
+// the two dark markers: the board is still placed from the real ones.
+TEST(OriginGlare, LabelledAmidFalseMarkersWithoutAWrongPoint) {
+    const vp::FaultyView view = render({vp::FaultKind::Glare, 1, true});
+    const Outcome o = extract(view, false);
+    EXPECT_EQ(o.wrong, 0);
+    EXPECT_GE(o.labelled, 0.7 * o.visible) << o.labelled << " of " << o.visible;
+}
+
 // The last check: a lattice seen in perspective keeps every corner; a corner
 // moved by most of a pixel, or a third of a cell, is dropped and its
 // neighbours stay.

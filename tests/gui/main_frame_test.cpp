@@ -135,7 +135,10 @@ TEST_F(MainFrameTest, MenusHoldTheirItemsWithTextsIdentifiersAndKeys) {
           {"&Refine Corners", cmd::REFINE_CORNERS, ""},
           {"&Use All Frames", cmd::USE_ALL_FRAMES, ""},
           {"", 0, ""},
-          {"Cell &Size...", cmd::CELL_SIZE, ""}}},
+          {"Cell &Size...", cmd::CELL_SIZE, ""},
+          {"", 0, ""},
+          {"&Lens Model", 0, ""},
+          {"&Board Flex", cmd::BOARD_FLEX, ""}}},
         {"&Help", {{"&About Vexel...", 57664, ""}}},
     };
     const QList<QAction*> menus = frame->menuBar()->actions();
@@ -306,6 +309,34 @@ TEST_F(MainFrameTest, RefineCornersIsADocumentSettingOffByDefault) {
     refine->trigger();
     EXPECT_FALSE(doc->RefineCorners());
     EXPECT_FALSE(refine->isChecked());
+}
+
+// Calibration > Lens Model checks one model, the default at first; the
+// choice and Board Flex are what the next Intrinsic Calibration uses.
+TEST_F(MainFrameTest, LensModelSubmenuAndBoardFlexSetTheNextCalibration) {
+    QMenu* lens = nullptr;
+    for (QAction* item : frame->menuBar()->actions()[2]->menu()->actions())
+        if (item->text() == "&Lens Model") lens = item->menu();
+    ASSERT_NE(lens, nullptr);
+    QStringList texts;
+    for (QAction* item : lens->actions()) texts << item->text();
+    EXPECT_EQ(texts, QStringList({"opencv&4 (k1 k2 p1 p2)", "opencv&5 (k1 k2 p1 p2 k3)", "&rational (k1 .. k6, p1 p2)",
+                                  "&fisheye (equidistant, k1 .. k4)", "", "&auto"}));
+    frame->UpdateCommandUi();
+    EXPECT_TRUE(frame->Action(cmd::LENS_MODEL_OPENCV4)->isChecked());
+
+    CVexelDoc* doc = app->Document();
+    frame->Action(cmd::LENS_MODEL_FISHEYE)->trigger();
+    EXPECT_EQ(doc->LensModelSetting(), LensModel::Fisheye);
+    EXPECT_TRUE(frame->Action(cmd::LENS_MODEL_FISHEYE)->isChecked());
+    EXPECT_FALSE(frame->Action(cmd::LENS_MODEL_OPENCV4)->isChecked());
+    frame->Action(cmd::LENS_MODEL_AUTO)->trigger();
+    frame->Action(cmd::BOARD_FLEX)->trigger();
+    EXPECT_TRUE(frame->Action(cmd::BOARD_FLEX)->isChecked());
+    const IntrinsicOptions options = doc->IntrinsicSettings();
+    EXPECT_TRUE(options.chooseModel);
+    EXPECT_TRUE(options.boardFlex);
+    EXPECT_TRUE(frame->Action(cmd::LENS_MODEL_AUTO)->isChecked());
 }
 
 TEST_F(MainFrameTest, TitleNamesTheFirstOfTwoImportedImages) {

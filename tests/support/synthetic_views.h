@@ -54,7 +54,7 @@ inline std::vector<pattern::ViewPose> withCornerPoses(const pattern::Camera& cam
 inline void installCalibration(CVexelDoc& doc, const CalibrationViews& views, cv::Size size) {
     const IntrinsicResult result = calibrateIntrinsic(views, size);
     DocumentTestAccess::calibration(doc) = std::make_unique<CalibrationRecord>(result.record);
-    DocumentTestAccess::stats(doc) = intrinsicStats(views, result, size, 0);
+    DocumentTestAccess::stats(doc) = intrinsicStats(views, result, size, 0, {});
 }
 
 }  // namespace vexel::test
