@@ -33,6 +33,12 @@ struct CalibrationRecord {
     std::array<double, MAX_LENS_COEFFICIENTS - 4> moreDistortion{};
 
     double& camera(std::size_t i) { return values[CAMERA + i]; }
+    // Sets the camera matrix of focal lengths fx, fy and principal point
+    // (cx, cy), without skew.
+    void setCamera(double fx, double fy, double cx, double cy) {
+        const double matrix[9] = {fx, 0, cx, 0, fy, cy, 0, 0, 1};
+        for (std::size_t i = 0; i < 9; ++i) camera(i) = matrix[i];
+    }
     double camera(std::size_t i) const { return values[CAMERA + i]; }
     double& rotation(std::size_t i) { return values[ROTATION + i]; }
     double rotation(std::size_t i) const { return values[ROTATION + i]; }

@@ -487,11 +487,7 @@ IntrinsicResult solve(const CalibrationViews& views, cv::Size imageSize, const I
     }
 
     CalibrationRecord& record = result.record;
-    record.camera(0) = intrinsics[0];
-    record.camera(2) = intrinsics[2];
-    record.camera(4) = intrinsics[1];
-    record.camera(5) = intrinsics[3];
-    record.camera(8) = 1.0;
+    record.setCamera(intrinsics[0], intrinsics[1], intrinsics[2], intrinsics[3]);
     record.setLens(options.model, std::vector<double>(intrinsics + 4, intrinsics + INTRINSICS));
     cv::Matx33d rotation;
     cv::Rodrigues(cv::Vec3d(poses[0][0], poses[0][1], poses[0][2]), rotation);

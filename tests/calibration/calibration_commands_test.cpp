@@ -64,13 +64,8 @@ protected:
     // The camera fillFrame projects with.
     static CalibrationRecord knownCamera() {
         CalibrationRecord record;
-        record.camera(0) = 700;
-        record.camera(2) = 322;
-        record.camera(4) = 696;
-        record.camera(5) = 238;
-        record.camera(8) = 1;
-        const double distortion[4] = {-0.18, 0.05, 0.0006, -0.0004};
-        for (int i = 0; i < 4; ++i) record.distortion(i) = distortion[i];
+        record.setCamera(700, 696, 322, 238);
+        record.setLens(LensModel::OpenCv4, {-0.18, 0.05, 0.0006, -0.0004});
         return record;
     }
 

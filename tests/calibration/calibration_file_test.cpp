@@ -29,10 +29,7 @@ CalibrationRecord sampleRecord() {
     r.translation(0) = -1.5;
     r.translation(1) = 2.25;
     r.translation(2) = 31.0000004;
-    r.distortion(0) = -0.1812345678;
-    r.distortion(1) = 0.05;
-    r.distortion(2) = 0.000625;
-    r.distortion(3) = -0.0004;
+    r.setLens(LensModel::OpenCv4, {-0.1812345678, 0.05, 0.000625, -0.0004});
     return r;
 }
 

@@ -96,11 +96,7 @@ TEST(CalibrationInsight, EveryLensModelProjectsAsTheLibraryDoes) {
     const std::vector<double> coefficients = {-0.21, 0.05, 0.001, -0.002, 0.01, 0.02, -0.003, 0.004};
     for (LensModel lens : lensModels()) {
         CalibrationRecord record;
-        record.camera(0) = 700;
-        record.camera(2) = 330;
-        record.camera(4) = 690;
-        record.camera(5) = 250;
-        record.camera(8) = 1;
+        record.setCamera(700, 690, 330, 250);
         record.setLens(lens, coefficients);
         const CameraModel model(record);
         ASSERT_EQ(model.parameterCount(), 4 + lensCoefficientCount(lens));

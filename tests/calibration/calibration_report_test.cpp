@@ -16,14 +16,8 @@ namespace {
 
 CalibrationRecord camera() {
     CalibrationRecord record;
-    record.camera(0) = 700.0712;
-    record.camera(2) = 319.5049;
-    record.camera(4) = 699.9;
-    record.camera(5) = 240.25;
-    record.distortion(0) = -0.18034;
-    record.distortion(1) = 0.0123;
-    record.distortion(2) = 0.0;
-    record.distortion(3) = -0.000251;
+    record.setCamera(700.0712, 699.9, 319.5049, 240.25);
+    record.setLens(LensModel::OpenCv4, {-0.18034, 0.0123, 0.0, -0.000251});
     return record;
 }
 

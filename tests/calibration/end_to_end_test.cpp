@@ -118,13 +118,8 @@ TEST_F(EndToEnd, ExtrinsicCalibrationOnAnEmptyGridSetSearchesOnlyTheReferenceFra
     ASSERT_TRUE(doc.ImportImageFiles(five));
     calibrationOf(doc) = std::make_unique<CalibrationRecord>();
     CalibrationRecord& r = *calibrationOf(doc);
-    r.camera(0) = set.camera.fx;
-    r.camera(2) = set.camera.cx;
-    r.camera(4) = set.camera.fy;
-    r.camera(5) = set.camera.cy;
-    r.camera(8) = 1;
-    const double distortion[4] = {set.camera.k1, set.camera.k2, set.camera.p1, set.camera.p2};
-    for (int i = 0; i < 4; ++i) r.distortion(i) = distortion[i];
+    r.setCamera(set.camera.fx, set.camera.fy, set.camera.cx, set.camera.cy);
+    r.setLens(LensModel::OpenCv4, {set.camera.k1, set.camera.k2, set.camera.p1, set.camera.p2});
 
     ui.referenceAnswers = {3};
     doc.OnExtrinsicCalibration();

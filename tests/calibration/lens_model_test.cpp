@@ -194,8 +194,7 @@ TEST(LensModels, APoseThroughAFisheyeLensAndItsUndistortedPoints) {
         object.emplace_back(static_cast<float>(c.patternX), static_cast<float>(c.patternY), 0.0f);
     }
     CalibrationRecord record;
-    record.camera(0) = lens.camera.fx, record.camera(4) = lens.camera.fy;
-    record.camera(2) = lens.camera.cx, record.camera(5) = lens.camera.cy, record.camera(8) = 1;
+    record.setCamera(lens.camera.fx, lens.camera.fy, lens.camera.cx, lens.camera.cy);
     record.setLens(LensModel::Fisheye, {lens.camera.k1, lens.camera.k2, lens.camera.k3, lens.camera.k4});
     const ExtrinsicResult found = calibrateExtrinsic(image, object, record);
     EXPECT_LT(found.rms, 1e-3);

@@ -18,13 +18,8 @@ namespace {
 
 CalibrationRecord camera(double k1, double k2 = 0, double p1 = 0, double p2 = 0) {
     CalibrationRecord record;
-    record.camera(0) = 300;
-    record.camera(2) = 161;
-    record.camera(4) = 298;
-    record.camera(5) = 119;
-    record.camera(8) = 1;
-    const double d[4] = {k1, k2, p1, p2};
-    for (std::size_t i = 0; i < 4; ++i) record.distortion(i) = d[i];
+    record.setCamera(300, 298, 161, 119);
+    record.setLens(LensModel::OpenCv4, {k1, k2, p1, p2});
     return record;
 }
 

@@ -22,11 +22,7 @@ namespace {
 
 CalibrationRecord sampleRecord() {
     CalibrationRecord record;
-    record.camera(0) = 701.25;
-    record.camera(2) = 320.5;
-    record.camera(4) = 699.75;
-    record.camera(5) = 241.125;
-    record.camera(8) = 1.0;
+    record.setCamera(701.25, 699.75, 320.5, 241.125);
     for (int i = 0; i < 9; ++i) record.rotation(i) = (i % 4 == 0) ? 1.0 : -0.015625 * i;
     record.translation(0) = -3.5;
     record.translation(1) = 2.25;

@@ -42,11 +42,7 @@ protected:
     void calibrate(double k1, double k2 = 0) {
         calibrationOf(*doc) = std::make_unique<CalibrationRecord>();
         CalibrationRecord& r = *calibrationOf(*doc);
-        r.camera(0) = 280;
-        r.camera(2) = 160;
-        r.camera(4) = 280;
-        r.camera(5) = 120;
-        r.camera(8) = 1;
+        r.setCamera(280, 280, 160, 120);
         r.distortion(0) = k1;
         r.distortion(1) = k2;
     }
