@@ -15,8 +15,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "calibration/name_text.h"
-#include "support/run_process.h"
-#include "support/temp_dir.h"
+#include "support/cli_suite.h"
 
 namespace fs = std::filesystem;
 using vexel::test::cliPath;
@@ -24,28 +23,20 @@ using vexel::test::runProcess;
 
 namespace {
 
-std::string quote(const fs::path& p) { return "'" + p.string() + "'"; }
-
-class BatchCli : public ::testing::Test {
+class BatchCli : public CliSuite<BatchCli> {
 protected:
     static void SetUpTestSuite() {
-        // Removed with everything in it when the test program ends.
-        static const TempDir scratch("vexel_batch");
-        dir = scratch.path();
+        makeFolder("vexel_batch");
         // Small views keep the suite fast; the board still fills most of them.
-        auto rendered = runProcess(quote(cliPath()) + " render " + quote(dir / "views") +
-                                   " --views 32 --size 480x360 --noise 1.5 --blur 0.6 --seed 5 2>&1");
+        auto rendered =
+            runCli("render " + quote(dir / "views") + " --views 32 --size 480x360 --noise 1.5 --blur 0.6 --seed 5", "2>&1");
         ASSERT_EQ(rendered.status, 0) << rendered.out;
     }
 
     static vexel::test::ProcessResult cli(const std::string& arguments, const fs::path& stderrFile = "/dev/null") {
-        return runProcess(quote(cliPath()) + " " + arguments + " 2>" + quote(stderrFile));
+        return runCli(arguments, "2>" + quote(stderrFile));
     }
-
-    static fs::path dir;
 };
-
-fs::path BatchCli::dir;
 
 }  // namespace
 

@@ -16,8 +16,7 @@
 
 #include "pattern/renderer.h"
 #include "support/fifo.h"
-#include "support/run_process.h"
-#include "support/temp_dir.h"
+#include "support/cli_suite.h"
 
 namespace fs = std::filesystem;
 using vexel::test::cliPath;
@@ -25,14 +24,10 @@ using vexel::test::runProcess;
 
 namespace {
 
-std::string shellQuote(const fs::path& p) { return "'" + p.string() + "'"; }
-
-class ExtractCalibrateCli : public ::testing::Test {
+class ExtractCalibrateCli : public CliSuite<ExtractCalibrateCli> {
 protected:
     static void SetUpTestSuite() {
-        // Removed with everything in it when the test program ends.
-        static const TempDir scratch("vexel_cli_cal");
-        dir = scratch.path();
+        makeFolder("vexel_cli_cal");
         vexel::pattern::Camera camera;
         vexel::pattern::RenderOptions options;
         options.samples = 4;
@@ -46,19 +41,13 @@ protected:
         ASSERT_TRUE(cv::imwrite((dir / "flat.pgm").string(), flat));
     }
 
-    static vexel::test::ProcessResult run(const std::string& arguments) {
-        return runProcess("timeout 120 " + shellQuote(cliPath()) + " " + arguments + " 2>/dev/null");
-    }
-
-    static fs::path dir;
+    static vexel::test::ProcessResult run(const std::string& arguments) { return runCli(arguments, "2>/dev/null", 120); }
 };
-
-fs::path ExtractCalibrateCli::dir;
 
 }  // namespace
 
 TEST_F(ExtractCalibrateCli, CalibrateJsonDescribesCameraAndFrames) {
-    auto result = run("calibrate " + shellQuote(dir / "views.iml") + " --json");
+    auto result = run("calibrate " + quote(dir / "views.iml") + " --json");
     ASSERT_EQ(result.status, 0) << result.out;
     nlohmann::json out = nlohmann::json::parse(result.out);  // nothing but the object on stdout
 
@@ -88,7 +77,7 @@ TEST_F(ExtractCalibrateCli, CalibrateJsonDescribesCameraAndFrames) {
     EXPECT_EQ(out["solver"], "library");  // few frames: the library's solver
 
     // The sparse solver, asked for, reaches the same calibration.
-    auto sparseRun = run("calibrate " + shellQuote(dir / "views.iml") + " --json --solver sparse");
+    auto sparseRun = run("calibrate " + quote(dir / "views.iml") + " --json --solver sparse");
     ASSERT_EQ(sparseRun.status, 0) << sparseRun.out;
     nlohmann::json sparse = nlohmann::json::parse(sparseRun.out);
     EXPECT_EQ(sparse["solver"], "sparse");
@@ -103,8 +92,8 @@ TEST_F(ExtractCalibrateCli, CalibrateJsonDescribesCameraAndFrames) {
 // With --refine the corners are sharper: the calibration fits them better,
 // and extract finds about as many.
 TEST_F(ExtractCalibrateCli, RefineGivesACloserFit) {
-    const auto plain = run("calibrate " + shellQuote(dir / "views.iml") + " --json");
-    const auto refined = run("calibrate " + shellQuote(dir / "views.iml") + " --refine --json");
+    const auto plain = run("calibrate " + quote(dir / "views.iml") + " --json");
+    const auto refined = run("calibrate " + quote(dir / "views.iml") + " --refine --json");
     ASSERT_EQ(plain.status, 0) << plain.out;
     ASSERT_EQ(refined.status, 0) << refined.out;
     const double plainRms = nlohmann::json::parse(plain.out)["rms"].get<double>();
@@ -113,7 +102,7 @@ TEST_F(ExtractCalibrateCli, RefineGivesACloserFit) {
 
     int points[2] = {0, 0};
     for (int refine = 0; refine < 2; ++refine) {
-        const auto r = run("extract " + shellQuote(dir / "views.iml") + (refine ? " --refine" : "") + " --json");
+        const auto r = run("extract " + quote(dir / "views.iml") + (refine ? " --refine" : "") + " --json");
         ASSERT_EQ(r.status, 0) << r.out;
         const nlohmann::json report = nlohmann::json::parse(r.out);
         for (const auto& frame : report["frames"]) points[refine] += frame["points"].get<int>();
@@ -122,7 +111,7 @@ TEST_F(ExtractCalibrateCli, RefineGivesACloserFit) {
 }
 
 TEST_F(ExtractCalibrateCli, CalibrateWithReferenceWritesTheReportAndTheFiles) {
-    auto extracted = run("extract " + shellQuote(dir / "views.iml") + " --json");
+    auto extracted = run("extract " + quote(dir / "views.iml") + " --json");
     ASSERT_EQ(extracted.status, 0);
     int reference = -1;
     nlohmann::json frames = nlohmann::json::parse(extracted.out)["frames"];
@@ -132,8 +121,8 @@ TEST_F(ExtractCalibrateCli, CalibrateWithReferenceWritesTheReportAndTheFiles) {
 
     fs::path cal = dir / "camera.cal";
     fs::path points = dir / "views.points";
-    auto result = run("calibrate " + shellQuote(dir / "views.iml") + " --reference " + std::to_string(reference) +
-                      " --cal " + shellQuote(cal) + " --cal-form binary --points " + shellQuote(points));
+    auto result = run("calibrate " + quote(dir / "views.iml") + " --reference " + std::to_string(reference) +
+                      " --cal " + quote(cal) + " --cal-form binary --points " + quote(points));
     ASSERT_EQ(result.status, 0) << result.out;
     std::vector<std::string> lines;
     std::istringstream text(result.out);
@@ -158,31 +147,31 @@ TEST_F(ExtractCalibrateCli, CalibrateWithReferenceWritesTheReportAndTheFiles) {
 
 TEST_F(ExtractCalibrateCli, FailuresAndUsageErrorsHaveTheirExitStatus) {
     // No frame with a grid: the work cannot be done, yet the JSON is whole.
-    auto flat = run("extract " + shellQuote(dir / "flat.pgm") + " --json");
+    auto flat = run("extract " + quote(dir / "flat.pgm") + " --json");
     EXPECT_EQ(flat.status, 1);
     nlohmann::json out = nlohmann::json::parse(flat.out);
     EXPECT_EQ(out["frames"][0]["points"].get<int>(), 0);
     EXPECT_TRUE(out["frames"][0]["rms"].is_null());
-    EXPECT_EQ(run("calibrate " + shellQuote(dir / "flat.pgm")).status, 1);
+    EXPECT_EQ(run("calibrate " + quote(dir / "flat.pgm")).status, 1);
 
-    EXPECT_EQ(run("calibrate " + shellQuote(dir / "views.iml") + " --cal " + shellQuote(dir / "missing" / "x.cal")).status,
+    EXPECT_EQ(run("calibrate " + quote(dir / "views.iml") + " --cal " + quote(dir / "missing" / "x.cal")).status,
               1);
-    EXPECT_EQ(run("extract " + shellQuote(dir / "no_such.pgm")).status, 2);
+    EXPECT_EQ(run("extract " + quote(dir / "no_such.pgm")).status, 2);
     EXPECT_EQ(run("extract").status, 2);
-    EXPECT_EQ(run("calibrate " + shellQuote(dir / "views.iml") + " --cal-form fancy").status, 2);
-    EXPECT_EQ(run("calibrate " + shellQuote(dir / "views.iml") + " --solver dense").status, 2);
-    EXPECT_EQ(run("calibrate " + shellQuote(dir / "views.iml") + " --reference 12").status, 2);
-    EXPECT_EQ(run("calibrate " + shellQuote(dir / "views.iml") + " " + shellQuote(dir / "seq.vsq")).status, 2);
+    EXPECT_EQ(run("calibrate " + quote(dir / "views.iml") + " --cal-form fancy").status, 2);
+    EXPECT_EQ(run("calibrate " + quote(dir / "views.iml") + " --solver dense").status, 2);
+    EXPECT_EQ(run("calibrate " + quote(dir / "views.iml") + " --reference 12").status, 2);
+    EXPECT_EQ(run("calibrate " + quote(dir / "views.iml") + " " + quote(dir / "seq.vsq")).status, 2);
 }
 
 TEST_F(ExtractCalibrateCli, OutputsAreCheckedBeforeAnyWorkAndStandardOutputToo) {
-    const std::string list = shellQuote(dir / "views.iml");
+    const std::string list = quote(dir / "views.iml");
     std::ifstream listFile(dir / "views.iml");
     const std::string listBefore((std::istreambuf_iterator<char>(listFile)), std::istreambuf_iterator<char>());
-    const std::string same = shellQuote(dir / "same.dat");
+    const std::string same = quote(dir / "same.dat");
     for (const std::string& outputs : {"--points " + same + " --cal " + same, "--points " + list,
                                        // a frame the list names
-                                       "--cal " + shellQuote(dir / "view_000.pgm"), std::string("--points ''")}) {
+                                       "--cal " + quote(dir / "view_000.pgm"), std::string("--points ''")}) {
         SCOPED_TRACE(outputs);
         auto refused = run("calibrate " + list + " " + outputs + " --json");
         EXPECT_EQ(refused.status, 2);
@@ -193,7 +182,7 @@ TEST_F(ExtractCalibrateCli, OutputsAreCheckedBeforeAnyWorkAndStandardOutputToo) 
     EXPECT_EQ(std::string((std::istreambuf_iterator<char>(listAfter)), std::istreambuf_iterator<char>()), listBefore);
 
     // What cannot reach standard output is a failure.
-    EXPECT_EQ(runProcess(shellQuote(cliPath()) + " extract " + shellQuote(dir / "view_000.pgm") +
+    EXPECT_EQ(runProcess(quote(cliPath()) + " extract " + quote(dir / "view_000.pgm") +
                          " --json >/dev/full 2>/dev/null")
                   .status,
               1);
@@ -202,7 +191,7 @@ TEST_F(ExtractCalibrateCli, OutputsAreCheckedBeforeAnyWorkAndStandardOutputToo) 
 TEST_F(ExtractCalibrateCli, AnUnderDeterminedCalibrationComesWithWarnings) {
     // One view, and the same view four times: a camera comes out, but with
     // the warning that it rests on too few distinct views.
-    const std::string one = shellQuote(dir / "view_000.pgm");
+    const std::string one = quote(dir / "view_000.pgm");
     for (const std::string& inputs : {one, one + " " + one + " " + one + " " + one}) {
         auto result = run("calibrate " + inputs + " --json");
         ASSERT_EQ(result.status, 0) << result.out;
@@ -224,7 +213,7 @@ TEST_F(ExtractCalibrateCli, AnUnderDeterminedCalibrationComesWithWarnings) {
     cv::Mat wide = cv::imread((dir / "view_001.pgm").string(), cv::IMREAD_GRAYSCALE);
     cv::copyMakeBorder(wide, wide, 20, 20, 30, 30, cv::BORDER_REPLICATE);
     ASSERT_TRUE(cv::imwrite((dir / "wide.pgm").string(), wide));
-    auto mixed = run("calibrate " + shellQuote(dir / "wide.pgm") + " " + shellQuote(dir / "views.iml") + " --json");
+    auto mixed = run("calibrate " + quote(dir / "wide.pgm") + " " + quote(dir / "views.iml") + " --json");
     ASSERT_EQ(mixed.status, 0) << mixed.out;
     nlohmann::json out = nlohmann::json::parse(mixed.out);
     ASSERT_GE(out["frames"][0]["points"].get<int>(), 4);
@@ -239,8 +228,8 @@ TEST_F(ExtractCalibrateCli, AnUnderDeterminedCalibrationComesWithWarnings) {
 
 TEST_F(ExtractCalibrateCli, JsonSaysWhyAFrameHasNoPointsAndWhatFailed) {
     std::ofstream(dir / "broken.pgm") << "P5 not a picture";
-    auto extracted = run("extract " + shellQuote(dir / "flat.pgm") + " " + shellQuote(dir / "broken.pgm") +
-                         " " + shellQuote(dir / "view_000.pgm") + " --json");
+    auto extracted = run("extract " + quote(dir / "flat.pgm") + " " + quote(dir / "broken.pgm") +
+                         " " + quote(dir / "view_000.pgm") + " --json");
     ASSERT_EQ(extracted.status, 0) << extracted.out;
     nlohmann::json frames = nlohmann::json::parse(extracted.out)["frames"];
     EXPECT_EQ(frames[0]["failure"], "no board found");
@@ -249,18 +238,18 @@ TEST_F(ExtractCalibrateCli, JsonSaysWhyAFrameHasNoPointsAndWhatFailed) {
     EXPECT_FALSE(nlohmann::json::parse(extracted.out).contains("error"));
 
     // Failures: one JSON object with the reason, exit status as before.
-    auto flat = run("calibrate " + shellQuote(dir / "flat.pgm") + " --json");
+    auto flat = run("calibrate " + quote(dir / "flat.pgm") + " --json");
     EXPECT_EQ(flat.status, 1);
     EXPECT_EQ(nlohmann::json::parse(flat.out)["error"], "no frame with 4 or more points");
-    auto missing = run("calibrate " + shellQuote(dir / "no_such.pgm") + " --json");
+    auto missing = run("calibrate " + quote(dir / "no_such.pgm") + " --json");
     EXPECT_EQ(missing.status, 2);
     EXPECT_EQ(nlohmann::json::parse(missing.out)["error"],
               "cannot read " + (dir / "no_such.pgm").string() + ": No such file or directory");
-    auto reference = run("calibrate " + shellQuote(dir / "views.iml") + " --reference 40 --json");
+    auto reference = run("calibrate " + quote(dir / "views.iml") + " --reference 40 --json");
     EXPECT_EQ(reference.status, 2);
     EXPECT_NE(nlohmann::json::parse(reference.out)["error"].get<std::string>().find("--reference 40"),
               std::string::npos);
-    auto noGrid = run("extract " + shellQuote(dir / "flat.pgm") + " --json");
+    auto noGrid = run("extract " + quote(dir / "flat.pgm") + " --json");
     EXPECT_EQ(noGrid.status, 1);
     EXPECT_EQ(nlohmann::json::parse(noGrid.out)["error"], "no frame with 4 or more points");
 }
@@ -270,9 +259,9 @@ TEST_F(ExtractCalibrateCli, SpecialFilesAreNeitherWaitedForNorReplaced) {
     // at once (a reader would wait for a writer for ever).
     const fs::path fifo = dir / "pipe.pgm";
     ASSERT_TRUE(vexel::test::makeFifo(fifo.string()));
-    EXPECT_EQ(run("extract " + shellQuote(fifo)).status, 2);
-    auto listed = runProcess("printf '%s\\n%s\\n' " + shellQuote(fifo) + " " + shellQuote(dir / "flat.pgm") +
-                             " | timeout 20 " + shellQuote(cliPath()) + " extract - --json 2>/dev/null");
+    EXPECT_EQ(run("extract " + quote(fifo)).status, 2);
+    auto listed = runProcess("printf '%s\\n%s\\n' " + quote(fifo) + " " + quote(dir / "flat.pgm") +
+                             " | timeout 20 " + quote(cliPath()) + " extract - --json 2>/dev/null");
     EXPECT_EQ(listed.status, 1);
     ASSERT_FALSE(listed.out.empty());
     EXPECT_EQ(nlohmann::json::parse(listed.out)["frames"].size(), 1u);
@@ -282,7 +271,7 @@ TEST_F(ExtractCalibrateCli, SpecialFilesAreNeitherWaitedForNorReplaced) {
     fs::create_directories(dir / "real");
     fs::remove(dir / "link.cal");
     fs::create_symlink("real/camera.cal", dir / "link.cal");
-    auto saved = run("calibrate " + shellQuote(dir / "views.iml") + " --cal " + shellQuote(dir / "link.cal") +
+    auto saved = run("calibrate " + quote(dir / "views.iml") + " --cal " + quote(dir / "link.cal") +
                      " --points /dev/stdout");
     ASSERT_EQ(saved.status, 0);
     EXPECT_EQ(saved.out.rfind("frame0\n", 0), 0u) << saved.out.substr(0, 200);
@@ -293,14 +282,14 @@ TEST_F(ExtractCalibrateCli, SpecialFilesAreNeitherWaitedForNorReplaced) {
     EXPECT_EQ(first, "c");
 
     // A camera name the YAML file cannot hold is refused before any work.
-    auto named = run("calibrate " + shellQuote(dir / "views.iml") + " --ros-yaml " + shellQuote(dir / "info.yaml") +
+    auto named = run("calibrate " + quote(dir / "views.iml") + " --ros-yaml " + quote(dir / "info.yaml") +
                      " --camera-name \"$(printf 'cam\\377')\"");
     EXPECT_EQ(named.status, 2);
     EXPECT_FALSE(fs::exists(dir / "info.yaml"));
 }
 
 TEST_F(ExtractCalibrateCli, FramesLeftOutKeepTheirPointsButAreNotCalibrated) {
-    auto result = run("calibrate " + shellQuote(dir / "views.iml") + " --json --leave-out 2,5");
+    auto result = run("calibrate " + quote(dir / "views.iml") + " --json --leave-out 2,5");
     ASSERT_EQ(result.status, 0) << result.out;
     nlohmann::json out = nlohmann::json::parse(result.out);
     ASSERT_EQ(out["frames"].size(), 12u);
@@ -321,7 +310,7 @@ TEST_F(ExtractCalibrateCli, FramesLeftOutKeepTheirPointsButAreNotCalibrated) {
     EXPECT_EQ(used, usable);
     EXPECT_GE(used, 8);
 
-    auto wrong = run("calibrate " + shellQuote(dir / "views.iml") + " --leave-out 12");
+    auto wrong = run("calibrate " + quote(dir / "views.iml") + " --leave-out 12");
     EXPECT_EQ(wrong.status, 2);
 }
 
@@ -329,12 +318,12 @@ TEST_F(ExtractCalibrateCli, FramesLeftOutKeepTheirPointsButAreNotCalibrated) {
 // the HTML page: it parses as XML and holds every section with its pictures.
 TEST_F(ExtractCalibrateCli, CalibrateSaysWhatToAddAndWritesTheHtmlReport) {
     const fs::path page = dir / "report.html";
-    auto text = run("calibrate " + shellQuote(dir / "views.iml") + " --report " + shellQuote(page));
+    auto text = run("calibrate " + quote(dir / "views.iml") + " --report " + quote(page));
     ASSERT_EQ(text.status, 0) << text.out;
     EXPECT_NE(text.out.find("\nverdict: coverage "), std::string::npos) << text.out;
     EXPECT_NE(text.out.find("\n  image covered: "), std::string::npos);
 
-    auto json = run("calibrate " + shellQuote(dir / "views.iml") + " --json");
+    auto json = run("calibrate " + quote(dir / "views.iml") + " --json");
     ASSERT_EQ(json.status, 0);
     const nlohmann::json out = nlohmann::json::parse(json.out);
     EXPECT_EQ(out["verdict"].get<std::string>().rfind("coverage ", 0), 0u);
@@ -372,9 +361,9 @@ TEST_F(ExtractCalibrateCli, CalibrateSaysWhatToAddAndWritesTheHtmlReport) {
 
 TEST_F(ExtractCalibrateCli, InspectWithACalibrationDrawsTheResiduals) {
     const fs::path cal = dir / "inspect.cal", svg = dir / "residuals.svg";
-    ASSERT_EQ(run("calibrate " + shellQuote(dir / "views.iml") + " --cal " + shellQuote(cal)).status, 0);
-    auto result = run("inspect " + shellQuote(dir / "view_001.pgm") + " --cal " + shellQuote(cal) + " --svg " +
-                      shellQuote(svg) + " --json");
+    ASSERT_EQ(run("calibrate " + quote(dir / "views.iml") + " --cal " + quote(cal)).status, 0);
+    auto result = run("inspect " + quote(dir / "view_001.pgm") + " --cal " + quote(cal) + " --svg " +
+                      quote(svg) + " --json");
     ASSERT_EQ(result.status, 0) << result.out;
     const nlohmann::json out = nlohmann::json::parse(result.out);
     EXPECT_LT(out["residuals"]["rms"].get<double>(), 0.5);
@@ -389,17 +378,17 @@ TEST_F(ExtractCalibrateCli, InspectWithACalibrationDrawsTheResiduals) {
     xmlXPathFreeContext(xpath);
     xmlFreeDoc(parsed);
 
-    EXPECT_EQ(run("inspect " + shellQuote(dir / "view_001.pgm") + " --cal " + shellQuote(dir / "missing.cal")).status, 2);
+    EXPECT_EQ(run("inspect " + quote(dir / "view_001.pgm") + " --cal " + quote(dir / "missing.cal")).status, 2);
 }
 
 TEST_F(ExtractCalibrateCli, SessionWrittenByCalibrateIsReadBackWithTheSameResult) {
     const fs::path session = dir / "work.vexel";
-    auto first = run("calibrate " + shellQuote(dir / "views.iml") + " --json --cell-mm 25 --session " +
-                     shellQuote(session));
+    auto first = run("calibrate " + quote(dir / "views.iml") + " --json --cell-mm 25 --session " +
+                     quote(session));
     ASSERT_EQ(first.status, 0) << first.out;
     // Read back, the frames are not searched again: the same points give the
     // same camera, bit for bit, and the cell side comes with the session.
-    auto again = run("calibrate " + shellQuote(session) + " --json");
+    auto again = run("calibrate " + quote(session) + " --json");
     ASSERT_EQ(again.status, 0) << again.out;
     const nlohmann::json a = nlohmann::json::parse(first.out), b = nlohmann::json::parse(again.out);
     EXPECT_EQ(a["camera"], b["camera"]);

@@ -8,37 +8,24 @@
 
 #include <nlohmann/json.hpp>
 
-#include "support/run_process.h"
-#include "support/temp_dir.h"
+#include "support/cli_suite.h"
 
 namespace fs = std::filesystem;
-using vexel::test::cliPath;
-using vexel::test::runProcess;
 
 namespace {
 
-std::string quote(const fs::path& p) { return "'" + p.string() + "'"; }
-
-class LensModelCli : public ::testing::Test {
+class LensModelCli : public CliSuite<LensModelCli> {
 protected:
     static void SetUpTestSuite() {
-        dir = fs::temp_directory_path() / ("vexel_cli_lens_" + std::to_string(::getpid()));
-        fs::remove_all(dir);
+        makeFolder("vexel_cli_lens");
         const auto rendered = run("render " + quote(dir) +
                                   " --size 640x480 --fisheye 150 --k1 0.012 --views 7 --rim-views 3 --blur 0.6 "
                                   "--noise 1.5 --seed 5");
         ASSERT_EQ(rendered.status, 0) << rendered.out;
     }
-    static void TearDownTestSuite() { fs::remove_all(dir); }
 
-    static vexel::test::ProcessResult run(const std::string& arguments) {
-        return runProcess("timeout 300 " + quote(cliPath()) + " " + arguments + " 2>/dev/null");
-    }
-
-    static fs::path dir;
+    static vexel::test::ProcessResult run(const std::string& arguments) { return runCli(arguments, "2>/dev/null", 300); }
 };
-
-fs::path LensModelCli::dir;
 
 }  // namespace
 

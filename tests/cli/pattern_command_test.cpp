@@ -19,10 +19,6 @@
 using vexel::test::cliPath;
 using vexel::test::runProcess;
 
-namespace {
-
-}  // namespace
-
 TEST(PatternCommand, WritesRasterAndVectorBoards) {
     const TempDir dir("vexel_cli_pattern");
     auto r = runProcess(cliPath() + " pattern " + (dir / "board.png").string() + " --cell-px 30");

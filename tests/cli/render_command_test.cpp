@@ -14,10 +14,6 @@
 using vexel::test::cliPath;
 using vexel::test::runProcess;
 
-namespace {
-
-}  // namespace
-
 TEST(RenderCommand, WritesViewsListAndTruthReproducibly) {
     const TempDir scratch("vexel_cli_render");
     const auto a = scratch / "a", b = scratch / "b";

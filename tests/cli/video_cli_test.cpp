@@ -12,47 +12,30 @@
 
 #include <nlohmann/json.hpp>
 
+#include "support/cli_suite.h"
 #include "support/rendered_video.h"
-#include "support/run_process.h"
-#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
-using vexel::test::cliPath;
-using vexel::test::runProcess;
 
 namespace {
 
-std::string shellQuote(const fs::path& p) { return "'" + p.string() + "'"; }
-
-class VideoCli : public ::testing::Test {
+class VideoCli : public CliSuite<VideoCli> {
 protected:
     static void SetUpTestSuite() {
-        // Removed with everything in it when the test program ends.
-        static const TempDir scratch("vexel_cli_video");
-        dir = scratch.path();
-        const vexel::pattern::Camera camera = vexel::test::videoCamera();
+        makeFolder("vexel_cli_video");
         std::string error;
-        ASSERT_TRUE(vexel::test::writeRenderedVideo((dir / "clip.avi").string(), camera,
-                                                    vexel::pattern::randomPoses(camera, 60, 20261209),
-                                                    vexel::test::videoRenderOptions(), error))
-            << error;
-        ASSERT_TRUE(vexel::test::writeEmptyVideo((dir / "empty.avi").string(), error)) << error;
+        ASSERT_TRUE(vexel::test::writeTestVideos(dir, error)) << error;
         std::ofstream(dir / "notes.MP4") << "not a video at all\n";
     }
 
     // Standard error goes to standard output, after it.
     static vexel::test::ProcessResult run(const std::string& arguments, bool withErrors = false) {
-        return runProcess("timeout 120 " + shellQuote(cliPath()) + " " + arguments +
-                          (withErrors ? " 2>&1" : " 2>/dev/null"));
+        return runCli(arguments, withErrors ? "2>&1" : "2>/dev/null", 120);
     }
-
-    static fs::path dir;
 };
 
-fs::path VideoCli::dir;
-
 TEST_F(VideoCli, CalibratesTheRenderingCameraFromTheVideo) {
-    auto result = run("calibrate " + shellQuote(dir / "clip.avi") + " --json --jobs 2");
+    auto result = run("calibrate " + quote(dir / "clip.avi") + " --json --jobs 2");
     ASSERT_EQ(result.status, 0) << result.out;
     const nlohmann::json out = nlohmann::json::parse(result.out);
     ASSERT_EQ(out["frames"].size(), 60u);
@@ -69,16 +52,16 @@ TEST_F(VideoCli, CalibratesTheRenderingCameraFromTheVideo) {
 TEST_F(VideoCli, EveryAndMaxFramesPickTheFrames) {
     // One in 4 would keep 15 frames; at most 10 makes it one in 6.
     const std::string clip = (dir / "clip.avi").string();
-    auto result = run("extract " + shellQuote(clip) + " --json --every 4 --max-frames 10", true);
+    auto result = run("extract " + quote(clip) + " --json --every 4 --max-frames 10", true);
     EXPECT_NE(result.out.find("Imported 10 of 60 frames from " + clip + " (one in 6)"), std::string::npos)
         << result.out;
-    result = run("extract " + shellQuote(clip) + " --json -q --every 4 --max-frames 10");
+    result = run("extract " + quote(clip) + " --json -q --every 4 --max-frames 10");
     ASSERT_EQ(result.status, 0) << result.out;
     const nlohmann::json frames = nlohmann::json::parse(result.out)["frames"];
     ASSERT_EQ(frames.size(), 10u);
     for (int i = 0; i < 10; ++i) EXPECT_EQ(frames[i]["name"], clip + " Frame " + std::to_string(6 * i));
-    EXPECT_EQ(run("extract " + shellQuote(clip) + " --every 0").status, 2);
-    EXPECT_EQ(run("extract " + shellQuote(clip) + " --max-frames 0").status, 2);
+    EXPECT_EQ(run("extract " + quote(clip) + " --every 0").status, 2);
+    EXPECT_EQ(run("extract " + quote(clip) + " --max-frames 0").status, 2);
 }
 
 TEST_F(VideoCli, WhatIsNoVideoOrNotAloneIsRefused) {
@@ -89,11 +72,11 @@ TEST_F(VideoCli, WhatIsNoVideoOrNotAloneIsRefused) {
     const std::string empty = (dir / "empty.avi").string();
     const std::string clip = (dir / "clip.avi").string();
     for (const Case& c :
-         {Case{"extract " + shellQuote(notes),
+         {Case{"extract " + quote(notes),
                "cannot import the video " + notes + ": it is not an MP4, QuickTime, AVI or Matroska video"},
-          Case{"calibrate " + shellQuote(empty) + " --json",
+          Case{"calibrate " + quote(empty) + " --json",
                "cannot import the video " + empty + ": it holds no frame that can be decoded"},
-          Case{"extract " + shellQuote(clip) + " " + shellQuote(clip),
+          Case{"extract " + quote(clip) + " " + quote(clip),
                "a video file (" + clip + ") must be the only input"}}) {
         SCOPED_TRACE(c.arguments);
         auto result = run(c.arguments, true);

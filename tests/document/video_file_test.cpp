@@ -201,13 +201,8 @@ protected:
         // Removed with everything in it when the test program ends.
         static const TempDir scratch("vexel_video");
         dir = scratch.path();
-        const vexel::pattern::Camera camera = vexel::test::videoCamera();
         std::string error;
-        ASSERT_TRUE(vexel::test::writeRenderedVideo((dir / "clip.avi").string(), camera,
-                                                    vexel::pattern::randomPoses(camera, 60, 20261209),
-                                                    vexel::test::videoRenderOptions(), error))
-            << error;
-        ASSERT_TRUE(vexel::test::writeEmptyVideo((dir / "empty.avi").string(), error)) << error;
+        ASSERT_TRUE(vexel::test::writeTestVideos(dir, error)) << error;
         std::ofstream(dir / "notes.mp4") << "not a video at all\n";
         // A real header, then nothing that decodes.
         std::ifstream clip(dir / "clip.avi", std::ios::binary);

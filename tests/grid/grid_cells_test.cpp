@@ -40,10 +40,8 @@ TEST_P(VectorFrameCells, MatchesReferenceFromExpectedCorners) {
     const cv::Mat image = vexel::test::loadFrameImage(name);
 
     GridSet set;
-    set.allocate(1, 200);
-    vexel::test::seedExpectedCorners(set, 0, expected);
     std::ostringstream diagnostics;
-    triangulateCorners(set, 0, diagnostics);
+    vexel::test::triangulateExpectedCorners(set, expected, diagnostics);
 
     const int candidates = buildGridCells(set, 0, image);
     EXPECT_EQ(candidates, expected.at("candidateCount").get<int>());

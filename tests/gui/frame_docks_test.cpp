@@ -29,19 +29,15 @@ struct Outcome {
     cv::Size size;
 };
 
-class FrameDocksTest : public GuiTest {
+class FrameDocksTest : public WindowTest {
 protected:
     void SetUp() override {
-        app = std::make_unique<CVexelApp>();
-        ASSERT_TRUE(app->InitInstance({}, /*show=*/false));
-        frame = app->MainFrame();
-        doc = app->Document();
+        openWindow(/*show=*/false);
         doc->SetFrameDecoder(syntheticFrame);
         frame->SetFailureReporter([](const QString& command, const QString& reason) {
             ADD_FAILURE() << command.toStdString() << ": " << reason.toStdString();
         });
     }
-    void TearDown() override { app.reset(); }
 
     // Imports `count` frames of 64 x 48, then gives them the outcomes of a
     // search: per frame a point count, or a failure.
@@ -71,10 +67,6 @@ protected:
 
     QTreeWidget* tree() { return frame->FrameList()->Tree(); }
     QString result(int row) { return tree()->topLevelItem(row)->text(CFrameListDock::RESULT_COLUMN); }
-
-    std::unique_ptr<CVexelApp> app;
-    CMainFrame* frame = nullptr;
-    CVexelDoc* doc = nullptr;
 };
 
 const Outcome FOUND{true, GridFailure::None, cv::Size(64, 48)};

@@ -10,6 +10,7 @@
 #include "grid/frame_image.h"
 #include "grid/grid_element.h"
 #include "support/document_access.h"
+#include "support/scripted_ui.h"
 
 #include <QApplication>
 #include <QImage>
@@ -18,7 +19,12 @@
 
 #include <gtest/gtest.h>
 
+#include "app/main_frame.h"
+#include "app/vexel_app.h"
+#include "view/vexel_view.h"
+
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -93,5 +99,53 @@ inline bool isBlue(QRgb pixel) { return qRed(pixel) < 60 && qGreen(pixel) < 60 &
 inline QImage grabImage(QWidget& widget) {
     return widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
+
+// A test with the program's main window: `openWindow` starts the program
+// (its window shown or not) and collects the commands that fail in
+// `failures`; the program ends after each test.
+class WindowTest : public GuiTest {
+protected:
+    void openWindow(bool show) {
+        app = std::make_unique<CVexelApp>();
+        ASSERT_TRUE(app->InitInstance({}, show));
+        frame = app->MainFrame();
+        doc = app->Document();
+        frame->SetFailureReporter([this](const QString& command, const QString& reason) {
+            failures.push_back(command.toStdString() + ": " + reason.toStdString());
+        });
+    }
+    void TearDown() override { app.reset(); }
+
+    std::unique_ptr<CVexelApp> app;
+    CMainFrame* frame = nullptr;
+    CVexelDoc* doc = nullptr;
+    std::vector<std::string> failures;
+};
+
+// A test with a frame view of 500 x 400 on a document of its own, shown.
+class ViewTest : public GuiTest {
+protected:
+    void SetUp() override {
+        doc = std::make_unique<CVexelDoc>(&ui);
+        view = std::make_unique<CVexelView>(doc.get());
+        view->resize(500, 400);
+        view->show();
+        QApplication::processEvents();
+    }
+    void TearDown() override {
+        view.reset();
+        doc.reset();
+    }
+
+    // Shows one synthetic frame of the given size.
+    void show(int width, int height, int value = 128) {
+        showSyntheticFrame(*doc, width, height, value);
+        view->OnUpdate();
+    }
+
+    ScriptedUi ui;
+    std::unique_ptr<CVexelDoc> doc;
+    std::unique_ptr<CVexelView> view;
+};
 
 }  // namespace vexel::test

@@ -53,16 +53,12 @@ double yellowness(const QImage& image, const QRect& area) {
     return sum / (area.width() * area.height());
 }
 
-class InsightViewsTest : public GuiTest {
+class InsightViewsTest : public WindowTest {
 protected:
     void SetUp() override {
-        app = std::make_unique<CVexelApp>();
-        ASSERT_TRUE(app->InitInstance({}, /*show=*/true));
-        frame = app->MainFrame();
-        doc = app->Document();
+        openWindow(/*show=*/true);
         frame->resize(1024, 768);
     }
-    void TearDown() override { app.reset(); }
 
     // Frames of the camera's size standing for `poses`, calibrated.
     void calibrate(const std::vector<pattern::ViewPose>& poses, const pattern::Camera& camera = {}) {
@@ -77,10 +73,6 @@ protected:
 
     QImage view() { return grabImage(*frame->View()->viewport()); }
     QPoint onView(cv::Point2f p) { return frame->View()->MapImagePoint(p.x, p.y); }
-
-    std::unique_ptr<CVexelApp> app;
-    CMainFrame* frame = nullptr;
-    CVexelDoc* doc = nullptr;
 };
 
 }  // namespace
@@ -125,10 +117,7 @@ TEST_F(InsightViewsTest, UncertaintyOfFrontalViewsIsHighAtTheCornersAndGoesWithC
     EXPECT_TRUE(frame->CoveragePanel()->Lines().last().startsWith(QStringLiteral("verdict: ")));
 
     // With views tilted in the corners the advice goes and the verdict is good.
-    app = std::make_unique<CVexelApp>();
-    ASSERT_TRUE(app->InitInstance({}, true));
-    frame = app->MainFrame();
-    doc = app->Document();
+    openWindow(/*show=*/true);
     frame->resize(1024, 768);
     calibrate(withCornerPoses(camera, frontalPoses(camera, 10), 8), camera);
     EXPECT_TRUE(frame->OnCommand(cmd::VIEW_UNCERTAINTY));

@@ -31,17 +31,9 @@ namespace {
 const QString FRONTAL = QStringLiteral(VEXEL_TEST_DATA_DIR "/frames/frontal.pgm");
 const QString STEEP = QStringLiteral(VEXEL_TEST_DATA_DIR "/frames/steep.pgm");
 
-class LongCommandTest : public GuiTest {
+class LongCommandTest : public WindowTest {
 protected:
-    void SetUp() override {
-        app = std::make_unique<CVexelApp>();
-        ASSERT_TRUE(app->InitInstance({}, /*show=*/true));
-        frame = app->MainFrame();
-        frame->SetFailureReporter([this](const QString& command, const QString& reason) {
-            failures.push_back(command.toStdString() + ": " + reason.toStdString());
-        });
-    }
-    void TearDown() override { app.reset(); }
+    void SetUp() override { openWindow(/*show=*/true); }
 
     void importFrames(int count) {
         QStringList files;
@@ -49,15 +41,10 @@ protected:
         app->ImportFiles(files);
         ASSERT_EQ(app->Document()->FrameCount(), count);
     }
-
-    std::unique_ptr<CVexelApp> app;
-    CMainFrame* frame = nullptr;
-    std::vector<std::string> failures;
 };
 
 TEST_F(LongCommandTest, WindowStaysResponsiveAndCancelStopsWithinOneFrame) {
     importFrames(50);
-    CVexelDoc* doc = app->Document();
     std::vector<std::pair<int, bool>> finished;
     QObject::connect(frame, &CMainFrame::commandFinished, [&](int id, bool done) { finished.emplace_back(id, done); });
 
@@ -124,7 +111,6 @@ TEST_F(LongCommandTest, WindowStaysResponsiveAndCancelStopsWithinOneFrame) {
 
 TEST_F(LongCommandTest, CalibrationOnTheWorkerSearchesTheFramesAndReportsTheFit) {
     importFrames(4);
-    CVexelDoc* doc = app->Document();
     EXPECT_TRUE(frame->RunsOnWorker(cmd::GRID));
     EXPECT_TRUE(frame->OnCommand(cmd::INTRINSIC_CALIBRATION));
     EXPECT_EQ(doc->FramesNotExtracted(), 0);

@@ -44,17 +44,9 @@ namespace {
 const std::string FRONTAL = std::string(VEXEL_TEST_DATA_DIR) + "/frames/frontal.pgm";
 const std::string STEEP = std::string(VEXEL_TEST_DATA_DIR) + "/frames/steep.pgm";
 
-class MainFrameTest : public GuiTest {
+class MainFrameTest : public WindowTest {
 protected:
-    void SetUp() override {
-        app = std::make_unique<CVexelApp>();
-        ASSERT_TRUE(app->InitInstance({}, /*show=*/false));
-        frame = app->MainFrame();
-        frame->SetFailureReporter([this](const QString& command, const QString& reason) {
-            failures.push_back(command.toStdString() + ": " + reason.toStdString());
-        });
-    }
-    void TearDown() override { app.reset(); }
+    void SetUp() override { openWindow(/*show=*/false); }
 
     // Runs `check` on the first modal window that `open` shows, other than
     // a command's progress window, then closes it.
@@ -75,10 +67,6 @@ protected:
         poll.stop();
         EXPECT_TRUE(seen);
     }
-
-    std::unique_ptr<CVexelApp> app;
-    CMainFrame* frame = nullptr;
-    std::vector<std::string> failures;
 };
 
 struct Item {
@@ -280,7 +268,6 @@ TEST_F(MainFrameTest, CheckMarksFollowGridAndShrink) {
 TEST_F(MainFrameTest, RefineCornersIsADocumentSettingOffByDefault) {
     QAction* refine = frame->Action(cmd::REFINE_CORNERS);
     ASSERT_TRUE(refine->isCheckable());
-    CVexelDoc* doc = app->Document();
     EXPECT_FALSE(doc->RefineCorners());
     app->ImportFiles({QString::fromStdString(FRONTAL)});
     frame->OnCommand(cmd::EXTRACT_GRIDS);
@@ -325,7 +312,6 @@ TEST_F(MainFrameTest, LensModelSubmenuAndBoardFlexSetTheNextCalibration) {
     frame->UpdateCommandUi();
     EXPECT_TRUE(frame->Action(cmd::LENS_MODEL_OPENCV4)->isChecked());
 
-    CVexelDoc* doc = app->Document();
     frame->Action(cmd::LENS_MODEL_FISHEYE)->trigger();
     EXPECT_EQ(doc->LensModelSetting(), LensModel::Fisheye);
     EXPECT_TRUE(frame->Action(cmd::LENS_MODEL_FISHEYE)->isChecked());
@@ -402,7 +388,6 @@ TEST_F(MainFrameTest, FailingCommandIsReportedAndTheDocumentLivesOn) {
 
 TEST_F(MainFrameTest, ExtrinsicCalibrationAsksThroughTheQtDialogs) {
     app->ImportFiles({QString::fromStdString(FRONTAL), QString::fromStdString(STEEP)});
-    CVexelDoc* doc = app->Document();
     // Without a calibration the command's own message box says so.
     withModal([&] { frame->OnCommand(cmd::EXTRINSIC_CALIBRATION); },
               [](QWidget* box) {
@@ -457,7 +442,6 @@ bool answerSaveQuestion(const std::function<void()>& ask, QMessageBox::StandardB
 
 TEST_F(MainFrameTest, NewAndClosingAskBeforeAChangedCalibrationIsLost) {
     app->ImportFiles({QString::fromStdString(FRONTAL), QString::fromStdString(STEEP)});
-    CVexelDoc* doc = app->Document();
     calibrationOf(*doc) = std::make_unique<CalibrationRecord>();
     calibrationModifiedOf(*doc) = true;
 

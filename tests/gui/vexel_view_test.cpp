@@ -22,25 +22,8 @@ using namespace vexel::test;
 
 namespace {
 
-class VexelViewTest : public GuiTest {
+class VexelViewTest : public ViewTest {
 protected:
-    void SetUp() override {
-        doc = std::make_unique<CVexelDoc>(&ui);
-        view = std::make_unique<CVexelView>(doc.get());
-        view->resize(500, 400);
-        view->show();
-        QApplication::processEvents();
-    }
-    void TearDown() override {
-        view.reset();
-        doc.reset();
-    }
-
-    void show(int width, int height, int value = 128) {
-        showSyntheticFrame(*doc, width, height, value);
-        view->OnUpdate();
-    }
-
     // Whether a blue pixel lies within `radius` of viewport point p.
     bool blueNear(const QImage& image, QPoint p, int radius = 1) {
         for (int dy = -radius; dy <= radius; ++dy)
@@ -50,10 +33,6 @@ protected:
             }
         return false;
     }
-
-    ScriptedUi ui;
-    std::unique_ptr<CVexelDoc> doc;
-    std::unique_ptr<CVexelView> view;
 };
 
 TEST_F(VexelViewTest, LargeFramesAreShownAt800x600WhileShrinking) {

@@ -26,23 +26,8 @@ namespace cmd = vexel::cmd;
 
 namespace {
 
-class ViewComfortTest : public GuiTest {
+class ViewComfortTest : public ViewTest {
 protected:
-    void SetUp() override {
-        doc = std::make_unique<CVexelDoc>(&ui);
-        view = std::make_unique<CVexelView>(doc.get());
-        view->resize(500, 400);
-        view->show();
-        QApplication::processEvents();
-    }
-    void TearDown() override {
-        view.reset();
-        doc.reset();
-    }
-    void show(int width, int height, int value = 128) {
-        showSyntheticFrame(*doc, width, height, value);
-        view->OnUpdate();
-    }
     // Turns the wheel by `notches` (positive: away from the user).
     void wheel(int notches, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         const QPointF at(50, 50);
@@ -50,10 +35,6 @@ protected:
                           modifiers, Qt::NoScrollPhase, false);
         QApplication::sendEvent(view->viewport(), &event);
     }
-
-    ScriptedUi ui;
-    std::unique_ptr<CVexelDoc> doc;
-    std::unique_ptr<CVexelView> view;
 };
 
 TEST_F(ViewComfortTest, LargeFramesFitInside800x600WithTheirAspectRatio) {

@@ -39,7 +39,7 @@ namespace {
 const fs::path FRONTAL = fs::path(VEXEL_TEST_DATA_DIR) / "frames" / "frontal.pgm";
 const fs::path STEEP = fs::path(VEXEL_TEST_DATA_DIR) / "frames" / "steep.pgm";
 
-class WorkbenchTest : public GuiTest {
+class WorkbenchTest : public WindowTest {
 protected:
     void SetUp() override {
         dir = fs::temp_directory_path() / ("vexel_workbench_" + std::to_string(::getpid()));
@@ -56,19 +56,12 @@ protected:
         fs::remove_all(dir);
     }
     void start() {
-        app = std::make_unique<CVexelApp>();
-        ASSERT_TRUE(app->InitInstance({}, /*show=*/false));
-        frame = app->MainFrame();
-        doc = app->Document();
+        openWindow(/*show=*/false);
         doc->SetGridStreams(nullptr, nullptr);
-        
     }
     QString photos() const { return QString::fromStdString((dir / "photos").string()); }
 
     fs::path dir;
-    std::unique_ptr<CVexelApp> app;
-    CMainFrame* frame = nullptr;
-    CVexelDoc* doc = nullptr;
 };
 
 TEST_F(WorkbenchTest, FoldersAndDroppedFilesOpenTheirImagesInNaturalOrder) {

@@ -10,10 +10,12 @@
 #include <nlohmann/json.hpp>
 
 #include <fstream>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "grid/corner_mesh.h"
 #include "grid/frame_image.h"
 #include "grid/grid_set.h"
 
@@ -59,22 +61,23 @@ inline cv::Mat loadFrameImage(const std::string& name) {
     return toFrameImage(grey);
 }
 
-// Writes the expected corners into the frame's slots (each coordinate
-// narrowed to float, which is exact for the stored values) and sets the
-// frame's pointCount. Allocates nothing: the caller allocates the set first
-// (the pipeline uses 200 points per frame).
-inline void seedExpectedCorners(GridSet& set, int frame, const nlohmann::json& expected) {
-    if (!set.hasFrame(frame)) throw std::runtime_error("seedExpectedCorners: frame not allocated");
+// Makes `set` one frame of 200 points (as the pipeline does) holding the
+// expected corners (each coordinate narrowed to float, which is exact for
+// the stored values) and triangulates them; `diagnostics` gets what the
+// triangulation reports.
+inline void triangulateExpectedCorners(GridSet& set, const nlohmann::json& expected, std::ostream& diagnostics) {
+    set.allocate(1, 200);
     const nlohmann::json& corners = expected.at("corners");
     if (corners.size() > static_cast<size_t>(set.maxPoints))
-        throw std::runtime_error("seedExpectedCorners: more corners than point slots");
-    FrameGrid& record = set.frames[static_cast<size_t>(frame)];
+        throw std::runtime_error("triangulateExpectedCorners: more corners than point slots");
+    FrameGrid& record = set.frames[0];
     for (size_t k = 0; k < corners.size(); ++k) {
         GridPoint& slot = record.imagePoints[k];
         slot.x = static_cast<float>(corners[k].at(0).get<double>());
         slot.y = static_cast<float>(corners[k].at(1).get<double>());
     }
-    set.frames[frame].pointCount = static_cast<int>(corners.size());
+    record.pointCount = static_cast<int>(corners.size());
+    triangulateCorners(set, 0, diagnostics);
 }
 
 // The node lists (0-based node positions) of the expected "triangles" or

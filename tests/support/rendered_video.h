@@ -2,6 +2,7 @@
 // Videos for the tests: rendered views of the board written as Motion JPEG
 // in an AVI file, and a video file without frames.
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,15 @@ inline bool writeEmptyVideo(const std::string& path, std::string& error) {
     }
     writer.release();
     return true;
+}
+
+// The video tests' folder: "clip.avi", the board seen from 60 random poses,
+// and "empty.avi", a video without frames.
+inline bool writeTestVideos(const std::filesystem::path& dir, std::string& error) {
+    const vexel::pattern::Camera camera = videoCamera();
+    return writeRenderedVideo((dir / "clip.avi").string(), camera, vexel::pattern::randomPoses(camera, 60, 20261209),
+                              videoRenderOptions(), error) &&
+           writeEmptyVideo((dir / "empty.avi").string(), error);
 }
 
 }  // namespace vexel::test
