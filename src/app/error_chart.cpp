@@ -4,6 +4,7 @@
 #include "document/vexel_doc.h"
 
 #include "app/error_chart.h"
+#include "app/plot_panel.h"
 
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -29,12 +30,8 @@ QString pixels(double value) { return QString::number(value, 'f', value < 10 ? 3
 }  // namespace
 
 CErrorChart::CErrorChart(CVexelDoc* doc, QWidget* parent) : QWidget(parent), m_doc(doc) {
-    setObjectName(QStringLiteral("errorChart"));
+    makePlotPanel(*this, QStringLiteral("errorChart"));
     setMouseTracking(false);
-    setAutoFillBackground(true);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, Qt::white);
-    setPalette(palette);
 }
 
 void CErrorChart::Refresh() {
@@ -128,15 +125,10 @@ void CErrorChart::mousePressEvent(QMouseEvent* event) {
 
 void CErrorChart::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    p.fillRect(rect(), Qt::white);
-    QFont font = p.font();
-    font.setPixelSize(11);
-    p.setFont(font);
-    const QFontMetrics metrics(font);
+    const QFontMetrics metrics(beginPlotPainting(p, *this));
     if (BarCount() == 0) {
-        p.setPen(QColor(110, 110, 110));
-        p.drawText(rect().adjusted(8, 8, -8, -8), Qt::AlignCenter | Qt::TextWordWrap,
-                   QStringLiteral("The error of every frame appears here after Intrinsic Calibration."));
+        drawPlotNote(p, rect().adjusted(8, 8, -8, -8),
+                     QStringLiteral("The error of every frame appears here after Intrinsic Calibration."));
         return;
     }
     const QRect plot = PlotArea();
@@ -168,8 +160,7 @@ void CErrorChart::paintEvent(QPaintEvent*) {
         }
     }
     p.setPen(QColor(0, 0, 0));
-    p.drawLine(plot.bottomLeft(), plot.bottomRight());
-    p.drawLine(plot.bottomLeft(), plot.topLeft());
+    drawPlotAxes(p, plot);
 
     // Frame labels under the first and the last bar, and under the current
     // frame's bar when there is room.

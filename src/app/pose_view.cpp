@@ -4,6 +4,7 @@
 #include "document/vexel_doc.h"
 
 #include "app/pose_view.h"
+#include "app/plot_panel.h"
 
 #include <QComboBox>
 #include <QMouseEvent>
@@ -31,11 +32,7 @@ QPolygonF toPolygon(const std::vector<cv::Point2d>& points) {
 }  // namespace
 
 CPoseView::CPoseView(CVexelDoc* doc, QWidget* parent) : QWidget(parent), m_doc(doc) {
-    setObjectName(QStringLiteral("poseView"));
-    setAutoFillBackground(true);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, Qt::white);
-    setPalette(palette);
+    makePlotPanel(*this, QStringLiteral("poseView"));
     m_centreChoice = new QComboBox(this);
     m_centreChoice->setObjectName(QStringLiteral("poseCentre"));
     m_centreChoice->addItem(QStringLiteral("Camera-centred"));
@@ -96,14 +93,10 @@ int CPoseView::FrameAt(const QPointF& point) const {
 
 void CPoseView::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    p.fillRect(rect(), Qt::white);
-    QFont font = p.font();
-    font.setPixelSize(11);
-    p.setFont(font);
+    beginPlotPainting(p, *this);
     if (m_scene.empty()) {
-        p.setPen(QColor(110, 110, 110));
-        p.drawText(rect().adjusted(8, 30, -8, -8), Qt::AlignCenter | Qt::TextWordWrap,
-                   QStringLiteral("The poses of the frames appear here after Intrinsic Calibration."));
+        drawPlotNote(p, rect().adjusted(8, 30, -8, -8),
+                     QStringLiteral("The poses of the frames appear here after Intrinsic Calibration."));
         return;
     }
     const int current = m_doc ? m_doc->CurrentFrame() : -1;

@@ -4,6 +4,7 @@
 #include "document/vexel_doc.h"
 
 #include "app/residual_plot.h"
+#include "app/plot_panel.h"
 
 #include <QPainter>
 #include <QPolygonF>
@@ -26,11 +27,7 @@ QString value(double v) { return QString::number(v, 'g', 3); }
 }  // namespace
 
 CResidualPlot::CResidualPlot(CVexelDoc* doc, QWidget* parent) : QWidget(parent), m_doc(doc) {
-    setObjectName(QStringLiteral("residualPlot"));
-    setAutoFillBackground(true);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, Qt::white);
-    setPalette(palette);
+    makePlotPanel(*this, QStringLiteral("residualPlot"));
 }
 
 void CResidualPlot::Refresh() {
@@ -82,14 +79,10 @@ QPointF CResidualPlot::RadialPosition(double radius, double length) const {
 
 void CResidualPlot::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    p.fillRect(rect(), Qt::white);
-    QFont font = p.font();
-    font.setPixelSize(11);
-    p.setFont(font);
+    beginPlotPainting(p, *this);
     if (!m_insight || m_points == 0) {
-        p.setPen(QColor(110, 110, 110));
-        p.drawText(rect().adjusted(8, 8, -8, -8), Qt::AlignCenter | Qt::TextWordWrap,
-                   QStringLiteral("The residuals of every frame appear here after Intrinsic Calibration."));
+        drawPlotNote(p, rect().adjusted(8, 8, -8, -8),
+                     QStringLiteral("The residuals of every frame appear here after Intrinsic Calibration."));
         return;
     }
     const QRect scatter = ScatterArea(), radial = RadialArea();
@@ -101,8 +94,7 @@ void CResidualPlot::paintEvent(QPaintEvent*) {
     p.drawLine(QPointF(scatter.center().x(), scatter.top()), QPointF(scatter.center().x(), scatter.bottom()));
     p.setPen(Qt::black);
     p.drawRect(scatter);
-    p.drawLine(radial.bottomLeft(), radial.bottomRight());
-    p.drawLine(radial.bottomLeft(), radial.topLeft());
+    drawPlotAxes(p, radial);
     p.drawText(QRect(scatter.left(), 0, scatter.width() + 40, TITLE), Qt::AlignLeft | Qt::AlignVCenter,
                QStringLiteral("error vectors (px)"));
     p.drawText(QRect(radial.left() - 20, 0, radial.width() + 20, TITLE), Qt::AlignLeft | Qt::AlignVCenter,
