@@ -191,17 +191,12 @@ CalibrationReadResult parseCalibrationFile(CalibrationRecord& record, std::strin
     switch (bytes[0]) {
         case 'b':
         case 'B':
-            setDefaultModel(record);
-            result.form = 'b';
-            result.valuesExpected = 25;
-            result.valuesRead = parseBinary(record, body);
-            break;
         case 't':
         case 'T':
             setDefaultModel(record);
-            result.form = 't';
+            result.form = bytes[0] == 'b' || bytes[0] == 'B' ? 'b' : 't';
             result.valuesExpected = 25;
-            result.valuesRead = parseText(record, body);
+            result.valuesRead = result.form == 'b' ? parseBinary(record, body) : parseText(record, body);
             break;
         case 'c':
         case 'C': {

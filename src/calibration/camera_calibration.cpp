@@ -215,6 +215,24 @@ IntrinsicResult calibrateIntrinsic(const CalibrationViews& views, cv::Size image
 
 namespace {
 
+// A pose estimation can end in numbers that are no result.
+void requireFinite(const ExtrinsicResult& result) {
+    bool finite = true;
+    for (double v : result.rotation) finite = finite && std::isfinite(v);
+    for (double v : result.translation) finite = finite && std::isfinite(v);
+    if (!finite) CV_Error(cv::Error::StsNoConv, "the pose estimation produced no finite result");
+}
+
+// The RMS distance of the projected points from the measured ones.
+double rmsDistance(const std::vector<cv::Point2f>& projected, const std::vector<cv::Point2f>& measured) {
+    double sum = 0;
+    for (std::size_t i = 0; i < projected.size(); ++i) {
+        cv::Point2f d = projected[i] - measured[i];
+        sum += static_cast<double>(d.x) * d.x + static_cast<double>(d.y) * d.y;
+    }
+    return std::sqrt(sum / static_cast<double>(projected.size()));
+}
+
 // The pose of a view through a lens of another model than the default.
 ExtrinsicResult lensExtrinsic(const std::vector<cv::Point2f>& imagePoints,
                               const std::vector<cv::Point3f>& objectPoints, const CalibrationRecord& intrinsic) {
@@ -228,18 +246,10 @@ ExtrinsicResult lensExtrinsic(const std::vector<cv::Point2f>& imagePoints,
     cv::Rodrigues(rvec, rotation);
     for (int i = 0; i < 9; ++i) result.rotation[i] = rotation(i / 3, i % 3);
     for (int i = 0; i < 3; ++i) result.translation[i] = tvec[i];
-    bool finite = true;
-    for (double v : result.rotation) finite = finite && std::isfinite(v);
-    for (double v : result.translation) finite = finite && std::isfinite(v);
-    if (!finite) CV_Error(cv::Error::StsNoConv, "the pose estimation produced no finite result");
+    requireFinite(result);
     std::vector<cv::Point2f> projected;
     projectLensPoints(camera, objectPoints, rvec, tvec, projected);
-    double sum = 0;
-    for (std::size_t i = 0; i < projected.size(); ++i) {
-        cv::Point2f d = projected[i] - imagePoints[i];
-        sum += static_cast<double>(d.x) * d.x + static_cast<double>(d.y) * d.y;
-    }
-    result.rms = std::sqrt(sum / static_cast<double>(projected.size()));
+    result.rms = rmsDistance(projected, imagePoints);
     return result;
 }
 
@@ -273,18 +283,10 @@ ExtrinsicResult calibrateExtrinsic(const std::vector<cv::Point2f>& imagePoints,
     tvec.convertTo(t, CV_64F);
     for (int i = 0; i < 3; ++i) result.translation[i] = t.at<double>(i);
 
-    bool finite = true;
-    for (double v : result.rotation) finite = finite && std::isfinite(v);
-    for (double v : result.translation) finite = finite && std::isfinite(v);
-    if (!finite) CV_Error(cv::Error::StsNoConv, "the pose estimation produced no finite result");
+    requireFinite(result);
 
     std::vector<cv::Point2f> projected;
     cv::projectPoints(objectPoints, rvec, tvec, camera, distortion, projected);
-    double sum = 0;
-    for (std::size_t i = 0; i < projected.size(); ++i) {
-        cv::Point2f d = projected[i] - imagePoints[i];
-        sum += static_cast<double>(d.x) * d.x + static_cast<double>(d.y) * d.y;
-    }
-    result.rms = std::sqrt(sum / static_cast<double>(projected.size()));
+    result.rms = rmsDistance(projected, imagePoints);
     return result;
 }
