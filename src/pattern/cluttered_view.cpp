@@ -14,14 +14,6 @@ namespace vexel::pattern {
 
 RenderedView renderClutteredView(const Camera& camera, const ViewPose& pose, const RenderOptions& look) {
     const double marginCells = look.marginCells;
-    RenderOptions options = look;
-    options.blurSigma = 0.0;
-    options.noiseSigma = 0.0;
-    options.backgroundGrey = 0.0;
-    const RenderedView onBlack = renderView(camera, pose, options);
-    options.backgroundGrey = 255.0;
-    const RenderedView onWhite = renderView(camera, pose, options);
-
     PortableRandom random(look.noiseSeed);
     const int w = camera.width;
     const int h = camera.height;
@@ -80,32 +72,12 @@ RenderedView renderClutteredView(const Camera& camera, const ViewPose& pose, con
         }
     }
 
-    cv::Mat grey(h, w, CV_32F);
-    for (int r = 0; r < h; ++r) {
-        const uint8_t* b = onBlack.image.ptr<uint8_t>(r);
-        const uint8_t* wh = onWhite.image.ptr<uint8_t>(r);
-        const float* c = clutter.ptr<float>(r);
-        float* out = grey.ptr<float>(r);
-        for (int col = 0; col < w; ++col) {
-            const float share = static_cast<float>(wh[col] - b[col]) / 255.0f;
-            out[col] = static_cast<float>(b[col]) + share * c[col];
-        }
-    }
+    cv::Mat1f grey = sheetOverScene(camera, pose, look, clutter);
     if (look.blurSigma > 0.0)
         cv::GaussianBlur(grey, grey, cv::Size(0, 0), look.blurSigma, look.blurSigma, cv::BORDER_REPLICATE);
-    const int stride = (w + 3) / 4 * 4;
-    cv::Mat buffer(h, stride, CV_8UC1, cv::Scalar(0));
     RenderedView view;
-    view.image = buffer(cv::Rect(0, 0, w, h));
-    for (int r = 0; r < h; ++r) {
-        const float* in = grey.ptr<float>(r);
-        uint8_t* out = view.image.ptr<uint8_t>(r);
-        for (int col = 0; col < w; ++col) {
-            const double v = std::round(in[col] + look.noiseSigma * random.normal());
-            out[col] = static_cast<uint8_t>(std::clamp(v, 0.0, 255.0));
-        }
-    }
-    view.corners = onBlack.corners;
+    view.image = toFrameBuffer(grey, look.noiseSigma, &random);
+    view.corners = trueCorners(camera, pose);
     return view;
 }
 

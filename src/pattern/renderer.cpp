@@ -415,6 +415,47 @@ double mixedPixel(const cv::Vec2d& p00, const cv::Vec2d& p10, const cv::Vec2d& p
 
 }  // namespace
 
+cv::Mat1f sheetOverScene(const Camera& camera, const ViewPose& pose, const RenderOptions& options,
+                         const cv::Mat1f& scene) {
+    RenderOptions flat = options;
+    flat.backdropSeed = 0;
+    flat.blurSigma = 0.0;
+    flat.noiseSigma = 0.0;
+    flat.backgroundGrey = 0.0;
+    const RenderedView dark = renderView(camera, pose, flat);
+    flat.backgroundGrey = 255.0;
+    const RenderedView light = renderView(camera, pose, flat);
+    cv::Mat1f grey(camera.height, camera.width);
+    for (int row = 0; row < camera.height; ++row) {
+        const uint8_t* d = dark.image.ptr<uint8_t>(row);
+        const uint8_t* l = light.image.ptr<uint8_t>(row);
+        const float* b = scene.ptr<float>(row);
+        float* out = grey.ptr<float>(row);
+        for (int col = 0; col < camera.width; ++col) {
+            const float share = (static_cast<float>(l[col]) - static_cast<float>(d[col])) / 255.0f;
+            out[col] = static_cast<float>(d[col]) + share * b[col];
+        }
+    }
+    return grey;
+}
+
+cv::Mat toFrameBuffer(const cv::Mat& grey, double noiseSigma, PortableRandom* random) {
+    // A region of a wider buffer: the padding stays zero.
+    const int stride = (grey.cols + 3) / 4 * 4;
+    cv::Mat buffer(grey.rows, stride, CV_8UC1, cv::Scalar(0));
+    cv::Mat image = buffer(cv::Rect(0, 0, grey.cols, grey.rows));
+    for (int row = 0; row < grey.rows; ++row) {
+        const float* in = grey.ptr<float>(row);
+        uint8_t* out = image.ptr<uint8_t>(row);
+        for (int col = 0; col < grey.cols; ++col) {
+            const double v =
+                std::round(random ? in[col] + noiseSigma * random->normal() : static_cast<double>(in[col]));
+            out[col] = static_cast<uint8_t>(std::clamp(v, 0.0, 255.0));
+        }
+    }
+    return image;
+}
+
 namespace {
 
 // Blur and noise as the options ask, then the frame image with the truth.
@@ -430,49 +471,18 @@ RenderedView finishView(cv::Mat1f& grey, const Camera& camera, const ViewPose& p
         }
     }
 
-    // Frame images have rows padded to a multiple of 4 bytes: a region of a
-    // wider, zero-filled buffer.
-    const int stride = (width + 3) / 4 * 4;
-    cv::Mat buffer(height, stride, CV_8UC1, cv::Scalar(0));
     RenderedView view;
-    view.image = buffer(cv::Rect(0, 0, width, height));
-    for (int row = 0; row < height; ++row) {
-        const float* in = grey.ptr<float>(row);
-        uint8_t* out = view.image.ptr<uint8_t>(row);
-        for (int col = 0; col < width; ++col) {
-            const double v = std::round(static_cast<double>(in[col]));
-            out[col] = static_cast<uint8_t>(std::clamp(v, 0.0, 255.0));
-        }
-    }
+    view.image = toFrameBuffer(grey);
     view.corners = trueCorners(camera, pose);
     return view;
 }
 
-// The view over a busy scene. The sheet's shading is linear in the
-// background's grey, so two flat renders (background 0 and 255) give per
-// pixel what the sheet contributes and how much of the pixel the background
-// covers; the scene is mixed in by that share, edges staying antialiased.
+// The view over a busy scene of the backdrop's.
 RenderedView renderOverBackdrop(const Camera& camera, const ViewPose& pose, const RenderOptions& options) {
-    RenderOptions flat = options;
-    flat.backdropSeed = 0;
-    flat.blurSigma = 0.0;
-    flat.noiseSigma = 0.0;
-    flat.backgroundGrey = 0.0;
-    const RenderedView dark = renderView(camera, pose, flat);
-    flat.backgroundGrey = 255.0;
-    const RenderedView light = renderView(camera, pose, flat);
-    const cv::Mat scene = makeBackdrop(cv::Size(camera.width, camera.height), options.backdropSeed ^ (options.noiseSeed * 2246822519u));
-    cv::Mat1f grey(camera.height, camera.width);
-    for (int row = 0; row < camera.height; ++row) {
-        const uint8_t* d = dark.image.ptr<uint8_t>(row);
-        const uint8_t* l = light.image.ptr<uint8_t>(row);
-        const uint8_t* b = scene.ptr<uint8_t>(row);
-        float* out = grey.ptr<float>(row);
-        for (int col = 0; col < camera.width; ++col) {
-            const float share = (static_cast<float>(l[col]) - static_cast<float>(d[col])) / 255.0f;
-            out[col] = static_cast<float>(d[col]) + share * static_cast<float>(b[col]);
-        }
-    }
+    cv::Mat1f scene;
+    makeBackdrop(cv::Size(camera.width, camera.height), options.backdropSeed ^ (options.noiseSeed * 2246822519u))
+        .convertTo(scene, CV_32F);
+    cv::Mat1f grey = sheetOverScene(camera, pose, options, scene);
     return finishView(grey, camera, pose, options);
 }
 

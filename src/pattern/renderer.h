@@ -152,6 +152,21 @@ private:
     double spare_ = 0.0;
 };
 
+// The frame image of `grey` (CV_32FC1 grey levels): each pixel, plus
+// noiseSigma times a normal draw from `random` when one is given, rounded
+// and clipped to 0 .. 255, in a zero-filled buffer whose rows are padded to
+// a multiple of 4 bytes, as frame images have them.
+cv::Mat toFrameBuffer(const cv::Mat& grey, double noiseSigma = 0.0, PortableRandom* random = nullptr);
+
+// The grey levels (CV_32FC1) of the sheet in front of `scene` (CV_32FC1, the
+// frame's size). The sheet is rendered sharp and noiseless on black and on
+// white, as `options` otherwise asks; its shading is linear in the
+// background's grey, so the two give per pixel what the sheet contributes
+// and how much of the pixel the background covers, and the scene is mixed
+// in by that share, the sheet's edges staying antialiased.
+cv::Mat1f sheetOverScene(const Camera& camera, const ViewPose& pose, const RenderOptions& options,
+                         const cv::Mat1f& scene);
+
 // Normalised, undistorted point (X_c / Z_c, Y_c / Z_c) -> distorted
 // normalised point (x_d, y_d); for the equidistant model the point is taken
 // to be in front of the camera.
