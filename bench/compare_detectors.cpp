@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "compare_detectors_stats.h"
+#include "found_corners.h"
 #include "grid/corner_detection.h"
 #include "grid/corner_mesh.h"
 #include "grid/extract_frame.h"
@@ -118,14 +119,8 @@ Detection runOurs(const cv::Mat& frame, double& ms, std::string& why, bool refin
     extractFrame(set, 0, frame, nullptr, nullptr, &errors, extraction);
     ms = elapsedMs(start);
     why = errors.str();
-    const int n = set.getPointCount(0);
-    d.found = n >= 4;
-    for (int i = 0; i < n; ++i) {
-        GridPoint p{}, q{};
-        if (!set.getImagePoint(0, i, p) || !set.getPatternPoint(0, i, q)) continue;
-        d.image.emplace_back(p.x, p.y);
-        d.pattern.emplace_back(q.x, q.y);
-    }
+    d.found = set.getPointCount(0) >= 4;
+    vb::foundCorners(set, d.image, d.pattern);
     return d;
 }
 

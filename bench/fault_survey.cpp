@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "compare_detectors_stats.h"
+#include "found_corners.h"
 #include "grid/extract_frame.h"
 #include "grid/grid_set.h"
 #include "pattern/board.h"
@@ -104,14 +105,8 @@ Detection runOurs(const cv::Mat& frame, bool refine) {
     options.refineCorners = refine;
     extractFrame(set, 0, frame, nullptr, nullptr, nullptr, options);
     d.ms = nowMs() - start;
-    const int n = set.getPointCount(0);
-    d.found = n > 0;
-    for (int i = 0; i < n; ++i) {
-        GridPoint p{}, q{};
-        if (!set.getImagePoint(0, i, p) || !set.getPatternPoint(0, i, q)) continue;
-        d.image.emplace_back(p.x, p.y);
-        d.pattern.emplace_back(q.x, q.y);
-    }
+    d.found = set.getPointCount(0) > 0;
+    vb::foundCorners(set, d.image, d.pattern);
     return d;
 }
 

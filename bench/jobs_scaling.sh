@@ -17,27 +17,10 @@ jobs=2
 views=30
 size=1280x960
 keep=""
-while (($#)); do
-    case "$1" in
-        --cli) cli=$2; shift 2 ;;
-        --runs) runs=$2; shift 2 ;;
-        --jobs) jobs=$2; shift 2 ;;
-        --views) views=$2; shift 2 ;;
-        --size) size=$2; shift 2 ;;
-        --keep) keep=$2; shift 2 ;;
-        -h|--help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-        *) echo "jobs_scaling: unknown argument $1" >&2; exit 2 ;;
-    esac
-done
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+bench_options "cli runs jobs views size keep" 11 "$@"
 [[ -x $cli ]] || { echo "jobs_scaling: no executable $cli (build the vexel-cli target first)" >&2; exit 2; }
-
-if [[ -n $keep ]]; then
-    work=$keep
-    mkdir -p "$work"
-else
-    work=$(mktemp -d)
-    trap 'rm -rf "$work"' EXIT
-fi
+bench_workdir "$keep"
 
 now() { date +%s%N; }
 

@@ -16,21 +16,10 @@ views=12
 size=1280x960
 seed=5
 keep=""
-while (($#)); do
-    case "$1" in
-        --cli) cli=$2; shift 2 ;;
-        --views) views=$2; shift 2 ;;
-        --size) size=$2; shift 2 ;;
-        --seed) seed=$2; shift 2 ;;
-        --keep) keep=$2; shift 2 ;;
-        -h|--help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-        *) echo "mrcal_agreement: unknown argument $1" >&2; exit 2 ;;
-    esac
-done
-
-dir=${keep:-$(mktemp -d)}
-[[ -n "$keep" ]] || trap 'rm -rf "$dir"' EXIT
-mkdir -p "$dir"
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+bench_options "cli views size seed keep" 11 "$@"
+bench_workdir "$keep"
+dir=$work
 "$cli" render "$dir/views" --views "$views" --size "$size" --seed "$seed" --noise 1.5 --blur 0.6 --fault hand -q
 "$cli" calibrate "$dir/views/views.iml" --json -q --mrcal-corners "$dir/corners.vnl" > "$dir/ours.json"
 echo "corners not found (level -): $(grep -c ' -$' "$dir/corners.vnl" || true) of $(grep -vc '^#' "$dir/corners.vnl")"
