@@ -467,6 +467,10 @@ void CMainFrame::UpdateCommandUi() {
 }
 
 bool CMainFrame::RunGuarded(const QString& name, const std::function<void()>& command) {
+    // A command on this thread starts with no stop asked for, as one on the
+    // worker does: a Cancel pressed for an earlier command is over. (While a
+    // command runs on the worker, its Cancel stays.)
+    if (!m_running && m_app && m_app->Ui()) m_app->Ui()->ResetCancel();
     try {
         command();
         return true;

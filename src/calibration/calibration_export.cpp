@@ -110,37 +110,6 @@ std::string quoted(const std::string& text) {
 
 }  // namespace
 
-bool isValidUtf8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const unsigned char lead = static_cast<unsigned char>(text[i]);
-        int length = 0;
-        char32_t code = 0, least = 0;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if ((lead & 0xe0) == 0xc0) {
-            length = 2, code = lead & 0x1f, least = 0x80;
-        } else if ((lead & 0xf0) == 0xe0) {
-            length = 3, code = lead & 0x0f, least = 0x800;
-        } else if ((lead & 0xf8) == 0xf0) {
-            length = 4, code = lead & 0x07, least = 0x10000;
-        } else {
-            return false;
-        }
-        if (text.size() - i < static_cast<std::size_t>(length)) return false;
-        for (int k = 1; k < length; ++k) {
-            const unsigned char next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xc0) != 0x80) return false;
-            code = (code << 6) | (next & 0x3f);
-        }
-        // Overlong forms, surrogate halves and values beyond Unicode.
-        if (code < least || (code >= 0xd800 && code <= 0xdfff) || code > 0x10ffff) return false;
-        i += static_cast<std::size_t>(length);
-    }
-    return true;
-}
-
 std::string formatOpenCvYaml(const CalibrationRecord& record, const CalibrationStats& stats, double cellSizeMm) {
     std::string out = "%YAML:1.0\n---\n";
     out += "image_width: " + std::to_string(stats.imageSize.width) + "\n";

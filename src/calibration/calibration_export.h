@@ -11,6 +11,7 @@
 #include "calibration/calibration_record.h"
 #include "calibration/output_file.h"
 #include "calibration/calibration_stats.h"
+#include "calibration/name_text.h"
 
 // image_width, image_height, camera_matrix (3 x 3), distortion_coefficients
 // (1 x 5 for the default model, whose fifth, k3, is 0, and for opencv5; 1 x 8
@@ -28,9 +29,6 @@ std::string formatOpenCvYaml(const CalibrationRecord& record, const CalibrationS
 // camera matrix with a zero fourth column).
 std::string formatCameraInfoYaml(const CalibrationRecord& record, const CalibrationStats& stats,
                                  const std::string& cameraName);
-
-// Whether `text` is well-formed UTF-8 (YAML files are UTF-8 text).
-bool isValidUtf8(std::string_view text);
 
 // Write the texts above to `path` (a camera name that is not UTF-8 is
 // refused); false, with a reason naming the file in

@@ -86,15 +86,23 @@ void addCovariance(const CalibrationViews& views, IntrinsicResult& result) {
 }
 
 // The models of the library's calibrateCamera: the default with k3 held at
-// 0, opencv5 with k3, rational with the rational model's flag.
+// 0, opencv5 with k3, rational with the rational model's flag. With `start`,
+// the fit begins at its camera and coefficients (those it lacks at 0)
+// instead of the library's own starting camera.
 IntrinsicResult calibrateWithLibrary(const CalibrationViews& views, cv::Size imageSize, LensModel model,
-                                     const cv::TermCriteria& criteria) {
+                                     const cv::TermCriteria& criteria, const CalibrationRecord* start = nullptr) {
     const int count = lensCoefficientCount(model);
-    const int flags = model == LensModel::OpenCv4    ? cv::CALIB_FIX_K3
-                      : model == LensModel::Rational ? cv::CALIB_RATIONAL_MODEL
-                                                     : 0;
+    int flags = model == LensModel::OpenCv4    ? cv::CALIB_FIX_K3
+                : model == LensModel::Rational ? cv::CALIB_RATIONAL_MODEL
+                                               : 0;
     cv::Mat cameraMatrix = cv::Mat::zeros(3, 3, CV_64F);
     cv::Mat distortion = cv::Mat::zeros(count, 1, CV_64F);
+    if (start) {
+        flags |= cv::CALIB_USE_INTRINSIC_GUESS;
+        for (int i = 0; i < 9; ++i) cameraMatrix.at<double>(i / 3, i % 3) = start->camera(static_cast<std::size_t>(i));
+        for (int i = 0; i < count && i < lensCoefficientCount(start->model); ++i)
+            distortion.at<double>(i) = start->distortion(static_cast<std::size_t>(i));
+    }
     std::vector<cv::Mat> rvecs, tvecs;
     cv::Mat stdDevIntrinsic, stdDevExtrinsic, perViewErrors;
     double rms = cv::calibrateCamera(views.objectPoints, views.imagePoints, imageSize, cameraMatrix, distortion, rvecs,
@@ -165,7 +173,23 @@ IntrinsicResult calibrateModel(const CalibrationViews& views, cv::Size imageSize
     if (sparse) return calibrateSparse(views, imageSize, options);
     if (options.model == LensModel::Fisheye)
         return calibrateFisheyeWithLibrary(views, imageSize, options.libraryCriteria);
-    return calibrateWithLibrary(views, imageSize, options.model, options.libraryCriteria);
+    IntrinsicResult result = calibrateWithLibrary(views, imageSize, options.model, options.libraryCriteria);
+    if (options.model == LensModel::OpenCv4) return result;
+    // From the library's own start the higher models can run off to a far
+    // worse minimum on strongly distorted views (the rational model to
+    // several pixels where it fits to a tenth). The fit is tried again from
+    // the next simpler model's result, and the better of the two is kept.
+    IntrinsicOptions simpler = options;
+    simpler.model = options.model == LensModel::Rational ? LensModel::OpenCv5 : LensModel::OpenCv4;
+    try {
+        const IntrinsicResult base = calibrateModel(views, imageSize, simpler);
+        IntrinsicResult guided =
+            calibrateWithLibrary(views, imageSize, options.model, options.libraryCriteria, &base.record);
+        if (guided.rms < result.rms) result = std::move(guided);
+    } catch (const cv::Exception&) {
+        // The first fit stands.
+    }
+    return result;
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "cli/command_registry.h"
 #include "cli/grid_run.h"
 #include "cli/html_report.h"
+#include "cli/json_text.h"
 #include "cli/output_args.h"
 #include "document/vexel_doc.h"
 
@@ -64,13 +65,13 @@ void writeQuality(std::ostream& out, CVexelDoc& doc) {
     out << "RMS reprojection error per frame (pixels):\n";
     for (std::size_t i = 0; i < stats.frames.size() && i < stats.perViewErrors.size(); ++i) {
         out << "  frame " << stats.frames[i] << ": " << formatFixed(stats.perViewErrors[i]) << ", "
-            << (i < stats.pointCounts.size() ? stats.pointCounts[i] : 0) << " points, " << name(stats.frames[i])
+            << (i < stats.pointCounts.size() ? stats.pointCounts[i] : 0) << " points, " << printableName(name(stats.frames[i]))
             << '\n';
     }
     std::vector<int> suspects = suspectFrames(stats);
     if (!suspects.empty()) {
         out << "Likely bad detections (error far above the other frames'):\n";
-        for (int f : suspects) out << "  frame " << f << ": " << formatFixed(stats.frameError(f)) << " px, " << name(f) << '\n';
+        for (int f : suspects) out << "  frame " << f << ": " << formatFixed(stats.frameError(f)) << " px, " << printableName(name(f)) << '\n';
     }
 }
 
@@ -156,8 +157,8 @@ int runCalibrate(const CalibrateArgs& a) {
     }
 
     if (a.cellMm > 0) doc.SetCellSizeMm(a.cellMm);
-    if (!runExtraction(doc, ui, a.extraction, error)) return fail(error);
-    if (noFrameRead(doc)) return reportFailure("calibrate", "no frame could be read", EXIT_USAGE, a.json);
+    if (!runExtraction(doc, ui, a.extraction, error)) return reportFailure("calibrate", error, EXIT_USAGE, a.json);
+    if (noFrameRead(doc)) return reportFailure("calibrate", noFrameReadText(doc), EXIT_USAGE, a.json);
     if (doc.FramesWithGrid() == 0) return fail("no frame with 4 or more points");
     IntrinsicOptions intrinsic;
     parseSolverName(a.solver, intrinsic.solver);
@@ -243,7 +244,7 @@ int runCalibrate(const CalibrateArgs& a) {
         out["referenceFrame"] = withReference ? a.reference : -1;
         out["warnings"] = stats.warnings;
         if (stats.insight) addInsightJson(out, *stats.insight);
-        std::cout << out.dump(1) << '\n';
+        std::cout << jsonText(out, 1) << '\n';
     } else {
         // An output written to standard output keeps it to itself.
         std::ostream& report = a.outputs.writesStandardOutput() ? std::cerr : std::cout;
@@ -377,7 +378,8 @@ EXIT STATUS
   0 calibrated; 1 no frame with 4 or more points, the calibration failed or a
   file or standard output could not be written; 2 bad arguments (an output
   with an empty name, naming an input or another output among them),
-  unreadable inputs or no frame could be read.
+  unreadable inputs, no frame could be read or a frame could not be
+  searched (out of memory, ...).
 
 EXAMPLES
   vexel-cli calibrate views.iml --cal camera.cal --opencv-yaml camera.yml

@@ -12,6 +12,7 @@
 #include "cli/cli_ui.h"
 #include "cli/command_registry.h"
 #include "cli/grid_run.h"
+#include "cli/json_text.h"
 #include "cli/output_args.h"
 #include "document/vexel_doc.h"
 
@@ -47,8 +48,8 @@ int runExtract(const ExtractArgs& a) {
     if (std::string problem = a.outputs.problem(doc.FrameNames()); !problem.empty())
         return reportFailure("extract", problem, EXIT_USAGE, a.json);
     std::string error;
-    if (!runExtraction(doc, ui, a.extraction, error)) return reportFailure("extract", error, EXIT_FAILED, a.json);
-    if (noFrameRead(doc)) return reportFailure("extract", "no frame could be read", EXIT_USAGE, a.json);
+    if (!runExtraction(doc, ui, a.extraction, error)) return reportFailure("extract", error, EXIT_USAGE, a.json);
+    if (noFrameRead(doc)) return reportFailure("extract", noFrameReadText(doc), EXIT_USAGE, a.json);
 
     if (!a.points.empty() && !SaveCorrespondencesFile(doc, a.points, &error, a.outputs.options()))
         return reportFailure("extract", error, EXIT_FAILED, a.json);
@@ -61,7 +62,7 @@ int runExtract(const ExtractArgs& a) {
         nlohmann::json out;
         out["frames"] = framesJson(doc, a.withPoints);
         if (withGrid == 0) out["error"] = noGrid;
-        std::cout << out.dump(1) << '\n';
+        std::cout << jsonText(out, 1) << '\n';
     } else {
         // An output written to standard output keeps it to itself.
         (a.outputs.writesStandardOutput() ? std::cerr : std::cout) << framesText(doc) << gridCountText(doc) << '\n';
@@ -109,7 +110,8 @@ EXIT STATUS
   0 at least one frame has 4 or more points; 1 no frame has, or a file or
   standard output could not be written; 2 bad arguments (an output with an
   empty name, naming an input or another output among them), unreadable
-  inputs or no frame could be read.
+  inputs, no frame could be read or a frame could not be searched (out of
+  memory, ...).
 
 EXAMPLES
   vexel-cli extract views/*.pgm --points views.points

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <ostream>
 
+#include "calibration/name_text.h"
+#include "cli/json_text.h"
 #include "geomlib/g_part.h"
 #include "grid/extract_frame.h"
 
@@ -98,7 +100,7 @@ void formatValue(std::string& out, const nlohmann::ordered_json& value, int dept
         for (auto it = value.begin(); it != value.end(); ++it) {
             if (!first) out += ",\n";
             first = false;
-            out += inner + nlohmann::ordered_json(it.key()).dump() + ": ";
+            out += inner + jsonText(nlohmann::ordered_json(it.key())) + ": ";
             formatValue(out, it.value(), depth + 1);
         }
         out += "\n" + outer + "}";
@@ -119,7 +121,7 @@ void formatValue(std::string& out, const nlohmann::ordered_json& value, int dept
     } else if (value.is_number_float()) {
         out += formatDouble(value.get<double>());
     } else {
-        out += value.dump();
+        out += jsonText(value);
     }
 }
 
@@ -196,7 +198,7 @@ void writeFrameSummary(std::ostream& out, const FrameReport& report) {
     for (const StagePolygon& c : report.cells) inGrid += c.inGrid ? 1 : 0;
     int markers = 0;
     for (int m : report.markers) markers += m >= 0 ? 1 : 0;
-    out << report.image << ": " << report.width << " x " << report.height << " pixels\n"
+    out << printableName(report.image) << ": " << report.width << " x " << report.height << " pixels\n"
         << "  corners:         " << report.corners.size() << "\n"
         << "  triangles:       " << report.triangles.size() << "\n"
         << "  candidate cells: " << report.candidateCount << "\n"

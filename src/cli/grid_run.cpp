@@ -11,7 +11,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include "calibration/name_text.h"
 #include "cli/cli_ui.h"
+#include "cli/json_text.h"
 #include "cli/progress_bar.h"
 #include "document/grid_commands.h"
 #include "calibration/regular_file.h"
@@ -91,13 +93,12 @@ bool runExtraction(CVexelDoc& doc, CliUi& ui, const ExtractionOptions& options, 
     search.threads = options.jobs;
     search.everyFrame = !fromSession;
     search.statusPerFrame = false;
-    try {
-        const GridSearchResult result = doc.SearchGrids(search);
-        if (result.failure) std::rethrow_exception(result.failure);
-    } catch (const std::exception& e) {
-        // A broken geometry check (Fatal_Error) or an exhausted resource
-        // ends this command with a message instead of ending the process.
-        error = std::string("grid extraction failed: ") + e.what();
+    // A frame that could not be searched (a broken geometry check, an
+    // exhausted resource) ends this command with a message naming it; it is
+    // never counted as a frame without a board.
+    const GridSearchResult result = doc.SearchGrids(search);
+    if (result.failure) {
+        error = "grid extraction failed: " + searchFailureText(doc, result);
         return false;
     }
     ui.showStatus(extractionSummary(doc));
@@ -211,8 +212,10 @@ int importInputs(CVexelDoc& doc, const std::vector<std::string>& inputs, std::st
 }
 
 int reportFailure(const char* command, const std::string& reason, int status, bool json) {
-    std::cerr << "vexel-cli " << command << ": " << reason << '\n';
-    if (json) std::cout << nlohmann::json{{"error", reason}}.dump(1) << '\n';
+    // The reason is one line, though it may name a file whose name holds a
+    // line feed.
+    std::cerr << "vexel-cli " << command << ": " << printableName(reason) << '\n';
+    if (json) std::cout << jsonText(nlohmann::json{{"error", reason}}, 1) << '\n';
     return status;
 }
 
@@ -229,6 +232,16 @@ bool noFrameRead(CVexelDoc& doc) {
     return true;
 }
 
+std::string noFrameReadText(CVexelDoc& doc) {
+    constexpr int NAMED = 3;
+    std::string text = "no frame could be read (";
+    const int count = doc.FrameCount();
+    for (int f = 0; f < count && f < NAMED; ++f)
+        text += (f > 0 ? "; " : "") + doc.FrameName(f) + ": " + doc.GridOf(f).unreadReason;
+    if (count > NAMED) text += "; " + std::to_string(count - NAMED) + " more";
+    return text + ")";
+}
+
 nlohmann::json framesJson(CVexelDoc& doc, bool withPoints) {
     nlohmann::json frames = nlohmann::json::array();
     const std::vector<std::string>& names = doc.FrameNames();
@@ -239,7 +252,7 @@ nlohmann::json framesJson(CVexelDoc& doc, bool withPoints) {
         const FrameGrid& grid = doc.GridOf(f);
         frame["points"] = grid.pointCount;
         frame["failure"] = grid.failure == GridFailure::None ? nlohmann::json(nullptr)
-                                                             : nlohmann::json(gridFailureText(grid.failure));
+                                                             : nlohmann::json(frameFailureText(grid));
         double rms = doc.Stats().valid ? doc.Stats().frameError(f) : -1.0;
         frame["rms"] = rms >= 0 ? nlohmann::json(rms) : nlohmann::json(nullptr);
         if (withPoints) {
@@ -266,8 +279,8 @@ std::string framesText(CVexelDoc& doc) {
     for (int f = 0; f < doc.FrameCount(); ++f) {
         const FrameGrid& grid = doc.GridOf(f);
         out += "frame " + std::to_string(f) + ": " + std::to_string(grid.pointCount) + " points";
-        if (grid.failure != GridFailure::None) out += std::string(" (") + gridFailureText(grid.failure) + ")";
-        if (static_cast<std::size_t>(f) < names.size()) out += ", " + names[f];
+        if (grid.failure != GridFailure::None) out += " (" + frameFailureText(grid) + ")";
+        if (static_cast<std::size_t>(f) < names.size()) out += ", " + printableName(names[f]);
         out += '\n';
     }
     return out;

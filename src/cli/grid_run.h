@@ -78,6 +78,9 @@ bool runExtraction(CVexelDoc& doc, CliUi& ui, const ExtractionOptions& options, 
 // Whether no frame could be decoded by the extraction (every frame "not read").
 bool noFrameRead(CVexelDoc& doc);
 
+// "no frame could be read (NAME: why; ...)", naming the first few frames.
+std::string noFrameReadText(CVexelDoc& doc);
+
 // [{"index", "name", "points", "failure", "rms"}]: failure says why a
 // frame has no points ("not read", "no board found", "markers do not fit the
 // grid"; null when it has points), rms is from the last intrinsic

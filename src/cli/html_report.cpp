@@ -11,6 +11,7 @@
 #include "calibration/calibration_insight.h"
 #include "calibration/calibration_quality.h"
 #include "calibration/calibration_report.h"
+#include "calibration/name_text.h"
 #include "calibration/fixed_format.h"
 #include "calibration/plot_axis.h"
 #include "calibration/pose_scene.h"
@@ -317,7 +318,7 @@ std::string calibrationReportHtml(CVexelDoc& doc, bool extrinsic) {
         page += std::string(bad ? "<tr class=\"flagged\">" : "<tr>") + "<td>" + std::to_string(f) + "</td><td>" +
                 fixed(stats.perViewErrors[i], 4) + "</td><td>" +
                 std::to_string(i < stats.pointCounts.size() ? stats.pointCounts[i] : 0) + "</td><td class=\"name\">" +
-                esc(static_cast<std::size_t>(f) < names.size() ? names[static_cast<std::size_t>(f)] : std::string()) +
+                esc(printableName(static_cast<std::size_t>(f) < names.size() ? names[static_cast<std::size_t>(f)] : std::string())) +
                 "</td></tr>\n";
     }
     page += "</table></section>\n";

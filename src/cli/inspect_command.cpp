@@ -84,7 +84,8 @@ CommandRun setupInspect(CLI::App& sub) {
 EXIT STATUS
   0 correspondences were found; 1 none were found, the extraction failed or
   the SVG or standard output could not be written; 2 bad arguments (the SVG
-  naming the image among them) or an unreadable image.
+  naming the image among them), an unreadable image or too little memory
+  to search it.
 
 EXAMPLES
   vexel-cli inspect view_000.pgm
@@ -97,7 +98,12 @@ EXAMPLES
         };
         if (std::string problem = a->outputs.problem({a->image}); !problem.empty()) return fail(problem, EXIT_USAGE);
         std::string error;
-        const cv::Mat frame = decodeFrameFile(a->image, &error);
+        cv::Mat frame;
+        try {
+            frame = decodeFrameFile(a->image, &error);
+        } catch (const std::bad_alloc&) {
+            return fail(a->image + ": out of memory", EXIT_USAGE);
+        }
         if (frame.empty()) return fail(error, EXIT_USAGE);
         CalibrationRecord record;
         if (!a->cal.empty()) {
@@ -116,8 +122,10 @@ EXAMPLES
             ExtractOptions options;
             options.refineCorners = a->refine;
             report = reportFrame(a->image, frame, a->verbose ? &std::cerr : nullptr, &std::cerr, options);
+        } catch (const std::bad_alloc&) {
+            return fail(a->image + ": out of memory", EXIT_USAGE);
         } catch (const std::exception& e) {
-            // A broken geometry check (Fatal_Error) or an exhausted resource.
+            // A broken geometry check (Fatal_Error).
             return fail(a->image + ": grid extraction failed: " + e.what(), EXIT_FAILED);
         }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <iostream>
 #include <map>
+#include <new>
 #include <string_view>
 
 #include <nlohmann/json.hpp>
@@ -13,6 +14,7 @@
 #include "calibration/output_file.h"
 #include "cli/command_registry.h"
 #include "cli/grid_run.h"
+#include "cli/json_text.h"
 #include "vexel_version.h"
 
 namespace vexel::cli {
@@ -64,12 +66,23 @@ int main(int argc, char** argv) {
         if (status == 0) return finish(0);
         // A caller that asked for JSON gets the failure as JSON too.
         if (std::find(argv + 1, argv + argc, std::string_view("--json")) != argv + argc)
-            std::cout << nlohmann::json{{"error", e.what()}}.dump(1) << '\n';
+            std::cout << jsonText(nlohmann::json{{"error", e.what()}}, 1) << '\n';
         return finish(EXIT_USAGE);
     }
 
+    // A command ends with a message, and with --json an object, whatever
+    // escapes it.
+    const bool json = std::find(argv + 1, argv + argc, std::string_view("--json")) != argv + argc;
     for (auto& [sub, run] : runs) {
-        if (sub->parsed()) return finish(run());
+        if (!sub->parsed()) continue;
+        try {
+            return finish(run());
+        } catch (const std::exception& e) {
+            const std::string reason = dynamic_cast<const std::bad_alloc*>(&e) ? "out of memory" : e.what();
+            std::cerr << "vexel-cli " << sub->get_name() << ": " << reason << '\n';
+            if (json) std::cout << jsonText(nlohmann::json{{"error", reason}}, 1) << '\n';
+            return finish(EXIT_USAGE);
+        }
     }
     // No subcommand: the usage, as for any other usage error.
     std::cerr << app.help();

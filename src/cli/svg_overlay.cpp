@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "calibration/calibration_residuals.h"
+#include "calibration/name_text.h"
 #include "pattern/image_encoding.h"
 
 namespace vexel::cli {
@@ -130,7 +131,7 @@ bool writeSvgOverlay(std::ostream& out, const cv::Mat& image, const FrameReport&
     out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << image.cols << "\" height=\"" << image.rows
         << "\" viewBox=\"0 0 " << image.cols << ' ' << image.rows << "\">\n"
-        << "<title>" << escapeXml(report.image) << "</title>\n"
+        << "<title>" << escapeXml(printableName(report.image)) << "</title>\n"
         << "<image x=\"0\" y=\"0\" width=\"" << image.cols << "\" height=\"" << image.rows
         << "\" href=\"data:image/png;base64," << base64Encode(reinterpret_cast<const unsigned char*>(png.data()), png.size()) << "\"/>\n";
 

@@ -219,19 +219,24 @@ void CVexelDoc::EnsureCurrentFrameLoaded() {
     m_framePending = false;
 }
 
-cv::Mat CVexelDoc::DecodeFrame(int frame) const {
-    if (m_sequence || frame < 0 || frame >= m_frameCount || static_cast<std::size_t>(frame) >= m_frameNames.size())
+cv::Mat CVexelDoc::DecodeFrameFile(int frame, std::string* why) const {
+    if (m_sequence || frame < 0 || frame >= m_frameCount || static_cast<std::size_t>(frame) >= m_frameNames.size()) {
+        if (why) *why = "no such frame";
         return cv::Mat();
-    cv::Mat image;
-    try {
-        image = m_decode(m_frameNames[static_cast<std::size_t>(frame)]);
-        if (!image.empty() && !isFrameImage(image)) image = toFrameImage(image);
-    } catch (...) {
-        // A frame that cannot be decoded or converted stays empty. Nothing
-        // may escape the loader thread or an extraction worker.
-        image.release();
     }
+    cv::Mat image = m_decode(m_frameNames[static_cast<std::size_t>(frame)], why);
+    if (!image.empty() && !isFrameImage(image)) image = toFrameImage(image);
     return image;
+}
+
+cv::Mat CVexelDoc::DecodeFrame(int frame) const {
+    try {
+        return DecodeFrameFile(frame, nullptr);
+    } catch (...) {
+        // The loader leaves a frame it could not decode empty; nothing may
+        // escape its thread. Its next pass tries the frame again.
+        return cv::Mat();
+    }
 }
 
 void CVexelDoc::LoadFrameIntoSlot(int frame, int slot) {
@@ -328,9 +333,12 @@ bool CVexelDoc::CopyFrameToImage(cv::Mat& image) {
     return true;
 }
 
-cv::Mat CVexelDoc::ReadFrame(int frame) const {
-    if (!m_sequence) return DecodeFrame(frame);
+cv::Mat CVexelDoc::ReadFrame(int frame, std::string* why) const {
+    if (!m_sequence) return DecodeFrameFile(frame, why);
     cv::Mat image;
-    if (frame < 0 || frame >= m_frameCount || !copySequenceFrame(*m_sequence, frame, image)) image.release();
+    if (frame < 0 || frame >= m_frameCount || !copySequenceFrame(*m_sequence, frame, image)) {
+        image.release();
+        if (why) *why = "no such frame in the sequence";
+    }
     return image;
 }

@@ -33,6 +33,7 @@ namespace {
 enum class ImageFormat { Jpeg, Png, Bmp, Netpbm };
 
 constexpr const char* UNSUPPORTED = "unsupported image format";
+constexpr const char* NOT_AN_IMAGE = "not an image";
 
 // What the header check found: the format, the size and the bytes one
 // decoded pixel takes as the file stores it (all channels at their depth).
@@ -100,7 +101,12 @@ public:
             image.format = ImageFormat::Bmp;
             why = bmpCheck(image);
         } else {
-            return UNSUPPORTED;
+            // Text (a list, a note, a PDF) is no picture of any format;
+            // everything else may be a picture of a format not decoded here.
+            const bool text = std::all_of(head.begin(), head.begin() + got, [](unsigned char c) {
+                return (c >= 0x20 && c < 0x7f) || c == '\t' || c == '\n' || c == '\r';
+            });
+            return text ? NOT_AN_IMAGE : UNSUPPORTED;
         }
         return why;
     }
@@ -398,8 +404,9 @@ size_t channelsOf(ILint format) {
     }
 }
 
-cv::Mat fail(std::string* error, const std::string& path, const std::string& why) {
-    if (error) *error = path + ": " + why;
+// Failures set the reason alone; the public functions add the file's name.
+cv::Mat fail(std::string* error, const std::string&, const std::string& why) {
+    if (error) *error = why;
     return cv::Mat();
 }
 
@@ -420,8 +427,12 @@ cv::Mat decodeLocked(std::FILE* file, ImageFormat imageFormat, const std::string
     const Devil& il = *library;
     BoundImage bound(il);
 
-    if (std::fseek(file, 0, SEEK_SET) != 0 || !il.LoadF(libraryType(imageFormat), file))
+    if (std::fseek(file, 0, SEEK_SET) != 0) return fail(error, path, "cannot read the file");
+    if (!il.LoadF(libraryType(imageFormat), file)) {
+        // Running out of memory says nothing about the file.
+        if (il.GetError() == IL_OUT_OF_MEMORY) throw std::bad_alloc();
         return fail(error, path, "damaged image data");
+    }
 
     const ILint width = il.GetInteger(IL_IMAGE_WIDTH);
     const ILint height = il.GetInteger(IL_IMAGE_HEIGHT);
@@ -513,10 +524,11 @@ cv::Mat decodeFile(const std::string& path, std::string* error, bool directJpeg)
             }
         }
         return decodeLocked(file.get(), image.format, path, error);
-    } catch (const cv::Exception&) {
-        return fail(error, path, "cannot allocate the frame");
-    } catch (const std::bad_alloc&) {
-        return fail(error, path, "cannot allocate the frame");
+    } catch (const cv::Exception& e) {
+        // The vision library fails here only for want of memory, which is no
+        // fault of the file: the caller gets it as std::bad_alloc.
+        if (e.code == cv::Error::StsNoMem) throw std::bad_alloc();
+        return fail(error, path, "cannot convert the image (" + e.err + ")");
     }
 }
 
@@ -524,8 +536,16 @@ cv::Mat decodeFile(const std::string& path, std::string* error, bool directJpeg)
 
 cv::Mat decodeFrameFile(const std::string& path) { return decodeFrameFile(path, nullptr); }
 
-cv::Mat decodeFrameFile(const std::string& path, std::string* error) { return decodeFile(path, error, true); }
+cv::Mat decodeFrameFile(const std::string& path, std::string* error) {
+    cv::Mat frame = decodeFile(path, error, true);
+    if (frame.empty() && error) *error = path + ": " + *error;
+    return frame;
+}
+
+cv::Mat decodeFrame(const std::string& path, std::string* reason) { return decodeFile(path, reason, true); }
 
 cv::Mat decodeFrameFileWithImageLibrary(const std::string& path, std::string* error) {
-    return decodeFile(path, error, false);
+    cv::Mat frame = decodeFile(path, error, false);
+    if (frame.empty() && error) *error = path + ": " + *error;
+    return frame;
 }

@@ -24,8 +24,9 @@ constexpr long long FRAME_MAX_BYTES = 3 * FRAME_MAX_PIXELS;
 // rows padded to a multiple of 4 bytes (made with makeFrameImage). Only JPEG,
 // PNG, BMP and netpbm files are decoded, told by their signature whatever
 // their name, each after its header was checked against the limits above and
-// against the file; anything else is refused as an "unsupported image
-// format" before any decoder sees it.
+// against the file; anything else is refused before any decoder sees it, as
+// "not an image" when it starts with text, else as an "unsupported image
+// format".
 // One byte per pixel grey pictures are copied unchanged, palette pictures get
 // the grey level of each index's colour, everything else (colour, samples
 // wider than a byte) is converted to 8-bit luminance by the image library.
@@ -34,13 +35,18 @@ constexpr long long FRAME_MAX_BYTES = 3 * FRAME_MAX_PIXELS;
 // decodeSoundJpeg, outside the image library's guard, into the pixels the
 // library gives.
 // Returns an empty Mat when the file is missing, no regular file, empty, of
-// another format, damaged, cut short or larger than the limits above.
+// another format, damaged, cut short or larger than the limits above. Running
+// out of memory is no fault of the file: it throws std::bad_alloc.
 // Safe to call from any thread.
 cv::Mat decodeFrameFile(const std::string& path);
 
 // The same, and on failure sets `*error` (when given) to a one-line reason
 // that names the file.
 cv::Mat decodeFrameFile(const std::string& path, std::string* error);
+
+// The same, and on failure sets `*reason` (when given) to the reason alone
+// ("truncated JPEG"), for a list that names the file itself.
+cv::Mat decodeFrame(const std::string& path, std::string* reason);
 
 // The same with every file decoded by the image library (sound JPEGs
 // included, which decodeFrameFile decodes without it): the pixels the direct

@@ -29,6 +29,7 @@ struct FrameResult {
     bool read = false;
     FrameGrid record;
     std::string rejected, diagnostics, errors;
+    std::string unread;  // why the frame could not be read
     std::exception_ptr failure;
 };
 
@@ -116,7 +117,7 @@ private:
         FrameResult result;
         const int f = frame(i);
         try {
-            cv::Mat image = m_doc.ReadFrame(f);
+            cv::Mat image = m_doc.ReadFrame(f, &result.unread);
             if (!image.empty()) {
                 result.read = true;
                 // The thread's grid set holds a record only for the frame
@@ -128,6 +129,9 @@ private:
                 FrameNotes notes{m_withDiagnostics ? &diagnostics : nullptr, m_withErrors ? &errors : nullptr, {}};
                 m_extract(own, f, image, notes);
                 result.record = std::exchange(own.frames[static_cast<std::size_t>(f)], FrameGrid{});
+                // The triangles served the search alone (the cells have nodes
+                // of their own): a long list keeps only what the results need.
+                result.record.trianglePart = std::make_unique<g_part>();
                 result.record.size = image.size();
                 result.rejected = std::move(notes.rejected);
                 result.diagnostics = diagnostics.str();
@@ -175,6 +179,7 @@ void takeResult(GridSet& set, int frame, FrameResult& result, std::ostream* diag
         if (errors) *errors << result.errors;
     } else {
         record.failure = GridFailure::NotRead;
+        record.unreadReason = std::move(result.unread);
     }
     record.searched = true;
 }
@@ -255,6 +260,30 @@ GridSearchResult CVexelDoc::SearchGrids(const GridSearch& search) {
     return outcome;
 }
 
+std::string searchFailureText(const CVexelDoc& doc, const GridSearchResult& result) {
+    std::string why = "unknown error";
+    try {
+        if (result.failure) std::rethrow_exception(result.failure);
+    } catch (const std::bad_alloc&) {
+        why = "out of memory";
+    } catch (const cv::Exception& e) {
+        why = e.code == cv::Error::StsNoMem ? std::string("out of memory") : e.err;
+    } catch (const std::exception& e) {
+        why = e.what();
+    } catch (...) {
+    }
+    return "frame " + std::to_string(result.failedFrame) + " (" + doc.FrameName(result.failedFrame) +
+           ") could not be searched: " + why;
+}
+
+// A search that failed names the frame in the status line, then its
+// failure goes on to the command's caller.
+static void rethrowSearchFailure(CVexelDoc& doc, const GridSearchResult& result) {
+    if (!result.failure) return;
+    doc.Ui().showStatus("Extract Grid(s): " + searchFailureText(doc, result));
+    std::rethrow_exception(result.failure);
+}
+
 std::string cancelledNote(CVexelDoc& doc) {
     if (!doc.Ui().cancelRequested()) return {};
     const int missing = doc.FramesNotExtracted();
@@ -272,7 +301,7 @@ std::string frameResultText(const CVexelDoc& doc, int frame) {
     if (!grid.searched)
         text = "not searched yet";
     else if (grid.pointCount <= 0 && grid.failure != GridFailure::None)
-        text = gridFailureText(grid.failure);
+        text = frameFailureText(grid);
     else
         text = vexel::plural(grid.pointCount, "point", "points");
     const double rms = doc.Stats().valid ? doc.Stats().frameError(frame) : -1.0;
@@ -325,8 +354,7 @@ int CVexelDoc::ExtractMissingGrids(int frame) {
         GridSearch search;
         search.threads = m_extractionThreads;
         search.only = frame;
-        const GridSearchResult result = SearchGrids(search);
-        if (result.failure) std::rethrow_exception(result.failure);
+        rethrowSearchFailure(*this, SearchGrids(search));
     }
     Ui().showStatus(extractionSummary(*this) + cancelledNote(*this));
     return before - FramesNotExtracted();
@@ -367,8 +395,7 @@ void CVexelDoc::OnExtractGrids() {
         GridSearch search;
         search.threads = m_extractionThreads;
         search.everyFrame = true;
-        const GridSearchResult result = SearchGrids(search);
-        if (result.failure) std::rethrow_exception(result.failure);
+        rethrowSearchFailure(*this, SearchGrids(search));
     }
     // What was found is shown at once.
     if (m_gridSet.getTotalPointCount() > 0) m_showGrid = true;

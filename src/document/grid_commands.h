@@ -90,6 +90,10 @@ std::string frameResultText(const CVexelDoc& doc, int frame);
 // the frames that could not be read, over the whole frame list.
 std::string extractionSummary(const CVexelDoc& doc);
 
+// "frame N (NAME) could not be searched: out of memory": why the search of
+// `result`'s failed frame failed.
+std::string searchFailureText(const CVexelDoc& doc, const GridSearchResult& result);
+
 // "; stopped, N frames not searched" after a search the user stopped, else
 // empty.
 std::string cancelledNote(CVexelDoc& doc);

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "calibration/plural.h"
@@ -48,11 +50,49 @@ const char* const VSQ_EXTENSION = ".vsq";
 const char* const VIDEO_FILTER = "Video Files (*.mp4 *.avi *.mov *.mkv)|*.mp4;*.avi;*.mov;*.mkv||";
 const char* const VIDEO_EXTENSION = ".mp4";
 
+// Why the names of an image list were skipped, each reason with its count
+// in the order first met.
+class SkipReasons {
+public:
+    void add(const std::string& reason) {
+        for (auto& [text, count] : m_reasons)
+            if (text == reason) {
+                ++count;
+                return;
+            }
+        m_reasons.emplace_back(reason, 1);
+    }
+    // "file not found" for one reason; "file not found: 2, it is a folder: 1"
+    // for several.
+    std::string text() const {
+        if (m_reasons.size() == 1) return m_reasons.front().first;
+        std::string out;
+        for (const auto& [text, count] : m_reasons)
+            out += (out.empty() ? "" : ", ") + text + ": " + std::to_string(count);
+        return out;
+    }
+
+private:
+    std::vector<std::pair<std::string, int>> m_reasons;
+};
+
+// Why the list line `line` names no file that can be read, from the
+// reason `why` the open gave.
+std::string skipReason(const std::string& line, const std::string& why) {
+    // A list saved with a byte-order mark has it before its first name.
+    if (line.rfind("\xef\xbb\xbf", 0) == 0) return "the line starts with a byte-order mark";
+    if (why == std::strerror(ENOENT)) return "file not found";
+    if (why == std::strerror(ELOOP)) return "a link loop";
+    std::string text = why;
+    if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
+}
+
 }  // namespace
 
 CVexelDoc::CVexelDoc(DocumentUi* ui)
     : m_ui(ui ? ui : &silentUi()),
-      m_decode([](const std::string& path) { return decodeFrameFile(path); }) {}
+      m_decode([](const std::string& path, std::string* why) { return decodeFrame(path, why); }) {}
 
 CVexelDoc::~CVexelDoc() {
     // No pass may be inside its locked section while the document goes away.
@@ -98,6 +138,10 @@ void CVexelDoc::SetFrameDecoder(FrameDecoder decoder) {
     WaitForLoader();
     std::lock_guard<std::mutex> guard(m_lock);
     m_decode = std::move(decoder);
+}
+
+void CVexelDoc::SetFrameDecoder(PlainFrameDecoder decoder) {
+    SetFrameDecoder([decoder = std::move(decoder)](const std::string& path, std::string*) { return decoder(path); });
 }
 
 // --- title ------------------------------------------------------------------
@@ -266,6 +310,7 @@ bool CVexelDoc::ImportImageList(const std::string& path) {
     std::vector<std::string> names;
     std::string line;
     int skipped = 0, tooLong = 0;
+    SkipReasons reasons;
     for (vexel::LineRead read; (read = vexel::readListLine(list, line)) != vexel::LineRead::End;) {
         if (read == vexel::LineRead::TooLong) {
             ++tooLong;
@@ -274,10 +319,14 @@ bool CVexelDoc::ImportImageList(const std::string& path) {
         if (line.empty()) continue;
         std::filesystem::path name(line);
         std::string resolved = name.is_absolute() || folder.empty() ? line : (folder / name).string();
-        if (vexel::isReadableRegularFile(resolved))
+        std::string why;
+        if (std::FILE* file = vexel::openRegularFile(resolved, &why)) {
+            std::fclose(file);
             names.push_back(std::move(resolved));
-        else
+        } else {
             ++skipped;
+            reasons.add(skipReason(line, why));
+        }
     }
     const bool readError = std::ferror(list) != 0;
     std::fclose(list);
@@ -288,7 +337,7 @@ bool CVexelDoc::ImportImageList(const std::string& path) {
     if (names.empty()) {
         // Nothing to import: a loaded sequence and the frames stay as they are.
         std::string status = "Image list " + path + " names no readable file";
-        if (skipped > 0) status += " (" + plural(skipped, "name", "names") + " not found)";
+        if (skipped > 0) status += " (" + plural(skipped, "name", "names") + " skipped: " + reasons.text() + ")";
         m_ui->showStatus(status + "; nothing was imported");
         return false;
     }
@@ -305,7 +354,7 @@ bool CVexelDoc::ImportImageList(const std::string& path) {
     }
     StartLoader();
     std::string skips;
-    if (skipped > 0) skips = plural(skipped, "name was", "names were") + " skipped (file not found)";
+    if (skipped > 0) skips = plural(skipped, "name was", "names were") + " skipped (" + reasons.text() + ")";
     if (tooLong > 0)
         skips += (skips.empty() ? "" : ", ") + plural(tooLong, "line was", "lines were") + " skipped (longer than " +
                  std::to_string(vexel::LIST_LINE_MAX) + " bytes)";

@@ -57,8 +57,12 @@ public:
     static constexpr int REACH = 4;
     static constexpr int START_SLOT = 4;
 
-    // Decodes one image file into a frame image; an empty Mat means failure.
-    using FrameDecoder = std::function<cv::Mat(const std::string& path)>;
+    // Decodes one image file into a frame image; an empty Mat means failure,
+    // with the reason ("truncated JPEG") in `*why` when it is given. Running
+    // out of memory is thrown (std::bad_alloc): it says nothing of the file.
+    using FrameDecoder = std::function<cv::Mat(const std::string& path, std::string* why)>;
+    // One that gives no reasons.
+    using PlainFrameDecoder = std::function<cv::Mat(const std::string& path)>;
 
     explicit CVexelDoc(DocumentUi* ui);
     ~CVexelDoc();
@@ -226,17 +230,21 @@ public:
     // a pass runs: waits for it first. The decoder must allow calls from
     // several threads at once (DecodeFrame).
     void SetFrameDecoder(FrameDecoder decoder);
+    void SetFrameDecoder(PlainFrameDecoder decoder);
     // Decodes image frame `frame` from its file with the document's decoder,
     // as a frame image, bypassing the cache: what a loader pass would store
-    // for it. Empty when the frame cannot be decoded, is out of range or the
-    // frames come from a sequence. Safe to call from several threads at once
-    // while the frame list does not change.
-    cv::Mat DecodeFrame(int frame) const;
-    // Frame `frame` as a frame image, from its file (DecodeFrame) or from
-    // the sequence, leaving the cache and the current frame alone. Empty
-    // when it cannot be read. Safe from several threads at once while the
+    // for it. Empty when the frame cannot be decoded (for whatever reason,
+    // running out of memory included), is out of range or the frames come
+    // from a sequence. Safe to call from several threads at once while the
     // frame list does not change.
-    cv::Mat ReadFrame(int frame) const;
+    cv::Mat DecodeFrame(int frame) const;
+    // Frame `frame` as a frame image, from its file (as DecodeFrame) or from
+    // the sequence, leaving the cache and the current frame alone. Empty
+    // when it cannot be read, with the reason in `*why` when given; running
+    // out of memory, and any other failure that is not the file's, is
+    // thrown. Safe from several threads at once while the frame list does
+    // not change.
+    cv::Mat ReadFrame(int frame, std::string* why = nullptr) const;
     // Slots released since creation (a slot that held an image and was freed).
     std::uint64_t ReleaseCount() const { return m_releaseCount; }
 
@@ -435,6 +443,8 @@ private:
     void StoreSlot(int i, int frame, cv::Mat image);
     void TrimCache();
     void LoadFrameIntoSlot(int frame, int slot);
+    // DecodeFrame with the reason and the exceptions passed on (ReadFrame).
+    cv::Mat DecodeFrameFile(int frame, std::string* why) const;
     void ClearFrameNames();
     // Drops a loaded sequence and its synthesized names (image imports).
     void DropSequence();

@@ -139,7 +139,7 @@ void detectCornersWith(GridSet& set, int frame, const cv::Mat& image, const Corn
     const bool firstSearch = !search.fullResolution && !search.normalised && search.smoothingShare == 0.0 &&
                              search.minDistance == MIN_DISTANCE && search.refineHalfWindow == REFINE_HALF_WINDOW;
     std::vector<cv::Point2f> corners;
-    try {
+    {
         cv::Mat searched;
         if (search.fullResolution) searched = image;
         else cv::pyrDown(image, searched, cv::Size(image.cols / 2, image.rows / 2));
@@ -168,10 +168,6 @@ void detectCornersWith(GridSet& set, int frame, const cv::Mat& image, const Corn
                 if (corners[k] != starts[k]) corners[kept++] = corners[k];
             corners.resize(kept);
         }
-    } catch (const cv::Exception&) {
-        return;  // no detection happened; the frame still reads as not searched
-    } catch (const std::bad_alloc&) {
-        return;
     }
 
     for (size_t k = 0; k < corners.size(); ++k) record.imagePoints[k] = GridPoint{corners[k].x, corners[k].y};

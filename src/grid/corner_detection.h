@@ -21,7 +21,8 @@ class GridSet;
 // Works only while the frame's pointCount == maxPoints, i.e. once per allocation.
 // Does nothing for a missing record or frame, or an image that is not 8-bit
 // one-channel. A frame narrower or lower than 2 pixels gives 0 corners. When
-// the vision library fails (e.g. out of memory) the record is left as it was.
+// the vision library fails (e.g. out of memory) its exception passes through:
+// a frame that could not be searched is no frame without corners.
 void detectCorners(GridSet& set, int frame, const cv::Mat& image);
 
 // Another way to search a frame's corners, for frames the first search

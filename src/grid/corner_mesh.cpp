@@ -19,9 +19,8 @@ void triangulateCorners(GridSet& set, int frame, std::ostream& diag) {
     for (int k = 0; k < count; ++k) {
         const GridPoint& corner = record.imagePoints[static_cast<size_t>(k)];
         const g_vector position(static_cast<double>(corner.x), static_cast<double>(corner.y), 0.0);
-        // A node that cannot be made is left out of that part only.
-        if (g_node* node = new (std::nothrow) g_node(position)) triangles.addNode(node);
-        if (g_node* node = new (std::nothrow) g_node(position)) grid.addNode(node);
+        triangles.addNode(new g_node(position));
+        grid.addNode(new g_node(position));
     }
     nnsort(triangles, 2, diag);
 }

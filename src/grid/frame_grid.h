@@ -53,5 +53,11 @@ struct FrameGrid {
     // size when it was searched (empty when it could not be read).
     bool searched = false;
     GridFailure failure = GridFailure::None;
+    // Why the frame could not be read ("truncated JPEG"), with NotRead.
+    std::string unreadReason;
     cv::Size size;
 };
+
+// The failure with its detail when there is one: "not read: truncated JPEG";
+// else as gridFailureText.
+std::string frameFailureText(const FrameGrid& grid);

@@ -14,6 +14,12 @@ const char* gridFailureText(GridFailure failure) {
     return "";
 }
 
+std::string frameFailureText(const FrameGrid& grid) {
+    std::string text = gridFailureText(grid.failure);
+    if (grid.failure == GridFailure::NotRead && !grid.unreadReason.empty()) text += ": " + grid.unreadReason;
+    return text;
+}
+
 GridFailure searchFailure(int points, const std::string& rejected) {
     if (points > 0) return GridFailure::None;
     return rejected.empty() ? GridFailure::NoBoardFound : GridFailure::MarkersMisfit;

@@ -46,10 +46,10 @@ class Matrix {
 public:
     Matrix(size_t rows, size_t cols, const char* failure) : cols_(cols < 2 ? 2 : cols) {
         if (rows < 2) rows = 2;
+        // A size beyond any storage gives up the triangulation; running out
+        // of memory ends the search (std::bad_alloc passes through).
         try {
             data_.assign(rows * cols_, T{});
-        } catch (const std::bad_alloc&) {
-            throw TriangulationError(failure);
         } catch (const std::length_error&) {
             throw TriangulationError(failure);
         }
@@ -68,8 +68,6 @@ private:
 std::vector<int> makeIntVector(size_t n) {
     try {
         return std::vector<int>(n);
-    } catch (const std::bad_alloc&) {
-        throw TriangulationError(MSG_IVECTOR);
     } catch (const std::length_error&) {
         throw TriangulationError(MSG_IVECTOR);
     }
@@ -313,11 +311,7 @@ void nnsort(g_part& part, int dimension, std::ostream& diag) {
     if (dimension < 2 || dimension > 3) throw TriangulationError(MSG_DIMENSION);
     const uint32_t n = part.nodes().numberOfItems();
     std::vector<g_vector> coordinates;
-    try {
-        coordinates.reserve(n);
-    } catch (const std::exception&) {
-        throw TriangulationError(MSG_DMATRIX);
-    }
+    coordinates.reserve(n);
     for (uint32_t id = 1; id <= n; ++id) coordinates.push_back(part.getNode(static_cast<int>(id))->getCoordinates());
 
     for (const auto& t : delaunayTriangles(coordinates, dimension, diag))

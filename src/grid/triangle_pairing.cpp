@@ -309,8 +309,7 @@ void pairTriangles(GridSet& set, int frame, const cv::Mat& image) {
         };
         if (std::find(std::begin(corners), std::end(corners), nullptr) != std::end(corners)) continue;
 
-        auto* cell = new (std::nothrow) GridElement();
-        if (cell == nullptr) continue;
+        auto* cell = new GridElement();
         for (g_node* corner : corners) cell->addNode(corner);
         cell->meanGrey = meanInPolygon(pixels, width, height, bitsPerPixel, cell);
         set.pendingElements.append(cell);

@@ -190,3 +190,56 @@ TEST_F(ParallelExtraction, ExtractGridsReportsEachFrameInTheStatusLine) {
     EXPECT_EQ(statuses.back().rfind("status|Extract Grid(s): ", 0), 0u) << statuses.back();
     doc.WaitForLoader();
 }
+
+TEST_F(ParallelExtraction, RunningOutOfMemoryOnAFrameEndsTheSearchNamingItWhateverTheThreadCount) {
+    // Frame 6 cannot be decoded for want of memory: that is no frame "not
+    // read", and no frame after it in visiting order counts as searched.
+    for (int threads : {1, 4}) {
+        SCOPED_TRACE(threads);
+        ScriptedUi ui;
+        CVexelDoc doc(&ui);
+        const std::string starved = frameFiles()[6];
+        doc.SetFrameDecoder([&](const std::string& path, std::string* why) {
+            if (path == starved) throw std::bad_alloc();
+            return decodeFrame(path, why);
+        });
+        open(doc, 0, nullptr);
+        const GridSearchResult result = searchAll(doc, threads);
+        EXPECT_EQ(result.failedFrame, 6);
+        EXPECT_EQ(searchFailureText(doc, result), "frame 6 (" + starved + ") could not be searched: out of memory");
+        EXPECT_EQ(result.searched, 6);
+        for (int f = 6; f < doc.FrameCount(); ++f) EXPECT_FALSE(doc.GridOf(f).searched) << f;
+        // The document's commands pass the failure on, the frame named in the status line.
+        EXPECT_THROW(doc.OnExtractGrids(), std::bad_alloc);
+        EXPECT_NE(ui.lastStatus().find("frame 6 ("), std::string::npos) << ui.lastStatus();
+        doc.WaitForLoader();
+    }
+}
+
+TEST_F(ParallelExtraction, AFrameNotReadKeepsWhyNotInTheFrameList) {
+    ScriptedUi ui;
+    CVexelDoc doc(&ui);
+    open(doc, 0, nullptr);
+    searchAll(doc, 2);
+    // Frame 4 is the broken file: a netpbm header that the data does not follow.
+    const FrameGrid& broken = doc.GridOf(4);
+    EXPECT_EQ(broken.failure, GridFailure::NotRead);
+    EXPECT_EQ(frameFailureText(broken).rfind("not read: ", 0), 0u) << frameFailureText(broken);
+    EXPECT_GT(frameFailureText(broken).size(), std::string("not read: ").size());
+    EXPECT_EQ(frameResultText(doc, 4), frameFailureText(broken));
+    doc.WaitForLoader();
+}
+
+TEST_F(ParallelExtraction, TheDocumentKeepsTheCellsOfAFrameButNotItsTriangles) {
+    // Memory per listed frame: the triangles only served the search.
+    ScriptedUi ui;
+    CVexelDoc doc(&ui);
+    open(doc, 0, nullptr);
+    searchAll(doc, 2);
+    ASSERT_GT(doc.Grids().getCellCount(0), 0);
+    for (int f = 0; f < doc.FrameCount(); ++f) {
+        EXPECT_EQ(doc.Grids().frames[static_cast<std::size_t>(f)].trianglePart->nodes().numberOfItems(), 0u) << f;
+        EXPECT_EQ(doc.Grids().frames[static_cast<std::size_t>(f)].trianglePart->elements().numberOfItems(), 0u) << f;
+    }
+    doc.WaitForLoader();
+}

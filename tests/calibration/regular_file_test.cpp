@@ -79,7 +79,7 @@ TEST_F(RegularFileTest, ListLinesLongerThanAPathAreSkippedWhole) {
     ASSERT_TRUE(doc.ImportImageList(list));
     EXPECT_EQ(doc.FrameNames(), std::vector<std::string>{(dir / "a.pgm").string()});
     EXPECT_EQ(ui.lastStatus(), "Image list " + list +
-                                   ": 1 name was skipped (file not found), 2 lines were skipped (longer than 4096 bytes)");
+                                   ": 1 name was skipped (file name too long), 2 lines were skipped (longer than 4096 bytes)");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -11,7 +12,9 @@
 #include <vector>
 
 #include <nlohmann/json.hpp>
+#include <opencv2/imgcodecs.hpp>
 
+#include "calibration/name_text.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
 
@@ -185,4 +188,66 @@ TEST_F(BatchCli, QuietLeavesOnlyErrorsAndNoReadableFrameIsAUsageError) {
     EXPECT_NE(readFile(err).find("no frame could be read"), std::string::npos) << readFile(err);
     EXPECT_EQ(cli("calibrate " + quote(broken) + " -q", err).status, 2);
     EXPECT_NE(readFile(err).find("no frame could be read"), std::string::npos) << readFile(err);
+}
+
+TEST_F(BatchCli, NamesThatAreNotUtf8OrHoldControlsKeepEveryOutputWellFormed) {
+    const fs::path odd = dir / "names";
+    fs::create_directories(odd);
+    const fs::path latin = odd / "caf\xe9.pgm", controls = odd / "two\nlines \x01.pgm";
+    for (const fs::path& name : {latin, controls}) fs::copy_file(dir / "views" / "view_000.pgm", name);
+    const std::string both = quote(latin) + " " + quote(controls);
+
+    auto json = cli("extract --json " + both);
+    EXPECT_EQ(json.status, 0);
+    const nlohmann::json frames = nlohmann::json::parse(json.out)["frames"];
+    EXPECT_EQ(frames[0]["name"], utf8Text(latin.string()));
+    EXPECT_EQ(frames[1]["name"], controls.string());
+    // One line per frame and the summary.
+    auto text = cli("extract " + both);
+    EXPECT_EQ(std::count(text.out.begin(), text.out.end(), '\n'), 3) << text.out;
+    EXPECT_NE(text.out.find(printableName(controls.string())), std::string::npos) << text.out;
+
+    auto calibrated = cli("calibrate --json " + quote(dir / "views" / "views.iml") + " " + both + " --cal " +
+                          quote(odd / "c.cal"));
+    EXPECT_EQ(calibrated.status, 0);
+    EXPECT_EQ(nlohmann::json::parse(calibrated.out)["frames"].size(), 34u);
+
+    const fs::path svg = odd / "overlay.svg";
+    auto inspected = cli("inspect --json " + quote(controls) + " --svg " + quote(svg));
+    EXPECT_EQ(nlohmann::json::parse(inspected.out)["image"], controls.string());
+    // XML allows no control character but tab and the line ends.
+    const std::string overlay = readFile(svg);
+    EXPECT_TRUE(isValidUtf8(overlay));
+    EXPECT_EQ(overlay.find('\x01'), std::string::npos);
+    EXPECT_NE(overlay.find("<title>" + printableName(controls.string()) + "</title>"), std::string::npos);
+}
+
+TEST_F(BatchCli, EveryFrameNotReadSaysWhyAndSoDoSkippedListLines) {
+    const fs::path bad = dir / "unreadable";
+    fs::create_directories(bad);
+    std::vector<uchar> jpeg;
+    ASSERT_TRUE(cv::imencode(".jpg", cv::Mat(64, 64, CV_8UC1, cv::Scalar(90)), jpeg));
+    std::ofstream(bad / "cut.jpg", std::ios::binary).write(reinterpret_cast<const char*>(jpeg.data()), jpeg.size() / 2);
+    std::ofstream(bad / "empty.pgm");
+    std::ofstream(bad / "notes.pgm") << "shot on Tuesday\n";
+    std::ofstream(bad / "shot.pgm", std::ios::binary) << std::string{0, 0, 2} + std::string(9, '\0') + "\xff\xff\xff\xff";
+    fs::create_symlink("loop.pgm", bad / "loop.pgm");
+    fs::copy_file(dir / "views" / "view_000.pgm", bad / "good.pgm");
+    std::ofstream(bad / "list.iml") << "\xef\xbb\xbfgood.pgm\ngood.pgm\nloop.pgm\ncut.jpg\nempty.pgm\nnotes.pgm\nshot.pgm\n";
+
+    const fs::path err = bad / "stderr";
+    auto json = cli("extract --json " + quote(bad / "list.iml"), err);
+    EXPECT_NE(readFile(err).find("2 names were skipped (the line starts with a byte-order mark: 1, a link loop: 1)"),
+              std::string::npos)
+        << readFile(err);
+    ASSERT_FALSE(json.out.empty());
+    std::vector<std::string> failures;
+    const nlohmann::json parsed = nlohmann::json::parse(json.out);
+    for (const auto& frame : parsed["frames"])
+        failures.push_back(frame["failure"].is_null() ? "" : frame["failure"].get<std::string>());
+    EXPECT_EQ(failures, (std::vector<std::string>{"", "not read: truncated JPEG", "not read: empty file",
+                                                  "not read: not an image", "not read: unsupported image format"}));
+    auto text = cli("extract " + quote(bad / "list.iml"));
+    EXPECT_NE(text.out.find("(not read: truncated JPEG), " + (bad / "cut.jpg").string() + "\n"), std::string::npos)
+        << text.out;
 }

@@ -244,7 +244,7 @@ TEST_F(ExtractCalibrateCli, JsonSaysWhyAFrameHasNoPointsAndWhatFailed) {
     ASSERT_EQ(extracted.status, 0) << extracted.out;
     nlohmann::json frames = nlohmann::json::parse(extracted.out)["frames"];
     EXPECT_EQ(frames[0]["failure"], "no board found");
-    EXPECT_EQ(frames[1]["failure"], "not read");
+    EXPECT_EQ(frames[1]["failure"], "not read: damaged netpbm header");
     EXPECT_TRUE(frames[2]["failure"].is_null());
     EXPECT_FALSE(nlohmann::json::parse(extracted.out).contains("error"));
 

@@ -107,7 +107,7 @@ TEST(InspectCommand, UnreadableImageExitsWithStatusTwoNamingTheFile) {
     // With --json the failure is a JSON object too.
     const auto r = runProcess(cliPath() + " inspect '" + notImage + "' --json 2>/dev/null");
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(nlohmann::json::parse(r.out)["error"], notImage + ": unsupported image format") << r.out;
+    EXPECT_EQ(nlohmann::json::parse(r.out)["error"], notImage + ": not an image") << r.out;
 
     const auto missing = runProcess(cliPath() + " inspect /no/such/frame.pgm 2>&1");
     EXPECT_EQ(missing.status, 2);

@@ -164,7 +164,7 @@ TEST_F(ImageImportTest, UnreadableListIsReportedAndChangesNothing) {
         EXPECT_EQ(doc.FrameNames(), std::vector<std::string>{"x.pgm"});
         EXPECT_NE(ui.lastStatus().find(list + " names no readable file"), std::string::npos) << ui.lastStatus();
     }
-    EXPECT_NE(ui.lastStatus().find("2 names not found"), std::string::npos) << ui.lastStatus();
+    EXPECT_NE(ui.lastStatus().find("2 names skipped: file not found"), std::string::npos) << ui.lastStatus();
     EXPECT_TRUE(ui.callsStartingWith("message|").empty());
 }
 

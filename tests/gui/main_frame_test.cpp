@@ -6,6 +6,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QListWidget>
@@ -515,3 +516,21 @@ TEST(QtDocumentUiFilters, TranslatedIntoQtForm) {
 }
 
 }  // namespace
+
+TEST_F(MainFrameTest, ACancelledCommandDoesNotStopTheNextOneOnThisThread) {
+    app->ImportFiles({QString::fromStdString(FRONTAL), QString::fromStdString(STEEP)});
+    ASSERT_TRUE(frame->OnCommand(cmd::EXTRACT_GRIDS));
+    ASSERT_GT(app->Document()->Grids().getTotalPointCount(), 0);
+    // Cancel pressed as a command on the worker ended.
+    app->Ui()->RequestCancel();
+    // Every frame is searched: Save Correspondences runs on this thread and asks for the file.
+    bool asked = false;
+    QTimer::singleShot(0, [&] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            asked = true;
+            dialog->reject();
+        }
+    });
+    EXPECT_TRUE(frame->OnCommand(cmd::SAVE_CORRESPONDENCES));
+    EXPECT_TRUE(asked);
+}
