@@ -335,6 +335,18 @@ std::string formatMrcalCorners(const GridSet& set, int frameCount, const std::ve
     return out;
 }
 
+bool toolExportTakes(bool (*format)(const ExportedCamera&, std::string&, std::string&), LensModel model,
+                     std::string& reason) {
+    ExportedCamera probe;
+    probe.model = lensModelName(model);
+    probe.fx = probe.fy = 1;
+    probe.cx = probe.cy = 0.5;
+    probe.width = probe.height = 1;
+    probe.coefficients.assign(static_cast<std::size_t>(lensCoefficientCount(model)), 0.0);
+    std::string text;
+    return format(probe, text, reason);
+}
+
 bool writeToolExport(const std::string& path, bool (*format)(const ExportedCamera&, std::string&, std::string&),
                      const ExportedCamera& camera, std::string* error, const vexel::OutputOptions& output) {
     std::string text, reason;

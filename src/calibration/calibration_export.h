@@ -97,6 +97,12 @@ int boardCornerNumber(double x, double y);
 // blank, so blanks in a name are written as underscores.
 std::string formatMrcalCorners(const GridSet& set, int frameCount, const std::vector<std::string>& names);
 
+// Whether `format` can carry a camera of `model`; `reason` says why not
+// (a tool that has no equal lens model), so that a command can refuse an
+// export before any work.
+bool toolExportTakes(bool (*format)(const ExportedCamera&, std::string&, std::string&), LensModel model,
+                     std::string& reason);
+
 // Writes one of the texts above to `path` through writeOutputFile; false
 // with the reason in `error` when the export was refused or the file could
 // not be written.

@@ -33,6 +33,28 @@ std::string betterModel(const CalibrationViews& views, cv::Size imageSize, const
     return {};
 }
 
+// When no lens model explains a poor fit, a bent board may: the line that
+// says so when a calibration with board flex fits clearly better; empty
+// otherwise (views of two cameras, a moved board, wrong points).
+std::string bentBoardCause(const CalibrationViews& views, cv::Size imageSize, const IntrinsicOptions& options,
+                           const IntrinsicResult& current) {
+    if (options.boardFlex) return {};
+    IntrinsicOptions flex = options;
+    flex.chooseModel = false;
+    flex.model = current.record.model;
+    flex.boardFlex = true;
+    flex.solver = IntrinsicSolver::Sparse;  // the only one that estimates a bend
+    try {
+        const IntrinsicResult bent = calibrateIntrinsic(views, imageSize, flex);
+        if (bent.flex.estimated && bent.rms < BETTER_FACTOR * current.rms)
+            return "the board seems bent: with --board-flex it bends " + cells(bent.flex.atCentre()) +
+                   " at its centre and the RMS error is " + vexel::formatDecimals(bent.rms, 2) +
+                   " px; glue the print to something flat, or calibrate with --board-flex";
+    } catch (const cv::Exception&) {
+    }
+    return {};
+}
+
 }  // namespace
 
 bool ResidualRings::growsOutwards() const {
@@ -114,11 +136,15 @@ std::vector<std::string> lensFitWarnings(const CalibrationViews& allViews, const
                        " px is far above what the corners allow";
         const std::string better =
             options.chooseModel ? std::string() : betterModel(allViews, imageSize, options, result);
+        const std::string bent = better.empty() ? bentBoardCause(allViews, imageSize, options, result) : std::string();
         if (!better.empty())
             warning += "; try --model " + better;
+        else if (!bent.empty())
+            warning += "; no other lens model fits better";
         else
             warning += "; no other lens model fits better: look at the frames with the largest errors";
         warnings.push_back(warning);
+        if (!bent.empty()) warnings.push_back(bent);
         // A lens model that does not fit leaves systematic residuals of its
         // own: only a sound fit can tell a bent board.
         return warnings;

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "document/calibration_commands.h"
@@ -135,6 +136,17 @@ int runCalibrate(const CalibrateArgs& a) {
     if (a.json && a.outputs.writesStandardOutput())
         return reportFailure("calibrate", "--json and an output named - would both write to standard output",
                              EXIT_USAGE, a.json);
+    // An export that cannot carry the chosen lens model is refused before any
+    // work (with --model auto the model is known only at the end).
+    if (LensModel model; a.model != "auto" && parseLensModelName(a.model, model)) {
+        const std::pair<const std::string*, bool (*)(const ExportedCamera&, std::string&, std::string&)> exports[] = {
+            {&a.mrcalModel, formatMrcalModel}, {&a.kalibrYaml, formatKalibrCamchain}};
+        for (const auto& [path, format] : exports) {
+            std::string reason;
+            if (!path->empty() && !toolExportTakes(format, model, reason))
+                return reportFailure("calibrate", "cannot write " + *path + ": " + reason, EXIT_USAGE, a.json);
+        }
+    }
     if (int status = importInputsOrReport("calibrate", doc, a.inputs, a.json, input); status != EXIT_OK) return status;
     // The files of the frames that image lists named are inputs too.
     if (std::string problem = a.outputs.problem(doc.FrameNames()); !problem.empty())

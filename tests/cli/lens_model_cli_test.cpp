@@ -74,4 +74,11 @@ TEST_F(LensModelCli, TheDefaultModelWarnsAndOldFormsRefuseAnotherModel) {
     EXPECT_EQ(binary.status, 1);
     EXPECT_NE(binary.out.find("holds only the opencv4 lens model"), std::string::npos) << binary.out;
     EXPECT_FALSE(fs::exists(dir / "b.cal"));
+
+    // An export that has no equal of the chosen model is refused before any work.
+    const auto mrcal = run("calibrate " + quote(dir / "views.iml") + " --model fisheye --json --cal " +
+                           quote(dir / "m.cal") + " --mrcal-model " + quote(dir / "m.cameramodel"));
+    EXPECT_EQ(mrcal.status, 2);
+    EXPECT_NE(mrcal.out.find("mrcal has no lens model"), std::string::npos) << mrcal.out;
+    EXPECT_FALSE(fs::exists(dir / "m.cal"));
 }
