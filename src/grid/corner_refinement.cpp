@@ -109,9 +109,12 @@ std::vector<LabelledPoint> finalPoints(const cv::Mat& image, const std::vector<L
     if (points.empty()) return points;
     std::vector<LabelledPoint> current = points;
     std::vector<bool> keep;
-    const std::vector<bool> unstable = unstablePoints(image, points);
+    // The stability test costs a refinement of every point; a frame whose
+    // residuals already call it rough is refined smoothed without it.
+    const bool roughResidual = medianResidual(points) > kRoughResidual;
+    const std::vector<bool> unstable = roughResidual ? std::vector<bool>() : unstablePoints(image, points);
     const auto unstableCount = std::count(unstable.begin(), unstable.end(), true);
-    if (medianResidual(points) > kRoughResidual ||
+    if (roughResidual ||
         static_cast<double>(unstableCount) > kRoughUnstableShare * static_cast<double>(points.size())) {
         // In a flat cell noise is all the gradient there is, and a wide
         // window gathers much of it: a rough frame is refined smoothed.
