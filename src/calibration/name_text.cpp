@@ -39,6 +39,23 @@ void appendEscape(std::string& out, const char* format, unsigned value) {
     out += escape;
 }
 
+// Walks `bytes` a character at a time: `character(code, text)` for each
+// UTF-8 character, `stray(byte)` for each byte that starts none.
+template <class Character, class Stray>
+void forEachCharacter(std::string_view bytes, Character character, Stray stray) {
+    for (std::size_t i = 0; i < bytes.size();) {
+        char32_t code = 0;
+        const std::size_t length = characterAt(bytes, i, code);
+        if (length == 0) {
+            stray(static_cast<unsigned char>(bytes[i]));
+            ++i;
+        } else {
+            character(code, bytes.substr(i, length));
+            i += length;
+        }
+    }
+}
+
 }  // namespace
 
 bool isValidUtf8(std::string_view text) {
@@ -51,40 +68,27 @@ bool isValidUtf8(std::string_view text) {
 std::string printableName(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
-    for (std::size_t i = 0; i < bytes.size();) {
-        char32_t code = 0;
-        const std::size_t length = characterAt(bytes, i, code);
-        if (length == 0) {
-            appendEscape(out, "\\x%02x", static_cast<unsigned char>(bytes[i]));
-            ++i;
-            continue;
-        }
-        if (code < 0x20 || code == 0x7f)
-            appendEscape(out, "\\x%02x", static_cast<unsigned>(code));
-        else if ((code >= 0x80 && code <= 0x9f) || code == 0x2028 || code == 0x2029)
-            appendEscape(out, "\\u%04x", static_cast<unsigned>(code));
-        else if (code == '\\')
-            out += "\\\\";
-        else
-            out.append(bytes.substr(i, length));
-        i += length;
-    }
+    forEachCharacter(
+        bytes,
+        [&](char32_t code, std::string_view text) {
+            if (code < 0x20 || code == 0x7f)
+                appendEscape(out, "\\x%02x", static_cast<unsigned>(code));
+            else if ((code >= 0x80 && code <= 0x9f) || code == 0x2028 || code == 0x2029)
+                appendEscape(out, "\\u%04x", static_cast<unsigned>(code));
+            else if (code == '\\')
+                out += "\\\\";
+            else
+                out.append(text);
+        },
+        [&](unsigned char byte) { appendEscape(out, "\\x%02x", byte); });
     return out;
 }
 
 std::string utf8Text(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
-    for (std::size_t i = 0; i < bytes.size();) {
-        char32_t code = 0;
-        const std::size_t length = characterAt(bytes, i, code);
-        if (length == 0) {
-            out += "\xef\xbf\xbd";
-            ++i;
-        } else {
-            out.append(bytes.substr(i, length));
-            i += length;
-        }
-    }
+    forEachCharacter(
+        bytes, [&](char32_t, std::string_view text) { out.append(text); },
+        [&](unsigned char) { out += "\xef\xbf\xbd"; });
     return out;
 }
