@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <limits>
 #include <map>
+#include <optional>
 #include <utility>
 #include <sstream>
 
@@ -441,13 +442,14 @@ private:
     std::vector<LabelledPoint> centres_;
 };
 
-// How clearly the frame shows a bright cell with a dark spot at walk
-// labels (x, y), where no cell may have been found (its corners lost to a
-// glare): its middle is judged against its rim and its rim against the
-// darkest of the cells beside it (a glare or a shadow's edge brightens some
-// but darkens none), as markerCandidates does. NaN when it cannot be placed
-// inside the frame.
-double originSpotEvidence(const cv::Mat& image, const WalkedLattice& lattice, int x, int y) {
+// How clearly the frame shows a marker of `markerClass` at walk labels
+// (x, y), where no cell may have been found (its corners lost to a glare or
+// a shadow's edge): its middle is judged against its rim, and its rim
+// against the cells beside it. A bright cell's rim is judged against the
+// darkest of them, a dark cell's against the brightest (a glare brightens
+// some of them, which only makes a dark cell's spot count for less). NaN
+// when it cannot be placed inside the frame or its rim does not stand out.
+double spotEvidence(const cv::Mat& image, const WalkedLattice& lattice, int x, int y, int markerClass) {
     const LatticeFit fit = lattice.at(x, y);
     if (!fit.valid) return std::numeric_limits<double>::quiet_NaN();
     auto at = [&](double dx, double dy) {
@@ -460,14 +462,16 @@ double originSpotEvidence(const cv::Mat& image, const WalkedLattice& lattice, in
         rim.push_back(at(dx, dy));
     for (const auto& [dx, dy] : {std::pair{0.0, 0.0}, {-0.06, -0.06}, {0.06, -0.06}, {-0.06, 0.06}, {0.06, 0.06}})
         middle.push_back(at(dx, dy));
-    double darkest = std::numeric_limits<double>::quiet_NaN();
+    // +1 for a bright cell (its rim above its sides), -1 for a dark one.
+    const double sense = markerClass == kMarkerBrightCell ? 1.0 : -1.0;
+    double beside = std::numeric_limits<double>::quiet_NaN();  // the darkest side (bright cell), brightest (dark)
     for (const auto& [dx, dy] : {std::pair{-1.0, 0.0}, {1.0, 0.0}, {0.0, -1.0}, {0.0, 1.0}}) {
-        const double side = at(dx, dy);
-        if (!(side >= darkest)) darkest = side;
+        const double side = sense * at(dx, dy);
+        if (!(side >= beside)) beside = side;
     }
-    const double contrast = median(rim) - darkest;
+    const double contrast = sense * median(rim) - beside;
     if (!(contrast >= kMinCellContrast)) return std::numeric_limits<double>::quiet_NaN();
-    return (median(rim) - median(middle)) / contrast;
+    return sense * (median(rim) - median(middle)) / contrast;
 }
 
 // How much the cells of pattern column `column` alternate from row to row
@@ -498,7 +502,8 @@ int choosePlacement(const cv::Mat& image, g_container<g_element*>& cells, const 
     double spot[2], margin[2], board[2];
     for (int k = 0; k < 2; ++k) {
         const cv::Point o = walkOffsetOf(placements[k].orientation, kOriginCellX, kOriginCellY);
-        spot[k] = originSpotEvidence(image, lattice, placements[k].originX + o.x, placements[k].originY + o.y);
+        spot[k] = spotEvidence(image, lattice, placements[k].originX + o.x, placements[k].originY + o.y,
+                               kMarkerBrightCell);
         const double left = columnAlternation(image, lattice, placements[k], kFirstBoardColumn - 1);
         const double right = columnAlternation(image, lattice, placements[k], kLastBoardColumn + 1);
         margin[k] = std::isnan(left) ? right : std::isnan(right) ? left : std::max(left, right);
@@ -522,8 +527,15 @@ int choosePlacement(const cv::Mat& image, g_container<g_element*>& cells, const 
 // among the candidates. The one placement with the most, at least two, is
 // taken; a tie refuses the frame (two dark markers alone fit two
 // placements, the origin's spot decides between them).
+//
+// With `sampled`, a printed marker no candidate stands on also counts when
+// the frame shows its spot where the walked lattice puts it (spotEvidence at
+// least kSpotEvidence): a marker whose cell was not found, its corners lost
+// to a glare or a shadow's edge beside it. A placement where the frame shows
+// a spot only half as clearly might be the board's as well, so it ties with
+// any placement that counts no more than that would give it.
 int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, const std::vector<FoundMarker>& found,
-                        g_container<g_node*>& imageList, g_container<g_node*>& patternList) {
+                        g_container<g_node*>& imageList, g_container<g_node*>& patternList, bool sampled) {
     std::vector<MarkerCandidate> candidates = markerCandidates(image, cells);
     for (const FoundMarker& f : found) {
         const bool known = std::any_of(candidates.begin(), candidates.end(),
@@ -541,11 +553,15 @@ int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, co
         std::map<std::pair<int, int>, int> classAt;  // walk labels -> class of the candidate there
         for (const MarkerCandidate& c : candidates)
             if (c.cell->labelled != 0) classAt[{c.cell->gridX, c.cell->gridY}] = c.markerClass;
+        std::optional<WalkedLattice> lattice;
+        if (sampled) lattice.emplace(cells);
 
-        int bestScore = 0;
-        int ties = 0;
-        GridPlacement best;
-        std::vector<GridPlacement> tiedBest;
+        struct Scored {
+            GridPlacement placement;
+            int score;     // printed markers found
+            int doubtful;  // printed markers whose spot the frame shows half as clearly
+        };
+        std::vector<Scored> scored;
         std::vector<std::array<int, 3>> tried;
         for (const auto& [at, markerClass] : classAt) {
             for (const auto& printed : kPrintedMarkers) {
@@ -556,33 +572,40 @@ int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, co
                     const std::array<int, 3> key{orientation, placement.originX, placement.originY};
                     if (std::find(tried.begin(), tried.end(), key) != tried.end()) continue;
                     tried.push_back(key);
-                    int score = 0;
+                    Scored s{placement, 0, 0};
                     for (const auto& other : kPrintedMarkers) {
                         const cv::Point o = walkOffsetOf(orientation, other.x, other.y);
-                        const auto it = classAt.find({placement.originX + o.x, placement.originY + o.y});
-                        if (it != classAt.end() && it->second == other.markerClass) ++score;
+                        const int x = placement.originX + o.x, y = placement.originY + o.y;
+                        const auto it = classAt.find({x, y});
+                        if (it != classAt.end()) {
+                            if (it->second == other.markerClass) ++s.score;
+                            continue;
+                        }
+                        if (!lattice) continue;
+                        const double evidence = spotEvidence(image, *lattice, x, y, other.markerClass);
+                        if (evidence >= kSpotEvidence) ++s.score;
+                        else if (evidence >= 0.5 * kSpotEvidence) ++s.doubtful;
                     }
-                    if (score > bestScore) {
-                        bestScore = score;
-                        ties = 1;
-                        best = placement;
-                        tiedBest.assign(1, placement);
-                    } else if (score == bestScore) {
-                        ++ties;
-                        tiedBest.push_back(placement);
-                    }
+                    scored.push_back(s);
                 }
             }
         }
-        if (bestScore == 2 && ties == 2) {
-            const GridPlacement open[2] = {tiedBest[0], tiedBest[1]};
-            const int chosen = choosePlacement(image, cells, open);
-            if (chosen >= 0) {
-                best = open[chosen];
-                ties = 1;
-            }
+        int bestScore = 0;
+        for (const Scored& s : scored) bestScore = std::max(bestScore, s.score);
+        if (bestScore < 2) continue;
+        std::vector<GridPlacement> contenders;
+        bool allSure = true;
+        for (const Scored& s : scored) {
+            if (s.score + s.doubtful < bestScore) continue;
+            contenders.push_back(s.placement);
+            allSure = allSure && s.score == bestScore && s.doubtful == 0;
         }
-        if (bestScore >= 2 && ties == 1) return placeGrid(best, cells, imageList, patternList);
+        if (contenders.size() == 2 && bestScore == 2 && allSure) {
+            const GridPlacement open[2] = {contenders[0], contenders[1]};
+            const int chosen = choosePlacement(image, cells, open);
+            if (chosen >= 0) contenders.assign(1, open[chosen]);
+        }
+        if (contenders.size() == 1) return placeGrid(contenders.front(), cells, imageList, patternList);
     }
     clearLabels(cells);
     return 0;
@@ -625,9 +648,10 @@ size_t worstFittingPoint(const std::vector<LabelledPoint>& points) {
 }  // namespace
 
 bool labelFrameGrid(GridSet& set, int frame, const cv::Mat& image, std::array<GridElement*, 3>* markers,
-                    std::string* rejected, bool refine) {
+                    std::string* rejected, bool refine, bool* fromSpots) {
     if (markers != nullptr) markers->fill(nullptr);
     if (rejected != nullptr) rejected->clear();
+    if (fromSpots != nullptr) *fromSpots = false;
     if (!set.hasFrame(frame) || !usableImage(image)) return false;
     FrameGrid& record = set.frames[static_cast<size_t>(frame)];
 
@@ -647,7 +671,13 @@ bool labelFrameGrid(GridSet& set, int frame, const cv::Mat& image, std::array<Gr
         g_container<g_node*> patternList;
         PatternNodeRelease release{patternList};
         int n = labelGrid(slots.data(), kSlotCount, cells, imageList, patternList);
-        if (n < 1) n = labelFromTwoMarkers(image, cells, found, imageList, patternList);
+        if (n < 1) n = labelFromTwoMarkers(image, cells, found, imageList, patternList, false);
+        bool spots = false;
+        if (n < 1) {
+            n = labelFromTwoMarkers(image, cells, found, imageList, patternList, true);
+            spots = n > 0;
+        }
+        if (fromSpots != nullptr) *fromSpots = spots;
         if (n < 1) {
             // Dropping corners cost the labels: the lattice's reason stands.
             points.clear();

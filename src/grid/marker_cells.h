@@ -155,7 +155,10 @@ bool unrefinedStart(double x, double y);
 // When labelGrid labels nothing, the frame is labelled from any two of the
 // three markers that fit the board (a marker lost to a glare, a shadow's
 // edge or blur); a placement that two dark markers alone leave open is
-// refused unless the origin's spot decides it.
+// refused unless the origin's spot decides it. When no two markers' cells
+// fit, a marker whose cell was not found counts where the lattice walked
+// from another marker shows its spot; `*fromSpots` then tells that the
+// labels rest on such a spot (false otherwise).
 //
 // When the labelling succeeded, the correspondences must fit the lattice
 // (latticeReason): a corner that breaks it is deleted with its cells and
@@ -174,4 +177,4 @@ bool unrefinedStart(double x, double y);
 // (and returns false) when the frame is not allocated or the image is empty
 // or not 8-bit.
 bool labelFrameGrid(GridSet& set, int frame, const cv::Mat& image, std::array<GridElement*, 3>* markers = nullptr,
-                    std::string* rejected = nullptr, bool refine = false);
+                    std::string* rejected = nullptr, bool refine = false, bool* fromSpots = nullptr);
