@@ -417,6 +417,21 @@ public:
         return fitFromNeighbours(points, std::vector<bool>(points.size(), true), points.size() - 1);
     }
 
+    // Whether the walked cells within kNeighbourReach of walk labels (x, y)
+    // agree with each other: each lies within kLatticeTolerance of a cell
+    // from where the others put it. A quadrilateral that joins several cells
+    // (their corners lost to a glare) does not, nor do the cells the walk
+    // labelled through it.
+    bool soundAround(int x, int y) const {
+        for (const LabelledPoint& c : centres_) {
+            if (std::abs(c.x - x) > kNeighbourReach || std::abs(c.y - y) > kNeighbourReach) continue;
+            const LatticeFit fit = at(c.x, c.y);
+            if (!fit.valid || !(cv::norm(fit.predicted - cv::Point2d(c.at)) <= kLatticeTolerance * fit.cellPixels))
+                return false;
+        }
+        return true;
+    }
+
     // The grey of the frame at offset (dx, dy) cells from the centre of the
     // cell at walk labels (x, y); NaN where it cannot be placed. The fit
     // reaches one cell beyond the walked cells; a cell two beyond them (the
@@ -449,9 +464,14 @@ private:
 // darkest of them, a dark cell's against the brightest (a glare brightens
 // some of them, which only makes a dark cell's spot count for less). NaN
 // when it cannot be placed inside the frame or its rim does not stand out.
-double spotEvidence(const cv::Mat& image, const WalkedLattice& lattice, int x, int y, int markerClass) {
+// `strict` judges a marker that no cell stands for: the walked cells around
+// it must agree with each other (WalkedLattice::soundAround) and its rim
+// must be even, its samples within kEvenRimShare of the spot's depth of each
+// other (a glare lights one side of a cell more than the other).
+double spotEvidence(const cv::Mat& image, const WalkedLattice& lattice, int x, int y, int markerClass,
+                    bool strict = false) {
     const LatticeFit fit = lattice.at(x, y);
-    if (!fit.valid) return std::numeric_limits<double>::quiet_NaN();
+    if (!fit.valid || (strict && !lattice.soundAround(x, y))) return std::numeric_limits<double>::quiet_NaN();
     auto at = [&](double dx, double dy) {
         const cv::Vec2d d = fit.jacobian * cv::Vec2d(dx, dy);
         return greyAt(image, fit.predicted.x + d[0], fit.predicted.y + d[1]);
@@ -471,7 +491,12 @@ double spotEvidence(const cv::Mat& image, const WalkedLattice& lattice, int x, i
     }
     const double contrast = sense * median(rim) - beside;
     if (!(contrast >= kMinCellContrast)) return std::numeric_limits<double>::quiet_NaN();
-    return sense * (median(rim) - median(middle)) / contrast;
+    const double spot = sense * (median(rim) - median(middle));
+    if (strict) {
+        const auto [low, high] = std::minmax_element(rim.begin(), rim.end());
+        if (!(*high - *low <= kEvenRimShare * std::abs(spot))) return std::numeric_limits<double>::quiet_NaN();
+    }
+    return spot / contrast;
 }
 
 // How much the cells of pattern column `column` alternate from row to row
@@ -554,7 +579,17 @@ int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, co
         for (const MarkerCandidate& c : candidates)
             if (c.cell->labelled != 0) classAt[{c.cell->gridX, c.cell->gridY}] = c.markerClass;
         std::optional<WalkedLattice> lattice;
-        if (sampled) lattice.emplace(cells);
+        if (sampled) {
+            // The spots are looked for where the walked lattice puts them,
+            // so the walk must be sound where it starts: the start cell
+            // lies where the other walked cells put it.
+            lattice.emplace(cells);
+            const LatticeFit fit = lattice->at(start.cell->gridX, start.cell->gridY);
+            const g_vector c = start.cell->centroid();
+            if (!fit.valid || !(std::hypot(c.x - fit.predicted.x, c.y - fit.predicted.y) <=
+                                kLatticeTolerance * fit.cellPixels))
+                continue;
+        }
 
         struct Scored {
             GridPlacement placement;
@@ -582,7 +617,7 @@ int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, co
                             continue;
                         }
                         if (!lattice) continue;
-                        const double evidence = spotEvidence(image, *lattice, x, y, other.markerClass);
+                        const double evidence = spotEvidence(image, *lattice, x, y, other.markerClass, true);
                         if (evidence >= kSpotEvidence) ++s.score;
                         else if (evidence >= 0.5 * kSpotEvidence) ++s.doubtful;
                     }

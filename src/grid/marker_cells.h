@@ -82,6 +82,10 @@ constexpr std::array<PrintedMarker, 3> kPrintedMarkers{
 constexpr size_t kCandidateNeighbours = 2;
 constexpr double kMinCellContrast = 10.0;
 constexpr double kSpotEvidence = 0.5;
+// A marker whose cell was not found is judged by samples where the walked
+// lattice puts it; its rim then must be even: its samples within this share
+// of the spot's depth of each other.
+constexpr double kEvenRimShare = 0.5;
 
 // One cell of the board is close to a parallelogram: even at steep tilts
 // and under strong lens distortion, its opposite sides differ by a few per
