@@ -27,6 +27,7 @@ struct SearchOutcome {
     std::array<GridElement*, 3> markers{};
     std::string rejected;
     std::string failure;  // the triangulation's, when it failed
+    bool fromSpots = false;  // the labels rest on a marker seen only by its spot
 };
 
 // Runs the stages from corner detection to the correspondences on one frame
@@ -48,7 +49,7 @@ SearchOutcome runSearch(GridSet& set, int frame, const cv::Mat& image, const Cor
         return outcome;
     }
     outcome.candidateCount = buildGridCells(set, frame, image);
-    labelFrameGrid(set, frame, image, &outcome.markers, &outcome.rejected, refine);
+    labelFrameGrid(set, frame, image, &outcome.markers, &outcome.rejected, refine, &outcome.fromSpots);
     return outcome;
 }
 
@@ -98,10 +99,13 @@ void extractFrame(GridSet& set, int frame, const cv::Mat& image, ExtractTrace* t
     // A frame the first search labels to half the board or more keeps what
     // it found; one where it kept fewer than kCellsWorthSearching grid
     // cells shows no board to search for (the further searches cost some
-    // thirty times the first on a frame without a board).
+    // thirty times the first on a frame without a board). Labels that rest
+    // on a marker seen only by its spot are the weakest the first search
+    // gives: such a frame is searched further as well, since another
+    // search may find that marker's cell and more of the board.
     int search = 0;
-    if (set.getPointCount(frame) < kFirstSearchEnough && set.getCellCount(frame) >= kCellsWorthSearching &&
-        image.type() == CV_8UC1) {
+    const bool worthMore = set.getPointCount(frame) < kFirstSearchEnough || outcome.fromSpots;
+    if (worthMore && set.getCellCount(frame) >= kCellsWorthSearching && image.type() == CV_8UC1) {
         const std::vector<CornerSearch>& further = furtherSearches();
         for (size_t k = 0; k < further.size() && set.getPointCount(frame) < kBoardCorners; ++k) {
             GridSet scratch;

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <map>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -91,10 +92,14 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultyView,
                                          FaultCase{vp::FaultKind::Glare, 7, true},
                                          FaultCase{vp::FaultKind::MotionBlur, 9},
                                          FaultCase{vp::FaultKind::LowLight, 11},
-                                         FaultCase{vp::FaultKind::SmallBoard, 13}),
+                                         FaultCase{vp::FaultKind::SmallBoard, 13},
+                                         // A dark marker whose cell is lost to the shadow's edge beside it,
+                                         // and one lost to the glare over the origin: each is seen by its spot.
+                                         FaultCase{vp::FaultKind::Shadow, 13},
+                                         FaultCase{vp::FaultKind::Glare, 15, true}),
                          [](const testing::TestParamInfo<FaultCase>& info) {
                              return std::string(vp::faultKindName(info.param.kind)) +
-                                    (info.param.glareOnOrigin ? "_on_origin" : "");
+                                    (info.param.glareOnOrigin ? "_on_origin_" : "_") + std::to_string(info.param.seed);
                          });
 
 // A glare on the origin marker lights the middles of the dark cells around
