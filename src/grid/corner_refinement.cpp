@@ -153,12 +153,14 @@ void refineAtHalfResolution(const cv::Mat& image, const std::vector<bool>& which
 // a quarter of the pixels costs a quarter of the time. A corner of smaller
 // cells would get a window too wide for them there (the least window would
 // reach a marker's spot), and is refined on the frame smoothed by
-// kRoughSmoothing, as a sharp frame's corner is.
-std::vector<LabelledPoint> refinedRough(const cv::Mat& image, const std::vector<LabelledPoint>& points) {
+// kRoughSmoothing, as is every corner when `fullResolution` asks for the
+// closest positions whatever they cost.
+std::vector<LabelledPoint> refinedRough(const cv::Mat& image, const std::vector<LabelledPoint>& points,
+                                        bool fullResolution) {
     const std::vector<double> sides = cellSides(points);
     std::vector<bool> halved(points.size()), whole(points.size());
     for (size_t k = 0; k < points.size(); ++k) {
-        halved[k] = 0.5 * sides[k] * kRoughCellShare >= kMinHalfWindow;
+        halved[k] = !fullResolution && 0.5 * sides[k] * kRoughCellShare >= kMinHalfWindow;
         whole[k] = !halved[k];
     }
     std::vector<LabelledPoint> result = points;
@@ -197,7 +199,7 @@ std::vector<LabelledPoint> finalPoints(const cv::Mat& image, const std::vector<L
     const auto unstableCount = std::count(unstable.begin(), unstable.end(), true);
     if (roughResidual ||
         static_cast<double>(unstableCount) > kRoughUnstableShare * static_cast<double>(points.size())) {
-        current = refinedRough(image, points);
+        current = refinedRough(image, points, refineAll);
         keep = settle(image, current, points);
     } else {
         keep = soundPoints(image, current, {}, &fits);

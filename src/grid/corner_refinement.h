@@ -71,8 +71,8 @@ std::vector<LabelledPoint> refinedPoints(const cv::Mat& image, const std::vector
 
 // The last step before correspondences are output; every point is checked
 // with its neighbours (soundPoints). On a rough frame the points are
-// refined on the half-resolution frame and a refined point that fails is
-// tried at its first position. Otherwise the first positions
+// refined (at half resolution, or on the frame smoothed with `refineAll`)
+// and a refined point that fails is tried at its first position. Otherwise the first positions
 // are checked and a point that fails is tried refined, an unstable one is
 // refined (or dropped when it cannot be); with `refineAll`
 // every point that passed is then refined and keeps the refined position
