@@ -24,6 +24,7 @@ struct FaultCase {
     vp::FaultKind kind;
     uint32_t seed;
     bool glareOnOrigin = false;  // the glare hides the origin marker's spot
+    const char* variant = "";    // told apart from another case of its kind
 };
 
 struct Outcome {
@@ -91,10 +92,12 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultyView,
                                          FaultCase{vp::FaultKind::Glare, 7, true},
                                          FaultCase{vp::FaultKind::MotionBlur, 9},
                                          FaultCase{vp::FaultKind::LowLight, 11},
-                                         FaultCase{vp::FaultKind::SmallBoard, 13}),
+                                         FaultCase{vp::FaultKind::SmallBoard, 13},
+                                         // cells so small that the first search keeps none
+                                         FaultCase{vp::FaultKind::SmallBoard, 1, false, "_no_first_cells"}),
                          [](const testing::TestParamInfo<FaultCase>& info) {
                              return std::string(vp::faultKindName(info.param.kind)) +
-                                    (info.param.glareOnOrigin ? "_on_origin" : "");
+                                    (info.param.glareOnOrigin ? "_on_origin" : "") + info.param.variant;
                          });
 
 // A glare on the origin marker lights the middles of the dark cells around
