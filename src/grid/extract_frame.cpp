@@ -76,6 +76,7 @@ size_t rootOf(std::vector<size_t>& parent, size_t k) {
 
 cv::Rect crowdedRegion(const std::vector<GridPoint>& corners) {
     const size_t n = corners.size();
+    if (n == 0) return {};
     std::vector<size_t> parent(n);
     for (size_t k = 0; k < n; ++k) parent[k] = k;
     const double reach = kSmallCellSide * kSmallCellSide;
@@ -89,7 +90,7 @@ cv::Rect crowdedRegion(const std::vector<GridPoint>& corners) {
     size_t largest = 0;
     for (size_t k = 0; k < n; ++k)
         if (++size[rootOf(parent, k)] > size[largest]) largest = rootOf(parent, k);
-    if (n == 0 || size[largest] < kCrowdedCorners) return {};
+    if (size[largest] < kCrowdedCorners) return {};
     float left = corners[largest].x, right = left, top = corners[largest].y, bottom = top;
     for (size_t k = 0; k < n; ++k) {
         if (rootOf(parent, k) != largest) continue;
