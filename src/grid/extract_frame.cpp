@@ -28,6 +28,7 @@ struct SearchOutcome {
     std::array<GridElement*, 3> markers{};
     std::string rejected;
     std::string failure;  // the triangulation's, when it failed
+    bool fromSpots = false;  // the labels rest on a marker seen only by its spot
 };
 
 // Runs the stages from corner detection to the correspondences on one frame
@@ -49,7 +50,7 @@ SearchOutcome runSearch(GridSet& set, int frame, const cv::Mat& image, const Cor
         return outcome;
     }
     outcome.candidateCount = buildGridCells(set, frame, image);
-    labelFrameGrid(set, frame, image, &outcome.markers, &outcome.rejected, refine);
+    labelFrameGrid(set, frame, image, &outcome.markers, &outcome.rejected, refine, &outcome.fromSpots);
     return outcome;
 }
 
@@ -139,7 +140,10 @@ void extractFrame(GridSet& set, int frame, const cv::Mat& image, ExtractTrace* t
     // shows no board to search for (the further searches cost some thirty
     // times the first on a frame without a board), unless its corners crowd
     // together as a small board's do: then only that region is searched, at
-    // full resolution.
+    // full resolution. Labels that rest on a marker seen only by its spot
+    // are the weakest the first search gives: such a frame is searched
+    // further as well, since another search may find that marker's cell and
+    // more of the board.
     int search = 0;
     auto searchAgain = [&](const CornerSearch& way, int index) {
         GridSet scratch;
@@ -151,12 +155,13 @@ void extractFrame(GridSet& set, int frame, const cv::Mat& image, ExtractTrace* t
         outcome = std::move(other);
         search = index;
     };
-    const bool searchFurther = set.getPointCount(frame) < kFirstSearchEnough && image.type() == CV_8UC1;
-    if (searchFurther && set.getCellCount(frame) >= kCellsWorthSearching) {
+    const bool worthMore =
+        (set.getPointCount(frame) < kFirstSearchEnough || outcome.fromSpots) && image.type() == CV_8UC1;
+    if (worthMore && set.getCellCount(frame) >= kCellsWorthSearching) {
         const std::vector<CornerSearch>& further = furtherSearches();
         for (size_t k = 0; k < further.size() && set.getPointCount(frame) < kBoardCorners; ++k)
             searchAgain(further[k], static_cast<int>(k) + 1);
-    } else if (searchFurther) {
+    } else if (worthMore) {
         CornerSearch small;
         small.fullResolution = true;
         small.minDistance = kSmallCellDistance;

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <limits>
 #include <map>
+#include <optional>
 #include <utility>
 #include <sstream>
 
@@ -416,6 +417,21 @@ public:
         return fitFromNeighbours(points, std::vector<bool>(points.size(), true), points.size() - 1);
     }
 
+    // Whether the walked cells within kNeighbourReach of walk labels (x, y)
+    // agree with each other: each lies within kLatticeTolerance of a cell
+    // from where the others put it. A quadrilateral that joins several cells
+    // (their corners lost to a glare) does not, nor do the cells the walk
+    // labelled through it.
+    bool soundAround(int x, int y) const {
+        for (const LabelledPoint& c : centres_) {
+            if (std::abs(c.x - x) > kNeighbourReach || std::abs(c.y - y) > kNeighbourReach) continue;
+            const LatticeFit fit = at(c.x, c.y);
+            if (!fit.valid || !(cv::norm(fit.predicted - cv::Point2d(c.at)) <= kLatticeTolerance * fit.cellPixels))
+                return false;
+        }
+        return true;
+    }
+
     // The grey of the frame at offset (dx, dy) cells from the centre of the
     // cell at walk labels (x, y); NaN where it cannot be placed. The fit
     // reaches one cell beyond the walked cells; a cell two beyond them (the
@@ -441,15 +457,21 @@ private:
     std::vector<LabelledPoint> centres_;
 };
 
-// How clearly the frame shows a bright cell with a dark spot at walk
-// labels (x, y), where no cell may have been found (its corners lost to a
-// glare): its middle is judged against its rim and its rim against the
-// darkest of the cells beside it (a glare or a shadow's edge brightens some
-// but darkens none), as markerCandidates does. NaN when it cannot be placed
-// inside the frame.
-double originSpotEvidence(const cv::Mat& image, const WalkedLattice& lattice, int x, int y) {
+// How clearly the frame shows a marker of `markerClass` at walk labels
+// (x, y), where no cell may have been found (its corners lost to a glare or
+// a shadow's edge): its middle is judged against its rim, and its rim
+// against the cells beside it. A bright cell's rim is judged against the
+// darkest of them, a dark cell's against the brightest (a glare brightens
+// some of them, which only makes a dark cell's spot count for less). NaN
+// when it cannot be placed inside the frame or its rim does not stand out.
+// `strict` judges a marker that no cell stands for: the walked cells around
+// it must agree with each other (WalkedLattice::soundAround) and its rim
+// must be even, its samples within kEvenRimShare of the spot's depth of each
+// other (a glare lights one side of a cell more than the other).
+double spotEvidence(const cv::Mat& image, const WalkedLattice& lattice, int x, int y, int markerClass,
+                    bool strict = false) {
     const LatticeFit fit = lattice.at(x, y);
-    if (!fit.valid) return std::numeric_limits<double>::quiet_NaN();
+    if (!fit.valid || (strict && !lattice.soundAround(x, y))) return std::numeric_limits<double>::quiet_NaN();
     auto at = [&](double dx, double dy) {
         const cv::Vec2d d = fit.jacobian * cv::Vec2d(dx, dy);
         return greyAt(image, fit.predicted.x + d[0], fit.predicted.y + d[1]);
@@ -460,14 +482,21 @@ double originSpotEvidence(const cv::Mat& image, const WalkedLattice& lattice, in
         rim.push_back(at(dx, dy));
     for (const auto& [dx, dy] : {std::pair{0.0, 0.0}, {-0.06, -0.06}, {0.06, -0.06}, {-0.06, 0.06}, {0.06, 0.06}})
         middle.push_back(at(dx, dy));
-    double darkest = std::numeric_limits<double>::quiet_NaN();
+    // +1 for a bright cell (its rim above its sides), -1 for a dark one.
+    const double sense = markerClass == kMarkerBrightCell ? 1.0 : -1.0;
+    double beside = std::numeric_limits<double>::quiet_NaN();  // the darkest side (bright cell), brightest (dark)
     for (const auto& [dx, dy] : {std::pair{-1.0, 0.0}, {1.0, 0.0}, {0.0, -1.0}, {0.0, 1.0}}) {
-        const double side = at(dx, dy);
-        if (!(side >= darkest)) darkest = side;
+        const double side = sense * at(dx, dy);
+        if (!(side >= beside)) beside = side;
     }
-    const double contrast = median(rim) - darkest;
+    const double contrast = sense * median(rim) - beside;
     if (!(contrast >= kMinCellContrast)) return std::numeric_limits<double>::quiet_NaN();
-    return (median(rim) - median(middle)) / contrast;
+    const double spot = sense * (median(rim) - median(middle));
+    if (strict) {
+        const auto [low, high] = std::minmax_element(rim.begin(), rim.end());
+        if (!(*high - *low <= kEvenRimShare * std::abs(spot))) return std::numeric_limits<double>::quiet_NaN();
+    }
+    return spot / contrast;
 }
 
 // How much the cells of pattern column `column` alternate from row to row
@@ -498,7 +527,8 @@ int choosePlacement(const cv::Mat& image, g_container<g_element*>& cells, const 
     double spot[2], margin[2], board[2];
     for (int k = 0; k < 2; ++k) {
         const cv::Point o = walkOffsetOf(placements[k].orientation, kOriginCellX, kOriginCellY);
-        spot[k] = originSpotEvidence(image, lattice, placements[k].originX + o.x, placements[k].originY + o.y);
+        spot[k] = spotEvidence(image, lattice, placements[k].originX + o.x, placements[k].originY + o.y,
+                               kMarkerBrightCell);
         const double left = columnAlternation(image, lattice, placements[k], kFirstBoardColumn - 1);
         const double right = columnAlternation(image, lattice, placements[k], kLastBoardColumn + 1);
         margin[k] = std::isnan(left) ? right : std::isnan(right) ? left : std::max(left, right);
@@ -522,8 +552,15 @@ int choosePlacement(const cv::Mat& image, g_container<g_element*>& cells, const 
 // among the candidates. The one placement with the most, at least two, is
 // taken; a tie refuses the frame (two dark markers alone fit two
 // placements, the origin's spot decides between them).
+//
+// With `sampled`, a printed marker no candidate stands on also counts when
+// the frame shows its spot where the walked lattice puts it (spotEvidence at
+// least kSpotEvidence): a marker whose cell was not found, its corners lost
+// to a glare or a shadow's edge beside it. A placement where the frame shows
+// a spot only half as clearly might be the board's as well, so it ties with
+// any placement that counts no more than that would give it.
 int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, const std::vector<FoundMarker>& found,
-                        g_container<g_node*>& imageList, g_container<g_node*>& patternList) {
+                        g_container<g_node*>& imageList, g_container<g_node*>& patternList, bool sampled) {
     std::vector<MarkerCandidate> candidates = markerCandidates(image, cells);
     for (const FoundMarker& f : found) {
         const bool known = std::any_of(candidates.begin(), candidates.end(),
@@ -541,11 +578,25 @@ int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, co
         std::map<std::pair<int, int>, int> classAt;  // walk labels -> class of the candidate there
         for (const MarkerCandidate& c : candidates)
             if (c.cell->labelled != 0) classAt[{c.cell->gridX, c.cell->gridY}] = c.markerClass;
+        std::optional<WalkedLattice> lattice;
+        if (sampled) {
+            // The spots are looked for where the walked lattice puts them,
+            // so the walk must be sound where it starts: the start cell
+            // lies where the other walked cells put it.
+            lattice.emplace(cells);
+            const LatticeFit fit = lattice->at(start.cell->gridX, start.cell->gridY);
+            const g_vector c = start.cell->centroid();
+            if (!fit.valid || !(std::hypot(c.x - fit.predicted.x, c.y - fit.predicted.y) <=
+                                kLatticeTolerance * fit.cellPixels))
+                continue;
+        }
 
-        int bestScore = 0;
-        int ties = 0;
-        GridPlacement best;
-        std::vector<GridPlacement> tiedBest;
+        struct Scored {
+            GridPlacement placement;
+            int score;     // printed markers found
+            int doubtful;  // printed markers whose spot the frame shows half as clearly
+        };
+        std::vector<Scored> scored;
         std::vector<std::array<int, 3>> tried;
         for (const auto& [at, markerClass] : classAt) {
             for (const auto& printed : kPrintedMarkers) {
@@ -556,33 +607,40 @@ int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, co
                     const std::array<int, 3> key{orientation, placement.originX, placement.originY};
                     if (std::find(tried.begin(), tried.end(), key) != tried.end()) continue;
                     tried.push_back(key);
-                    int score = 0;
+                    Scored s{placement, 0, 0};
                     for (const auto& other : kPrintedMarkers) {
                         const cv::Point o = walkOffsetOf(orientation, other.x, other.y);
-                        const auto it = classAt.find({placement.originX + o.x, placement.originY + o.y});
-                        if (it != classAt.end() && it->second == other.markerClass) ++score;
+                        const int x = placement.originX + o.x, y = placement.originY + o.y;
+                        const auto it = classAt.find({x, y});
+                        if (it != classAt.end()) {
+                            if (it->second == other.markerClass) ++s.score;
+                            continue;
+                        }
+                        if (!lattice) continue;
+                        const double evidence = spotEvidence(image, *lattice, x, y, other.markerClass, true);
+                        if (evidence >= kSpotEvidence) ++s.score;
+                        else if (evidence >= 0.5 * kSpotEvidence) ++s.doubtful;
                     }
-                    if (score > bestScore) {
-                        bestScore = score;
-                        ties = 1;
-                        best = placement;
-                        tiedBest.assign(1, placement);
-                    } else if (score == bestScore) {
-                        ++ties;
-                        tiedBest.push_back(placement);
-                    }
+                    scored.push_back(s);
                 }
             }
         }
-        if (bestScore == 2 && ties == 2) {
-            const GridPlacement open[2] = {tiedBest[0], tiedBest[1]};
-            const int chosen = choosePlacement(image, cells, open);
-            if (chosen >= 0) {
-                best = open[chosen];
-                ties = 1;
-            }
+        int bestScore = 0;
+        for (const Scored& s : scored) bestScore = std::max(bestScore, s.score);
+        if (bestScore < 2) continue;
+        std::vector<GridPlacement> contenders;
+        bool allSure = true;
+        for (const Scored& s : scored) {
+            if (s.score + s.doubtful < bestScore) continue;
+            contenders.push_back(s.placement);
+            allSure = allSure && s.score == bestScore && s.doubtful == 0;
         }
-        if (bestScore >= 2 && ties == 1) return placeGrid(best, cells, imageList, patternList);
+        if (contenders.size() == 2 && bestScore == 2 && allSure) {
+            const GridPlacement open[2] = {contenders[0], contenders[1]};
+            const int chosen = choosePlacement(image, cells, open);
+            if (chosen >= 0) contenders.assign(1, open[chosen]);
+        }
+        if (contenders.size() == 1) return placeGrid(contenders.front(), cells, imageList, patternList);
     }
     clearLabels(cells);
     return 0;
@@ -625,9 +683,10 @@ size_t worstFittingPoint(const std::vector<LabelledPoint>& points) {
 }  // namespace
 
 bool labelFrameGrid(GridSet& set, int frame, const cv::Mat& image, std::array<GridElement*, 3>* markers,
-                    std::string* rejected, bool refine) {
+                    std::string* rejected, bool refine, bool* fromSpots) {
     if (markers != nullptr) markers->fill(nullptr);
     if (rejected != nullptr) rejected->clear();
+    if (fromSpots != nullptr) *fromSpots = false;
     if (!set.hasFrame(frame) || !usableImage(image)) return false;
     FrameGrid& record = set.frames[static_cast<size_t>(frame)];
 
@@ -647,7 +706,13 @@ bool labelFrameGrid(GridSet& set, int frame, const cv::Mat& image, std::array<Gr
         g_container<g_node*> patternList;
         PatternNodeRelease release{patternList};
         int n = labelGrid(slots.data(), kSlotCount, cells, imageList, patternList);
-        if (n < 1) n = labelFromTwoMarkers(image, cells, found, imageList, patternList);
+        if (n < 1) n = labelFromTwoMarkers(image, cells, found, imageList, patternList, false);
+        bool spots = false;
+        if (n < 1) {
+            n = labelFromTwoMarkers(image, cells, found, imageList, patternList, true);
+            spots = n > 0;
+        }
+        if (fromSpots != nullptr) *fromSpots = spots;
         if (n < 1) {
             // Dropping corners cost the labels: the lattice's reason stands.
             points.clear();

@@ -82,6 +82,10 @@ constexpr std::array<PrintedMarker, 3> kPrintedMarkers{
 constexpr size_t kCandidateNeighbours = 2;
 constexpr double kMinCellContrast = 10.0;
 constexpr double kSpotEvidence = 0.5;
+// A marker whose cell was not found is judged by samples where the walked
+// lattice puts it; its rim then must be even: its samples within this share
+// of the spot's depth of each other.
+constexpr double kEvenRimShare = 0.5;
 
 // One cell of the board is close to a parallelogram: even at steep tilts
 // and under strong lens distortion, its opposite sides differ by a few per
@@ -155,7 +159,10 @@ bool unrefinedStart(double x, double y);
 // When labelGrid labels nothing, the frame is labelled from any two of the
 // three markers that fit the board (a marker lost to a glare, a shadow's
 // edge or blur); a placement that two dark markers alone leave open is
-// refused unless the origin's spot decides it.
+// refused unless the origin's spot decides it. When no two markers' cells
+// fit, a marker whose cell was not found counts where the lattice walked
+// from another marker shows its spot; `*fromSpots` then tells that the
+// labels rest on such a spot (false otherwise).
 //
 // When the labelling succeeded, the correspondences must fit the lattice
 // (latticeReason): a corner that breaks it is deleted with its cells and
@@ -174,4 +181,4 @@ bool unrefinedStart(double x, double y);
 // (and returns false) when the frame is not allocated or the image is empty
 // or not 8-bit.
 bool labelFrameGrid(GridSet& set, int frame, const cv::Mat& image, std::array<GridElement*, 3>* markers = nullptr,
-                    std::string* rejected = nullptr, bool refine = false);
+                    std::string* rejected = nullptr, bool refine = false, bool* fromSpots = nullptr);

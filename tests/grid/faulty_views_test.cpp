@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <map>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -24,7 +25,6 @@ struct FaultCase {
     vp::FaultKind kind;
     uint32_t seed;
     bool glareOnOrigin = false;  // the glare hides the origin marker's spot
-    const char* variant = "";    // told apart from another case of its kind
 };
 
 struct Outcome {
@@ -93,11 +93,15 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultyView,
                                          FaultCase{vp::FaultKind::MotionBlur, 9},
                                          FaultCase{vp::FaultKind::LowLight, 11},
                                          FaultCase{vp::FaultKind::SmallBoard, 13},
-                                         // cells so small that the first search keeps none
-                                         FaultCase{vp::FaultKind::SmallBoard, 1, false, "_no_first_cells"}),
+                                         // A dark marker whose cell is lost to the shadow's edge beside it,
+                                         // and one lost to the glare over the origin: each is seen by its spot.
+                                         FaultCase{vp::FaultKind::Shadow, 13},
+                                         FaultCase{vp::FaultKind::Glare, 15, true},
+                                         // Cells so small that the first search keeps none.
+                                         FaultCase{vp::FaultKind::SmallBoard, 1}),
                          [](const testing::TestParamInfo<FaultCase>& info) {
                              return std::string(vp::faultKindName(info.param.kind)) +
-                                    (info.param.glareOnOrigin ? "_on_origin" : "") + info.param.variant;
+                                    (info.param.glareOnOrigin ? "_on_origin_" : "_") + std::to_string(info.param.seed);
                          });
 
 // A glare on the origin marker lights the middles of the dark cells around
