@@ -16,6 +16,14 @@ namespace {
 constexpr int kIterations = 40;
 constexpr double kEpsilon = 0.001;
 
+// How a refinement sizes its windows and when it stops.
+struct Refinement {
+    double cellShare;  // window half-size over the corner's shortest side
+    double epsilon;    // a step shorter than this (pixels) ends it
+};
+constexpr Refinement kFullRefinement{kRefineCellShare, kEpsilon};
+constexpr Refinement kRoughRefinement{kRoughCellShare, kRoughEpsilon};
+
 // The largest half-size whose window (and the pixel beyond it) stays inside
 // the image with the border margin; below kMinHalfWindow when none does.
 int halfWindowInside(double x, double y, int width, int height, int wanted) {
@@ -34,41 +42,56 @@ bool onMarkerCell(int x, int y) {
     return false;
 }
 
-}  // namespace
+// The shortest distance from each point to its labelled neighbours in rows
+// and columns: the side of its cells (0 for a point with none).
+std::vector<double> cellSides(const std::vector<LabelledPoint>& points) {
+    std::map<std::pair<int, int>, cv::Point2f> at;
+    for (const LabelledPoint& p : points) at[{p.x, p.y}] = p.at;
+    const int steps[4][2] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}};
+    std::vector<double> sides(points.size(), 0.0);
+    for (size_t k = 0; k < points.size(); ++k) {
+        for (const auto& step : steps) {
+            const auto near = at.find({points[k].x + step[0], points[k].y + step[1]});
+            if (near == at.end()) continue;
+            const double d = cv::norm(near->second - points[k].at);
+            if (sides[k] == 0.0 || d < sides[k]) sides[k] = d;
+        }
+    }
+    return sides;
+}
 
-std::vector<LabelledPoint> refinedPoints(const cv::Mat& image, const std::vector<LabelledPoint>& points,
-                                         const std::vector<bool>& which, std::vector<bool>* refined) {
+std::vector<LabelledPoint> refineWith(const cv::Mat& image, const std::vector<LabelledPoint>& points,
+                                      const std::vector<bool>& which, std::vector<bool>* refined,
+                                      const Refinement& how) {
     std::vector<LabelledPoint> result = points;
     if (refined != nullptr) refined->assign(points.size(), false);
     if (image.empty() || image.type() != CV_8UC1) return result;
-    std::map<std::pair<int, int>, cv::Point2f> at;
-    for (const LabelledPoint& p : points) at[{p.x, p.y}] = p.at;
-
-    const int steps[4][2] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}};
+    const std::vector<double> sides = cellSides(points);
     for (size_t k = 0; k < points.size(); ++k) {
         if (k < which.size() && !which[k]) continue;
         const LabelledPoint& p = points[k];
-        double side = 0.0;
-        for (const auto& step : steps) {
-            const auto near = at.find({p.x + step[0], p.y + step[1]});
-            if (near == at.end()) continue;
-            const double d = cv::norm(near->second - p.at);
-            if (side == 0.0 || d < side) side = d;
-        }
+        const double side = sides[k];
         if (side <= 0.0) continue;
-        const double share = onMarkerCell(p.x, p.y) ? kMarkerCornerShare : kRefineCellShare;
+        const double share = onMarkerCell(p.x, p.y) ? std::min(kMarkerCornerShare, how.cellShare) : how.cellShare;
         const int wanted = std::clamp(static_cast<int>(std::lround(share * side)), kMinHalfWindow, kMaxHalfWindow);
         const int h = halfWindowInside(p.at.x, p.at.y, image.cols, image.rows, wanted);
         if (h < kMinHalfWindow) continue;
         std::vector<cv::Point2f> one{p.at};
         cv::cornerSubPix(image, one, cv::Size(h, h), cv::Size(-1, -1),
-                         cv::TermCriteria(cv::TermCriteria::EPS | cv::TermCriteria::COUNT, kIterations, kEpsilon));
+                         cv::TermCriteria(cv::TermCriteria::EPS | cv::TermCriteria::COUNT, kIterations, how.epsilon));
         if (!(cv::norm(one[0] - p.at) <= kMaxMoveShare * side)) continue;
         if (!refinementWindowInside(one[0].x, one[0].y, image.cols, image.rows)) continue;
         result[k].at = one[0];
         if (refined != nullptr) (*refined)[k] = true;
     }
     return result;
+}
+
+}  // namespace
+
+std::vector<LabelledPoint> refinedPoints(const cv::Mat& image, const std::vector<LabelledPoint>& points,
+                                         const std::vector<bool>& which, std::vector<bool>* refined) {
+    return refineWith(image, points, which, refined, kFullRefinement);
 }
 
 std::vector<bool> unstablePoints(const cv::Mat& image, const std::vector<LabelledPoint>& points) {
@@ -83,13 +106,70 @@ std::vector<bool> unstablePoints(const cv::Mat& image, const std::vector<Labelle
     }
     if (at.empty()) return unstable;
     cv::cornerSubPix(image, at, cv::Size(kStableHalfWindow, kStableHalfWindow), cv::Size(-1, -1),
-                     cv::TermCriteria(cv::TermCriteria::COUNT, kStableIterations, 0));
+                     cv::TermCriteria(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, kStableIterations, kStableEpsilon));
     for (size_t j = 0; j < which.size(); ++j)
         unstable[which[j]] = !(cv::norm(at[j] - points[which[j]].at) <= kStableShift);
     return unstable;
 }
 
 namespace {
+
+// The points marked in `which` refined at half resolution on the part of
+// `image` around them; positions in frame pixels.
+void refineAtHalfResolution(const cv::Mat& image, const std::vector<bool>& which, std::vector<LabelledPoint>& points) {
+    float left = 0.0f, right = 0.0f, top = 0.0f, bottom = 0.0f;
+    bool any = false;
+    for (size_t k = 0; k < points.size(); ++k) {
+        if (!which[k]) continue;
+        const cv::Point2f& at = points[k].at;
+        if (!any) left = right = at.x, top = bottom = at.y;
+        left = std::min(left, at.x), right = std::max(right, at.x);
+        top = std::min(top, at.y), bottom = std::max(bottom, at.y);
+        any = true;
+    }
+    if (!any) return;
+    // An even corner keeps the half-resolution pixels on the frame's.
+    auto even = [](double v) { return 2 * static_cast<int>(std::floor(v / 2.0)); };
+    const int x0 = std::max(0, even(left - kRoughMargin)), y0 = std::max(0, even(top - kRoughMargin));
+    const int x1 = std::min(image.cols, static_cast<int>(right) + kRoughMargin + 1);
+    const int y1 = std::min(image.rows, static_cast<int>(bottom) + kRoughMargin + 1);
+    if (x1 - x0 < 8 || y1 - y0 < 8) return;
+    cv::Mat half;
+    cv::pyrDown(image(cv::Rect(x0, y0, x1 - x0, y1 - y0)), half);
+    const cv::Point2f origin(static_cast<float>(x0), static_cast<float>(y0));
+    std::vector<LabelledPoint> scaled = points;
+    for (LabelledPoint& p : scaled) p.at = (p.at - origin) * 0.5f;
+    std::vector<bool> refined;
+    const std::vector<LabelledPoint> result = refineWith(half, scaled, which, &refined, kRoughRefinement);
+    for (size_t k = 0; k < points.size(); ++k)
+        if (refined[k]) points[k].at = result[k].at * 2.0f + origin;
+}
+
+// `points` refined on a rough frame. In a flat cell noise is all the
+// gradient there is, and a wide window gathers much of it, so the frame is
+// smoothed first. A corner whose cells are wide enough is refined at half
+// resolution: the pyramid's 5 x 5 smoothing averages the noise, a frame
+// blurred wider than a pixel keeps its corners' shape at half the size, and
+// a quarter of the pixels costs a quarter of the time. A corner of smaller
+// cells would get a window too wide for them there (the least window would
+// reach a marker's spot), and is refined on the frame smoothed by
+// kRoughSmoothing, as a sharp frame's corner is.
+std::vector<LabelledPoint> refinedRough(const cv::Mat& image, const std::vector<LabelledPoint>& points) {
+    const std::vector<double> sides = cellSides(points);
+    std::vector<bool> halved(points.size()), whole(points.size());
+    for (size_t k = 0; k < points.size(); ++k) {
+        halved[k] = 0.5 * sides[k] * kRoughCellShare >= kMinHalfWindow;
+        whole[k] = !halved[k];
+    }
+    std::vector<LabelledPoint> result = points;
+    if (std::find(whole.begin(), whole.end(), true) != whole.end()) {
+        cv::Mat smoothed;
+        cv::GaussianBlur(image, smoothed, cv::Size(0, 0), kRoughSmoothing);
+        result = refineWith(smoothed, points, whole, nullptr, kFullRefinement);
+    }
+    refineAtHalfResolution(image, halved, result);
+    return result;
+}
 
 // Checks `current`; the points that fail are tried at their `alternative`
 // position and everything is checked again. Returns which points to keep.
@@ -111,19 +191,16 @@ std::vector<LabelledPoint> finalPoints(const cv::Mat& image, const std::vector<L
     std::vector<bool> keep;
     // The stability test costs a refinement of every point; a frame whose
     // residuals already call it rough is refined smoothed without it.
-    const bool roughResidual = medianResidual(points) > kRoughResidual;
+    std::vector<LatticeFit> fits;
+    const bool roughResidual = medianResidual(points, &fits) > kRoughResidual;
     const std::vector<bool> unstable = roughResidual ? std::vector<bool>() : unstablePoints(image, points);
     const auto unstableCount = std::count(unstable.begin(), unstable.end(), true);
     if (roughResidual ||
         static_cast<double>(unstableCount) > kRoughUnstableShare * static_cast<double>(points.size())) {
-        // In a flat cell noise is all the gradient there is, and a wide
-        // window gathers much of it: a rough frame is refined smoothed.
-        cv::Mat smoothed;
-        cv::GaussianBlur(image, smoothed, cv::Size(0, 0), kRoughSmoothing);
-        current = refinedPoints(smoothed, points, {});
+        current = refinedRough(image, points);
         keep = settle(image, current, points);
     } else {
-        keep = soundPoints(image, current);
+        keep = soundPoints(image, current, {}, &fits);
         // A point that failed is tried refined; an unstable one is refined
         // or dropped, whether it passed or not.
         std::vector<bool> retried(keep.size());

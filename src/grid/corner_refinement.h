@@ -39,10 +39,24 @@ constexpr double kRoughResidual = 0.25;
 constexpr int kStableHalfWindow = 6;
 constexpr int kStableIterations = 10;
 constexpr double kStableShift = 0.3;
+// That refinement stops early once a step is shorter than kStableEpsilon
+// pixels: a corner that settles that fast is stable whatever it would do next.
+constexpr double kStableEpsilon = 0.01;
 constexpr double kRoughUnstableShare = 0.2;
 std::vector<bool> unstablePoints(const cv::Mat& image, const std::vector<LabelledPoint>& points);
 
-// Gaussian smoothing (pixels) of a rough frame before that refinement.
+// A rough frame is refined on the half-resolution image of the board's
+// part of the frame (see finalPoints); the part reaches this many frame
+// pixels beyond the outermost points, room for the widest window.
+constexpr int kRoughMargin = 2 * (kMaxHalfWindow + 8);
+// There the windows are kRoughCellShare of the shortest side (the pyramid
+// has already averaged over two pixels; a wider window costs more than it
+// gains), and a step under kRoughEpsilon pixels of the half-size image ends
+// the refinement (a rough corner is not known that closely anyway).
+constexpr double kRoughCellShare = 0.2;
+constexpr double kRoughEpsilon = 0.01;
+// A corner of cells too small for that (its window there would be under
+// kMinHalfWindow) is refined on the frame smoothed by kRoughSmoothing pixels.
 constexpr double kRoughSmoothing = 1.0;
 // On a frame that is not rough, a refined corner is kept only within this
 // many pixels of its first position.
@@ -57,8 +71,8 @@ std::vector<LabelledPoint> refinedPoints(const cv::Mat& image, const std::vector
 
 // The last step before correspondences are output; every point is checked
 // with its neighbours (soundPoints). On a rough frame the points are
-// refined (on the frame smoothed by kRoughSmoothing) and a refined point
-// that fails is tried at its first position. Otherwise the first positions
+// refined on the half-resolution frame and a refined point that fails is
+// tried at its first position. Otherwise the first positions
 // are checked and a point that fails is tried refined, an unstable one is
 // refined (or dropped when it cannot be); with `refineAll`
 // every point that passed is then refined and keeps the refined position

@@ -73,19 +73,43 @@ bool solve(int n, double a[kMaxTerms][kMaxTerms], double b[kMaxTerms][3]) {
 
 int64_t keyOf(int x, int y) { return (static_cast<int64_t>(x) << 32) ^ static_cast<uint32_t>(y); }
 
-// Where each labelled point stands in the list.
+// Where each labelled point stands in the list: a table over the labels'
+// bounding box (a board's labels span a few dozen), a hash map when the
+// labels spread wider.
 class LabelIndex {
 public:
     explicit LabelIndex(const std::vector<LabelledPoint>& points) {
-        for (size_t i = 0; i < points.size(); ++i) at_[keyOf(points[i].x, points[i].y)] = i;
+        if (points.empty()) return;
+        int64_t x1 = points[0].x, y1 = points[0].y;
+        x0_ = x1, y0_ = y1;
+        for (const LabelledPoint& p : points) {
+            x0_ = std::min<int64_t>(x0_, p.x), x1 = std::max<int64_t>(x1, p.x);
+            y0_ = std::min<int64_t>(y0_, p.y), y1 = std::max<int64_t>(y1, p.y);
+        }
+        width_ = x1 - x0_ + 1, height_ = y1 - y0_ + 1;
+        if (width_ * height_ <= kMaxTableCells) {
+            table_.assign(static_cast<size_t>(width_ * height_), -1);
+            for (size_t i = 0; i < points.size(); ++i)
+                table_[static_cast<size_t>((points[i].y - y0_) * width_ + (points[i].x - x0_))] = static_cast<long>(i);
+        } else {
+            for (size_t i = 0; i < points.size(); ++i) at_[keyOf(points[i].x, points[i].y)] = i;
+        }
     }
     // Index of the point labelled (x, y), or -1.
     long find(int x, int y) const {
+        if (!table_.empty()) {
+            const int64_t dx = x - x0_, dy = y - y0_;
+            if (dx < 0 || dy < 0 || dx >= width_ || dy >= height_) return -1;
+            return table_[static_cast<size_t>(dy * width_ + dx)];
+        }
         const auto it = at_.find(keyOf(x, y));
         return it == at_.end() ? -1 : static_cast<long>(it->second);
     }
 
 private:
+    static constexpr int64_t kMaxTableCells = 1 << 16;
+    int64_t x0_ = 0, y0_ = 0, width_ = 0, height_ = 0;
+    std::vector<long> table_;
     std::unordered_map<int64_t, size_t> at_;
 };
 
@@ -109,9 +133,11 @@ void fitModel(const Model& model, const Sample* samples, int count, const cv::Po
         for (int i = 0; i < terms; ++i) {
             b[i][0] += t[i] * q.u;
             b[i][1] += t[i] * q.v;
-            for (int j = 0; j < terms; ++j) a[i][j] += t[i] * t[j];
+            for (int j = i; j < terms; ++j) a[i][j] += t[i] * t[j];
         }
     }
+    for (int i = 0; i < terms; ++i)
+        for (int j = 0; j < i; ++j) a[i][j] = a[j][i];
     if (n < terms + kSpareNeighbours) return;
     b[0][2] = 1.0;  // the third right-hand side gives the leverage of the prediction at (0, 0)
     if (!solve(terms, a, b)) return;
@@ -208,15 +234,18 @@ bool isLabelledSaddle(const cv::Mat& image, const LabelledPoint& point, const cv
 }
 
 std::vector<bool> soundPoints(const cv::Mat& image, const std::vector<LabelledPoint>& points,
-                              const std::vector<bool>& candidates) {
+                              const std::vector<bool>& candidates, const std::vector<LatticeFit>* firstFits) {
     const size_t n = points.size();
     std::vector<bool> alive(n, true);
     if (candidates.size() == n) alive = candidates;
     if (n == 0) return alive;
     const LabelIndex index(points);
     std::vector<LatticeFit> fits(n);
-    for (size_t i = 0; i < n; ++i)
-        if (alive[i]) fits[i] = fit(points, alive, index, i);
+    const bool allAlive = std::find(alive.begin(), alive.end(), false) == alive.end();
+    if (firstFits != nullptr && firstFits->size() == n && allAlive) fits = *firstFits;
+    else
+        for (size_t i = 0; i < n; ++i)
+            if (alive[i]) fits[i] = fit(points, alive, index, i);
 
     for (;;) {
         size_t worst = n;
@@ -245,7 +274,8 @@ std::vector<bool> soundPoints(const cv::Mat& image, const std::vector<LabelledPo
     return alive;
 }
 
-double medianResidual(const std::vector<LabelledPoint>& points) {
+double medianResidual(const std::vector<LabelledPoint>& points, std::vector<LatticeFit>* fits) {
+    if (fits != nullptr) fits->assign(points.size(), LatticeFit{});
     if (points.empty()) return 0.0;
     const std::vector<bool> alive(points.size(), true);
     const LabelIndex index(points);
@@ -253,6 +283,7 @@ double medianResidual(const std::vector<LabelledPoint>& points) {
     for (size_t i = 0; i < points.size(); ++i) {
         const LatticeFit f = fit(points, alive, index, i);
         if (f.valid) residuals.push_back(f.residual);
+        if (fits != nullptr) (*fits)[i] = f;
     }
     if (residuals.empty()) return 0.0;
     std::nth_element(residuals.begin(), residuals.begin() + residuals.size() / 2, residuals.end());

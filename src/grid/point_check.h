@@ -59,9 +59,13 @@ bool isLabelledSaddle(const cv::Mat& image, const LabelledPoint& point, const cv
 // a time, the worst first, since a wrong point spoils its neighbours'
 // predictions; the rest are kept. Only the points marked in `candidates`
 // (all when it is empty) take part. `image` is the 8-bit one-channel frame.
+// `fits`, when given, holds every point's fit from all the others (as
+// medianResidual leaves them) and spares computing them again.
 std::vector<bool> soundPoints(const cv::Mat& image, const std::vector<LabelledPoint>& points,
-                              const std::vector<bool>& candidates = {});
+                              const std::vector<bool>& candidates = {},
+                              const std::vector<LatticeFit>* fits = nullptr);
 
 // The median of the points' fit residuals: how rough the frame's corners
-// are (a few hundredths of a pixel on a sharp frame).
-double medianResidual(const std::vector<LabelledPoint>& points);
+// are (a few hundredths of a pixel on a sharp frame). `fits`, when given,
+// receives every point's fit.
+double medianResidual(const std::vector<LabelledPoint>& points, std::vector<LatticeFit>* fits = nullptr);

@@ -208,6 +208,7 @@ uint32_t meanInPolygon(const uint8_t* pixels, int width, int height, int bitsPer
     // are summed in double precision one by one, which rounds the same way
     // as always.
     constexpr uint64_t kExactDoubleLimit = uint64_t{1} << 53;
+    constexpr int64_t kNarrowRow = int64_t{1} << 24;
     int64_t pixelCount = 0;
     double sum = 0.0;
     bool exact = false;
@@ -216,7 +217,13 @@ uint32_t meanInPolygon(const uint8_t* pixels, int width, int height, int bitsPer
         exact = scanRows([&](int64_t y, int64_t startX, int64_t endX) {
             const uint8_t* row = pixels + y * stride;
             uint64_t rowSum = 0;
-            if (bytesPerPixel == 1) {
+            if (bytesPerPixel == 1 && endX - startX < kNarrowRow) {
+                // 32-bit lanes: twice as many summed at a time, and a row of
+                // fewer than 2^24 bytes cannot overflow them.
+                uint32_t narrowSum = 0;
+                for (int64_t x = startX; x <= endX; ++x) narrowSum += row[x];
+                rowSum = narrowSum;
+            } else if (bytesPerPixel == 1) {
                 for (int64_t x = startX; x <= endX; ++x) rowSum += row[x];
             } else {
                 for (int64_t x = startX; x <= endX; ++x) {

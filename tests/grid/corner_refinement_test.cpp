@@ -70,6 +70,9 @@ TEST(RefineCorrespondences, SharperOnBlurredViews) {
         std::printf("%d x %d: rms %.4f -> %.4f px, worst %.3f -> %.3f px, %d -> %d corners\n", camera.width,
                     camera.height, plain.rms(), refined.rms(), plain.worst, refined.worst, plain.count,
                     refined.count);
+        // The larger views are blurred wider than the detection's window
+        // (rough frames, refined at half resolution): still no point 1 px off.
+        EXPECT_LT(plain.worst, 1.0);
         EXPECT_LT(refined.rms(), plain.rms());
         EXPECT_GE(refined.count, plain.count * 95 / 100);
     }
