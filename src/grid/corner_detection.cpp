@@ -13,7 +13,6 @@
 namespace {
 
 constexpr double QUALITY_LEVEL = 0.25;
-constexpr double MIN_DISTANCE = 8.0;  // half-resolution pixels
 constexpr int BLOCK_SIZE = 3;
 constexpr int REFINE_HALF_WINDOW = 4;
 constexpr int RETRY_HALF_WINDOW = 6;
@@ -137,15 +136,28 @@ void detectCornersWith(GridSet& set, int frame, const cv::Mat& image, const Corn
     }
 
     const bool firstSearch = !search.fullResolution && !search.normalised && search.smoothingShare == 0.0 &&
-                             search.minDistance == MIN_DISTANCE && search.refineHalfWindow == REFINE_HALF_WINDOW;
+                             search.minDistance == kFirstSearchDistance && search.refineHalfWindow == REFINE_HALF_WINDOW &&
+                             search.region.empty();
+    const cv::Rect region = search.region.empty() ? cv::Rect(0, 0, image.cols, image.rows)
+                                                  : search.region & cv::Rect(0, 0, image.cols, image.rows);
+    if (region.width < 2 || region.height < 2) {
+        record.pointCount = 0;
+        return;
+    }
     std::vector<cv::Point2f> corners;
     {
         cv::Mat searched;
-        if (search.fullResolution) searched = image;
-        else cv::pyrDown(image, searched, cv::Size(image.cols / 2, image.rows / 2));
+        const cv::Mat part = image(region);
+        if (search.fullResolution) searched = part;
+        else cv::pyrDown(part, searched, cv::Size(part.cols / 2, part.rows / 2));
         if (search.normalised) searched = normalisedContrast(searched);
         const double smoothing = search.smoothingShare * std::max(searched.cols, searched.rows);
-        if (smoothing > 0.0) cv::GaussianBlur(searched, searched, cv::Size(0, 0), smoothing, smoothing, cv::BORDER_REFLECT);
+        if (smoothing > 0.0) {
+            // Into a new image: `searched` may still be the caller's frame.
+            cv::Mat smoothed;
+            cv::GaussianBlur(searched, smoothed, cv::Size(0, 0), smoothing, smoothing, cv::BORDER_REFLECT);
+            searched = smoothed;
+        }
         cv::goodFeaturesToTrack(searched, corners, set.maxPoints, QUALITY_LEVEL, search.minDistance, cv::noArray(),
                                 BLOCK_SIZE, false);
         if (corners.size() > static_cast<size_t>(set.maxPoints)) corners.resize(static_cast<size_t>(set.maxPoints));
@@ -157,15 +169,26 @@ void detectCornersWith(GridSet& set, int frame, const cv::Mat& image, const Corn
                 c.y = c.y + c.y;
             }
         }
+        for (cv::Point2f& c : corners) c += cv::Point2f(static_cast<float>(region.x), static_cast<float>(region.y));
         const std::vector<cv::Point2f> starts = corners;
         if (search.refineHalfWindow == REFINE_HALF_WINDOW) refineCorners(image, corners);
         else refine(image, corners, search.refineHalfWindow);
         if (!firstSearch) {
             // The later searches drop the corners the refinement gave up on
-            // (still where the search put them) here and now.
+            // (still where the search put them) here and now, and those it
+            // took to a corner already kept: a blurred corner shows the
+            // search two peaks, both refined to the same point, and twin
+            // corners leave slivers in the mesh where cells should be. The
+            // stronger one, found first, stays.
+            const double scale = search.fullResolution ? 1.0 : 2.0;
+            const double twin = 0.5 * search.minDistance * scale;
             size_t kept = 0;
-            for (size_t k = 0; k < corners.size(); ++k)
-                if (corners[k] != starts[k]) corners[kept++] = corners[k];
+            for (size_t k = 0; k < corners.size(); ++k) {
+                if (corners[k] == starts[k]) continue;
+                bool reached = false;
+                for (size_t j = 0; j < kept && !reached; ++j) reached = cv::norm(corners[j] - corners[k]) < twin;
+                if (!reached) corners[kept++] = corners[k];
+            }
             corners.resize(kept);
         }
     }

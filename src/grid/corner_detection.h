@@ -3,6 +3,7 @@
 // frame, at sub-pixel accuracy, into the frame's point slots.
 
 #include <opencv2/core/mat.hpp>
+#include <opencv2/core/types.hpp>
 
 class GridSet;
 
@@ -25,6 +26,10 @@ class GridSet;
 // a frame that could not be searched is no frame without corners.
 void detectCorners(GridSet& set, int frame, const cv::Mat& image);
 
+// The first search's least distance between two corners, in half-resolution
+// pixels.
+constexpr double kFirstSearchDistance = 8.0;
+
 // Another way to search a frame's corners, for frames the first search
 // does not label.
 struct CornerSearch {
@@ -41,10 +46,14 @@ struct CornerSearch {
     // the board; smoothed, both become one blur).
     double smoothingShare = 0.0;
     // Least distance between two corners, in pixels of the searched image.
-    double minDistance = 8.0;
+    double minDistance = kFirstSearchDistance;
     // Half-size of the refinement window on the frame; the default one's
     // corners that run out of it are tried again in a wider window.
     int refineHalfWindow = 4;
+    // Search only this part of the frame, in full-resolution pixels (a
+    // small board where the first search's corners crowd together); empty:
+    // the whole frame. The corners are refined on the whole frame.
+    cv::Rect region;
 };
 
 // detectCorners with `search`; the default search is detectCorners' own.

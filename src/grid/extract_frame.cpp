@@ -1,6 +1,7 @@
 #include "grid/extract_frame.h"
 
 #include <algorithm>
+#include <cmath>
 #include <ostream>
 #include <streambuf>
 #include <utility>
@@ -66,7 +67,45 @@ void adoptFrame(GridSet& into, int frame, GridSet& from) {
     std::swap(to.gridPart, source.gridPart);
 }
 
+// Union-find root of `k`, halving the paths on the way.
+size_t rootOf(std::vector<size_t>& parent, size_t k) {
+    while (parent[k] != k) k = parent[k] = parent[parent[k]];
+    return k;
+}
+
 }  // namespace
+
+cv::Rect crowdedRegion(const std::vector<GridPoint>& corners) {
+    const size_t n = corners.size();
+    if (n == 0) return {};
+    std::vector<size_t> parent(n);
+    for (size_t k = 0; k < n; ++k) parent[k] = k;
+    const double reach = kSmallCellSide * kSmallCellSide;
+    for (size_t i = 0; i < n; ++i) {
+        for (size_t j = i + 1; j < n; ++j) {
+            const double dx = corners[i].x - corners[j].x, dy = corners[i].y - corners[j].y;
+            if (dx * dx + dy * dy < reach) parent[rootOf(parent, i)] = rootOf(parent, j);
+        }
+    }
+    std::vector<int> size(n, 0);
+    size_t largest = 0;
+    for (size_t k = 0; k < n; ++k)
+        if (++size[rootOf(parent, k)] > size[largest]) largest = rootOf(parent, k);
+    if (size[largest] < kCrowdedCorners) return {};
+    float left = corners[largest].x, right = left, top = corners[largest].y, bottom = top;
+    for (size_t k = 0; k < n; ++k) {
+        if (rootOf(parent, k) != largest) continue;
+        left = std::min(left, corners[k].x);
+        right = std::max(right, corners[k].x);
+        top = std::min(top, corners[k].y);
+        bottom = std::max(bottom, corners[k].y);
+    }
+    if (std::max(right - left, bottom - top) > kSmallBoardSpan) return {};
+    const double margin = 2.0 * kSmallCellSide;
+    const int x0 = static_cast<int>(std::floor(left - margin)), y0 = static_cast<int>(std::floor(top - margin));
+    const int x1 = static_cast<int>(std::ceil(right + margin)), y1 = static_cast<int>(std::ceil(bottom + margin));
+    return {x0, y0, x1 - x0, y1 - y0};
+}
 
 const std::vector<CornerSearch>& furtherSearches() {
     static const std::vector<CornerSearch> searches = [] {
@@ -91,32 +130,43 @@ void extractFrame(GridSet& set, int frame, const cv::Mat& image, ExtractTrace* t
     std::ostream nullStream(&nullBuffer);
     SearchOutcome outcome = runSearch(set, frame, image, CornerSearch{},
                                       diagnostics != nullptr ? *diagnostics : nullStream, options.refineCorners,
-                                      trace != nullptr);
+                                      true);
     // A frame where the first search labels less than half the board (too
     // few corners, no grid, no markers, labels refused, or a fragment) is
     // searched the other ways in turn, each in a record of its own; one that
     // labels more takes the frame's place, until one labels the whole board.
     // A frame the first search labels to half the board or more keeps what
-    // it found; one where it kept fewer than kCellsWorthSearching grid
-    // cells shows no board to search for (the further searches cost some
-    // thirty times the first on a frame without a board). Labels that rest
-    // on a marker seen only by its spot are the weakest the first search
-    // gives: such a frame is searched further as well, since another
-    // search may find that marker's cell and more of the board.
+    // it found. One where it kept fewer than kCellsWorthSearching grid cells
+    // shows no board to search for (the further searches cost some thirty
+    // times the first on a frame without a board), unless its corners crowd
+    // together as a small board's do: then only that region is searched, at
+    // full resolution. Labels that rest on a marker seen only by its spot
+    // are the weakest the first search gives: such a frame is searched
+    // further as well, since another search may find that marker's cell and
+    // more of the board.
     int search = 0;
-    const bool worthMore = set.getPointCount(frame) < kFirstSearchEnough || outcome.fromSpots;
-    if (worthMore && set.getCellCount(frame) >= kCellsWorthSearching && image.type() == CV_8UC1) {
+    auto searchAgain = [&](const CornerSearch& way, int index) {
+        GridSet scratch;
+        scratch.allocate(1, kFurtherMaxPoints);
+        SearchOutcome other =
+            runSearch(scratch, 0, image, way, nullStream, options.refineCorners, trace != nullptr);
+        if (!other.failure.empty() || scratch.getPointCount(0) <= set.getPointCount(frame)) return;
+        adoptFrame(set, frame, scratch);
+        outcome = std::move(other);
+        search = index;
+    };
+    const bool worthMore =
+        (set.getPointCount(frame) < kFirstSearchEnough || outcome.fromSpots) && image.type() == CV_8UC1;
+    if (worthMore && set.getCellCount(frame) >= kCellsWorthSearching) {
         const std::vector<CornerSearch>& further = furtherSearches();
-        for (size_t k = 0; k < further.size() && set.getPointCount(frame) < kBoardCorners; ++k) {
-            GridSet scratch;
-            scratch.allocate(1, kFurtherMaxPoints);
-            SearchOutcome other = runSearch(scratch, 0, image, further[k], nullStream, options.refineCorners,
-                                            trace != nullptr);
-            if (!other.failure.empty() || scratch.getPointCount(0) <= set.getPointCount(frame)) continue;
-            adoptFrame(set, frame, scratch);
-            outcome = std::move(other);
-            search = static_cast<int>(k) + 1;
-        }
+        for (size_t k = 0; k < further.size() && set.getPointCount(frame) < kBoardCorners; ++k)
+            searchAgain(further[k], static_cast<int>(k) + 1);
+    } else if (worthMore) {
+        CornerSearch small;
+        small.fullResolution = true;
+        small.minDistance = kSmallCellDistance;
+        small.region = crowdedRegion(outcome.corners);
+        if (!small.region.empty()) searchAgain(small, kSmallBoardSearch);
     }
     if (!outcome.failure.empty()) {
         if (errors != nullptr) *errors << "frame " << frame << ": triangulation failed: " << outcome.failure << '\n';

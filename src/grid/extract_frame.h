@@ -21,7 +21,7 @@ struct ExtractTrace {
     std::array<GridElement*, 3> markers{};  // the slots as findMarkerCells filled them (before any swap)
     std::string rejected;                   // why the marker check refused the frame; empty when it passed
     int search = 0;                         // which search gave the result: 0 the first, k item k - 1 of
-                                            // furtherSearches()
+                                            // furtherSearches(), kSmallBoardSearch the crowded region's
 };
 
 // Choices that change what the extraction outputs; the defaults give the
@@ -40,6 +40,27 @@ constexpr int kFirstSearchEnough = kBoardCorners / 2;
 // The further searches run only where the first kept at least this many
 // grid cells: a few cells of the board, in the light or sharp enough.
 constexpr int kCellsWorthSearching = 4;
+
+// The first search keeps corners at least 2 x kFirstSearchDistance
+// full-resolution pixels apart, so a board whose cells are shorter than
+// twice that loses corners to it somewhere and may give no cells at all.
+// Such a board's corners crowd together: corners nearer each other than
+// kSmallCellSide join one cluster, and a cluster of at least
+// kCrowdedCorners corners no wider and no higher than kSmallBoardSpan (the
+// diagonal of the board's 11 x 12 cells at kSmallCellSide, turned any way)
+// is searched again at full resolution.
+constexpr double kSmallCellSide = 2.0 * 2.0 * kFirstSearchDistance;
+constexpr int kCrowdedCorners = kBoardCorners / 4;
+constexpr double kSmallBoardSpan = 17.0 * kSmallCellSide;
+
+// ExtractTrace::search of a frame labelled by the search of its crowded
+// region.
+constexpr int kSmallBoardSearch = 4;
+
+// The region around the largest cluster of crowded `corners` (first-search
+// corners in full-resolution pixels), widened by two small cells on every
+// side; empty when no cluster is large enough and small enough.
+cv::Rect crowdedRegion(const std::vector<GridPoint>& corners);
 
 // The searches tried after the first one: the contrast normalised locally
 // (shadows, glare, dim parts), the same smoothed by kBlurredSmoothing of the
@@ -60,7 +81,10 @@ const std::vector<CornerSearch>& furtherSearches();
 // searches run in turn, each through the same stages in a record of its own,
 // and one that labels more than the frame holds replaces the frame's record
 // (points and both parts), until the whole board is labelled. A frame the
-// first search labels to half the board or more keeps its result.
+// first search labels to half the board or more keeps its result; one where
+// it kept fewer than kCellsWorthSearching grid cells is searched again only
+// in its crowdedRegion, at full resolution, with corners kSmallCellDistance
+// apart.
 // `diagnostics` receives the triangulation's two diagnostic lines (null: dropped); `errors` receives one line when
 // the frame is given up (triangulation failure, marker check) (null: dropped).
 // Does nothing unless the frame is allocated and the image is not empty. A

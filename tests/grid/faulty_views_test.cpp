@@ -96,7 +96,9 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultyView,
                                          // A dark marker whose cell is lost to the shadow's edge beside it,
                                          // and one lost to the glare over the origin: each is seen by its spot.
                                          FaultCase{vp::FaultKind::Shadow, 13},
-                                         FaultCase{vp::FaultKind::Glare, 15, true}),
+                                         FaultCase{vp::FaultKind::Glare, 15, true},
+                                         // Cells so small that the first search keeps none.
+                                         FaultCase{vp::FaultKind::SmallBoard, 1}),
                          [](const testing::TestParamInfo<FaultCase>& info) {
                              return std::string(vp::faultKindName(info.param.kind)) +
                                     (info.param.glareOnOrigin ? "_on_origin_" : "_") + std::to_string(info.param.seed);
