@@ -175,18 +175,21 @@ void detectCornersWith(GridSet& set, int frame, const cv::Mat& image, const Corn
         else refine(image, corners, search.refineHalfWindow);
         if (!firstSearch) {
             // The later searches drop the corners the refinement gave up on
-            // (still where the search put them) here and now, and those it
-            // took to a corner already kept: a blurred corner shows the
-            // search two peaks, both refined to the same point, and twin
-            // corners leave slivers in the mesh where cells should be. The
-            // stronger one, found first, stays.
+            // (still where the search put them) here and now; the smoothed
+            // search also those it took to a corner already kept: smoothing
+            // shows the search two peaks of one blurred corner, both refined
+            // to the same point, and twin corners leave slivers in the mesh
+            // where cells should be. The stronger one, found first, stays.
+            // (The other searches keep their twins: on a glare view the
+            // full-resolution search labels the board only with them.)
             const double scale = search.fullResolution ? 1.0 : 2.0;
             const double twin = 0.5 * search.minDistance * scale;
             size_t kept = 0;
             for (size_t k = 0; k < corners.size(); ++k) {
                 if (corners[k] == starts[k]) continue;
                 bool reached = false;
-                for (size_t j = 0; j < kept && !reached; ++j) reached = cv::norm(corners[j] - corners[k]) < twin;
+                for (size_t j = 0; j < kept && !reached && smoothing > 0.0; ++j)
+                    reached = cv::norm(corners[j] - corners[k]) < twin;
                 if (!reached) corners[kept++] = corners[k];
             }
             corners.resize(kept);
