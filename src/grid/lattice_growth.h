@@ -24,11 +24,19 @@ constexpr int kMinHomographyNeighbours = 6;
 constexpr double kNarrowShare = 0.5;
 constexpr double kWindowAgreement = 0.25;
 
+// Only the corners in other light than the labelled block's are sought:
+// where the margin or the mean of the grey levels the saddle test samples
+// at the predicted corner (saddleLevels) differs by more than kLightChange
+// of the block's median (a shadow halves both, a glare lifts the mean). In
+// the block's light the corner search saw a corner as well as the block's,
+// and what it made of it stands.
+constexpr double kLightChange = 0.15;
+
 // `points` (the checked correspondences of `image`, 8-bit one channel),
 // unchanged and in their order, followed by the board's corners they did
 // not label that were found by growing them. In rounds, each unlabelled
-// corner of the board with a labelled point among its eight neighbours is
-// predicted through the perspective map of its labelled neighbours; the
+// corner of the board with a labelled point among its eight neighbours, in
+// other light, is predicted through the perspective map of its labelled neighbours; the
 // local lattice fit (fitFromNeighbours) gives its cell size and the
 // directions of its cells. From the prediction it is refined in the window
 // sized from its cells (as refinedPoints sizes it) and in the narrow one;
