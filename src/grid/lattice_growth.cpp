@@ -93,6 +93,33 @@ cv::Point2f refinedAt(const cv::Mat& image, const cv::Point2f& at, int halfWindo
     return one[0];
 }
 
+// The light on the labelled block: the median levels of its saddles. A
+// corner in the same light was seen by the corner search as well as the
+// block's, and what the search made of it stands.
+struct BlockLight {
+    double margin = 0.0;
+    double mean = 0.0;
+};
+
+BlockLight blockLight(const cv::Mat& image, const std::vector<LabelledPoint>& points) {
+    std::vector<double> margins, means;
+    const std::vector<bool> all(points.size(), true);
+    for (size_t k = 0; k < points.size(); ++k) {
+        const LatticeFit fit = fitFromNeighbours(points, all, k);
+        if (!fit.valid) continue;
+        const SaddleLevels levels = saddleLevels(image, points[k], fit.jacobian);
+        if (!std::isfinite(levels.margin) || !std::isfinite(levels.mean)) continue;
+        margins.push_back(levels.margin);
+        means.push_back(levels.mean);
+    }
+    if (margins.empty()) return {};
+    auto median = [](std::vector<double>& v) {
+        std::nth_element(v.begin(), v.begin() + static_cast<long>(v.size() / 2), v.end());
+        return v[v.size() / 2];
+    };
+    return {median(margins), median(means)};
+}
+
 }  // namespace
 
 std::vector<LabelledPoint> grownPoints(const cv::Mat& image, const std::vector<LabelledPoint>& points) {
@@ -101,28 +128,13 @@ std::vector<LabelledPoint> grownPoints(const cv::Mat& image, const std::vector<L
         return grown;
     std::set<Label> labelled, refused;
     for (const LabelledPoint& p : points) labelled.insert({p.x, p.y});
-    // The light on the labelled block: the median levels of its saddles. A
-    // corner in the same light was seen by the corner search as well as the
-    // block's, and what the search made of it stands.
-    std::vector<double> margins, means;
-    {
-        const std::vector<bool> all(points.size(), true);
-        for (size_t k = 0; k < points.size(); ++k) {
-            const LatticeFit fit = fitFromNeighbours(points, all, k);
-            if (!fit.valid) continue;
-            const SaddleLevels levels = saddleLevels(image, points[k], fit.jacobian);
-            if (!std::isfinite(levels.margin)) continue;
-            margins.push_back(levels.margin);
-            means.push_back(levels.mean);
-        }
-    }
-    if (margins.empty()) return grown;
-    auto median = [](std::vector<double>& v) {
-        std::nth_element(v.begin(), v.begin() + static_cast<long>(v.size() / 2), v.end());
-        return v[v.size() / 2];
-    };
-    const double blockMargin = median(margins), blockMean = median(means);
-    if (!(blockMargin > 0.0 && blockMean > 0.0)) return grown;
+    bool open = false;
+    for (int y = kFirstY; y <= kLastY && !open; ++y)
+        for (int x = kFirstX; x <= kLastX && !open; ++x)
+            open = labelled.count({x, y}) == 0 && besideBlock(labelled, x, y);
+    if (!open) return grown;  // the whole board, or nothing beside the block
+    const BlockLight light = blockLight(image, points);
+    if (!(light.margin > 0.0 && light.mean > 0.0)) return grown;
 
     for (;;) {
         const size_t block = grown.size();
@@ -137,8 +149,8 @@ std::vector<LabelledPoint> grownPoints(const cv::Mat& image, const std::vector<L
                 if (!fit.valid || !perspective.valid) continue;
                 const cv::Point2f start(static_cast<float>(perspective.at.x), static_cast<float>(perspective.at.y));
                 const SaddleLevels there = saddleLevels(image, {x, y, start}, fit.jacobian);
-                const bool otherLight = !(std::abs(there.margin / blockMargin - 1.0) <= kLightChange &&
-                                          std::abs(there.mean / blockMean - 1.0) <= kLightChange);
+                const bool otherLight = !(std::abs(there.margin / light.margin - 1.0) <= kLightChange &&
+                                          std::abs(there.mean / light.mean - 1.0) <= kLightChange);
                 if (!otherLight) continue;
                 const double share = isMarkerCorner(x, y) ? kMarkerCornerShare : kRefineCellShare;
                 const int wide = std::clamp(static_cast<int>(std::lround(share * fit.cellPixels)), kMinHalfWindow,
