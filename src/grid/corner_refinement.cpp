@@ -32,16 +32,6 @@ int halfWindowInside(double x, double y, int width, int height, int wanted) {
     return h;
 }
 
-// Whether corner (x, y) is a corner of one of the printed marker cells. The
-// cells around corner (x, y) are (x, y) .. (x + 1, y + 1).
-bool onMarkerCell(int x, int y) {
-    for (int dx = 0; dx <= 1; ++dx)
-        for (int dy = 0; dy <= 1; ++dy)
-            if (isPrintedMarker(x + dx, y + dy, kMarkerBrightCell) || isPrintedMarker(x + dx, y + dy, kMarkerDarkCell))
-                return true;
-    return false;
-}
-
 // The shortest distance from each point to its labelled neighbours in rows
 // and columns: the side of its cells (0 for a point with none).
 std::vector<double> cellSides(const std::vector<LabelledPoint>& points) {
@@ -72,7 +62,7 @@ std::vector<LabelledPoint> refineWith(const cv::Mat& image, const std::vector<La
         const LabelledPoint& p = points[k];
         const double side = sides[k];
         if (side <= 0.0) continue;
-        const double share = onMarkerCell(p.x, p.y) ? std::min(kMarkerCornerShare, how.cellShare) : how.cellShare;
+        const double share = isMarkerCorner(p.x, p.y) ? std::min(kMarkerCornerShare, how.cellShare) : how.cellShare;
         const int wanted = std::clamp(static_cast<int>(std::lround(share * side)), kMinHalfWindow, kMaxHalfWindow);
         const int h = halfWindowInside(p.at.x, p.at.y, image.cols, image.rows, wanted);
         if (h < kMinHalfWindow) continue;
@@ -88,6 +78,15 @@ std::vector<LabelledPoint> refineWith(const cv::Mat& image, const std::vector<La
 }
 
 }  // namespace
+
+bool isMarkerCorner(int x, int y) {
+    // The cells around corner (x, y) are (x, y) .. (x + 1, y + 1).
+    for (int dx = 0; dx <= 1; ++dx)
+        for (int dy = 0; dy <= 1; ++dy)
+            if (isPrintedMarker(x + dx, y + dy, kMarkerBrightCell) || isPrintedMarker(x + dx, y + dy, kMarkerDarkCell))
+                return true;
+    return false;
+}
 
 std::vector<LabelledPoint> refinedPoints(const cv::Mat& image, const std::vector<LabelledPoint>& points,
                                          const std::vector<bool>& which, std::vector<bool>* refined) {

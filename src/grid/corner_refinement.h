@@ -20,6 +20,8 @@
 constexpr double kRefineCellShare = 0.3;
 constexpr double kMarkerCornerShare = 0.2;
 constexpr int kMinHalfWindow = 3;
+// Whether pattern corner (x, y) is a corner of one of the printed marker cells.
+bool isMarkerCorner(int x, int y);
 constexpr int kMaxHalfWindow = 25;
 // A corner the refinement moves farther than this share of that side has
 // run to another feature (a spot, a neighbouring corner): it keeps its

@@ -9,6 +9,7 @@
 #include "grid/corner_detection.h"
 #include "grid/corner_mesh.h"
 #include "grid/grid_cells.h"
+#include "grid/lattice_growth.h"
 #include "grid/marker_cells.h"
 #include "grid/nnsort.h"
 
@@ -65,6 +66,28 @@ void adoptFrame(GridSet& into, int frame, GridSet& from) {
     to.pointCount = count;
     std::swap(to.trianglePart, source.trianglePart);
     std::swap(to.gridPart, source.gridPart);
+}
+
+// Appends to frame `frame`'s correspondences the board's corners found by
+// growing them (grownPoints); the points it has keep their slots.
+void growFrame(GridSet& set, int frame, const cv::Mat& image) {
+    FrameGrid& record = set.frames[static_cast<size_t>(frame)];
+    const int count = std::clamp(record.pointCount, 0, set.maxPoints);
+    std::vector<LabelledPoint> points;
+    points.reserve(static_cast<size_t>(count));
+    for (int k = 0; k < count; ++k) {
+        const GridPoint& at = record.imagePoints[static_cast<size_t>(k)];
+        const GridPoint& on = record.patternPoints[static_cast<size_t>(k)];
+        points.push_back({static_cast<int>(std::lround(on.x)), static_cast<int>(std::lround(on.y)), {at.x, at.y}});
+    }
+    const std::vector<LabelledPoint> grown = grownPoints(image, points);
+    const int total = std::min(static_cast<int>(grown.size()), set.maxPoints);
+    for (int k = count; k < total; ++k) {
+        const LabelledPoint& p = grown[static_cast<size_t>(k)];
+        record.imagePoints[static_cast<size_t>(k)] = GridPoint{p.at.x, p.at.y};
+        record.patternPoints[static_cast<size_t>(k)] = GridPoint{static_cast<float>(p.x), static_cast<float>(p.y)};
+    }
+    if (total > count) record.pointCount = total;
 }
 
 // Union-find root of `k`, halving the paths on the way.
@@ -168,6 +191,7 @@ void extractFrame(GridSet& set, int frame, const cv::Mat& image, ExtractTrace* t
         small.region = crowdedRegion(outcome.corners);
         if (!small.region.empty()) searchAgain(small, kSmallBoardSearch);
     }
+    if (outcome.failure.empty() && image.type() == CV_8UC1) growFrame(set, frame, image);
     if (!outcome.failure.empty()) {
         if (errors != nullptr) *errors << "frame " << frame << ": triangulation failed: " << outcome.failure << '\n';
         if (trace != nullptr) trace->corners = outcome.corners;

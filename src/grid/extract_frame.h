@@ -84,7 +84,10 @@ const std::vector<CornerSearch>& furtherSearches();
 // first search labels to half the board or more keeps its result; one where
 // it kept fewer than kCellsWorthSearching grid cells is searched again only
 // in its crowdedRegion, at full resolution, with corners kSmallCellDistance
-// apart.
+// apart. The correspondences of the search kept are then grown
+// (grownPoints): the board's corners it missed next to the labelled block
+// (a deep shadow, the edge of a glare) follow its points, which keep their
+// slots.
 // `diagnostics` receives the triangulation's two diagnostic lines (null: dropped); `errors` receives one line when
 // the frame is given up (triangulation failure, marker check) (null: dropped).
 // Does nothing unless the frame is allocated and the image is not empty. A

@@ -218,8 +218,9 @@ LatticeFit fitFromNeighbours(const std::vector<LabelledPoint>& points, const std
     return fit(points, alive, LabelIndex(points), index);
 }
 
-bool isLabelledSaddle(const cv::Mat& image, const LabelledPoint& point, const cv::Matx22d& jacobian) {
-    if (image.empty() || image.type() != CV_8UC1) return false;
+SaddleLevels saddleLevels(const cv::Mat& image, const LabelledPoint& point, const cv::Matx22d& jacobian) {
+    SaddleLevels levels{std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::quiet_NaN()};
+    if (image.empty() || image.type() != CV_8UC1) return levels;
     // Cell (X, Y) spans pattern [X - 1, X] x [Y - 1, Y] and is bright when
     // X + Y is odd: of the four cells at corner (i, j), (i, j) and
     // (i + 1, j + 1) are bright when i + j is odd.
@@ -232,8 +233,13 @@ bool isLabelledSaddle(const cv::Mat& image, const LabelledPoint& point, const cv
     const bool diagonalBright = ((point.x + point.y) & 1) != 0;
     const double brightA = diagonalBright ? lowLeft : lowRight, brightB = diagonalBright ? upRight : upLeft;
     const double darkA = diagonalBright ? lowRight : lowLeft, darkB = diagonalBright ? upLeft : upRight;
-    const double margin = std::min(brightA, brightB) - std::max(darkA, darkB);
-    return margin >= kSaddleContrast;  // false for NaN
+    levels.margin = std::min(brightA, brightB) - std::max(darkA, darkB);
+    levels.mean = 0.25 * (brightA + brightB + darkA + darkB);
+    return levels;
+}
+
+bool isLabelledSaddle(const cv::Mat& image, const LabelledPoint& point, const cv::Matx22d& jacobian) {
+    return saddleLevels(image, point, jacobian).margin >= kSaddleContrast;  // false for NaN
 }
 
 std::vector<bool> soundPoints(const cv::Mat& image, const std::vector<LabelledPoint>& points,

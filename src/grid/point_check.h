@@ -53,6 +53,14 @@ LatticeFit fitFromNeighbours(const std::vector<LabelledPoint>& points, const std
 // kSaddleContrast grey levels.
 constexpr double kSaddleContrast = 8.0;
 bool isLabelledSaddle(const cv::Mat& image, const LabelledPoint& point, const cv::Matx22d& jacobian);
+// The grey levels the saddle test samples: the margin by which its bright
+// samples outshine its dark ones, and the mean of the four (NaN where a
+// sample falls outside the image).
+struct SaddleLevels {
+    double margin;
+    double mean;
+};
+SaddleLevels saddleLevels(const cv::Mat& image, const LabelledPoint& point, const cv::Matx22d& jacobian);
 
 // Which points to keep: the points that cannot be fitted, fit worst (their
 // residual over their tolerance) or fail the saddle test are dropped one at
