@@ -20,15 +20,18 @@ constexpr double kMinPivotShare = 1e-9;
 constexpr double kSaddleOffset = 0.2;
 
 // The models of the lattice around a corner: polynomials in the pattern
-// offsets (dx, dy), over the neighbours within `reach` cells. A quadratic
-// follows perspective and lens bending well inside the labelled block; at
-// its edge, where it must extrapolate, a cubic over a wider reach (or an
-// affine map, on a strip of corners) predicts more surely.
+// offsets (dx, dy), over the neighbours within `reach` cells. Inside the
+// labelled block a quadratic follows lens bending and mild perspective; a
+// board seen steeply foreshortens along five cells more than a quadratic
+// bends (its neighbours scatter half a pixel about it, which would widen
+// every tolerance there), and a cubic over the same neighbours follows it.
+// At the block's edge, where they must extrapolate, a cubic over a wider
+// reach (or an affine map, on a strip of corners) predicts more surely.
 struct Model {
     int terms;
     int reach;
 };
-constexpr Model kInnerModel{6, kNeighbourReach};
+constexpr Model kInnerModels[] = {{6, kNeighbourReach}, {10, kNeighbourReach}};
 constexpr Model kEdgeModels[] = {{6, kNeighbourReach}, {3, kNeighbourReach}, {10, kNeighbourReach + 1}};
 constexpr int kMaxTerms = 10;
 constexpr int kMaxReach = kNeighbourReach + 1;
@@ -182,7 +185,7 @@ LatticeFit fit(const std::vector<LabelledPoint>& points, const std::vector<bool>
         }
     }
     if (near >= kInnerNeighbours) {
-        fitModel(kInnerModel, samples, n, p.at, result);
+        for (const Model& model : kInnerModels) fitModel(model, samples, n, p.at, result);
     } else {
         for (const Model& model : kEdgeModels) fitModel(model, samples, n, p.at, result);
     }

@@ -16,10 +16,10 @@ struct LabelledPoint {
 };
 
 // The local lattice around a labelled corner, from its labelled neighbours
-// within kNeighbourReach cells: a quadratic map from pattern to image
-// positions fitted without the corner itself (at the edge of the labelled
-// block also an affine map, and a cubic over one cell more, whichever
-// predicts most surely).
+// within kNeighbourReach cells: a quadratic and a cubic map from pattern to
+// image positions fitted without the corner itself (at the edge of the
+// labelled block a quadratic, an affine map and a cubic over one cell more),
+// whichever predicts most surely.
 constexpr int kNeighbourReach = 2;
 
 // Where the neighbours put a corner, and how far the corner may lie from it.
