@@ -146,17 +146,19 @@ std::vector<LabelledPoint> grownPoints(const cv::Mat& image, const std::vector<L
                 with.push_back({x, y, {}});
                 const LatticeFit fit = fitFromNeighbours(with, std::vector<bool>(with.size(), true), block);
                 const Prediction perspective = perspectivePrediction(grown, x, y);
-                if (!fit.valid || !perspective.valid) continue;
+                if (!fit.valid || !perspective.valid || !(fit.cellPixels < image.cols + image.rows)) continue;
+                const double share = isMarkerCorner(x, y) ? kMarkerCornerShare : kRefineCellShare;
+                const int wide = std::clamp(static_cast<int>(std::lround(share * fit.cellPixels)), kMinHalfWindow,
+                                            kMaxHalfWindow);
+                const int narrow = std::max(kMinHalfWindow, static_cast<int>(std::lround(kNarrowShare * wide)));
+                // A prediction off the image (or far off, where a map
+                // nearly degenerate sends it) is not sought.
+                if (!refinementWindowInside(perspective.at.x, perspective.at.y, image.cols, image.rows, wide)) continue;
                 const cv::Point2f start(static_cast<float>(perspective.at.x), static_cast<float>(perspective.at.y));
                 const SaddleLevels there = saddleLevels(image, {x, y, start}, fit.jacobian);
                 const bool otherLight = !(std::abs(there.margin / light.margin - 1.0) <= kLightChange &&
                                           std::abs(there.mean / light.mean - 1.0) <= kLightChange);
                 if (!otherLight) continue;
-                const double share = isMarkerCorner(x, y) ? kMarkerCornerShare : kRefineCellShare;
-                const int wide = std::clamp(static_cast<int>(std::lround(share * fit.cellPixels)), kMinHalfWindow,
-                                            kMaxHalfWindow);
-                const int narrow = std::max(kMinHalfWindow, static_cast<int>(std::lround(kNarrowShare * wide)));
-                if (!refinementWindowInside(start.x, start.y, image.cols, image.rows, wide)) continue;
                 const LabelledPoint p{x, y, refinedAt(image, start, wide)};
                 const cv::Point2f other = refinedAt(image, start, narrow);
                 const double agreement = cv::norm(p.at - other);
