@@ -14,14 +14,13 @@
 namespace {
 
 constexpr int kIterations = 40;
-constexpr double kEpsilon = 0.001;
 
 // How a refinement sizes its windows and when it stops.
 struct Refinement {
     double cellShare;  // window half-size over the corner's shortest side
     double epsilon;    // a step shorter than this (pixels) ends it
 };
-constexpr Refinement kFullRefinement{kRefineCellShare, kEpsilon};
+constexpr Refinement kFullRefinement{kRefineCellShare, kRefineEpsilon};
 constexpr Refinement kRoughRefinement{kRoughCellShare, kRoughEpsilon};
 
 // The largest half-size whose window (and the pixel beyond it) stays inside
@@ -62,16 +61,13 @@ std::vector<LabelledPoint> refineWith(const cv::Mat& image, const std::vector<La
         const LabelledPoint& p = points[k];
         const double side = sides[k];
         if (side <= 0.0) continue;
-        const double share = isMarkerCorner(p.x, p.y) ? std::min(kMarkerCornerShare, how.cellShare) : how.cellShare;
-        const int wanted = std::clamp(static_cast<int>(std::lround(share * side)), kMinHalfWindow, kMaxHalfWindow);
+        const int wanted = refinementHalfWindow(p.x, p.y, side, how.cellShare);
         const int h = halfWindowInside(p.at.x, p.at.y, image.cols, image.rows, wanted);
         if (h < kMinHalfWindow) continue;
-        std::vector<cv::Point2f> one{p.at};
-        cv::cornerSubPix(image, one, cv::Size(h, h), cv::Size(-1, -1),
-                         cv::TermCriteria(cv::TermCriteria::EPS | cv::TermCriteria::COUNT, kIterations, how.epsilon));
-        if (!(cv::norm(one[0] - p.at) <= kMaxMoveShare * side)) continue;
-        if (!refinementWindowInside(one[0].x, one[0].y, image.cols, image.rows)) continue;
-        result[k].at = one[0];
+        const cv::Point2f at = refinedCorner(image, p.at, h, how.epsilon);
+        if (!(cv::norm(at - p.at) <= kMaxMoveShare * side)) continue;
+        if (!refinementWindowInside(at.x, at.y, image.cols, image.rows)) continue;
+        result[k].at = at;
         if (refined != nullptr) (*refined)[k] = true;
     }
     return result;
@@ -86,6 +82,18 @@ bool isMarkerCorner(int x, int y) {
             if (isPrintedMarker(x + dx, y + dy, kMarkerBrightCell) || isPrintedMarker(x + dx, y + dy, kMarkerDarkCell))
                 return true;
     return false;
+}
+
+int refinementHalfWindow(int x, int y, double side, double cellShare) {
+    const double share = isMarkerCorner(x, y) ? std::min(kMarkerCornerShare, cellShare) : cellShare;
+    return std::clamp(static_cast<int>(std::lround(share * side)), kMinHalfWindow, kMaxHalfWindow);
+}
+
+cv::Point2f refinedCorner(const cv::Mat& image, const cv::Point2f& at, int halfWindow, double epsilon) {
+    std::vector<cv::Point2f> one{at};
+    cv::cornerSubPix(image, one, cv::Size(halfWindow, halfWindow), cv::Size(-1, -1),
+                     cv::TermCriteria(cv::TermCriteria::EPS | cv::TermCriteria::COUNT, kIterations, epsilon));
+    return one[0];
 }
 
 std::vector<LabelledPoint> refinedPoints(const cv::Mat& image, const std::vector<LabelledPoint>& points,

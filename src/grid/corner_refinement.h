@@ -20,9 +20,18 @@
 constexpr double kRefineCellShare = 0.3;
 constexpr double kMarkerCornerShare = 0.2;
 constexpr int kMinHalfWindow = 3;
+constexpr int kMaxHalfWindow = 25;
 // Whether pattern corner (x, y) is a corner of one of the printed marker cells.
 bool isMarkerCorner(int x, int y);
-constexpr int kMaxHalfWindow = 25;
+// The half-size of the window for pattern corner (x, y) with cells `side`
+// pixels short: `cellShare` of the side (at most kMarkerCornerShare at a
+// marker's corners), clamped to kMinHalfWindow .. kMaxHalfWindow.
+int refinementHalfWindow(int x, int y, double side, double cellShare = kRefineCellShare);
+// `at` refined on `image` in a window of half-size `halfWindow`; a step
+// under `epsilon` pixels ends the refinement.
+constexpr double kRefineEpsilon = 0.001;
+cv::Point2f refinedCorner(const cv::Mat& image, const cv::Point2f& at, int halfWindow,
+                          double epsilon = kRefineEpsilon);
 // A corner the refinement moves farther than this share of that side has
 // run to another feature (a spot, a neighbouring corner): it keeps its
 // position.

@@ -21,9 +21,6 @@ constexpr int kLastX = kWindowMaxX;
 constexpr int kFirstY = kWindowMinY - 1;
 constexpr int kLastY = kWindowMaxY;
 
-constexpr int kIterations = 40;
-constexpr double kEpsilon = 0.001;
-
 using Label = std::pair<int, int>;
 
 bool besideBlock(const std::set<Label>& labelled, int x, int y) {
@@ -85,14 +82,6 @@ Prediction perspectivePrediction(const std::vector<LabelledPoint>& block, int x,
     return result;
 }
 
-// `at` refined with a window of half-size `halfWindow`.
-cv::Point2f refinedAt(const cv::Mat& image, const cv::Point2f& at, int halfWindow) {
-    std::vector<cv::Point2f> one{at};
-    cv::cornerSubPix(image, one, cv::Size(halfWindow, halfWindow), cv::Size(-1, -1),
-                     cv::TermCriteria(cv::TermCriteria::EPS | cv::TermCriteria::COUNT, kIterations, kEpsilon));
-    return one[0];
-}
-
 // The light on the labelled block: the median levels of its saddles. A
 // corner in the same light was seen by the corner search as well as the
 // block's, and what the search made of it stands.
@@ -147,9 +136,7 @@ std::vector<LabelledPoint> grownPoints(const cv::Mat& image, const std::vector<L
                 const LatticeFit fit = fitFromNeighbours(with, std::vector<bool>(with.size(), true), block);
                 const Prediction perspective = perspectivePrediction(grown, x, y);
                 if (!fit.valid || !perspective.valid || !(fit.cellPixels < image.cols + image.rows)) continue;
-                const double share = isMarkerCorner(x, y) ? kMarkerCornerShare : kRefineCellShare;
-                const int wide = std::clamp(static_cast<int>(std::lround(share * fit.cellPixels)), kMinHalfWindow,
-                                            kMaxHalfWindow);
+                const int wide = refinementHalfWindow(x, y, fit.cellPixels);
                 const int narrow = std::max(kMinHalfWindow, static_cast<int>(std::lround(kNarrowShare * wide)));
                 // A prediction off the image (or far off, where a map
                 // nearly degenerate sends it) is not sought.
@@ -159,8 +146,8 @@ std::vector<LabelledPoint> grownPoints(const cv::Mat& image, const std::vector<L
                 const bool otherLight = !(std::abs(there.margin / light.margin - 1.0) <= kLightChange &&
                                           std::abs(there.mean / light.mean - 1.0) <= kLightChange);
                 if (!otherLight) continue;
-                const LabelledPoint p{x, y, refinedAt(image, start, wide)};
-                const cv::Point2f other = refinedAt(image, start, narrow);
+                const LabelledPoint p{x, y, refinedCorner(image, start, wide)};
+                const cv::Point2f other = refinedCorner(image, start, narrow);
                 const double agreement = cv::norm(p.at - other);
                 const double fromMap = std::hypot(p.at.x - perspective.at.x, p.at.y - perspective.at.y);
                 const bool saddle = isLabelledSaddle(image, p, fit.jacobian);
