@@ -6,6 +6,7 @@
 #include <limits>
 #include <map>
 #include <optional>
+#include <set>
 #include <utility>
 #include <sstream>
 
@@ -545,6 +546,56 @@ int choosePlacement(const cv::Mat& image, g_container<g_element*>& cells, const 
     return -1;
 }
 
+// The root of a quadrilateral's area.
+double cellSize(GridElement* cell) {
+    const uint32_t n = cell->nodes().numberOfItems();
+    double twiceArea = 0.0;
+    for (uint32_t k = 0; k < n; ++k) {
+        const g_vector p = cell->getNode(k)->getCoordinates();
+        const g_vector q = cell->getNode((k + 1) % n)->getCoordinates();
+        twiceArea += p.x * q.y - p.y * q.x;
+    }
+    return std::sqrt(0.5 * std::abs(twiceArea));
+}
+
+// The quadrilaterals of `cells` that are no larger than their neighbouring
+// cells allow (kMergedCellRatio), in their order.
+g_container<g_element*> boardSizedCells(g_container<g_element*>& cells) {
+    std::map<GridElement*, double> size;
+    std::vector<GridElement*> quads;
+    const uint32_t count = cells.numberOfItems();
+    for (uint32_t i = 0; i < count; ++i) {
+        auto* cell = dynamic_cast<GridElement*>(cells.item(i));
+        if (cell == nullptr || cell->nodes().numberOfItems() != 4) continue;
+        size[cell] = cellSize(cell);
+        quads.push_back(cell);
+    }
+    // Each pass judges every quadrilateral against its neighbours not found
+    // too large by the passes before, so that a cluster of joined
+    // quadrilaterals does not vouch for itself.
+    std::set<GridElement*> oversized;
+    for (bool changed = true; changed;) {
+        std::vector<GridElement*> found;
+        for (GridElement* cell : quads) {
+            if (oversized.count(cell) != 0) continue;
+            std::vector<double> around;
+            g_container<g_element*> neighbours = cell->edgeNeighbours();
+            for (uint32_t k = 0; k < neighbours.numberOfItems(); ++k) {
+                auto* other = dynamic_cast<GridElement*>(neighbours.item(k));
+                const auto it = size.find(other);
+                if (it != size.end() && oversized.count(other) == 0) around.push_back(it->second);
+            }
+            if (around.size() >= 2 && size[cell] > kMergedCellRatio * median(std::move(around))) found.push_back(cell);
+        }
+        oversized.insert(found.begin(), found.end());
+        changed = !found.empty();
+    }
+    g_container<g_element*> kept;
+    for (GridElement* cell : quads)
+        if (oversized.count(cell) == 0) kept.append(cell);
+    return kept;
+}
+
 // Labels the cells from any two of the three markers, when labelGrid could
 // not: the walk starts at a marker candidate, and every way of taking a
 // candidate for one of the printed markers places the board (one of the
@@ -559,6 +610,10 @@ int choosePlacement(const cv::Mat& image, g_container<g_element*>& cells, const 
 // to a glare or a shadow's edge beside it. A placement where the frame shows
 // a spot only half as clearly might be the board's as well, so it ties with
 // any placement that counts no more than that would give it.
+//
+// The walks, and the labels they give, leave out the quadrilaterals larger
+// than a board cell (boardSizedCells): a glare that hides the origin's
+// corners joins the cells around it.
 int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, const std::vector<FoundMarker>& found,
                         g_container<g_node*>& imageList, g_container<g_node*>& patternList, bool sampled) {
     std::vector<MarkerCandidate> candidates = markerCandidates(image, cells);
@@ -571,10 +626,11 @@ int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, co
     // left where it hid corners look like dark cells with bright spots, in
     // diagonal pairs that place the board as well as the markers do.
     std::erase_if(candidates, [](const MarkerCandidate& c) { return !hasCellShape(c.cell); });
+    g_container<g_element*> board = boardSizedCells(cells);
     for (const MarkerCandidate& start : candidates) {
-        if (start.cell->labelled != 0 || !cells.memberOf(start.cell)) continue;
+        if (start.cell->labelled != 0 || !board.memberOf(start.cell)) continue;
         clearLabels(cells);
-        walkGrid(start.cell, cells);
+        walkGrid(start.cell, board);
         std::map<std::pair<int, int>, int> classAt;  // walk labels -> class of the candidate there
         for (const MarkerCandidate& c : candidates)
             if (c.cell->labelled != 0) classAt[{c.cell->gridX, c.cell->gridY}] = c.markerClass;
@@ -583,7 +639,7 @@ int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, co
             // The spots are looked for where the walked lattice puts them,
             // so the walk must be sound where it starts: the start cell
             // lies where the other walked cells put it.
-            lattice.emplace(cells);
+            lattice.emplace(board);
             const LatticeFit fit = lattice->at(start.cell->gridX, start.cell->gridY);
             const g_vector c = start.cell->centroid();
             if (!fit.valid || !(std::hypot(c.x - fit.predicted.x, c.y - fit.predicted.y) <=
@@ -637,10 +693,10 @@ int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, co
         }
         if (contenders.size() == 2 && bestScore == 2 && allSure) {
             const GridPlacement open[2] = {contenders[0], contenders[1]};
-            const int chosen = choosePlacement(image, cells, open);
+            const int chosen = choosePlacement(image, board, open);
             if (chosen >= 0) contenders.assign(1, open[chosen]);
         }
-        if (contenders.size() == 1) return placeGrid(contenders.front(), cells, imageList, patternList);
+        if (contenders.size() == 1) return placeGrid(contenders.front(), board, imageList, patternList);
     }
     clearLabels(cells);
     return 0;

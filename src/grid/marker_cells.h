@@ -96,6 +96,19 @@ constexpr double kEvenRimShare = 0.5;
 constexpr double kCellSideRatio = 1.5;
 bool hasCellShape(GridElement* cell);
 
+// A glare or a shadow's edge that hides a corner leaves a quadrilateral
+// joining two or more board cells, which may still look like one cell; a
+// walk through it steps one label where the board steps two, and labels
+// the cells beyond it one off. Such a quadrilateral is larger than the
+// cells beside it: neighbouring board cells differ in size (the root of
+// their area) by a few per cent even at steep tilts and under strong lens
+// distortion (at most 8 % over rendered views with strong barrel
+// distortion), a quadrilateral joining cells by 20 % or more. One more
+// than kMergedCellRatio times the median size of its edge neighbours that
+// are cells (at least two; those found larger themselves do not count) is
+// left out of the walks that label a frame from two markers.
+constexpr double kMergedCellRatio = 1.15;
+
 // The board's cell columns and rows (pattern.md), and how the two
 // placements that two dark markers alone leave open are told apart when the
 // origin's spot cannot be seen: the one whose margin columns (one beyond the

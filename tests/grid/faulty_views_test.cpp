@@ -104,6 +104,9 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultyView,
                                          // and one lost to the glare over the origin: each is seen by its spot.
                                          FaultCase{vp::FaultKind::Shadow, 13},
                                          FaultCase{vp::FaultKind::Glare, 15, true},
+                                         // A glare on the origin whose hidden corners leave quadrilaterals
+                                         // joining cells, which a walk from the dark markers must go round.
+                                         FaultCase{vp::FaultKind::Glare, 17, true},
                                          // Cells so small that the first search keeps none.
                                          FaultCase{vp::FaultKind::SmallBoard, 1}),
                          caseName);
