@@ -29,7 +29,7 @@ struct SearchOutcome {
     std::array<GridElement*, 3> markers{};
     std::string rejected;
     std::string failure;  // the triangulation's, when it failed
-    bool fromSpots = false;  // the labels rest on a marker seen only by its spot
+    bool weakLabels = false;  // the labels rest on a marker seen only by its spot, or a walk round a hole
 };
 
 // Runs the stages from corner detection to the correspondences on one frame
@@ -51,7 +51,7 @@ SearchOutcome runSearch(GridSet& set, int frame, const cv::Mat& image, const Cor
         return outcome;
     }
     outcome.candidateCount = buildGridCells(set, frame, image);
-    labelFrameGrid(set, frame, image, &outcome.markers, &outcome.rejected, refine, &outcome.fromSpots);
+    labelFrameGrid(set, frame, image, &outcome.markers, &outcome.rejected, refine, &outcome.weakLabels);
     return outcome;
 }
 
@@ -163,9 +163,10 @@ void extractFrame(GridSet& set, int frame, const cv::Mat& image, ExtractTrace* t
     // shows no board to search for (the further searches cost some thirty
     // times the first on a frame without a board), unless its corners crowd
     // together as a small board's do: then only that region is searched, at
-    // full resolution. Labels that rest on a marker seen only by its spot
-    // are the weakest the first search gives: such a frame is searched
-    // further as well, since another search may find that marker's cell and
+    // full resolution. Labels that rest on a marker seen only by its spot,
+    // or on a walk round quadrilaterals that join cells, are the weakest the
+    // first search gives: such a frame is searched further as well, since
+    // another search may find that marker's cell, or the hidden corners, and
     // more of the board.
     int search = 0;
     auto searchAgain = [&](const CornerSearch& way, int index) {
@@ -179,7 +180,7 @@ void extractFrame(GridSet& set, int frame, const cv::Mat& image, ExtractTrace* t
         search = index;
     };
     const bool worthMore =
-        (set.getPointCount(frame) < kFirstSearchEnough || outcome.fromSpots) && image.type() == CV_8UC1;
+        (set.getPointCount(frame) < kFirstSearchEnough || outcome.weakLabels) && image.type() == CV_8UC1;
     if (worthMore && set.getCellCount(frame) >= kCellsWorthSearching) {
         const std::vector<CornerSearch>& further = furtherSearches();
         for (size_t k = 0; k < further.size() && set.getPointCount(frame) < kBoardCorners; ++k)

@@ -458,21 +458,30 @@ private:
     std::vector<LabelledPoint> centres_;
 };
 
-// How clearly the frame shows a marker of `markerClass` at walk labels
-// (x, y), where no cell may have been found (its corners lost to a glare or
-// a shadow's edge): its middle is judged against its rim, and its rim
-// against the cells beside it. A bright cell's rim is judged against the
-// darkest of them, a dark cell's against the brightest (a glare brightens
-// some of them, which only makes a dark cell's spot count for less). NaN
-// when it cannot be placed inside the frame or its rim does not stand out.
-// `strict` judges a marker that no cell stands for: the walked cells around
-// it must agree with each other (WalkedLattice::soundAround) and its rim
-// must be even, its samples within kEvenRimShare of the spot's depth of each
-// other (a glare lights one side of a cell more than the other).
-double spotEvidence(const cv::Mat& image, const WalkedLattice& lattice, int x, int y, int markerClass,
-                    bool strict = false) {
+// What the frame shows of a marker of `markerClass` at walk labels (x, y),
+// where no cell may have been found (its corners lost to a glare or a
+// shadow's edge): `evidence`, how clearly its middle stands out from its
+// rim as the marker's spot would, in shares of its rim's contrast against
+// the cells beside it. A bright cell's rim is judged against the darkest of
+// them, a dark cell's against the brightest (a glare brightens some of
+// them, which only makes a dark cell's spot count for less). NaN when it
+// cannot be placed inside the frame or its rim does not stand out.
+// `rimSpread` is the spread of its rim samples in the same shares (a glare
+// lights one side of a cell more than the other), `sound` whether the
+// walked cells around it agree with each other (WalkedLattice::soundAround;
+// a quadrilateral joining several cells does not, nor do the cells the walk
+// labelled through it; judged only with `judgeSound`).
+struct SpotReading {
+    double evidence = std::numeric_limits<double>::quiet_NaN();
+    double rimSpread = std::numeric_limits<double>::quiet_NaN();
+    bool sound = false;
+};
+
+SpotReading readSpot(const cv::Mat& image, const WalkedLattice& lattice, int x, int y, int markerClass,
+                     bool judgeSound = true) {
+    SpotReading reading;
     const LatticeFit fit = lattice.at(x, y);
-    if (!fit.valid || (strict && !lattice.soundAround(x, y))) return std::numeric_limits<double>::quiet_NaN();
+    if (!fit.valid) return reading;
     auto at = [&](double dx, double dy) {
         const cv::Vec2d d = fit.jacobian * cv::Vec2d(dx, dy);
         return greyAt(image, fit.predicted.x + d[0], fit.predicted.y + d[1]);
@@ -491,13 +500,25 @@ double spotEvidence(const cv::Mat& image, const WalkedLattice& lattice, int x, i
         if (!(side >= beside)) beside = side;
     }
     const double contrast = sense * median(rim) - beside;
-    if (!(contrast >= kMinCellContrast)) return std::numeric_limits<double>::quiet_NaN();
-    const double spot = sense * (median(rim) - median(middle));
-    if (strict) {
-        const auto [low, high] = std::minmax_element(rim.begin(), rim.end());
-        if (!(*high - *low <= kEvenRimShare * std::abs(spot))) return std::numeric_limits<double>::quiet_NaN();
-    }
-    return spot / contrast;
+    if (!(contrast >= kMinCellContrast)) return reading;
+    const auto [low, high] = std::minmax_element(rim.begin(), rim.end());
+    reading.evidence = sense * (median(rim) - median(middle)) / contrast;
+    reading.rimSpread = (*high - *low) / contrast;
+    reading.sound = judgeSound && lattice.soundAround(x, y);
+    return reading;
+}
+
+// How clearly the frame shows a marker of `markerClass` at walk labels
+// (x, y) (readSpot's evidence). `strict` judges a marker that no cell
+// stands for: the walked cells around it must agree with each other and
+// its rim must be even, its samples within kEvenRimShare of the spot's
+// depth of each other; NaN otherwise.
+double spotEvidence(const cv::Mat& image, const WalkedLattice& lattice, int x, int y, int markerClass,
+                    bool strict = false) {
+    const SpotReading r = readSpot(image, lattice, x, y, markerClass, strict);
+    if (strict && !(r.sound && r.rimSpread <= kEvenRimShare * std::abs(r.evidence)))
+        return std::numeric_limits<double>::quiet_NaN();
+    return r.evidence;
 }
 
 // How much the cells of pattern column `column` alternate from row to row
@@ -611,11 +632,20 @@ g_container<g_element*> boardSizedCells(g_container<g_element*>& cells) {
 // a spot only half as clearly might be the board's as well, so it ties with
 // any placement that counts no more than that would give it.
 //
+// With `uneven` as well, a spot counts where the marker's rim is uneven (a
+// glare lights one side of it), but only for a placement that every other
+// placement tried is refuted against: none of its printed markers shows
+// even half a spot, and at least one of them stands where the frame plainly
+// shows a cell without one (its rim even, its spot evidence below
+// kAbsentEvidence). A glare can light a cell's middle like a spot; it does
+// not darken the spot of the board's own marker.
+//
 // The walks, and the labels they give, leave out the quadrilaterals larger
 // than a board cell (boardSizedCells): a glare that hides the origin's
 // corners joins the cells around it.
 int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, const std::vector<FoundMarker>& found,
-                        g_container<g_node*>& imageList, g_container<g_node*>& patternList, bool sampled) {
+                        g_container<g_node*>& imageList, g_container<g_node*>& patternList, bool sampled, bool uneven,
+                        bool& wentRound) {
     std::vector<MarkerCandidate> candidates = markerCandidates(image, cells);
     for (const FoundMarker& f : found) {
         const bool known = std::any_of(candidates.begin(), candidates.end(),
@@ -627,6 +657,7 @@ int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, co
     // diagonal pairs that place the board as well as the markers do.
     std::erase_if(candidates, [](const MarkerCandidate& c) { return !hasCellShape(c.cell); });
     g_container<g_element*> board = boardSizedCells(cells);
+    wentRound = board.numberOfItems() < cells.numberOfItems();
     for (const MarkerCandidate& start : candidates) {
         if (start.cell->labelled != 0 || !board.memberOf(start.cell)) continue;
         clearLabels(cells);
@@ -651,6 +682,7 @@ int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, co
             GridPlacement placement;
             int score;     // printed markers found
             int doubtful;  // printed markers whose spot the frame shows half as clearly
+            bool refuted;  // no printed marker shows half a spot, one a plain cell where it should be
         };
         std::vector<Scored> scored;
         std::vector<std::array<int, 3>> tried;
@@ -663,7 +695,9 @@ int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, co
                     const std::array<int, 3> key{orientation, placement.originX, placement.originY};
                     if (std::find(tried.begin(), tried.end(), key) != tried.end()) continue;
                     tried.push_back(key);
-                    Scored s{placement, 0, 0};
+                    Scored s{placement, 0, 0, false};
+                    bool plain = false;  // a printed marker's place shows a plain cell
+                    bool shown = false;  // one shows at least half a spot
                     for (const auto& other : kPrintedMarkers) {
                         const cv::Point o = walkOffsetOf(orientation, other.x, other.y);
                         const int x = placement.originX + o.x, y = placement.originY + o.y;
@@ -673,10 +707,16 @@ int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, co
                             continue;
                         }
                         if (!lattice) continue;
-                        const double evidence = spotEvidence(image, *lattice, x, y, other.markerClass, true);
-                        if (evidence >= kSpotEvidence) ++s.score;
-                        else if (evidence >= 0.5 * kSpotEvidence) ++s.doubtful;
+                        const SpotReading r = readSpot(image, *lattice, x, y, other.markerClass);
+                        const bool even = r.sound && r.rimSpread <= kEvenRimShare * std::abs(r.evidence);
+                        const double seen = even || (uneven && r.sound) ? r.evidence : std::nan("");
+                        if (seen >= kSpotEvidence) ++s.score;
+                        else if (seen >= 0.5 * kSpotEvidence) ++s.doubtful;
+                        shown = shown || seen >= 0.5 * kSpotEvidence;
+                        plain = plain || (r.sound && std::abs(r.evidence) < kAbsentEvidence &&
+                                          r.rimSpread <= kAbsentEvidence);
                     }
+                    s.refuted = plain && !shown;
                     scored.push_back(s);
                 }
             }
@@ -695,6 +735,13 @@ int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, co
             const GridPlacement open[2] = {contenders[0], contenders[1]};
             const int chosen = choosePlacement(image, board, open);
             if (chosen >= 0) contenders.assign(1, open[chosen]);
+        }
+        if (uneven && contenders.size() == 1) {
+            // Every other placement must be refuted; the one taken is the
+            // only one left.
+            const int open = static_cast<int>(std::count_if(
+                scored.begin(), scored.end(), [](const Scored& s) { return !s.refuted; }));
+            if (open != 1) continue;
         }
         if (contenders.size() == 1) return placeGrid(contenders.front(), board, imageList, patternList);
     }
@@ -739,10 +786,10 @@ size_t worstFittingPoint(const std::vector<LabelledPoint>& points) {
 }  // namespace
 
 bool labelFrameGrid(GridSet& set, int frame, const cv::Mat& image, std::array<GridElement*, 3>* markers,
-                    std::string* rejected, bool refine, bool* fromSpots) {
+                    std::string* rejected, bool refine, bool* weakLabels) {
     if (markers != nullptr) markers->fill(nullptr);
     if (rejected != nullptr) rejected->clear();
-    if (fromSpots != nullptr) *fromSpots = false;
+    if (weakLabels != nullptr) *weakLabels = false;
     if (!set.hasFrame(frame) || !usableImage(image)) return false;
     FrameGrid& record = set.frames[static_cast<size_t>(frame)];
 
@@ -762,13 +809,12 @@ bool labelFrameGrid(GridSet& set, int frame, const cv::Mat& image, std::array<Gr
         g_container<g_node*> patternList;
         PatternNodeRelease release{patternList};
         int n = labelGrid(slots.data(), kSlotCount, cells, imageList, patternList);
-        if (n < 1) n = labelFromTwoMarkers(image, cells, found, imageList, patternList, false);
-        bool spots = false;
-        if (n < 1) {
-            n = labelFromTwoMarkers(image, cells, found, imageList, patternList, true);
-            spots = n > 0;
-        }
-        if (fromSpots != nullptr) *fromSpots = spots;
+        bool wentRound = false;
+        if (n < 1) n = labelFromTwoMarkers(image, cells, found, imageList, patternList, false, false, wentRound);
+        const bool cellsPlaced = n > 0;
+        if (n < 1) n = labelFromTwoMarkers(image, cells, found, imageList, patternList, true, false, wentRound);
+        if (n < 1) n = labelFromTwoMarkers(image, cells, found, imageList, patternList, true, true, wentRound);
+        if (weakLabels != nullptr) *weakLabels = n > 0 && (!cellsPlaced || wentRound);
         if (n < 1) {
             // Dropping corners cost the labels: the lattice's reason stands.
             points.clear();

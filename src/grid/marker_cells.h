@@ -86,6 +86,9 @@ constexpr double kSpotEvidence = 0.5;
 // lattice puts it; its rim then must be even: its samples within this share
 // of the spot's depth of each other.
 constexpr double kEvenRimShare = 0.5;
+// A cell whose rim is even and whose spot evidence is below this shows
+// plainly that no marker is printed there.
+constexpr double kAbsentEvidence = 0.125;
 
 // One cell of the board is close to a parallelogram: even at steep tilts
 // and under strong lens distortion, its opposite sides differ by a few per
@@ -172,10 +175,15 @@ bool unrefinedStart(double x, double y);
 // When labelGrid labels nothing, the frame is labelled from any two of the
 // three markers that fit the board (a marker lost to a glare, a shadow's
 // edge or blur); a placement that two dark markers alone leave open is
-// refused unless the origin's spot decides it. When no two markers' cells
-// fit, a marker whose cell was not found counts where the lattice walked
-// from another marker shows its spot; `*fromSpots` then tells that the
-// labels rest on such a spot (false otherwise).
+// refused unless the origin's spot decides it; the walks go round
+// quadrilaterals larger than the cells beside them (kMergedCellRatio). When
+// no two markers' cells fit, a marker whose cell was not found counts where
+// the lattice walked from another marker shows its spot, first where its rim
+// is even, then, when every other placement is refuted, where a glare lights
+// it unevenly. `*weakLabels` then tells that the labels rest on such a spot
+// or on a walk that went round a quadrilateral (false otherwise): another
+// search of the frame may find that marker's cell, or the corners a glare
+// hid, and more of the board.
 //
 // When the labelling succeeded, the correspondences must fit the lattice
 // (latticeReason): a corner that breaks it is deleted with its cells and
@@ -194,4 +202,4 @@ bool unrefinedStart(double x, double y);
 // (and returns false) when the frame is not allocated or the image is empty
 // or not 8-bit.
 bool labelFrameGrid(GridSet& set, int frame, const cv::Mat& image, std::array<GridElement*, 3>* markers = nullptr,
-                    std::string* rejected = nullptr, bool refine = false, bool* fromSpots = nullptr);
+                    std::string* rejected = nullptr, bool refine = false, bool* weakLabels = nullptr);

@@ -107,6 +107,9 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultyView,
                                          // A glare on the origin whose hidden corners leave quadrilaterals
                                          // joining cells, which a walk from the dark markers must go round.
                                          FaultCase{vp::FaultKind::Glare, 17, true},
+                                         // A glare stripe over a dark marker: its spot shows, its rim is lit
+                                         // on one side, and every other way round is plainly refuted.
+                                         FaultCase{vp::FaultKind::Glare, 36},
                                          // Cells so small that the first search keeps none.
                                          FaultCase{vp::FaultKind::SmallBoard, 1}),
                          caseName);
