@@ -617,6 +617,55 @@ g_container<g_element*> boardSizedCells(g_container<g_element*>& cells) {
     return kept;
 }
 
+// One cell of each part of `board` that a walk reaches from it, in the
+// order of `board`, for parts of at least kMinSpotWalk cells (a glare or a
+// shadow's edge may cut the board in two). Leaves the labels cleared.
+std::vector<GridElement*> walkStarts(g_container<g_element*>& cells, g_container<g_element*>& board) {
+    std::vector<GridElement*> starts;
+    std::set<GridElement*> walked;
+    const uint32_t count = board.numberOfItems();
+    for (uint32_t i = 0; i < count; ++i) {
+        auto* cell = dynamic_cast<GridElement*>(board.item(i));
+        if (cell == nullptr || walked.count(cell) != 0) continue;
+        clearLabels(cells);
+        walkGrid(cell, board);
+        size_t reached = 0;
+        for (uint32_t k = 0; k < count; ++k) {
+            auto* other = dynamic_cast<GridElement*>(board.item(k));
+            if (other == nullptr || other->labelled == 0) continue;
+            walked.insert(other);
+            ++reached;
+        }
+        if (reached >= kMinSpotWalk) starts.push_back(cell);
+    }
+    clearLabels(cells);
+    return starts;
+}
+
+// The walk labels, on the walked cells of `board` and one cell around them,
+// where the frame shows a marker's spot (readSpot's evidence at least
+// kSpotEvidence, the walked cells around it in agreement), with the class
+// of the marker it would be.
+std::vector<std::pair<std::pair<int, int>, int>> spotAnchors(const cv::Mat& image, const WalkedLattice& lattice,
+                                                             g_container<g_element*>& board) {
+    std::set<std::pair<int, int>> places;
+    const uint32_t count = board.numberOfItems();
+    for (uint32_t i = 0; i < count; ++i) {
+        auto* cell = dynamic_cast<GridElement*>(board.item(i));
+        if (cell == nullptr || cell->labelled == 0) continue;
+        for (int dx = -1; dx <= 1; ++dx)
+            for (int dy = -1; dy <= 1; ++dy) places.insert({cell->gridX + dx, cell->gridY + dy});
+    }
+    std::vector<std::pair<std::pair<int, int>, int>> anchors;
+    for (const auto& [x, y] : places) {
+        for (const int markerClass : {kMarkerBrightCell, kMarkerDarkCell}) {
+            if (!(readSpot(image, lattice, x, y, markerClass, false).evidence >= kSpotEvidence)) continue;
+            if (readSpot(image, lattice, x, y, markerClass).sound) anchors.push_back({{x, y}, markerClass});
+        }
+    }
+    return anchors;
+}
+
 // Labels the cells from any two of the three markers, when labelGrid could
 // not: the walk starts at a marker candidate, and every way of taking a
 // candidate for one of the printed markers places the board (one of the
@@ -630,7 +679,10 @@ g_container<g_element*> boardSizedCells(g_container<g_element*>& cells) {
 // least kSpotEvidence): a marker whose cell was not found, its corners lost
 // to a glare or a shadow's edge beside it. A placement where the frame shows
 // a spot only half as clearly might be the board's as well, so it ties with
-// any placement that counts no more than that would give it.
+// any placement that counts no more than that would give it. Without any
+// candidate (every marker's cell cut by a glare or a shadow's edge), the
+// walks start in each part of the grid (walkStarts) and the placements from
+// where the walked lattice shows a spot (spotAnchors).
 //
 // With `uneven` as well, a spot counts where the marker's rim is uneven (a
 // glare lights one side of it), but only for a placement that every other
@@ -658,10 +710,13 @@ int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, co
     std::erase_if(candidates, [](const MarkerCandidate& c) { return !hasCellShape(c.cell); });
     g_container<g_element*> board = boardSizedCells(cells);
     wentRound = board.numberOfItems() < cells.numberOfItems();
-    for (const MarkerCandidate& start : candidates) {
-        if (start.cell->labelled != 0 || !board.memberOf(start.cell)) continue;
+    std::vector<GridElement*> starts;
+    for (const MarkerCandidate& c : candidates) starts.push_back(c.cell);
+    if (sampled && starts.empty()) starts = walkStarts(cells, board);
+    for (GridElement* start : starts) {
+        if (start->labelled != 0 || !board.memberOf(start)) continue;
         clearLabels(cells);
-        walkGrid(start.cell, board);
+        walkGrid(start, board);
         std::map<std::pair<int, int>, int> classAt;  // walk labels -> class of the candidate there
         for (const MarkerCandidate& c : candidates)
             if (c.cell->labelled != 0) classAt[{c.cell->gridX, c.cell->gridY}] = c.markerClass;
@@ -671,8 +726,8 @@ int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, co
             // so the walk must be sound where it starts: the start cell
             // lies where the other walked cells put it.
             lattice.emplace(board);
-            const LatticeFit fit = lattice->at(start.cell->gridX, start.cell->gridY);
-            const g_vector c = start.cell->centroid();
+            const LatticeFit fit = lattice->at(start->gridX, start->gridY);
+            const g_vector c = start->centroid();
             if (!fit.valid || !(std::hypot(c.x - fit.predicted.x, c.y - fit.predicted.y) <=
                                 kLatticeTolerance * fit.cellPixels))
                 continue;
@@ -682,11 +737,16 @@ int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, co
             GridPlacement placement;
             int score;     // printed markers found
             int doubtful;  // printed markers whose spot the frame shows half as clearly
-            bool refuted;  // no printed marker shows half a spot, one a plain cell where it should be
+            bool plain;    // a printed marker's place shows a plain cell
+            bool refuted;  // and none shows half a spot
         };
         std::vector<Scored> scored;
         std::vector<std::array<int, 3>> tried;
-        for (const auto& [at, markerClass] : classAt) {
+        // The placements tried put a printed marker on a candidate, or,
+        // without any, where the lattice shows a spot.
+        std::vector<std::pair<std::pair<int, int>, int>> anchors(classAt.begin(), classAt.end());
+        if (lattice && candidates.empty()) anchors = spotAnchors(image, *lattice, board);
+        for (const auto& [at, markerClass] : anchors) {
             for (const auto& printed : kPrintedMarkers) {
                 if (printed.markerClass != markerClass) continue;
                 for (int orientation = 0; orientation < 4; ++orientation) {
@@ -695,9 +755,8 @@ int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, co
                     const std::array<int, 3> key{orientation, placement.originX, placement.originY};
                     if (std::find(tried.begin(), tried.end(), key) != tried.end()) continue;
                     tried.push_back(key);
-                    Scored s{placement, 0, 0, false};
-                    bool plain = false;  // a printed marker's place shows a plain cell
-                    bool shown = false;  // one shows at least half a spot
+                    Scored s{placement, 0, 0, false, false};
+                    bool shown = false;  // a printed marker's place shows at least half a spot
                     for (const auto& other : kPrintedMarkers) {
                         const cv::Point o = walkOffsetOf(orientation, other.x, other.y);
                         const int x = placement.originX + o.x, y = placement.originY + o.y;
@@ -713,10 +772,10 @@ int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, co
                         if (seen >= kSpotEvidence) ++s.score;
                         else if (seen >= 0.5 * kSpotEvidence) ++s.doubtful;
                         shown = shown || seen >= 0.5 * kSpotEvidence;
-                        plain = plain || (r.sound && std::abs(r.evidence) < kAbsentEvidence &&
+                        s.plain = s.plain || (r.sound && std::abs(r.evidence) < kAbsentEvidence &&
                                           r.rimSpread <= kAbsentEvidence);
                     }
-                    s.refuted = plain && !shown;
+                    s.refuted = s.plain && !shown;
                     scored.push_back(s);
                 }
             }
@@ -727,22 +786,24 @@ int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, co
         std::vector<GridPlacement> contenders;
         bool allSure = true;
         for (const Scored& s : scored) {
-            if (s.score + s.doubtful < bestScore) continue;
+            // One that reaches the best only with a spot shown half as
+            // clearly is out where a cell plainly without a spot stands in
+            // a printed marker's place.
+            if (s.score + s.doubtful < bestScore || (s.score < bestScore && s.plain)) continue;
             contenders.push_back(s.placement);
-            allSure = allSure && s.score == bestScore && s.doubtful == 0;
+            allSure = allSure && s.score == bestScore;
         }
+        // Placements that are neither contenders nor refuted leave the frame
+        // open when a spot counted only unevenly lit.
+        const bool othersRefuted = std::all_of(scored.begin(), scored.end(), [&](const Scored& s) {
+            return s.refuted || s.score + s.doubtful >= bestScore;
+        });
         if (contenders.size() == 2 && bestScore == 2 && allSure) {
             const GridPlacement open[2] = {contenders[0], contenders[1]};
             const int chosen = choosePlacement(image, board, open);
             if (chosen >= 0) contenders.assign(1, open[chosen]);
         }
-        if (uneven && contenders.size() == 1) {
-            // Every other placement must be refuted; the one taken is the
-            // only one left.
-            const int open = static_cast<int>(std::count_if(
-                scored.begin(), scored.end(), [](const Scored& s) { return !s.refuted; }));
-            if (open != 1) continue;
-        }
+        if (uneven && !othersRefuted) continue;
         if (contenders.size() == 1) return placeGrid(contenders.front(), board, imageList, patternList);
     }
     clearLabels(cells);

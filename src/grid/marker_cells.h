@@ -89,6 +89,10 @@ constexpr double kEvenRimShare = 0.5;
 // A cell whose rim is even and whose spot evidence is below this shows
 // plainly that no marker is printed there.
 constexpr double kAbsentEvidence = 0.125;
+// When no cell is a marker candidate (a glare or a shadow's edge cut every
+// marker's cell), the markers are looked for by their spots on the lattice
+// walked over each part of the grid of at least this many cells.
+constexpr size_t kMinSpotWalk = 12;
 
 // One cell of the board is close to a parallelogram: even at steep tilts
 // and under strong lens distortion, its opposite sides differ by a few per

@@ -110,6 +110,13 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultyView,
                                          // A glare stripe over a dark marker: its spot shows, its rim is lit
                                          // on one side, and every other way round is plainly refuted.
                                          FaultCase{vp::FaultKind::Glare, 36},
+                                         // A glare stripe that cuts every marker's cell: the markers are
+                                         // found by their spots on the lattice of each part of the grid.
+                                         FaultCase{vp::FaultKind::Glare, 31},
+                                         // A hard shadow's edge through the markers' cells: a dark marker's
+                                         // spot reads half as clearly, and the other placement it would fit
+                                         // shows a plain cell where its origin would be.
+                                         FaultCase{vp::FaultKind::Shadow, 18},
                                          // Cells so small that the first search keeps none.
                                          FaultCase{vp::FaultKind::SmallBoard, 1}),
                          caseName);
