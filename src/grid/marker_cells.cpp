@@ -567,18 +567,6 @@ int choosePlacement(const cv::Mat& image, g_container<g_element*>& cells, const 
     return -1;
 }
 
-// The root of a quadrilateral's area.
-double cellSize(GridElement* cell) {
-    const uint32_t n = cell->nodes().numberOfItems();
-    double twiceArea = 0.0;
-    for (uint32_t k = 0; k < n; ++k) {
-        const g_vector p = cell->getNode(k)->getCoordinates();
-        const g_vector q = cell->getNode((k + 1) % n)->getCoordinates();
-        twiceArea += p.x * q.y - p.y * q.x;
-    }
-    return std::sqrt(0.5 * std::abs(twiceArea));
-}
-
 // The quadrilaterals of `cells` that are no larger than their neighbouring
 // cells allow (kMergedCellRatio), in their order.
 g_container<g_element*> boardSizedCells(g_container<g_element*>& cells) {
@@ -588,7 +576,7 @@ g_container<g_element*> boardSizedCells(g_container<g_element*>& cells) {
     for (uint32_t i = 0; i < count; ++i) {
         auto* cell = dynamic_cast<GridElement*>(cells.item(i));
         if (cell == nullptr || cell->nodes().numberOfItems() != 4) continue;
-        size[cell] = cellSize(cell);
+        size[cell] = std::sqrt(cellArea(cell));  // the root of its area
         quads.push_back(cell);
     }
     // Each pass judges every quadrilateral against its neighbours not found
