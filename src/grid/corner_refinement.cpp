@@ -227,11 +227,19 @@ std::vector<LabelledPoint> finalPoints(const cv::Mat& image, const std::vector<L
         if (refineAll) {
             // A refined corner that moved away from a position that passed
             // has met something else in its wider window (a finger's edge,
-            // a glare): the first position stays.
-            const std::vector<LabelledPoint> refined = refinedPoints(image, current, keep);
+            // a glare): the first position stays. One that a narrower
+            // window puts elsewhere has met it nearer: the narrow window's
+            // position counts.
+            const std::vector<LabelledPoint> wide = refinedPoints(image, current, keep);
+            const std::vector<LabelledPoint> narrow =
+                refineWith(image, current, keep, nullptr, Refinement{kNarrowShare * kRefineCellShare, kRefineEpsilon});
             const std::vector<LabelledPoint> first = current;
-            for (size_t k = 0; k < current.size(); ++k)
-                if (keep[k] && cv::norm(refined[k].at - current[k].at) <= kRefineAgreement) current[k] = refined[k];
+            for (size_t k = 0; k < current.size(); ++k) {
+                if (!keep[k]) continue;
+                const LabelledPoint& refined =
+                    cv::norm(wide[k].at - narrow[k].at) <= kNarrowAgreement ? wide[k] : narrow[k];
+                if (cv::norm(refined.at - current[k].at) <= kRefineAgreement) current[k] = refined;
+            }
             keep = settle(image, current, first);
         }
     }

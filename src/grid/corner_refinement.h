@@ -72,6 +72,13 @@ constexpr double kRoughSmoothing = 1.0;
 // On a frame that is not rough, a refined corner is kept only within this
 // many pixels of its first position.
 constexpr double kRefineAgreement = 0.5;
+// A window of kNarrowShare of the refinement's sees less of what lies
+// around a corner. Where the refinements in both windows lie farther apart
+// than kNarrowAgreement pixels, the wider one has met something else (the
+// edge of a shadow or a glare, a finger's): the corner takes the narrow
+// window's position. On clean frames the two agree far more closely.
+constexpr double kNarrowShare = 0.5;
+constexpr double kNarrowAgreement = 0.05;
 
 // `points` with those marked in `which` (all when it is empty) refined on
 // `image` (8-bit, one channel) with the window above; a point that cannot
@@ -86,8 +93,9 @@ std::vector<LabelledPoint> refinedPoints(const cv::Mat& image, const std::vector
 // and a refined point that fails is tried at its first position. Otherwise the first positions
 // are checked and a point that fails is tried refined, an unstable one is
 // refined (or dropped when it cannot be); with `refineAll`
-// every point that passed is then refined and keeps the refined position
-// when it lies within kRefineAgreement of the first and passes. Points that
+// every point that passed is then refined (in the narrow window where the
+// two disagree, kNarrowAgreement) and keeps the refined position when it
+// lies within kRefineAgreement of the first and passes. Points that
 // pass at no position are dropped; the rest keep their order.
 std::vector<LabelledPoint> finalPoints(const cv::Mat& image, const std::vector<LabelledPoint>& points,
                                        bool refineAll);

@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "grid/corner_refinement.h"
 #include "grid/point_check.h"
 
 // A frame needs at least this many labelled points to be grown: the lattice
@@ -17,11 +18,10 @@ constexpr int kMinGrowthSeed = 12;
 // map fitted to at least kMinHomographyNeighbours labelled neighbours.
 constexpr int kMinHomographyNeighbours = 6;
 // A corner found there is refined twice from the prediction, in the window
-// sized from its cells and in one of kNarrowShare of that size; a corner
-// whose two positions lie farther apart than kWindowAgreement pixels has
-// met something else in the wider window (a shadow's edge, a finger's, a
-// marker's spot) and is not taken.
-constexpr double kNarrowShare = 0.5;
+// sized from its cells and in one of kNarrowShare of that size
+// (corner_refinement.h); a corner whose two positions lie farther apart
+// than kWindowAgreement pixels has met something else in the wider window
+// (a shadow's edge, a finger's, a marker's spot) and is not taken.
 constexpr double kWindowAgreement = 0.25;
 
 // Only the corners in other light than the labelled block's are sought:

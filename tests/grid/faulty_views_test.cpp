@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "grid/corner_refinement.h"
 #include "grid/extract_frame.h"
 #include "grid/grid_set.h"
 #include "grid/point_check.h"
@@ -201,6 +202,42 @@ TEST(SoundPoints, DropsTheCornerOffItsNeighboursAndKeepsTheRest) {
             EXPECT_EQ(neighboursKept, neighbours);
         }
     }
+}
+
+// `--refine` beside a hard shadow's edge that crosses the board between
+// corners: a corner whose cell-sized window reaches the edge, where a
+// window of half the size does not, is not pulled towards it.
+TEST(RefineAll, ACornerNearAShadowsEdgeIsNotPulledByIt) {
+    Lattice lattice = perspectiveLattice(0.0, 0.0);
+    ASSERT_EQ(lattice.points[55].x, 0);
+    ASSERT_EQ(lattice.points[55].y, 0);
+    // Square 30-pixel cells, 4 x 4 samples a pixel; the shadow's edge at 30
+    // degrees to the rows, 6 px (a fifth of a cell) beside corner (0, 0),
+    // keeps 40 % of the light.
+    const cv::Point2d corner(480.0, 360.0);
+    const cv::Point2d normal(-0.5, std::sqrt(3.0) / 2.0);
+    for (int r = 0; r < lattice.image.rows; ++r) {
+        for (int c = 0; c < lattice.image.cols; ++c) {
+            double sum = 0.0;
+            for (int sy = 0; sy < 4; ++sy) {
+                for (int sx = 0; sx < 4; ++sx) {
+                    const cv::Point2d at(c - 0.375 + 0.25 * sx, r - 0.375 + 0.25 * sy);
+                    const int X = static_cast<int>(std::floor((at.x - 480.0) / 30.0)) + 1;
+                    const int Y = static_cast<int>(std::floor((360.0 - at.y) / 30.0)) + 1;
+                    const double light = (at - corner).dot(normal) > 6.0 ? 0.4 : 1.0;
+                    sum += light * (((X + Y) & 1) != 0 ? 200.0 : 40.0);
+                }
+            }
+            lattice.image.at<uint8_t>(r, c) = cv::saturate_cast<uint8_t>(sum / 16.0);
+        }
+    }
+    const std::vector<LabelledPoint> refined = finalPoints(lattice.image, lattice.points, true);
+    for (const LabelledPoint& p : refined) {
+        if (p.x != 0 || p.y != 0) continue;
+        EXPECT_LT(cv::norm(cv::Point2d(p.at) - corner), 0.05);
+        return;
+    }
+    ADD_FAILURE() << "corner (0, 0) was dropped";
 }
 
 }  // namespace
