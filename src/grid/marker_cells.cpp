@@ -477,10 +477,10 @@ struct SpotReading {
     bool sound = false;
 };
 
-SpotReading readSpot(const cv::Mat& image, const WalkedLattice& lattice, int x, int y, int markerClass,
-                     bool judgeSound = true) {
+// readSpot with the lattice's fit at (x, y) already made.
+SpotReading readSpotWith(const cv::Mat& image, const WalkedLattice& lattice, const LatticeFit& fit, int x, int y,
+                         int markerClass, bool judgeSound) {
     SpotReading reading;
-    const LatticeFit fit = lattice.at(x, y);
     if (!fit.valid) return reading;
     auto at = [&](double dx, double dy) {
         const cv::Vec2d d = fit.jacobian * cv::Vec2d(dx, dy);
@@ -506,6 +506,11 @@ SpotReading readSpot(const cv::Mat& image, const WalkedLattice& lattice, int x, 
     reading.rimSpread = (*high - *low) / contrast;
     reading.sound = judgeSound && lattice.soundAround(x, y);
     return reading;
+}
+
+SpotReading readSpot(const cv::Mat& image, const WalkedLattice& lattice, int x, int y, int markerClass,
+                     bool judgeSound = true) {
+    return readSpotWith(image, lattice, lattice.at(x, y), x, y, markerClass, judgeSound);
 }
 
 // How clearly the frame shows a marker of `markerClass` at walk labels
@@ -634,8 +639,9 @@ std::vector<GridElement*> walkStarts(g_container<g_element*>& cells, g_container
 // where the frame shows a marker's spot (readSpot's evidence at least
 // kSpotEvidence, the walked cells around it in agreement), with the class
 // of the marker it would be.
-std::vector<std::pair<std::pair<int, int>, int>> spotAnchors(const cv::Mat& image, const WalkedLattice& lattice,
-                                                             g_container<g_element*>& board) {
+using SpotAnchors = std::vector<std::pair<std::pair<int, int>, int>>;
+
+SpotAnchors spotAnchors(const cv::Mat& image, const WalkedLattice& lattice, g_container<g_element*>& board) {
     std::set<std::pair<int, int>> places;
     const uint32_t count = board.numberOfItems();
     for (uint32_t i = 0; i < count; ++i) {
@@ -644,11 +650,14 @@ std::vector<std::pair<std::pair<int, int>, int>> spotAnchors(const cv::Mat& imag
         for (int dx = -1; dx <= 1; ++dx)
             for (int dy = -1; dy <= 1; ++dy) places.insert({cell->gridX + dx, cell->gridY + dy});
     }
-    std::vector<std::pair<std::pair<int, int>, int>> anchors;
+    SpotAnchors anchors;
     for (const auto& [x, y] : places) {
+        const LatticeFit fit = lattice.at(x, y);
+        bool sound = false, judged = false;  // the walked cells around (x, y) agree, once asked
         for (const int markerClass : {kMarkerBrightCell, kMarkerDarkCell}) {
-            if (!(readSpot(image, lattice, x, y, markerClass, false).evidence >= kSpotEvidence)) continue;
-            if (readSpot(image, lattice, x, y, markerClass).sound) anchors.push_back({{x, y}, markerClass});
+            if (!(readSpotWith(image, lattice, fit, x, y, markerClass, false).evidence >= kSpotEvidence)) continue;
+            if (!judged) sound = lattice.soundAround(x, y), judged = true;
+            if (sound) anchors.push_back({{x, y}, markerClass});
         }
     }
     return anchors;
@@ -685,7 +694,7 @@ std::vector<std::pair<std::pair<int, int>, int>> spotAnchors(const cv::Mat& imag
 // corners joins the cells around it.
 int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, const std::vector<FoundMarker>& found,
                         g_container<g_node*>& imageList, g_container<g_node*>& patternList, bool sampled, bool uneven,
-                        bool& wentRound) {
+                        g_container<g_element*>& board, std::map<GridElement*, SpotAnchors>& anchorsFrom) {
     std::vector<MarkerCandidate> candidates = markerCandidates(image, cells);
     for (const FoundMarker& f : found) {
         const bool known = std::any_of(candidates.begin(), candidates.end(),
@@ -696,8 +705,6 @@ int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, co
     // left where it hid corners look like dark cells with bright spots, in
     // diagonal pairs that place the board as well as the markers do.
     std::erase_if(candidates, [](const MarkerCandidate& c) { return !hasCellShape(c.cell); });
-    g_container<g_element*> board = boardSizedCells(cells);
-    wentRound = board.numberOfItems() < cells.numberOfItems();
     std::vector<GridElement*> starts;
     for (const MarkerCandidate& c : candidates) starts.push_back(c.cell);
     if (sampled && starts.empty()) starts = walkStarts(cells, board);
@@ -732,8 +739,14 @@ int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, co
         std::vector<std::array<int, 3>> tried;
         // The placements tried put a printed marker on a candidate, or,
         // without any, where the lattice shows a spot.
-        std::vector<std::pair<std::pair<int, int>, int>> anchors(classAt.begin(), classAt.end());
-        if (lattice && candidates.empty()) anchors = spotAnchors(image, *lattice, board);
+        SpotAnchors anchors(classAt.begin(), classAt.end());
+        if (lattice && candidates.empty()) {
+            // A walk from the same start over the same cells gives the same
+            // lattice: the spots found on it serve every pass.
+            const auto known = anchorsFrom.find(start);
+            anchors = known != anchorsFrom.end() ? known->second
+                                                 : (anchorsFrom[start] = spotAnchors(image, *lattice, board));
+        }
         for (const auto& [at, markerClass] : anchors) {
             for (const auto& printed : kPrintedMarkers) {
                 if (printed.markerClass != markerClass) continue;
@@ -858,12 +871,22 @@ bool labelFrameGrid(GridSet& set, int frame, const cv::Mat& image, std::array<Gr
         g_container<g_node*> patternList;
         PatternNodeRelease release{patternList};
         int n = labelGrid(slots.data(), kSlotCount, cells, imageList, patternList);
-        bool wentRound = false;
-        if (n < 1) n = labelFromTwoMarkers(image, cells, found, imageList, patternList, false, false, wentRound);
-        const bool cellsPlaced = n > 0;
-        if (n < 1) n = labelFromTwoMarkers(image, cells, found, imageList, patternList, true, false, wentRound);
-        if (n < 1) n = labelFromTwoMarkers(image, cells, found, imageList, patternList, true, true, wentRound);
-        if (weakLabels != nullptr) *weakLabels = n > 0 && (!cellsPlaced || wentRound);
+        bool weak = false;
+        if (n < 1) {
+            // The three ways walk the same cells (boardSizedCells) and find
+            // the same spots on a walk from the same start.
+            g_container<g_element*> board = boardSizedCells(cells);
+            const bool wentRound = board.numberOfItems() < cells.numberOfItems();
+            std::map<GridElement*, SpotAnchors> anchorsFrom;
+            n = labelFromTwoMarkers(image, cells, found, imageList, patternList, false, false, board, anchorsFrom);
+            const bool fromCells = n > 0;
+            if (n < 1)
+                n = labelFromTwoMarkers(image, cells, found, imageList, patternList, true, false, board, anchorsFrom);
+            if (n < 1)
+                n = labelFromTwoMarkers(image, cells, found, imageList, patternList, true, true, board, anchorsFrom);
+            weak = n > 0 && (!fromCells || wentRound);
+        }
+        if (weakLabels != nullptr) *weakLabels = weak;
         if (n < 1) {
             // Dropping corners cost the labels: the lattice's reason stands.
             points.clear();
