@@ -27,7 +27,7 @@ std::string stripTrailingNewline(std::string text) {
     return text;
 }
 
-TEST(InspectCommand, JsonMatchesTheReferenceFramesExactly) {
+TEST(InspectCommand, JsonMatchesTheStoredFramesExactly) {
     for (const std::string name : {"frontal", "steep", "tilted", "upside_down"}) {
         SCOPED_TRACE(name);
         // Run next to the frame so that "image" holds the bare file name.
@@ -42,7 +42,7 @@ TEST(InspectCommand, JsonMatchesTheReferenceFramesExactly) {
 }
 
 // --refine keeps the labels and moves the correspondences nearer the true
-// corners; the reference frames stay exact without it (above).
+// corners; without it the stored frames come out exactly as stored (above).
 TEST(InspectCommand, RefineMovesCorrespondencesTowardsTheTruth) {
     for (const std::string name : {"frontal", "tilted"}) {
         SCOPED_TRACE(name);
