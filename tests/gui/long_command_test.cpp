@@ -83,7 +83,10 @@ TEST_F(LongCommandTest, WindowStaysResponsiveAndCancelStopsWithinOneFrame) {
     EXPECT_TRUE(frame->OnCommand(cmd::EXTRACT_GRIDS));
     ticker.stop();
 
-    EXPECT_GE(ticks, 5);
+    // Cancel was pressed from a tick, so the loop turned during the command;
+    // a second tick shows it kept turning. More are not asked for: a loaded
+    // machine coalesces the 10 ms ticks of the 40 ms the frames take.
+    EXPECT_GE(ticks, 2);
     EXPECT_TRUE(progressShown);
     EXPECT_TRUE(othersDisabled);
     EXPECT_TRUE(paintedMeanwhile);
