@@ -96,6 +96,17 @@ cv::Point2f refinedCorner(const cv::Mat& image, const cv::Point2f& at, int halfW
     return one[0];
 }
 
+cv::Point2f narrowedCorner(const cv::Mat& image, const cv::Point2f& at, int halfWindow, double epsilon) {
+    cv::Point2f wide = refinedCorner(image, at, halfWindow, epsilon);
+    for (int h = halfWindow; h > kMinHalfWindow;) {
+        h = std::max(kMinHalfWindow, static_cast<int>(std::lround(kNarrowShare * h)));
+        const cv::Point2f narrow = refinedCorner(image, at, h, epsilon);
+        if (cv::norm(wide - narrow) <= kNarrowAgreement) break;
+        wide = narrow;
+    }
+    return wide;
+}
+
 std::vector<LabelledPoint> refinedPoints(const cv::Mat& image, const std::vector<LabelledPoint>& points,
                                          const std::vector<bool>& which, std::vector<bool>* refined) {
     return refineWith(image, points, which, refined, kFullRefinement);

@@ -79,6 +79,12 @@ constexpr double kRefineAgreement = 0.5;
 // window's position. On clean frames the two agree far more closely.
 constexpr double kNarrowShare = 0.5;
 constexpr double kNarrowAgreement = 0.05;
+// `at` refined in a window of half-size `halfWindow`, then in windows of
+// kNarrowShare of the last while the last two positions lie more than
+// kNarrowAgreement pixels apart; the wider of the last two that agree (the
+// narrowest, kMinHalfWindow, when none do).
+cv::Point2f narrowedCorner(const cv::Mat& image, const cv::Point2f& at, int halfWindow,
+                           double epsilon = kRefineEpsilon);
 
 // `points` with those marked in `which` (all when it is empty) refined on
 // `image` (8-bit, one channel) with the window above; a point that cannot

@@ -146,9 +146,14 @@ std::vector<LabelledPoint> grownPoints(const cv::Mat& image, const std::vector<L
                 const bool otherLight = !(std::abs(there.margin / light.margin - 1.0) <= kLightChange &&
                                           std::abs(there.mean / light.mean - 1.0) <= kLightChange);
                 if (!otherLight) continue;
-                const LabelledPoint p{x, y, refinedCorner(image, start, wide)};
-                const cv::Point2f other = refinedCorner(image, start, narrow);
-                const double agreement = cv::norm(p.at - other);
+                // The corner is sought only where the windows roughly agree.
+                // Beside a glare (brighter than the block) its position is
+                // the narrowed one: the glare's slope of light pulls it in a
+                // wide window. In a shadow the noise, twice as strong against
+                // the halved contrast, would drive the narrowing instead.
+                const cv::Point2f wideAt = refinedCorner(image, start, wide);
+                const double agreement = cv::norm(wideAt - refinedCorner(image, start, narrow));
+                const LabelledPoint p{x, y, there.mean > light.mean ? narrowedCorner(image, start, wide) : wideAt};
                 const double fromMap = std::hypot(p.at.x - perspective.at.x, p.at.y - perspective.at.y);
                 const bool saddle = isLabelledSaddle(image, p, fit.jacobian);
                 const bool inside = refinementWindowInside(p.at.x, p.at.y, image.cols, image.rows, wide);

@@ -39,13 +39,13 @@ constexpr double kLightChange = 0.15;
 // other light, is predicted through the perspective map of its labelled neighbours; the
 // local lattice fit (fitFromNeighbours) gives its cell size and the
 // directions of its cells. From the prediction it is refined in the window
-// sized from its cells (as refinedPoints sizes it) and in the narrow one;
-// it is taken when the window lies inside the image, the two positions
-// agree, the corner lies within the map's tolerance of the prediction (as
-// point_check widens it for an extrapolated corner, never beyond
-// kMaxTolerancePixels), and it is the saddle its label says
-// (isLabelledSaddle). The round's corners are then checked with all the
-// others (soundPoints): one that fails, or near which (within
+// sized from its cells (as refinedPoints sizes it) and in the narrow one,
+// and its position is the narrowed one (narrowedCorner); it is taken when
+// the window lies inside the image, the two positions agree, the corner
+// lies within the map's tolerance of the prediction (as point_check widens
+// it for an extrapolated corner, never beyond kMaxTolerancePixels), and it
+// is the saddle its label says (isLabelledSaddle). The round's corners are
+// then checked with all the others (soundPoints): one that fails, or near which (within
 // kNeighbourReach) a point of the block now fails, is not taken, nor tried
 // again. The rounds end when one takes nothing.
 std::vector<LabelledPoint> grownPoints(const cv::Mat& image, const std::vector<LabelledPoint>& points);

@@ -219,7 +219,8 @@ LatticeFit fitFromNeighbours(const std::vector<LabelledPoint>& points, const std
 }
 
 SaddleLevels saddleLevels(const cv::Mat& image, const LabelledPoint& point, const cv::Matx22d& jacobian) {
-    SaddleLevels levels{std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::quiet_NaN()};
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    SaddleLevels levels{nan, nan, nan};
     if (image.empty() || image.type() != CV_8UC1) return levels;
     // Cell (X, Y) spans pattern [X - 1, X] x [Y - 1, Y] and is bright when
     // X + Y is odd: of the four cells at corner (i, j), (i, j) and
@@ -235,11 +236,13 @@ SaddleLevels saddleLevels(const cv::Mat& image, const LabelledPoint& point, cons
     const double darkA = diagonalBright ? lowRight : lowLeft, darkB = diagonalBright ? upLeft : upRight;
     levels.margin = std::min(brightA, brightB) - std::max(darkA, darkB);
     levels.mean = 0.25 * (brightA + brightB + darkA + darkB);
+    levels.darkSpread = std::abs(darkA - darkB);
     return levels;
 }
 
 bool isLabelledSaddle(const cv::Mat& image, const LabelledPoint& point, const cv::Matx22d& jacobian) {
-    return saddleLevels(image, point, jacobian).margin >= kSaddleContrast;  // false for NaN
+    const SaddleLevels levels = saddleLevels(image, point, jacobian);
+    return levels.margin >= kSaddleContrast && levels.darkSpread <= levels.margin;  // false for NaN
 }
 
 std::vector<bool> soundPoints(const cv::Mat& image, const std::vector<LabelledPoint>& points,

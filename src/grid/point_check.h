@@ -52,6 +52,10 @@ LatticeFit fitFromNeighbours(const std::vector<LabelledPoint>& points, const std
 // cells its label makes bright and dark in the other two, by at least
 // kSaddleContrast grey levels.
 constexpr double kSaddleContrast = 8.0;
+// Its two dark cells must also differ by no more than that margin: a dark
+// cell lit up towards the white by a glare beside the corner (the bright
+// cells clipped) bends the gradients the refinement follows, and such a
+// corner is found up to a pixel off whatever window refines it.
 bool isLabelledSaddle(const cv::Mat& image, const LabelledPoint& point, const cv::Matx22d& jacobian);
 // The grey levels the saddle test samples: the margin by which its bright
 // samples outshine its dark ones, and the mean of the four (NaN where a
@@ -59,6 +63,7 @@ bool isLabelledSaddle(const cv::Mat& image, const LabelledPoint& point, const cv
 struct SaddleLevels {
     double margin;
     double mean;
+    double darkSpread;  // the difference of the two dark samples
 };
 SaddleLevels saddleLevels(const cv::Mat& image, const LabelledPoint& point, const cv::Matx22d& jacobian);
 

@@ -1,6 +1,7 @@
 // The whole extraction on rendered views with the faults of users' own
 // photographs: a few views per kind of fault, each found to a good share
-// and without a single point farther than a pixel from its true corner.
+// and without a single point farther than a pixel from its true corner
+// (nor, of the others, half a pixel).
 // The survey over many views is bench/fault_survey.
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,6 +36,7 @@ struct Outcome {
     int visible = 0;   // corners a careful person can see
     int labelled = 0;  // points output
     int wrong = 0;     // of them, farther than 1 px from the truth or unknown
+    double worst = 0;  // the largest error of the others (px)
 };
 
 vp::FaultyView render(const FaultCase& c) {
@@ -73,7 +76,9 @@ Outcome extract(const vp::FaultyView& view, bool refine) {
         set.getImagePoint(0, k, at);
         set.getPatternPoint(0, k, on);
         const auto it = truth.find({static_cast<int>(std::lround(on.x)), static_cast<int>(std::lround(on.y))});
-        if (it == truth.end() || std::hypot(it->second.x - at.x, it->second.y - at.y) > 1.0) ++outcome.wrong;
+        const double error = it == truth.end() ? HUGE_VAL : std::hypot(it->second.x - at.x, it->second.y - at.y);
+        if (error > 1.0) ++outcome.wrong;
+        else outcome.worst = std::max(outcome.worst, error);
     }
     return outcome;
 }
@@ -86,6 +91,7 @@ TEST_P(FaultyView, MostVisibleCornersLabelledAndNoneWrong) {
         SCOPED_TRACE(refine ? "--refine" : "plain");
         const Outcome o = extract(view, refine);
         EXPECT_EQ(o.wrong, 0);
+        EXPECT_LT(o.worst, 0.5);
         EXPECT_GE(o.labelled, GetParam().share * o.visible) << o.labelled << " of " << o.visible;
     }
 }
@@ -207,15 +213,14 @@ TEST(SoundPoints, DropsTheCornerOffItsNeighboursAndKeepsTheRest) {
 // `--refine` beside a hard shadow's edge that crosses the board between
 // corners: a corner whose cell-sized window reaches the edge, where a
 // window of half the size does not, is not pulled towards it.
-TEST(RefineAll, ACornerNearAShadowsEdgeIsNotPulledByIt) {
+// Square 30-pixel cells (corner (0, 0) at (480, 360)), 4 x 4 samples a
+// pixel, under `light` (a factor on the printed grey at an offset from the
+// corner, clipped at white); corner (0, 0) as finalPoints with `refineAll`
+// outputs it, or nothing when it is dropped.
+template <typename Light>
+std::optional<cv::Point2d> cornerUnder(Light light) {
     Lattice lattice = perspectiveLattice(0.0, 0.0);
-    ASSERT_EQ(lattice.points[55].x, 0);
-    ASSERT_EQ(lattice.points[55].y, 0);
-    // Square 30-pixel cells, 4 x 4 samples a pixel; the shadow's edge at 30
-    // degrees to the rows, 6 px (a fifth of a cell) beside corner (0, 0),
-    // keeps 40 % of the light.
     const cv::Point2d corner(480.0, 360.0);
-    const cv::Point2d normal(-0.5, std::sqrt(3.0) / 2.0);
     for (int r = 0; r < lattice.image.rows; ++r) {
         for (int c = 0; c < lattice.image.cols; ++c) {
             double sum = 0.0;
@@ -224,20 +229,36 @@ TEST(RefineAll, ACornerNearAShadowsEdgeIsNotPulledByIt) {
                     const cv::Point2d at(c - 0.375 + 0.25 * sx, r - 0.375 + 0.25 * sy);
                     const int X = static_cast<int>(std::floor((at.x - 480.0) / 30.0)) + 1;
                     const int Y = static_cast<int>(std::floor((360.0 - at.y) / 30.0)) + 1;
-                    const double light = (at - corner).dot(normal) > 6.0 ? 0.4 : 1.0;
-                    sum += light * (((X + Y) & 1) != 0 ? 200.0 : 40.0);
+                    sum += std::min(255.0, light(at - corner) * (((X + Y) & 1) != 0 ? 200.0 : 40.0));
                 }
             }
             lattice.image.at<uint8_t>(r, c) = cv::saturate_cast<uint8_t>(sum / 16.0);
         }
     }
-    const std::vector<LabelledPoint> refined = finalPoints(lattice.image, lattice.points, true);
-    for (const LabelledPoint& p : refined) {
-        if (p.x != 0 || p.y != 0) continue;
-        EXPECT_LT(cv::norm(cv::Point2d(p.at) - corner), 0.05);
-        return;
-    }
-    ADD_FAILURE() << "corner (0, 0) was dropped";
+    for (const LabelledPoint& p : finalPoints(lattice.image, lattice.points, true))
+        if (p.x == 0 && p.y == 0) return cv::Point2d(p.at) - corner;
+    return std::nullopt;
+}
+
+TEST(RefineAll, ACornerNearAShadowsEdgeIsNotPulledByIt) {
+    // The shadow's edge at 30 degrees to the rows, 6 px (a fifth of a cell)
+    // beside the corner, keeps 40 % of the light.
+    const cv::Point2d normal(-0.5, std::sqrt(3.0) / 2.0);
+    const auto error = cornerUnder([&](cv::Point2d d) { return d.dot(normal) > 6.0 ? 0.4 : 1.0; });
+    ASSERT_TRUE(error.has_value()) << "corner (0, 0) was dropped";
+    EXPECT_LT(cv::norm(*error), 0.05);
+}
+
+TEST(RefineAll, ACornerWhoseDarkCellAGlareLightsIsDropped) {
+    // A glare in the dark cell up and right of the corner lights it nearly
+    // white at the corner while the other dark cell stays dark; refined in
+    // windows of 3 to 9 px the corner lies 0.03 to 0.3 px off.
+    const cv::Point2d centre(15.0, -15.0);
+    const auto error = cornerUnder([&](cv::Point2d d) {
+        const cv::Point2d r = d - centre;
+        return 1.0 + 10.0 * std::exp(-r.dot(r) / (2.0 * 10.0 * 10.0));
+    });
+    EXPECT_FALSE(error.has_value()) << "kept " << cv::norm(*error) << " px off";
 }
 
 }  // namespace
