@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <map>
 #include <utility>
 #include <vector>
@@ -19,9 +20,32 @@ constexpr int kIterations = 40;
 struct Refinement {
     double cellShare;  // window half-size over the corner's shortest side
     double epsilon;    // a step shorter than this (pixels) ends it
+    bool narrowing = false;  // narrowed while windows disagree (narrowedCorner)
 };
 constexpr Refinement kFullRefinement{kRefineCellShare, kRefineEpsilon};
 constexpr Refinement kRoughRefinement{kRoughCellShare, kRoughEpsilon};
+constexpr Refinement kNarrowingRefinement{kRefineCellShare, kRefineEpsilon, true};
+
+// Which of the points marked in `which` lie in light brighter by more than
+// kBrighterLight than the median of those points (the mean grey of the
+// saddle samples, with the jacobians of `fits`).
+std::vector<bool> brighterPoints(const cv::Mat& image, const std::vector<LabelledPoint>& points,
+                                 const std::vector<bool>& which, const std::vector<LatticeFit>& fits) {
+    std::vector<bool> brighter(points.size(), false);
+    if (fits.size() != points.size()) return brighter;
+    std::vector<double> means(points.size(), std::numeric_limits<double>::quiet_NaN());
+    std::vector<double> sorted;
+    for (size_t k = 0; k < points.size(); ++k) {
+        if (!which[k] || !fits[k].valid) continue;
+        means[k] = saddleLevels(image, points[k], fits[k].jacobian).mean;
+        if (std::isfinite(means[k])) sorted.push_back(means[k]);
+    }
+    if (sorted.empty()) return brighter;
+    std::nth_element(sorted.begin(), sorted.begin() + static_cast<long>(sorted.size() / 2), sorted.end());
+    const double median = sorted[sorted.size() / 2];
+    for (size_t k = 0; k < points.size(); ++k) brighter[k] = means[k] > (1.0 + kBrighterLight) * median;
+    return brighter;
+}
 
 // The largest half-size whose window (and the pixel beyond it) stays inside
 // the image with the border margin; below kMinHalfWindow when none does.
@@ -64,7 +88,8 @@ std::vector<LabelledPoint> refineWith(const cv::Mat& image, const std::vector<La
         const int wanted = refinementHalfWindow(p.x, p.y, side, how.cellShare);
         const int h = halfWindowInside(p.at.x, p.at.y, image.cols, image.rows, wanted);
         if (h < kMinHalfWindow) continue;
-        const cv::Point2f at = refinedCorner(image, p.at, h, how.epsilon);
+        const cv::Point2f at =
+            how.narrowing ? narrowedCorner(image, p.at, h, how.epsilon) : refinedCorner(image, p.at, h, how.epsilon);
         if (!(cv::norm(at - p.at) <= kMaxMoveShare * side)) continue;
         if (!refinementWindowInside(at.x, at.y, image.cols, image.rows)) continue;
         result[k].at = at;
@@ -241,14 +266,19 @@ std::vector<LabelledPoint> finalPoints(const cv::Mat& image, const std::vector<L
             // a glare): the first position stays. One that a narrower
             // window puts elsewhere has met it nearer: the narrow window's
             // position counts.
+            // Beside a glare (a corner in brighter light than most) the
+            // windows are narrowed further while they disagree.
             const std::vector<LabelledPoint> wide = refinedPoints(image, current, keep);
             const std::vector<LabelledPoint> narrow =
                 refineWith(image, current, keep, nullptr, Refinement{kNarrowShare * kRefineCellShare, kRefineEpsilon});
+            const std::vector<bool> glared = brighterPoints(image, current, keep, fits);
+            const std::vector<LabelledPoint> narrowed = refineWith(image, current, glared, nullptr, kNarrowingRefinement);
             const std::vector<LabelledPoint> first = current;
             for (size_t k = 0; k < current.size(); ++k) {
                 if (!keep[k]) continue;
-                const LabelledPoint& refined =
-                    cv::norm(wide[k].at - narrow[k].at) <= kNarrowAgreement ? wide[k] : narrow[k];
+                const LabelledPoint& refined = glared[k] ? narrowed[k]
+                                               : cv::norm(wide[k].at - narrow[k].at) <= kNarrowAgreement ? wide[k]
+                                                                                                          : narrow[k];
                 if (cv::norm(refined.at - current[k].at) <= kRefineAgreement) current[k] = refined;
             }
             keep = settle(image, current, first);

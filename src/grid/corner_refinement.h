@@ -85,6 +85,9 @@ constexpr double kNarrowAgreement = 0.05;
 // narrowest, kMinHalfWindow, when none do).
 cv::Point2f narrowedCorner(const cv::Mat& image, const cv::Point2f& at, int halfWindow,
                            double epsilon = kRefineEpsilon);
+// A corner whose saddle samples average more than kBrighterLight over the
+// frame's median lies beside a glare; refined with `refineAll` it is narrowed.
+constexpr double kBrighterLight = 0.15;
 
 // `points` with those marked in `which` (all when it is empty) refined on
 // `image` (8-bit, one channel) with the window above; a point that cannot
@@ -100,7 +103,8 @@ std::vector<LabelledPoint> refinedPoints(const cv::Mat& image, const std::vector
 // are checked and a point that fails is tried refined, an unstable one is
 // refined (or dropped when it cannot be); with `refineAll`
 // every point that passed is then refined (in the narrow window where the
-// two disagree, kNarrowAgreement) and keeps the refined position when it
+// two disagree, kNarrowAgreement; narrowed further, narrowedCorner, beside
+// a glare, kBrighterLight) and keeps the refined position when it
 // lies within kRefineAgreement of the first and passes. Points that
 // pass at no position are dropped; the rest keep their order.
 std::vector<LabelledPoint> finalPoints(const cv::Mat& image, const std::vector<LabelledPoint>& points,
