@@ -265,9 +265,9 @@ std::vector<LabelledPoint> finalPoints(const cv::Mat& image, const std::vector<L
             // has met something else in its wider window (a finger's edge,
             // a glare): the first position stays. One that a narrower
             // window puts elsewhere has met it nearer: the narrow window's
-            // position counts.
-            // Beside a glare (a corner in brighter light than most) the
-            // windows are narrowed further while they disagree.
+            // position counts; beside a glare (a corner in brighter light
+            // than most) the windows are narrowed further while they
+            // disagree, against the glare's slope of light.
             const std::vector<LabelledPoint> wide = refinedPoints(image, current, keep);
             const std::vector<LabelledPoint> narrow =
                 refineWith(image, current, keep, nullptr, Refinement{kNarrowShare * kRefineCellShare, kRefineEpsilon});

@@ -39,8 +39,9 @@ constexpr double kLightChange = 0.15;
 // other light, is predicted through the perspective map of its labelled neighbours; the
 // local lattice fit (fitFromNeighbours) gives its cell size and the
 // directions of its cells. From the prediction it is refined in the window
-// sized from its cells (as refinedPoints sizes it) and in the narrow one,
-// and its position is the narrowed one (narrowedCorner); it is taken when
+// sized from its cells (as refinedPoints sizes it) and in the narrow one;
+// in brighter light than the block's (a glare) its position is the
+// narrowed one (narrowedCorner), elsewhere the wide one. It is taken when
 // the window lies inside the image, the two positions agree, the corner
 // lies within the map's tolerance of the prediction (as point_check widens
 // it for an extrapolated corner, never beyond kMaxTolerancePixels), and it
