@@ -125,7 +125,7 @@ EXAMPLES
         } catch (const std::bad_alloc&) {
             return fail(a->image + ": out of memory", EXIT_USAGE);
         } catch (const std::exception& e) {
-            // A broken geometry check (Fatal_Error).
+            // The mesh code found one of its preconditions broken.
             return fail(a->image + ": grid extraction failed: " + e.what(), EXIT_FAILED);
         }
 
