@@ -268,10 +268,12 @@ std::vector<LabelledPoint> finalPoints(const cv::Mat& image, const std::vector<L
             // position counts; beside a glare (a corner in brighter light
             // than most) the windows are narrowed further while they
             // disagree, against the glare's slope of light.
-            const std::vector<LabelledPoint> wide = refinedPoints(image, current, keep);
-            const std::vector<LabelledPoint> narrow =
-                refineWith(image, current, keep, nullptr, Refinement{kNarrowShare * kRefineCellShare, kRefineEpsilon});
             const std::vector<bool> glared = brighterPoints(image, current, keep, fits);
+            std::vector<bool> plain = keep;
+            for (size_t k = 0; k < plain.size(); ++k) plain[k] = keep[k] && !glared[k];
+            const std::vector<LabelledPoint> wide = refinedPoints(image, current, plain);
+            const std::vector<LabelledPoint> narrow =
+                refineWith(image, current, plain, nullptr, Refinement{kNarrowShare * kRefineCellShare, kRefineEpsilon});
             const std::vector<LabelledPoint> narrowed = refineWith(image, current, glared, nullptr, kNarrowingRefinement);
             const std::vector<LabelledPoint> first = current;
             for (size_t k = 0; k < current.size(); ++k) {
