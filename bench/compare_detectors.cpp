@@ -524,6 +524,9 @@ SizeMedians runSize(const Options& options, int width, int height) {
         const cv::Mat frame = noBoardFrame(width, height, i, options.seed);
         std::string why;
         const auto detections = measureFrame(frame, emptyDetectors, options.repeat, options.budgetMs, empty, why);
+        if (options.verbose && !empty[Ours].frameMs.empty())
+            std::cout << "  no-board frame " << i << ": ours " << std::fixed << std::setprecision(3)
+                      << empty[Ours].frameMs.back() << " ms\n";
         for (Detector detector : emptyDetectors) {
             if (!detections[detector].found) continue;
             ++empty[detector].found;

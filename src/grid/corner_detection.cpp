@@ -70,9 +70,8 @@ cv::Mat normalisedContrast(const cv::Mat& searched) {
     cv::Mat f;
     searched.convertTo(f, CV_32F);
     const double sigma = kNormalisingShare * std::max(searched.cols, searched.rows);
-    cv::Mat mean, square;
-    cv::GaussianBlur(f, mean, cv::Size(0, 0), sigma, sigma, cv::BORDER_REFLECT);
-    cv::GaussianBlur(f.mul(f), square, cv::Size(0, 0), sigma, sigma, cv::BORDER_REFLECT);
+    const cv::Mat mean = wideGaussianBlur(f, sigma);
+    const cv::Mat square = wideGaussianBlur(f.mul(f), sigma);
     cv::Mat variance = square - mean.mul(mean);
     cv::max(variance, kMinDeviation * kMinDeviation, variance);
     cv::Mat deviation;
@@ -122,6 +121,25 @@ void keepCorners(const cv::Mat& searched, double smoothing, std::vector<cv::Poin
 }
 
 }  // namespace
+
+cv::Mat wideGaussianBlur(const cv::Mat& image, double sigma) {
+    int shrink = 1;
+    while (2.0 * shrink * kShrunkSigma <= sigma) shrink *= 2;
+    cv::Mat blurred;
+    if (shrink == 1) {
+        cv::GaussianBlur(image, blurred, cv::Size(0, 0), sigma, sigma, cv::BORDER_REFLECT);
+        return blurred;
+    }
+    // Averaging over shrink x shrink pixels is itself a blur of variance
+    // shrink^2 / 12; the Gaussian on the small image adds the rest.
+    const double rest = std::sqrt(std::max(sigma * sigma - shrink * shrink / 12.0, 1.0)) / shrink;
+    cv::Mat small;
+    cv::resize(image, small, cv::Size((image.cols + shrink - 1) / shrink, (image.rows + shrink - 1) / shrink), 0, 0,
+               cv::INTER_AREA);
+    cv::GaussianBlur(small, small, cv::Size(0, 0), rest, rest, cv::BORDER_REFLECT);
+    cv::resize(small, blurred, image.size(), 0, 0, cv::INTER_LINEAR);
+    return blurred;
+}
 
 void detectCorners(GridSet& set, int frame, const cv::Mat& image) { detectCornersWith(set, frame, image, {}); }
 
