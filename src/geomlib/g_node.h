@@ -26,6 +26,7 @@ public:
     virtual g_node* create() const;
 
     g_vector getCoordinates() const { return coordinates; }
+    void setCoordinates(const g_vector& at) { coordinates = at; }
     int getId() const { return id; }
     void setId(int anId) { id = anId; }
 

@@ -1,5 +1,7 @@
 #include "grid/extract_frame.h"
 
+#include <opencv2/imgproc.hpp>
+
 #include <algorithm>
 #include <cmath>
 #include <ostream>
@@ -8,6 +10,7 @@
 
 #include "grid/corner_detection.h"
 #include "grid/corner_mesh.h"
+#include "grid/corner_refinement.h"
 #include "grid/grid_cells.h"
 #include "grid/lattice_growth.h"
 #include "grid/marker_cells.h"
@@ -88,6 +91,16 @@ void growFrame(GridSet& set, int frame, const cv::Mat& image) {
         record.patternPoints[static_cast<size_t>(k)] = GridPoint{static_cast<float>(p.x), static_cast<float>(p.y)};
     }
     if (total > count) record.pointCount = total;
+}
+
+// Every node of `part` moved to `factor` times its position.
+void scaleNodes(g_part& part, double factor) {
+    g_container<g_node*>& nodes = part.nodes();
+    for (uint32_t k = 0; k < nodes.numberOfItems(); ++k) {
+        g_vector at = nodes.item(k)->getCoordinates();
+        at *= factor;
+        nodes.item(k)->setCoordinates(at);
+    }
 }
 
 // Union-find root of `k`, halving the paths on the way.
@@ -185,6 +198,44 @@ void extractFrame(GridSet& set, int frame, const cv::Mat& image, ExtractTrace* t
         const std::vector<CornerSearch>& further = furtherSearches();
         for (size_t k = 0; k < further.size() && set.getPointCount(frame) < kBoardCorners; ++k)
             searchAgain(further[k], static_cast<int>(k) + 1);
+        if (std::max(image.cols, image.rows) > kHalvedFrameSide && set.getPointCount(frame) < kBoardCorners) {
+            // The whole extraction on the halved frame (pyrDown: its pixel
+            // (i, j) lies at (2i, 2j) here), in a record of its own.
+            cv::Mat half;
+            cv::pyrDown(image, half);
+            GridSet scratch;
+            scratch.allocate(1, set.maxPoints);
+            ExtractTrace halved;
+            extractFrame(scratch, 0, half, &halved, nullptr, nullptr, options);
+            const FrameGrid& found = scratch.frames[0];
+            std::vector<LabelledPoint> points;
+            for (int k = 0; k < scratch.getPointCount(0); ++k) {
+                const GridPoint& at = found.imagePoints[static_cast<size_t>(k)];
+                const GridPoint& on = found.patternPoints[static_cast<size_t>(k)];
+                points.push_back({static_cast<int>(std::lround(on.x)), static_cast<int>(std::lround(on.y)),
+                                  {2.0f * at.x, 2.0f * at.y}});
+            }
+            points = finalPoints(image, points, true);
+            if (static_cast<int>(points.size()) > set.getPointCount(frame)) {
+                FrameGrid& record = set.frames[static_cast<size_t>(frame)];
+                for (size_t k = 0; k < points.size(); ++k) {
+                    record.imagePoints[k] = GridPoint{points[k].at.x, points[k].at.y};
+                    record.patternPoints[k] = GridPoint{static_cast<float>(points[k].x), static_cast<float>(points[k].y)};
+                }
+                record.pointCount = static_cast<int>(points.size());
+                FrameGrid& other = scratch.frames[0];
+                scaleNodes(*other.trianglePart, 2.0);
+                scaleNodes(*other.gridPart, 2.0);
+                std::swap(record.trianglePart, other.trianglePart);
+                std::swap(record.gridPart, other.gridPart);
+                outcome = SearchOutcome{};
+                for (const GridPoint& c : halved.corners) outcome.corners.push_back(GridPoint{2.0f * c.x, 2.0f * c.y});
+                outcome.candidateCount = halved.candidateCount;
+                outcome.markers = halved.markers;
+                outcome.rejected = halved.rejected;
+                search = kHalvedSearch;
+            }
+        }
     } else if (worthMore) {
         CornerSearch small;
         small.fullResolution = true;

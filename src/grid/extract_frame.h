@@ -57,6 +57,19 @@ constexpr double kSmallBoardSpan = 17.0 * kSmallCellSide;
 // region.
 constexpr int kSmallBoardSearch = 4;
 
+// The searches' windows and distances are in pixels, made for frames of up
+// to about 2000 pixels: on a larger frame a blur of a few pixels, or the
+// soft edge of a shadow, is wider than the detection's window, and the
+// corners come out twinned or not at all. A frame whose longer side exceeds
+// kHalvedFrameSide that the searches label less than the whole board is
+// therefore searched once more shrunk by half (the frame halved: at least
+// 1280 pixels on that side); its labelled points, doubled, are refined on
+// the frame itself with windows sized from their cells and checked there
+// (finalPoints). ExtractTrace::search of a frame labelled that way is
+// kHalvedSearch; its corners and cells are given in the frame's pixels.
+constexpr int kHalvedFrameSide = 2560;
+constexpr int kHalvedSearch = 5;
+
 // The region around the largest cluster of crowded `corners` (first-search
 // corners in full-resolution pixels), widened by two small cells on every
 // side; empty when no cluster is large enough and small enough.
