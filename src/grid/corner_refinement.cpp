@@ -88,8 +88,10 @@ std::vector<LabelledPoint> refineWith(const cv::Mat& image, const std::vector<La
         const int wanted = refinementHalfWindow(p.x, p.y, side, how.cellShare);
         const int h = halfWindowInside(p.at.x, p.at.y, image.cols, image.rows, wanted);
         if (h < kMinHalfWindow) continue;
-        const cv::Point2f at =
+        const std::optional<cv::Point2f> narrowed =
             how.narrowing ? narrowedCorner(image, p.at, h, how.epsilon) : refinedCorner(image, p.at, h, how.epsilon);
+        if (!narrowed) continue;
+        const cv::Point2f at = *narrowed;
         if (!(cv::norm(at - p.at) <= kMaxMoveShare * side)) continue;
         if (!refinementWindowInside(at.x, at.y, image.cols, image.rows)) continue;
         result[k].at = at;
@@ -121,15 +123,16 @@ cv::Point2f refinedCorner(const cv::Mat& image, const cv::Point2f& at, int halfW
     return one[0];
 }
 
-cv::Point2f narrowedCorner(const cv::Mat& image, const cv::Point2f& at, int halfWindow, double epsilon) {
+std::optional<cv::Point2f> narrowedCorner(const cv::Mat& image, const cv::Point2f& at, int halfWindow,
+                                          double epsilon) {
     cv::Point2f wide = refinedCorner(image, at, halfWindow, epsilon);
     for (int h = halfWindow; h > kMinHalfWindow;) {
         h = std::max(kMinHalfWindow, static_cast<int>(std::lround(kNarrowShare * h)));
         const cv::Point2f narrow = refinedCorner(image, at, h, epsilon);
-        if (cv::norm(wide - narrow) <= kNarrowAgreement) break;
+        if (cv::norm(wide - narrow) <= kNarrowAgreement) return wide;
         wide = narrow;
     }
-    return wide;
+    return std::nullopt;
 }
 
 std::vector<LabelledPoint> refinedPoints(const cv::Mat& image, const std::vector<LabelledPoint>& points,

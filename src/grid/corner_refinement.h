@@ -6,6 +6,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <optional>
 #include <vector>
 
 #include "grid/point_check.h"
@@ -81,10 +82,12 @@ constexpr double kNarrowShare = 0.5;
 constexpr double kNarrowAgreement = 0.05;
 // `at` refined in a window of half-size `halfWindow`, then in windows of
 // kNarrowShare of the last while the last two positions lie more than
-// kNarrowAgreement pixels apart; the wider of the last two that agree (the
-// narrowest, kMinHalfWindow, when none do).
-cv::Point2f narrowedCorner(const cv::Mat& image, const cv::Point2f& at, int halfWindow,
-                           double epsilon = kRefineEpsilon);
+// kNarrowAgreement pixels apart; the wider of the last two that agree. None
+// when no two agree down to kMinHalfWindow: the corner moves with every
+// window (a glare clips the light cells around it and lights the dark ones,
+// and even the least window finds it a pixel off).
+std::optional<cv::Point2f> narrowedCorner(const cv::Mat& image, const cv::Point2f& at, int halfWindow,
+                                          double epsilon = kRefineEpsilon);
 // A corner whose saddle samples average more than kBrighterLight over the
 // frame's median lies beside a glare; refined with `refineAll` it is narrowed.
 constexpr double kBrighterLight = 0.15;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <set>
 #include <utility>
 
@@ -153,7 +154,10 @@ std::vector<LabelledPoint> grownPoints(const cv::Mat& image, const std::vector<L
                 // the halved contrast, would drive the narrowing instead.
                 const cv::Point2f wideAt = refinedCorner(image, start, wide);
                 const double agreement = cv::norm(wideAt - refinedCorner(image, start, narrow));
-                const LabelledPoint p{x, y, there.mean > light.mean ? narrowedCorner(image, start, wide) : wideAt};
+                const std::optional<cv::Point2f> at =
+                    there.mean > light.mean ? narrowedCorner(image, start, wide) : std::optional(wideAt);
+                if (!at) continue;
+                const LabelledPoint p{x, y, *at};
                 const double fromMap = std::hypot(p.at.x - perspective.at.x, p.at.y - perspective.at.y);
                 const bool saddle = isLabelledSaddle(image, p, fit.jacobian);
                 const bool inside = refinementWindowInside(p.at.x, p.at.y, image.cols, image.rows, wide);

@@ -41,7 +41,8 @@ constexpr double kLightChange = 0.15;
 // directions of its cells. From the prediction it is refined in the window
 // sized from its cells (as refinedPoints sizes it) and in the narrow one;
 // in brighter light than the block's (a glare) its position is the
-// narrowed one (narrowedCorner), elsewhere the wide one. It is taken when
+// narrowed one (narrowedCorner; none, and the corner is not taken, when
+// no two windows agree), elsewhere the wide one. It is taken when
 // the window lies inside the image, the two positions agree, the corner
 // lies within the map's tolerance of the prediction (as point_check widens
 // it for an extrapolated corner, never beyond kMaxTolerancePixels), and it

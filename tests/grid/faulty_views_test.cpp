@@ -126,7 +126,11 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultyView,
                                          // shows a plain cell where its origin would be.
                                          FaultCase{vp::FaultKind::Shadow, 18},
                                          // Cells so small that the first search keeps none.
-                                         FaultCase{vp::FaultKind::SmallBoard, 1}),
+                                         FaultCase{vp::FaultKind::SmallBoard, 1},
+                                         // A glare clips both light cells at a corner grown beside it
+                                         // and lights its dark ones alike: the narrowed windows never
+                                         // agree, the least of them finds it a pixel off; not taken.
+                                         FaultCase{vp::FaultKind::Glare, 45, false, 0.8}),
                          caseName);
 
 // Views the extraction labels to 82 % (the shadow) and 90 % (the glare)
