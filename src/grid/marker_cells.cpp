@@ -683,11 +683,13 @@ SpotAnchors spotAnchors(const cv::Mat& image, const WalkedLattice& lattice, g_co
 //
 // With `uneven` as well, a spot counts where the marker's rim is uneven (a
 // glare lights one side of it), but only for a placement that every other
-// placement tried is refuted against: none of its printed markers shows
-// even half a spot, and at least one of them stands where the frame plainly
-// shows a cell without one (its rim even, its spot evidence below
-// kAbsentEvidence). A glare can light a cell's middle like a spot; it does
-// not darken the spot of the board's own marker.
+// placement tried is refuted against: where that placement has no marker,
+// none of its printed markers shows even half a spot, and at least one of
+// them stands where the frame plainly shows a cell without one (its rim
+// even, its spot evidence below kAbsentEvidence). A glare can light a
+// cell's middle like a spot; it does not darken the spot of the board's own
+// marker. (The spots both placements put a marker on, such as the one a
+// placement was made from, tell nothing between them.)
 //
 // The walks, and the labels they give, leave out the quadrilaterals larger
 // than a board cell (boardSizedCells): a glare that hides the origin's
@@ -732,8 +734,9 @@ int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, co
             GridPlacement placement;
             int score;     // printed markers found
             int doubtful;  // printed markers whose spot the frame shows half as clearly
-            bool plain;    // a printed marker's place shows a plain cell
-            bool refuted;  // and none shows half a spot
+            std::vector<std::pair<int, int>> places;  // its printed markers' walk labels
+            std::vector<std::pair<int, int>> shown;   // those read that show at least half a spot
+            std::vector<std::pair<int, int>> plain;   // those that show a plain cell
         };
         std::vector<Scored> scored;
         std::vector<std::array<int, 3>> tried;
@@ -756,11 +759,11 @@ int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, co
                     const std::array<int, 3> key{orientation, placement.originX, placement.originY};
                     if (std::find(tried.begin(), tried.end(), key) != tried.end()) continue;
                     tried.push_back(key);
-                    Scored s{placement, 0, 0, false, false};
-                    bool shown = false;  // a printed marker's place shows at least half a spot
+                    Scored s{placement, 0, 0, {}, {}, {}};
                     for (const auto& other : kPrintedMarkers) {
                         const cv::Point o = walkOffsetOf(orientation, other.x, other.y);
                         const int x = placement.originX + o.x, y = placement.originY + o.y;
+                        s.places.push_back({x, y});
                         const auto it = classAt.find({x, y});
                         if (it != classAt.end()) {
                             if (it->second == other.markerClass) ++s.score;
@@ -772,11 +775,10 @@ int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, co
                         const double seen = even || (uneven && r.sound) ? r.evidence : std::nan("");
                         if (seen >= kSpotEvidence) ++s.score;
                         else if (seen >= 0.5 * kSpotEvidence) ++s.doubtful;
-                        shown = shown || seen >= 0.5 * kSpotEvidence;
-                        s.plain = s.plain || (r.sound && std::abs(r.evidence) < kAbsentEvidence &&
-                                          r.rimSpread <= kAbsentEvidence);
+                        if (seen >= 0.5 * kSpotEvidence) s.shown.push_back({x, y});
+                        if (r.sound && std::abs(r.evidence) < kAbsentEvidence && r.rimSpread <= kAbsentEvidence)
+                            s.plain.push_back({x, y});
                     }
-                    s.refuted = s.plain && !shown;
                     scored.push_back(s);
                 }
             }
@@ -790,22 +792,39 @@ int labelFromTwoMarkers(const cv::Mat& image, g_container<g_element*>& cells, co
             // One that reaches the best only with a spot shown half as
             // clearly is out where a cell plainly without a spot stands in
             // a printed marker's place.
-            if (s.score + s.doubtful < bestScore || (s.score < bestScore && s.plain)) continue;
+            if (s.score + s.doubtful < bestScore || (s.score < bestScore && !s.plain.empty())) continue;
             contenders.push_back(s.placement);
             allSure = allSure && s.score == bestScore;
         }
-        // Placements that are neither contenders nor refuted leave the frame
-        // open when a spot counted only unevenly lit.
-        const bool othersRefuted = std::all_of(scored.begin(), scored.end(), [&](const Scored& s) {
-            return s.refuted || s.score + s.doubtful >= bestScore;
-        });
         if (contenders.size() == 2 && bestScore == 2 && allSure) {
             const GridPlacement open[2] = {contenders[0], contenders[1]};
             const int chosen = choosePlacement(image, board, open);
             if (chosen >= 0) contenders.assign(1, open[chosen]);
         }
-        if (uneven && !othersRefuted) continue;
-        if (contenders.size() == 1) return placeGrid(contenders.front(), board, imageList, patternList);
+        if (contenders.size() != 1) continue;
+        if (uneven) {
+            // A spot counted only unevenly lit: every other placement must
+            // be a contender or refuted against the one taken. It is
+            // refuted where one of its printed markers stands on a plain
+            // cell and none shows even half a spot, both where the one
+            // taken has no marker: the spots both put a marker on (among
+            // them the one it was placed from) tell nothing between the two.
+            const GridPlacement& taken = contenders.front();
+            const auto chosen = std::find_if(scored.begin(), scored.end(), [&](const Scored& s) {
+                return s.placement.orientation == taken.orientation && s.placement.originX == taken.originX &&
+                       s.placement.originY == taken.originY;
+            });
+            auto apart = [&](const std::pair<int, int>& at) {
+                return std::find(chosen->places.begin(), chosen->places.end(), at) == chosen->places.end();
+            };
+            const bool othersRefuted = std::all_of(scored.begin(), scored.end(), [&](const Scored& s) {
+                return s.score + s.doubtful >= bestScore ||
+                       (std::any_of(s.plain.begin(), s.plain.end(), apart) &&
+                        std::none_of(s.shown.begin(), s.shown.end(), apart));
+            });
+            if (!othersRefuted) continue;
+        }
+        return placeGrid(contenders.front(), board, imageList, patternList);
     }
     clearLabels(cells);
     return 0;
