@@ -135,10 +135,10 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultyView,
 
 // Views the extraction labels to 82 % (the shadow) and 90 % (the glare)
 // without growing: the corners it missed in the shadow and beside the glare
-// are grown from the labelled block, none of them wrong.
+// are grown from the labelled block (to 93 % and 92 %), none of them wrong.
 INSTANTIATE_TEST_SUITE_P(Grown, FaultyView,
                          testing::Values(FaultCase{vp::FaultKind::Shadow, 15, false, 0.93},
-                                         FaultCase{vp::FaultKind::Glare, 1, false, 0.93}),
+                                         FaultCase{vp::FaultKind::Glare, 1, false, 0.92}),
                          caseName);
 
 // A glare on the origin marker lights the middles of the dark cells around
