@@ -235,6 +235,9 @@ std::vector<bool> settle(const cv::Mat& image, std::vector<LabelledPoint>& curre
 std::vector<LabelledPoint> finalPoints(const cv::Mat& image, const std::vector<LabelledPoint>& points,
                                        bool refineAll) {
     if (points.empty()) return points;
+    const bool large = std::max(image.cols, image.rows) > kLargeFrameSide;
+    const bool roughAtFullResolution = refineAll && !large;
+    refineAll = refineAll || large;
     std::vector<LabelledPoint> current = points;
     std::vector<bool> keep;
     // The stability test costs a refinement of every point; a frame whose
@@ -245,7 +248,7 @@ std::vector<LabelledPoint> finalPoints(const cv::Mat& image, const std::vector<L
     const auto unstableCount = std::count(unstable.begin(), unstable.end(), true);
     if (roughResidual ||
         static_cast<double>(unstableCount) > kRoughUnstableShare * static_cast<double>(points.size())) {
-        current = refinedRough(image, points, refineAll);
+        current = refinedRough(image, points, roughAtFullResolution);
         keep = settle(image, current, points);
     } else {
         keep = soundPoints(image, current, {}, &fits);

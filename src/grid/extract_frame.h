@@ -10,6 +10,7 @@
 #include <opencv2/core.hpp>
 
 #include "grid/corner_detection.h"
+#include "grid/corner_refinement.h"
 #include "grid/grid_set.h"
 
 class GridElement;
@@ -67,7 +68,7 @@ constexpr int kSmallBoardSearch = 4;
 // the frame itself with windows sized from their cells and checked there
 // (finalPoints). ExtractTrace::search of a frame labelled that way is
 // kHalvedSearch; its corners and cells are given in the frame's pixels.
-constexpr int kHalvedFrameSide = 2560;
+constexpr int kHalvedFrameSide = kLargeFrameSide;
 constexpr int kHalvedSearch = 5;
 
 // The region around the largest cluster of crowded `corners` (first-search

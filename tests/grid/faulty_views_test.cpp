@@ -38,6 +38,7 @@ struct Outcome {
     int labelled = 0;  // points output
     int wrong = 0;     // of them, farther than 1 px from the truth or unknown
     double worst = 0;  // the largest error of the others (px)
+    double rms = 0;    // over the others (px)
 };
 
 vp::FaultyView render(const FaultCase& c) {
@@ -79,8 +80,10 @@ Outcome extract(const vp::FaultyView& view, bool refine) {
         const auto it = truth.find({static_cast<int>(std::lround(on.x)), static_cast<int>(std::lround(on.y))});
         const double error = it == truth.end() ? HUGE_VAL : std::hypot(it->second.x - at.x, it->second.y - at.y);
         if (error > 1.0) ++outcome.wrong;
-        else outcome.worst = std::max(outcome.worst, error);
+        else outcome.worst = std::max(outcome.worst, error), outcome.rms += error * error;
     }
+    const int good = outcome.labelled - outcome.wrong;
+    outcome.rms = good > 0 ? std::sqrt(outcome.rms / good) : 0.0;
     return outcome;
 }
 
@@ -170,6 +173,27 @@ TEST(LargeFrame, BlurredWiderThanTheWindowsIsFoundOnTheHalvedFrame) {
     EXPECT_EQ(o.wrong, 0);
     EXPECT_LT(o.worst, 0.5);
     EXPECT_GE(o.labelled, 0.85 * o.visible) << o.labelled << " of " << o.visible;
+}
+
+// A large frame the first search labels whole, rendered at 2880 x 1620 with
+// a blur of 1.5 px: its points are refined with windows sized from their
+// cells without being asked: 0.016 px RMS, where the detection's 9 x 9
+// window alone leaves them at 0.052.
+TEST(LargeFrame, PointsAreRefinedInWindowsSizedFromTheirCells) {
+    const vp::Camera camera = vp::scaledCamera(2880, 1620);
+    const vp::ViewPose pose = vp::randomPoses(camera, 1, 5, vp::poseRangeFor(vp::FaultKind::None))[0];
+    vp::RenderOptions options;
+    options.samples = 2;
+    options.blurSigma = 1.5;
+    options.noiseSigma = 2.0;
+    options.noiseSeed = 5;
+    options.backdropSeed = 6;
+    vp::PortableRandom draws(22);
+    const vp::PhotoFaults none = vp::drawFaults(vp::FaultKind::None, camera, pose, draws);
+    const Outcome o = extract(vp::renderFaultyView(camera, pose, options, none), false);
+    EXPECT_EQ(o.wrong, 0);
+    EXPECT_GE(o.labelled, 0.95 * o.visible) << o.labelled << " of " << o.visible;
+    EXPECT_LT(o.rms, 0.03);
 }
 
 // A lattice of 30-pixel cells about the image's centre seen in perspective
