@@ -71,26 +71,38 @@ void adoptFrame(GridSet& into, int frame, GridSet& from) {
     std::swap(to.gridPart, source.gridPart);
 }
 
+// The first `count` correspondences of `record`, their image positions
+// times `scale`.
+std::vector<LabelledPoint> recordedPoints(const FrameGrid& record, int count, float scale = 1.0f) {
+    std::vector<LabelledPoint> points;
+    points.reserve(static_cast<size_t>(std::max(count, 0)));
+    for (int k = 0; k < count; ++k) {
+        const GridPoint& at = record.imagePoints[static_cast<size_t>(k)];
+        const GridPoint& on = record.patternPoints[static_cast<size_t>(k)];
+        points.push_back({static_cast<int>(std::lround(on.x)), static_cast<int>(std::lround(on.y)),
+                          {scale * at.x, scale * at.y}});
+    }
+    return points;
+}
+
+// `points` as `record`'s correspondences, as many as its `room` slots hold.
+void storePoints(FrameGrid& record, const std::vector<LabelledPoint>& points, int room) {
+    const int total = std::min(static_cast<int>(points.size()), room);
+    for (int k = 0; k < total; ++k) {
+        const LabelledPoint& p = points[static_cast<size_t>(k)];
+        record.imagePoints[static_cast<size_t>(k)] = GridPoint{p.at.x, p.at.y};
+        record.patternPoints[static_cast<size_t>(k)] = GridPoint{static_cast<float>(p.x), static_cast<float>(p.y)};
+    }
+    record.pointCount = total;
+}
+
 // Appends to frame `frame`'s correspondences the board's corners found by
 // growing them (grownPoints); the points it has keep their slots.
 void growFrame(GridSet& set, int frame, const cv::Mat& image) {
     FrameGrid& record = set.frames[static_cast<size_t>(frame)];
     const int count = std::clamp(record.pointCount, 0, set.maxPoints);
-    std::vector<LabelledPoint> points;
-    points.reserve(static_cast<size_t>(count));
-    for (int k = 0; k < count; ++k) {
-        const GridPoint& at = record.imagePoints[static_cast<size_t>(k)];
-        const GridPoint& on = record.patternPoints[static_cast<size_t>(k)];
-        points.push_back({static_cast<int>(std::lround(on.x)), static_cast<int>(std::lround(on.y)), {at.x, at.y}});
-    }
-    const std::vector<LabelledPoint> grown = grownPoints(image, points);
-    const int total = std::min(static_cast<int>(grown.size()), set.maxPoints);
-    for (int k = count; k < total; ++k) {
-        const LabelledPoint& p = grown[static_cast<size_t>(k)];
-        record.imagePoints[static_cast<size_t>(k)] = GridPoint{p.at.x, p.at.y};
-        record.patternPoints[static_cast<size_t>(k)] = GridPoint{static_cast<float>(p.x), static_cast<float>(p.y)};
-    }
-    if (total > count) record.pointCount = total;
+    const std::vector<LabelledPoint> grown = grownPoints(image, recordedPoints(record, count));
+    if (static_cast<int>(grown.size()) > count) storePoints(record, grown, set.maxPoints);
 }
 
 // Every node of `part` moved to `factor` times its position.
@@ -101,6 +113,35 @@ void scaleNodes(g_part& part, double factor) {
         at *= factor;
         nodes.item(k)->setCoordinates(at);
     }
+}
+
+// Frame `frame` of `set` searched with the whole extraction on `image`
+// halved (pyrDown: its pixel (i, j) lies at (2i, 2j) here), in a record of
+// its own; its points, doubled, are checked on `image` (finalPoints). When
+// more of them pass than the frame has, they, the halved frame's cells and
+// corners (scaled to `image`) and its outcome take the frame's place.
+bool searchHalved(GridSet& set, int frame, const cv::Mat& image, const ExtractOptions& options,
+                  SearchOutcome& outcome) {
+    cv::Mat half;
+    cv::pyrDown(image, half);
+    GridSet scratch;
+    scratch.allocate(1, set.maxPoints);
+    ExtractTrace halved;
+    extractFrame(scratch, 0, half, &halved, nullptr, nullptr, options);
+    FrameGrid& found = scratch.frames[0];
+    const std::vector<LabelledPoint> points =
+        finalPoints(image, recordedPoints(found, scratch.getPointCount(0), 2.0f), options.refineCorners);
+    if (static_cast<int>(points.size()) <= set.getPointCount(frame)) return false;
+    storePoints(found, points, scratch.maxPoints);
+    scaleNodes(*found.trianglePart, 2.0);
+    scaleNodes(*found.gridPart, 2.0);
+    adoptFrame(set, frame, scratch);
+    outcome = SearchOutcome{};
+    for (const GridPoint& c : halved.corners) outcome.corners.push_back(GridPoint{2.0f * c.x, 2.0f * c.y});
+    outcome.candidateCount = halved.candidateCount;
+    outcome.markers = halved.markers;
+    outcome.rejected = halved.rejected;
+    return true;
 }
 
 // Union-find root of `k`, halving the paths on the way.
@@ -198,44 +239,9 @@ void extractFrame(GridSet& set, int frame, const cv::Mat& image, ExtractTrace* t
         const std::vector<CornerSearch>& further = furtherSearches();
         for (size_t k = 0; k < further.size() && set.getPointCount(frame) < kBoardCorners; ++k)
             searchAgain(further[k], static_cast<int>(k) + 1);
-        if (std::max(image.cols, image.rows) > kHalvedFrameSide && set.getPointCount(frame) < kBoardCorners) {
-            // The whole extraction on the halved frame (pyrDown: its pixel
-            // (i, j) lies at (2i, 2j) here), in a record of its own.
-            cv::Mat half;
-            cv::pyrDown(image, half);
-            GridSet scratch;
-            scratch.allocate(1, set.maxPoints);
-            ExtractTrace halved;
-            extractFrame(scratch, 0, half, &halved, nullptr, nullptr, options);
-            const FrameGrid& found = scratch.frames[0];
-            std::vector<LabelledPoint> points;
-            for (int k = 0; k < scratch.getPointCount(0); ++k) {
-                const GridPoint& at = found.imagePoints[static_cast<size_t>(k)];
-                const GridPoint& on = found.patternPoints[static_cast<size_t>(k)];
-                points.push_back({static_cast<int>(std::lround(on.x)), static_cast<int>(std::lround(on.y)),
-                                  {2.0f * at.x, 2.0f * at.y}});
-            }
-            points = finalPoints(image, points, true);
-            if (static_cast<int>(points.size()) > set.getPointCount(frame)) {
-                FrameGrid& record = set.frames[static_cast<size_t>(frame)];
-                for (size_t k = 0; k < points.size(); ++k) {
-                    record.imagePoints[k] = GridPoint{points[k].at.x, points[k].at.y};
-                    record.patternPoints[k] = GridPoint{static_cast<float>(points[k].x), static_cast<float>(points[k].y)};
-                }
-                record.pointCount = static_cast<int>(points.size());
-                FrameGrid& other = scratch.frames[0];
-                scaleNodes(*other.trianglePart, 2.0);
-                scaleNodes(*other.gridPart, 2.0);
-                std::swap(record.trianglePart, other.trianglePart);
-                std::swap(record.gridPart, other.gridPart);
-                outcome = SearchOutcome{};
-                for (const GridPoint& c : halved.corners) outcome.corners.push_back(GridPoint{2.0f * c.x, 2.0f * c.y});
-                outcome.candidateCount = halved.candidateCount;
-                outcome.markers = halved.markers;
-                outcome.rejected = halved.rejected;
-                search = kHalvedSearch;
-            }
-        }
+        if (std::max(image.cols, image.rows) > kHalvedFrameSide && set.getPointCount(frame) < kBoardCorners &&
+            searchHalved(set, frame, image, options, outcome))
+            search = kHalvedSearch;
     } else if (worthMore) {
         CornerSearch small;
         small.fullResolution = true;
