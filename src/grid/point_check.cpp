@@ -20,19 +20,14 @@ constexpr double kMinPivotShare = 1e-9;
 constexpr double kSaddleOffset = 0.2;
 
 // The models of the lattice around a corner: polynomials in the pattern
-// offsets (dx, dy), over the neighbours within `reach` cells. Inside the
-// labelled block a quadratic follows lens bending and mild perspective; a
-// board seen steeply foreshortens along five cells more than a quadratic
-// bends (its neighbours scatter half a pixel about it, which would widen
-// every tolerance there), and a cubic over the same neighbours follows it.
-// At the block's edge, where they must extrapolate, a cubic over a wider
-// reach (or an affine map, on a strip of corners) predicts more surely.
-struct Model {
-    int terms;
-    int reach;
-};
-constexpr Model kInnerModels[] = {{6, kNeighbourReach}, {10, kNeighbourReach}};
-constexpr Model kEdgeModels[] = {{6, kNeighbourReach}, {3, kNeighbourReach}, {10, kNeighbourReach + 1}};
+// offsets (dx, dy) of 3, 6 or 10 terms, over the neighbours within
+// kNeighbourReach cells (or one more). Inside the labelled block a
+// quadratic follows lens bending and mild perspective; a board seen steeply
+// foreshortens along five cells more than a quadratic bends (its neighbours
+// scatter half a pixel about it, which would widen every tolerance there),
+// and a cubic over the same neighbours follows it. At the block's edge,
+// where they must extrapolate, a cubic over a wider reach (or an affine
+// map, on a strip of corners) predicts more surely.
 constexpr int kMaxTerms = 10;
 constexpr int kMaxReach = kNeighbourReach + 1;
 // A corner with this many neighbours within kNeighbourReach is inside the block.
@@ -118,40 +113,56 @@ private:
 
 struct Sample {
     double dx, dy, u, v;
+    double t[kMaxTerms];  // the monomials of (dx, dy)
 };
 
-// Fits `model` to the samples within its reach and, when it predicts more
-// surely than `result` holds, puts its prediction there.
-void fitModel(const Model& model, const Sample* samples, int count, const cv::Point2f& at, LatticeFit& result) {
+// The normal equations of the largest model over the samples within
+// `reach`: a smaller model's are their leading rows and columns, summed in
+// the same order.
+struct NormalEquations {
+    int reach = 0;
+    int count = 0;  // samples within reach
     double a[kMaxTerms][kMaxTerms] = {};
     double b[kMaxTerms][3] = {};
-    double t[kMaxTerms];
-    const int terms = model.terms;
-    int n = 0;
+};
+
+NormalEquations normalEquations(const Sample* samples, int count, int reach, int terms) {
+    NormalEquations e;
+    e.reach = reach;
     for (int s = 0; s < count; ++s) {
         const Sample& q = samples[s];
-        if (std::abs(q.dx) > model.reach || std::abs(q.dy) > model.reach) continue;
-        ++n;
-        monomials(q.dx, q.dy, t);
+        if (std::abs(q.dx) > reach || std::abs(q.dy) > reach) continue;
+        ++e.count;
         for (int i = 0; i < terms; ++i) {
-            b[i][0] += t[i] * q.u;
-            b[i][1] += t[i] * q.v;
-            for (int j = i; j < terms; ++j) a[i][j] += t[i] * t[j];
+            e.b[i][0] += q.t[i] * q.u;
+            e.b[i][1] += q.t[i] * q.v;
+            for (int j = i; j < terms; ++j) e.a[i][j] += q.t[i] * q.t[j];
         }
     }
-    for (int i = 0; i < terms; ++i)
-        for (int j = 0; j < i; ++j) a[i][j] = a[j][i];
+    return e;
+}
+
+// Fits the model of `terms` terms over the samples of `equations` and, when
+// it predicts more surely than `result` holds, puts its prediction there.
+void fitModel(const NormalEquations& equations, int terms, const Sample* samples, int count, const cv::Point2f& at,
+              LatticeFit& result) {
+    const int n = equations.count;
     if (n < terms + kSpareNeighbours) return;
+    double a[kMaxTerms][kMaxTerms];
+    double b[kMaxTerms][3];
+    for (int i = 0; i < terms; ++i) {
+        for (int j = i; j < terms; ++j) a[i][j] = a[j][i] = equations.a[i][j];
+        b[i][0] = equations.b[i][0], b[i][1] = equations.b[i][1], b[i][2] = 0.0;
+    }
     b[0][2] = 1.0;  // the third right-hand side gives the leverage of the prediction at (0, 0)
     if (!solve(terms, a, b)) return;
 
     double squares = 0.0;
     for (int s = 0; s < count; ++s) {
         const Sample& q = samples[s];
-        if (std::abs(q.dx) > model.reach || std::abs(q.dy) > model.reach) continue;
-        monomials(q.dx, q.dy, t);
+        if (std::abs(q.dx) > equations.reach || std::abs(q.dy) > equations.reach) continue;
         double fu = 0.0, fv = 0.0;
-        for (int i = 0; i < terms; ++i) fu += b[i][0] * t[i], fv += b[i][1] * t[i];
+        for (int i = 0; i < terms; ++i) fu += b[i][0] * q.t[i], fv += b[i][1] * q.t[i];
         squares += (fu - q.u) * (fu - q.u) + (fv - q.v) * (fv - q.v);
     }
     const double spread = std::sqrt(squares / (n - terms));
@@ -180,14 +191,20 @@ LatticeFit fit(const std::vector<LabelledPoint>& points, const std::vector<bool>
             const long k = index.find(p.x + dx, p.y + dy);
             if (k < 0 || !alive[static_cast<size_t>(k)]) continue;
             const cv::Point2f& q = points[static_cast<size_t>(k)].at;
-            samples[n++] = {static_cast<double>(dx), static_cast<double>(dy), q.x, q.y};
+            Sample& sample = samples[n++];
+            sample.dx = dx, sample.dy = dy, sample.u = q.x, sample.v = q.y;
+            monomials(sample.dx, sample.dy, sample.t);
             if (std::abs(dx) <= kNeighbourReach && std::abs(dy) <= kNeighbourReach) ++near;
         }
     }
+    const NormalEquations inner = normalEquations(samples, n, kNeighbourReach, kMaxTerms);
     if (near >= kInnerNeighbours) {
-        for (const Model& model : kInnerModels) fitModel(model, samples, n, p.at, result);
+        fitModel(inner, 6, samples, n, p.at, result);
+        fitModel(inner, 10, samples, n, p.at, result);
     } else {
-        for (const Model& model : kEdgeModels) fitModel(model, samples, n, p.at, result);
+        fitModel(inner, 6, samples, n, p.at, result);
+        fitModel(inner, 3, samples, n, p.at, result);
+        fitModel(normalEquations(samples, n, kNeighbourReach + 1, kMaxTerms), 10, samples, n, p.at, result);
     }
     return result;
 }
