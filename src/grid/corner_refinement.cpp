@@ -21,10 +21,11 @@ struct Refinement {
     double cellShare;  // window half-size over the corner's shortest side
     double epsilon;    // a step shorter than this (pixels) ends it
     bool narrowing = false;  // narrowed while windows disagree (narrowedCorner)
+    int maxHalfWindow = kMaxHalfWindow;
 };
 constexpr Refinement kFullRefinement{kRefineCellShare, kRefineEpsilon};
 constexpr Refinement kRoughRefinement{kRoughCellShare, kRoughEpsilon};
-constexpr Refinement kNarrowingRefinement{kRefineCellShare, kRefineEpsilon, true};
+constexpr Refinement kDefaultRefinement{kRefineCellShare, kDefaultEpsilon, false, kDefaultMaxHalfWindow};
 
 // Which of the points marked in `which` lie in light brighter by more than
 // kBrighterLight than the median of those points (the mean grey of the
@@ -73,31 +74,66 @@ std::vector<double> cellSides(const std::vector<LabelledPoint>& points) {
     return sides;
 }
 
-std::vector<LabelledPoint> refineWith(const cv::Mat& image, const std::vector<LabelledPoint>& points,
-                                      const std::vector<bool>& which, std::vector<bool>* refined,
-                                      const Refinement& how) {
-    std::vector<LabelledPoint> result = points;
-    if (refined != nullptr) refined->assign(points.size(), false);
-    if (image.empty() || image.type() != CV_8UC1) return result;
-    const std::vector<double> sides = cellSides(points);
+// The half-size of the window each point marked in `which` is refined in
+// with `how` (0 for a point left as it is: no labelled neighbour, or no
+// window of at least kMinHalfWindow inside the image).
+std::vector<int> refinementWindows(const cv::Mat& image, const std::vector<LabelledPoint>& points,
+                                   const std::vector<double>& sides, const std::vector<bool>& which,
+                                   const Refinement& how) {
+    std::vector<int> windows(points.size(), 0);
     for (size_t k = 0; k < points.size(); ++k) {
         if (k < which.size() && !which[k]) continue;
         const LabelledPoint& p = points[k];
-        const double side = sides[k];
-        if (side <= 0.0) continue;
-        const int wanted = refinementHalfWindow(p.x, p.y, side, how.cellShare);
+        if (sides[k] <= 0.0) continue;
+        const int wanted = refinementHalfWindow(p.x, p.y, sides[k], how.cellShare, how.maxHalfWindow);
         const int h = halfWindowInside(p.at.x, p.at.y, image.cols, image.rows, wanted);
-        if (h < kMinHalfWindow) continue;
-        const std::optional<cv::Point2f> narrowed =
-            how.narrowing ? narrowedCorner(image, p.at, h, how.epsilon) : refinedCorner(image, p.at, h, how.epsilon);
-        if (!narrowed) continue;
-        const cv::Point2f at = *narrowed;
-        if (!(cv::norm(at - p.at) <= kMaxMoveShare * side)) continue;
-        if (!refinementWindowInside(at.x, at.y, image.cols, image.rows)) continue;
-        result[k].at = at;
-        if (refined != nullptr) (*refined)[k] = true;
+        if (h >= kMinHalfWindow) windows[k] = h;
+    }
+    return windows;
+}
+
+// `points` refined in the windows of `windows` (none where it is 0).
+std::vector<LabelledPoint> refineIn(const cv::Mat& image, const std::vector<LabelledPoint>& points,
+                                    const std::vector<double>& sides, const std::vector<int>& windows,
+                                    std::vector<bool>* refined, const Refinement& how) {
+    std::vector<LabelledPoint> result = points;
+    if (refined != nullptr) refined->assign(points.size(), false);
+    if (image.empty() || image.type() != CV_8UC1) return result;
+    // The points by window: the refinement of a point does not depend on
+    // the others, and one call per window size spares building the
+    // window's weights for every point.
+    std::map<int, std::vector<size_t>> byWindow;
+    for (size_t k = 0; k < points.size(); ++k)
+        if (windows[k] > 0) byWindow[windows[k]].push_back(k);
+    for (const auto& [h, indices] : byWindow) {
+        std::vector<std::optional<cv::Point2f>> found(indices.size());
+        if (how.narrowing) {
+            for (size_t j = 0; j < indices.size(); ++j)
+                found[j] = narrowedCorner(image, points[indices[j]].at, h, how.epsilon);
+        } else {
+            std::vector<cv::Point2f> at(indices.size());
+            for (size_t j = 0; j < indices.size(); ++j) at[j] = points[indices[j]].at;
+            refineCorners(image, at, h, how.epsilon);
+            for (size_t j = 0; j < indices.size(); ++j) found[j] = at[j];
+        }
+        for (size_t j = 0; j < indices.size(); ++j) {
+            const size_t k = indices[j];
+            if (!found[j]) continue;
+            const cv::Point2f at = *found[j];
+            if (!(cv::norm(at - points[k].at) <= kMaxMoveShare * sides[k])) continue;
+            if (!refinementWindowInside(at.x, at.y, image.cols, image.rows)) continue;
+            result[k].at = at;
+            if (refined != nullptr) (*refined)[k] = true;
+        }
     }
     return result;
+}
+
+std::vector<LabelledPoint> refineWith(const cv::Mat& image, const std::vector<LabelledPoint>& points,
+                                      const std::vector<bool>& which, std::vector<bool>* refined,
+                                      const Refinement& how) {
+    const std::vector<double> sides = cellSides(points);
+    return refineIn(image, points, sides, refinementWindows(image, points, sides, which, how), refined, how);
 }
 
 }  // namespace
@@ -111,15 +147,20 @@ bool isMarkerCorner(int x, int y) {
     return false;
 }
 
-int refinementHalfWindow(int x, int y, double side, double cellShare) {
+int refinementHalfWindow(int x, int y, double side, double cellShare, int maxHalfWindow) {
     const double share = isMarkerCorner(x, y) ? std::min(kMarkerCornerShare, cellShare) : cellShare;
-    return std::clamp(static_cast<int>(std::lround(share * side)), kMinHalfWindow, kMaxHalfWindow);
+    return std::clamp(static_cast<int>(std::lround(share * side)), kMinHalfWindow, maxHalfWindow);
+}
+
+void refineCorners(const cv::Mat& image, std::vector<cv::Point2f>& at, int halfWindow, double epsilon) {
+    if (at.empty()) return;
+    cv::cornerSubPix(image, at, cv::Size(halfWindow, halfWindow), cv::Size(-1, -1),
+                     cv::TermCriteria(cv::TermCriteria::EPS | cv::TermCriteria::COUNT, kIterations, epsilon));
 }
 
 cv::Point2f refinedCorner(const cv::Mat& image, const cv::Point2f& at, int halfWindow, double epsilon) {
     std::vector<cv::Point2f> one{at};
-    cv::cornerSubPix(image, one, cv::Size(halfWindow, halfWindow), cv::Size(-1, -1),
-                     cv::TermCriteria(cv::TermCriteria::EPS | cv::TermCriteria::COUNT, kIterations, epsilon));
+    refineCorners(image, one, halfWindow, epsilon);
     return one[0];
 }
 
@@ -235,9 +276,13 @@ std::vector<bool> settle(const cv::Mat& image, std::vector<LabelledPoint>& curre
 std::vector<LabelledPoint> finalPoints(const cv::Mat& image, const std::vector<LabelledPoint>& points,
                                        bool refineAll) {
     if (points.empty()) return points;
-    const bool large = std::max(image.cols, image.rows) > kLargeFrameSide;
+    const int side = std::max(image.cols, image.rows);
+    const bool large = side > kLargeFrameSide;
     const bool roughAtFullResolution = refineAll && !large;
-    refineAll = refineAll || large;
+    // Asked for, and on a large frame: windows sized from the cells; on a
+    // frame of HD size, the lighter refinement it gets by default.
+    const Refinement fine = refineAll || large ? kFullRefinement : kDefaultRefinement;
+    refineAll = refineAll || side > kRefinedFrameSide;
     std::vector<LabelledPoint> current = points;
     std::vector<bool> keep;
     // The stability test costs a refinement of every point; a frame whose
@@ -277,10 +322,23 @@ std::vector<LabelledPoint> finalPoints(const cv::Mat& image, const std::vector<L
             const std::vector<bool> glared = brighterPoints(image, current, keep, fits);
             std::vector<bool> plain = keep;
             for (size_t k = 0; k < plain.size(); ++k) plain[k] = keep[k] && !glared[k];
-            const std::vector<LabelledPoint> wide = refinedPoints(image, current, plain);
-            const std::vector<LabelledPoint> narrow =
-                refineWith(image, current, plain, nullptr, Refinement{kNarrowShare * kRefineCellShare, kRefineEpsilon});
-            const std::vector<LabelledPoint> narrowed = refineWith(image, current, glared, nullptr, kNarrowingRefinement);
+            const std::vector<double> sides = cellSides(current);
+            const Refinement narrowly{kNarrowShare * fine.cellShare, fine.epsilon, false, fine.maxHalfWindow};
+            const std::vector<int> wideWindows = refinementWindows(image, current, sides, plain, fine);
+            std::vector<int> narrowWindows = refinementWindows(image, current, sides, plain, narrowly);
+            // Where the largest window is both, the narrow refinement is the
+            // wide one: it is not done twice.
+            std::vector<bool> same(current.size(), false);
+            for (size_t k = 0; k < current.size(); ++k) {
+                same[k] = narrowWindows[k] > 0 && narrowWindows[k] == wideWindows[k];
+                if (same[k]) narrowWindows[k] = 0;
+            }
+            const std::vector<LabelledPoint> wide = refineIn(image, current, sides, wideWindows, nullptr, fine);
+            std::vector<LabelledPoint> narrow = refineIn(image, current, sides, narrowWindows, nullptr, narrowly);
+            for (size_t k = 0; k < current.size(); ++k)
+                if (same[k]) narrow[k] = wide[k];
+            const std::vector<LabelledPoint> narrowed = refineWith(
+                image, current, glared, nullptr, Refinement{fine.cellShare, fine.epsilon, true, fine.maxHalfWindow});
             const std::vector<LabelledPoint> first = current;
             for (size_t k = 0; k < current.size(); ++k) {
                 if (!keep[k]) continue;

@@ -26,13 +26,17 @@ constexpr int kMaxHalfWindow = 25;
 bool isMarkerCorner(int x, int y);
 // The half-size of the window for pattern corner (x, y) with cells `side`
 // pixels short: `cellShare` of the side (at most kMarkerCornerShare at a
-// marker's corners), clamped to kMinHalfWindow .. kMaxHalfWindow.
-int refinementHalfWindow(int x, int y, double side, double cellShare = kRefineCellShare);
+// marker's corners), clamped to kMinHalfWindow .. `maxHalfWindow`.
+int refinementHalfWindow(int x, int y, double side, double cellShare = kRefineCellShare,
+                         int maxHalfWindow = kMaxHalfWindow);
 // `at` refined on `image` in a window of half-size `halfWindow`; a step
 // under `epsilon` pixels ends the refinement.
 constexpr double kRefineEpsilon = 0.001;
 cv::Point2f refinedCorner(const cv::Mat& image, const cv::Point2f& at, int halfWindow,
                           double epsilon = kRefineEpsilon);
+// The same for every point of `at`, all in one window size.
+void refineCorners(const cv::Mat& image, std::vector<cv::Point2f>& at, int halfWindow,
+                   double epsilon = kRefineEpsilon);
 // A corner the refinement moves farther than this share of that side has
 // run to another feature (a spot, a neighbouring corner): it keeps its
 // position.
@@ -99,27 +103,36 @@ constexpr double kBrighterLight = 0.15;
 std::vector<LabelledPoint> refinedPoints(const cv::Mat& image, const std::vector<LabelledPoint>& points,
                                          const std::vector<bool>& which, std::vector<bool>* refined = nullptr);
 
-// The detection's 9 x 9 window was made for frames of up to about 2000
-// pixels. On a frame whose longer side exceeds kLargeFrameSide (a phone's
-// 12 megapixels, 4K video) a pixel is smaller than the optics' blur, and
-// that window sees too little of a corner (0.10 to 0.13 px RMS on rendered
-// 4032 x 3024 views against 0.02 to 0.04 refined with windows sized from
-// the cells): finalPoints refines such a frame's points as `refineAll`
-// does, whatever it is asked. A rough one is refined at half resolution
-// even with `refineAll`: there the pyramid averages more noise than the
-// smoothing of the full frame does.
+// The detection's 9 x 9 window was made for frames of 640 x 480. On larger
+// frames a pixel is smaller against the optics' blur and that window sees
+// too little of a corner: on rendered views 0.044 px RMS at 1920 x 1080,
+// where cornerSubPix in an 11 x 11 window gets 0.038, and 0.10 to 0.13 px
+// at 4032 x 3024. finalPoints refines the points of a frame whose longer
+// side exceeds kRefinedFrameSide (twice 640) as `refineAll` does, whatever
+// it is asked, in windows of at most kDefaultMaxHalfWindow pixels (twice
+// the detection's) until a step is shorter than kDefaultEpsilon: 0.030 px
+// at 1920 x 1080, for a few percent of the extraction's time, where the
+// windows sized from the cells would cost a sixth of it. A frame whose
+// longer side exceeds kLargeFrameSide (a phone's 12 megapixels, 4K video)
+// gets those windows (0.02 to 0.04 px); a rough one is refined at half
+// resolution even with `refineAll`: there the pyramid averages more noise
+// than the smoothing of the full frame does.
+constexpr int kRefinedFrameSide = 1280;
+constexpr int kDefaultMaxHalfWindow = 8;
+constexpr double kDefaultEpsilon = 0.01;
 constexpr int kLargeFrameSide = 2560;
 
 // The last step before correspondences are output; every point is checked
 // with its neighbours (soundPoints). On a rough frame the points are
 // refined (at half resolution, or on the frame smoothed with `refineAll`)
-// and a refined point that fails is tried at its first position. Otherwise the first positions
-// are checked and a point that fails is tried refined, an unstable one is
-// refined (or dropped when it cannot be); with `refineAll`
-// every point that passed is then refined (in the narrow window where the
-// two disagree, kNarrowAgreement; narrowed further, narrowedCorner, beside
-// a glare, kBrighterLight) and keeps the refined position when it
-// lies within kRefineAgreement of the first and passes. Points that
-// pass at no position are dropped; the rest keep their order.
+// and a refined point that fails is tried at its first position. Otherwise
+// the first positions are checked and a point that fails is tried refined,
+// an unstable one is refined (or dropped when it cannot be); with
+// `refineAll`, and on a frame larger than kRefinedFrameSide, every point
+// that passed is then refined (in the narrow window where the two disagree,
+// kNarrowAgreement; narrowed further, narrowedCorner, beside a glare,
+// kBrighterLight) and keeps the refined position when it lies within
+// kRefineAgreement of the first and passes. Points that pass at no
+// position are dropped; the rest keep their order.
 std::vector<LabelledPoint> finalPoints(const cv::Mat& image, const std::vector<LabelledPoint>& points,
                                        bool refineAll);
