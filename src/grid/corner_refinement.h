@@ -111,8 +111,7 @@ std::vector<LabelledPoint> refinedPoints(const cv::Mat& image, const std::vector
 // side exceeds kRefinedFrameSide (twice 640) as `refineAll` does, whatever
 // it is asked, in windows of at most kDefaultMaxHalfWindow pixels (twice
 // the detection's) until a step is shorter than kDefaultEpsilon: 0.030 px
-// at 1920 x 1080, for a few percent of the extraction's time, where the
-// windows sized from the cells would cost a sixth of it. A frame whose
+// at 1920 x 1080, for up to a tenth more time per frame. A frame whose
 // longer side exceeds kLargeFrameSide (a phone's 12 megapixels, 4K video)
 // gets those windows (0.02 to 0.04 px); a rough one is refined at half
 // resolution even with `refineAll`: there the pyramid averages more noise
