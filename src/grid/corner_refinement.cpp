@@ -326,8 +326,8 @@ std::vector<LabelledPoint> finalPoints(const cv::Mat& image, const std::vector<L
             const Refinement narrowly{kNarrowShare * fine.cellShare, fine.epsilon, false, fine.maxHalfWindow};
             const std::vector<int> wideWindows = refinementWindows(image, current, sides, plain, fine);
             std::vector<int> narrowWindows = refinementWindows(image, current, sides, plain, narrowly);
-            // Where the largest window is both, the narrow refinement is the
-            // wide one: it is not done twice.
+            // Where the cap on the windows makes the narrow one as large as
+            // the wide one, their refinements are the same: it is done once.
             std::vector<bool> same(current.size(), false);
             for (size_t k = 0; k < current.size(); ++k) {
                 same[k] = narrowWindows[k] > 0 && narrowWindows[k] == wideWindows[k];
