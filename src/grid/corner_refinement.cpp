@@ -92,6 +92,14 @@ std::vector<int> refinementWindows(const cv::Mat& image, const std::vector<Label
     return windows;
 }
 
+// Every point of `at` refined on `image` in a window of half-size
+// `halfWindow`; a step under `epsilon` pixels ends a point's refinement.
+void refineCorners(const cv::Mat& image, std::vector<cv::Point2f>& at, int halfWindow, double epsilon) {
+    if (at.empty()) return;
+    cv::cornerSubPix(image, at, cv::Size(halfWindow, halfWindow), cv::Size(-1, -1),
+                     cv::TermCriteria(cv::TermCriteria::EPS | cv::TermCriteria::COUNT, kIterations, epsilon));
+}
+
 // `points` refined in the windows of `windows` (none where it is 0).
 std::vector<LabelledPoint> refineIn(const cv::Mat& image, const std::vector<LabelledPoint>& points,
                                     const std::vector<double>& sides, const std::vector<int>& windows,
@@ -150,12 +158,6 @@ bool isMarkerCorner(int x, int y) {
 int refinementHalfWindow(int x, int y, double side, double cellShare, int maxHalfWindow) {
     const double share = isMarkerCorner(x, y) ? std::min(kMarkerCornerShare, cellShare) : cellShare;
     return std::clamp(static_cast<int>(std::lround(share * side)), kMinHalfWindow, maxHalfWindow);
-}
-
-void refineCorners(const cv::Mat& image, std::vector<cv::Point2f>& at, int halfWindow, double epsilon) {
-    if (at.empty()) return;
-    cv::cornerSubPix(image, at, cv::Size(halfWindow, halfWindow), cv::Size(-1, -1),
-                     cv::TermCriteria(cv::TermCriteria::EPS | cv::TermCriteria::COUNT, kIterations, epsilon));
 }
 
 cv::Point2f refinedCorner(const cv::Mat& image, const cv::Point2f& at, int halfWindow, double epsilon) {
@@ -337,8 +339,9 @@ std::vector<LabelledPoint> finalPoints(const cv::Mat& image, const std::vector<L
             std::vector<LabelledPoint> narrow = refineIn(image, current, sides, narrowWindows, nullptr, narrowly);
             for (size_t k = 0; k < current.size(); ++k)
                 if (same[k]) narrow[k] = wide[k];
-            const std::vector<LabelledPoint> narrowed = refineWith(
-                image, current, glared, nullptr, Refinement{fine.cellShare, fine.epsilon, true, fine.maxHalfWindow});
+            const Refinement narrowing{fine.cellShare, fine.epsilon, true, fine.maxHalfWindow};
+            const std::vector<LabelledPoint> narrowed = refineIn(
+                image, current, sides, refinementWindows(image, current, sides, glared, narrowing), nullptr, narrowing);
             const std::vector<LabelledPoint> first = current;
             for (size_t k = 0; k < current.size(); ++k) {
                 if (!keep[k]) continue;

@@ -34,9 +34,6 @@ int refinementHalfWindow(int x, int y, double side, double cellShare = kRefineCe
 constexpr double kRefineEpsilon = 0.001;
 cv::Point2f refinedCorner(const cv::Mat& image, const cv::Point2f& at, int halfWindow,
                           double epsilon = kRefineEpsilon);
-// The same for every point of `at`, all in one window size.
-void refineCorners(const cv::Mat& image, std::vector<cv::Point2f>& at, int halfWindow,
-                   double epsilon = kRefineEpsilon);
 // A corner the refinement moves farther than this share of that side has
 // run to another feature (a spot, a neighbouring corner): it keeps its
 // position.
