@@ -1,5 +1,5 @@
 // vexel-cli inspect IMAGE: runs the grid extraction on one image and shows
-// what every stage found, as text, as JSON or as an SVG overlay.
+// what each of its steps found, as text, as JSON or as an SVG overlay.
 
 #include <CLI/CLI.hpp>
 
@@ -107,7 +107,8 @@ EXAMPLES
         if (frame.empty()) return fail(error, EXIT_USAGE);
         CalibrationRecord record;
         if (!a->cal.empty()) {
-            // Read as Load Calibration reads it, with its checks and messages.
+            // Read by the document's own calibration reader, with its checks
+            // and messages.
             CliUi ui;
             ui.setQuiet(true);
             CVexelDoc doc(&ui);
@@ -117,15 +118,15 @@ EXAMPLES
 
         FrameReport report;
         try {
-            // Standard output carries only the report; stage diagnostics go
-            // to standard error when asked for.
+            // Standard output carries only the report; the extraction's
+            // diagnostics go to standard error when asked for.
             ExtractOptions options;
             options.refineCorners = a->refine;
             report = reportFrame(a->image, frame, a->verbose ? &std::cerr : nullptr, &std::cerr, options);
         } catch (const std::bad_alloc&) {
             return fail(a->image + ": out of memory", EXIT_USAGE);
         } catch (const std::exception& e) {
-            // The mesh code found one of its preconditions broken.
+            // The triangulation found one of its preconditions broken.
             return fail(a->image + ": grid extraction failed: " + e.what(), EXIT_FAILED);
         }
 

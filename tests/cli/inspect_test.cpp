@@ -30,7 +30,7 @@ std::string stripTrailingNewline(std::string text) {
 TEST(InspectCommand, JsonMatchesTheStoredFramesExactly) {
     for (const std::string name : {"frontal", "steep", "tilted", "upside_down"}) {
         SCOPED_TRACE(name);
-        // Run in the frames' folder: the report names the image as given.
+        // Run in the test frames' folder: the report names the image as given.
         const auto r = runProcess("cd '" + framesDir + "' && " + cliPath() + " inspect " + name + ".pgm --json");
         ASSERT_EQ(r.status, 0);
         const std::string expected = readFile(framesDir + "/" + name + ".expected.json");
@@ -42,7 +42,7 @@ TEST(InspectCommand, JsonMatchesTheStoredFramesExactly) {
 }
 
 // --refine keeps the labels and moves the correspondences nearer the true
-// corners; without it the output is the stored JSON's (above).
+// corners; without it the report is the one the test above compares.
 TEST(InspectCommand, RefineMovesCorrespondencesTowardsTheTruth) {
     for (const std::string name : {"frontal", "tilted"}) {
         SCOPED_TRACE(name);
